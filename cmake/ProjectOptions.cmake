@@ -1,0 +1,32 @@
+# One INTERFACE target carries the language standard, the warnings and the sanitizer options, so every
+# library, program and test of the project is built the same way.
+add_library(ferrylantern_common INTERFACE)
+target_compile_features(ferrylantern_common INTERFACE cxx_std_20)
+set(CMAKE_CXX_EXTENSIONS OFF)
+
+target_compile_options(ferrylantern_common INTERFACE
+    -Wall -Wextra -Wpedantic
+    -Wshadow -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual
+    $<$<CXX_COMPILER_ID:Clang>:-Wthread-safety>)
+
+if(FERRYLANTERN_SANITIZE)
+    set(sanitize_flags -fsanitize=${FERRYLANTERN_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    target_compile_options(ferrylantern_common INTERFACE ${sanitize_flags})
+    target_link_options(ferrylantern_common INTERFACE ${sanitize_flags})
+endif()
+
+# ferrylantern_add_tests(<target> LABEL <label> [ENVIRONMENT <vars>...])
+# Registers every GoogleTest case of <target> with CTest under the subsystem label, so that
+# `ctest -L <label>` runs one subsystem alone.
+function(ferrylantern_add_tests target)
+    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "ENVIRONMENT" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    gtest_discover_tests(${target}
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES
+            LABELS "${ARG_LABEL}"
+            TIMEOUT ${ARG_TIMEOUT}
+            ENVIRONMENT "${ARG_ENVIRONMENT}")
+endfunction()
