@@ -1,0 +1,41 @@
+// The bytes of the server's responses. Every response carries "Connection: close" and the CORS
+// fields; a 204 carries neither body nor Content-Type nor Content-Length.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace ferrylantern {
+
+namespace contentType {
+inline constexpr std::string_view plainText = "text/plain; charset=utf-8";
+inline constexpr std::string_view html = "text/html; charset=utf-8";
+inline constexpr std::string_view json = "application/json";
+} // namespace contentType
+
+// The answer to OPTIONS on any path; the only response that carries Access-Control-Allow-Methods.
+inline constexpr std::string_view optionsResponse =
+    "HTTP/1.1 204 No Content\r\n"
+    "Connection: close\r\n"
+    "Access-Control-Allow-Origin: *\r\n"
+    "Access-Control-Allow-Methods: GET, POST, HEAD, OPTIONS\r\n"
+    "Access-Control-Allow-Headers: Content-Type, X-FerryLantern-Session\r\n"
+    "\r\n";
+
+// The interim answer to "Expect: 100-continue" (RFC 9110 §10.1.1).
+inline constexpr std::string_view continueResponse = "HTTP/1.1 100 Continue\r\n\r\n";
+
+// Reason phrases of the statuses the server sends; every other status (413, 499) says "OK", and
+// clients go by the code.
+std::string_view reasonPhrase(int status);
+
+using ExtraHeaderFields = std::vector<std::pair<std::string, std::string>>;
+
+// The status line and header fields of a response, with the blank line that ends them.
+// `bodyLength` is announced as Content-Length unless the status is 204.
+std::string responseHead(int status, std::string_view contentType, std::size_t bodyLength,
+                         const ExtraHeaderFields& extraFields = {});
+
+} // namespace ferrylantern

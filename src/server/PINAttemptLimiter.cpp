@@ -1,0 +1,69 @@
+#include "PINAttemptLimiter.h"
+
+#include <algorithm>
+
+namespace ferrylantern {
+
+PINAttemptLimiter::PINAttemptLimiter(WallClock clock)
+    : PINAttemptLimiter(std::move(clock), Policy{})
+{}
+
+PINAttemptLimiter::PINAttemptLimiter(WallClock clock, Policy policy)
+    : clock_(std::move(clock))
+    , policy_(policy)
+{}
+
+std::chrono::seconds PINAttemptLimiter::remainingLockout(const std::string& client)
+{
+    const auto now = clock_();
+    const std::lock_guard guard(lock_);
+    const auto found = records_.find(client);
+    if (found == records_.end() || found->second.lockedUntil <= now) {
+        return std::chrono::seconds{0};
+    }
+    return std::chrono::ceil<std::chrono::seconds>(found->second.lockedUntil - now);
+}
+
+void PINAttemptLimiter::recordFailure(const std::string& client)
+{
+    const auto now = clock_();
+    const std::lock_guard guard(lock_);
+    if (records_.size() >= policy_.maxTrackedClients && !records_.contains(client)) {
+        forgetStaleRecords(now);
+    }
+    auto& record = records_[client];
+    if (record.lockedUntil <= now && now - record.lastFailure >= policy_.forgetAfter) {
+        record = Record{};
+    }
+    record.failures += 1;
+    record.lastFailure = now;
+    const int lockouts = record.failures - policy_.freeAttempts;
+    if (lockouts < 0) {
+        return;
+    }
+    // Doubling, computed without overflow: beyond 2^20 the cap has long been reached.
+    auto lockout = policy_.firstLockout * (std::int64_t{1} << std::min(lockouts, 20));
+    lockout = std::min(lockout, policy_.longestLockout);
+    record.lockedUntil = now + lockout;
+}
+
+void PINAttemptLimiter::recordSuccess(const std::string& client)
+{
+    const std::lock_guard guard(lock_);
+    records_.erase(client);
+}
+
+void PINAttemptLimiter::forgetStaleRecords(std::chrono::system_clock::time_point now)
+{
+    std::erase_if(records_, [&](const auto& entry) {
+        return entry.second.lockedUntil <= now && now - entry.second.lastFailure >= policy_.forgetAfter;
+    });
+    if (records_.size() < policy_.maxTrackedClients) {
+        return;
+    }
+    // Still full of live records (many addresses failing at once): drop those not locked out; each of
+    // them loses at most its few free attempts.
+    std::erase_if(records_, [&](const auto& entry) { return entry.second.lockedUntil <= now; });
+}
+
+} // namespace ferrylantern

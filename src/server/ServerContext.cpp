@@ -1,0 +1,101 @@
+#include "ServerContext.h"
+
+#include "Text.h"
+
+namespace ferrylantern {
+
+namespace {
+
+std::shared_ptr<PINAttemptLimiter> limiterFor(const ServerOptions& options)
+{
+    return options.pinAttemptLimiter ? options.pinAttemptLimiter : std::make_shared<PINAttemptLimiter>(options.clock);
+}
+
+std::string fingerprint(const PINSettings& settings)
+{
+    return isPINRequired(settings) ? "on:" + normalizedPIN(settings.code) : "off";
+}
+
+} // namespace
+
+ServerContext::ServerContext(std::filesystem::path saveDirectory_, std::string deviceName_,
+                             TransferServerCallbacks callbacks_, ServerOptions options_)
+    : saveDirectory(std::move(saveDirectory_))
+    , deviceName(std::move(deviceName_))
+    , callbacks(std::move(callbacks_))
+    , options(std::move(options_))
+    , sessions(options.sessionStore ? *options.sessionStore : TransferPINSessionStore::shared())
+    , pinAttempts(limiterFor(options))
+{}
+
+PINSettings ServerContext::currentPINSettings()
+{
+    PINSettings settings = options.pinSettings ? options.pinSettings() : PINSettings{};
+    sessions.revokeIfSettingsChanged(fingerprint(settings));
+    return settings;
+}
+
+bool ServerContext::passesSessionCheck(const RequestHead& head)
+{
+    if (!isPINRequired(currentPINSettings())) {
+        return true;
+    }
+    const auto token = sessionToken(head);
+    return token && sessions.isValid(*token);
+}
+
+void ServerContext::connectionStarted()
+{
+    const std::lock_guard guard(connectionsLock_);
+    ++activeConnections_;
+}
+
+void ServerContext::connectionFinished()
+{
+    {
+        const std::lock_guard guard(connectionsLock_);
+        --activeConnections_;
+    }
+    connectionsFinished_.notify_all();
+}
+
+int ServerContext::activeConnectionCount() const
+{
+    const std::lock_guard guard(connectionsLock_);
+    return activeConnections_;
+}
+
+bool ServerContext::waitForConnectionsToFinish(std::chrono::milliseconds timeout)
+{
+    std::unique_lock guard(connectionsLock_);
+    return connectionsFinished_.wait_for(guard, timeout, [this] { return activeConnections_ == 0; });
+}
+
+std::optional<std::string> sessionToken(const RequestHead& head)
+{
+    if (const auto header = head.header("x-ferrylantern-session")) {
+        const auto token = trimWhitespaceAndNewlines(*header);
+        if (!token.empty()) {
+            return std::string(token);
+        }
+    }
+    const auto cookies = head.header("cookie");
+    if (!cookies) {
+        return std::nullopt;
+    }
+    constexpr std::string_view cookieName = "ferrylantern_session=";
+    std::string_view rest = *cookies;
+    while (!rest.empty()) {
+        const auto semicolon = rest.find(';');
+        auto piece = rest.substr(0, semicolon);
+        rest = semicolon == std::string_view::npos ? std::string_view{} : rest.substr(semicolon + 1);
+        piece = piece.substr(std::min(piece.find_first_not_of(' '), piece.size()));
+        piece = piece.substr(0, piece.find_last_not_of(' ') + 1);
+        if (piece.starts_with(cookieName) && piece.size() > cookieName.size()) {
+            return std::string(piece.substr(cookieName.size()));
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace ferrylantern

@@ -1,0 +1,58 @@
+// The state that the connection handlers of one server share: configuration, callbacks, the stores
+// and the accounting of running connections. Every connection thread holds it alive for as long as it
+// runs, so a stopped or destroyed server never pulls it away from a request in progress.
+//
+// Thread-safe: the fields set at construction are read-only afterwards; the rest is atomic or guarded
+// by the stores' own locks.
+#pragma once
+
+#include "Connection.h"
+#include "PINAttemptLimiter.h"
+#include "SimpleSocketHTTPServer.h"
+#include "TransferPINSessionStore.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+namespace ferrylantern {
+
+class ServerContext
+{
+public:
+    ServerContext(std::filesystem::path saveDirectory, std::string deviceName, TransferServerCallbacks callbacks,
+                  ServerOptions options);
+
+    const std::filesystem::path saveDirectory;
+    const std::string deviceName;
+    const TransferServerCallbacks callbacks;
+    const ServerOptions options;
+    TransferPINSessionStore& sessions;
+    const std::shared_ptr<PINAttemptLimiter> pinAttempts;
+    std::atomic<bool> requireReceiveConfirmation{false};
+
+    // The PIN settings in force for this request. Reading them also revokes every session token when
+    // they changed since the previous request.
+    PINSettings currentPINSettings();
+
+    // The session check of the guarded endpoints: passes when the gate is off or the request carries
+    // a valid session token.
+    bool passesSessionCheck(const RequestHead& head);
+
+    // Bookkeeping of running connection handlers.
+    void connectionStarted();
+    void connectionFinished();
+    int activeConnectionCount() const;
+    bool waitForConnectionsToFinish(std::chrono::milliseconds timeout);
+
+private:
+    mutable std::mutex connectionsLock_;
+    std::condition_variable connectionsFinished_;
+    int activeConnections_ = 0; // guarded by connectionsLock_
+};
+
+// The session token a request carries: the X-FerryLantern-Session header, else the
+// "ferrylantern_session" cookie; nullopt when neither gives a non-empty token.
+std::optional<std::string> sessionToken(const RequestHead& head);
+
+} // namespace ferrylantern

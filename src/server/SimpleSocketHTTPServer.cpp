@@ -1,0 +1,201 @@
+#include "SimpleSocketHTTPServer.h"
+
+#include "RequestRouter.h"
+#include "ServerContext.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace ferrylantern {
+
+namespace {
+
+constexpr int listenBacklog = 128;
+// After an accept failure that more accepting cannot cure (out of descriptors or memory), wait this
+// long so the listening thread does not spin while the pending connection stays in the backlog.
+constexpr std::chrono::milliseconds acceptBackoff{100};
+
+// Creates an IPv4 stream socket with address reuse bound to `port` on every interface and listening,
+// or returns -1 with the socket closed. socketCreateFailed is reported through `createFailed`.
+int bindAndListen(std::uint16_t port, bool& createFailed)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        createFailed = true;
+        return -1;
+    }
+    const int reuse = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(fd, listenBacklog) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+Expected<int, SocketHTTPError> openListeningSocket(std::uint16_t preferredPort)
+{
+    bool createFailed = false;
+    int fd = bindAndListen(preferredPort, createFailed);
+    if (createFailed) {
+        return Unexpected{SocketHTTPError::socketCreateFailed};
+    }
+    if (fd < 0) {
+        fd = bindAndListen(0, createFailed);
+        if (createFailed) {
+            return Unexpected{SocketHTTPError::socketCreateFailed};
+        }
+        if (fd < 0) {
+            return Unexpected{SocketHTTPError::bindFailed};
+        }
+    }
+    return fd;
+}
+
+std::optional<std::uint16_t> boundPort(int fd)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return std::nullopt;
+    }
+    return ntohs(address.sin_port);
+}
+
+bool isResourceExhaustion(int error)
+{
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+// Runs one connection on a thread of its own. The thread holds the server's context only weakly until
+// it starts; a server released by then still gets its descriptor closed.
+void handleOnOwnThread(const std::weak_ptr<ServerContext>& weakContext, int fd)
+{
+    std::thread([weakContext, fd] {
+        const auto context = weakContext.lock();
+        if (!context) {
+            close(fd);
+            return;
+        }
+        {
+            Connection connection(fd, context->options.idleTimeout);
+            handleConnection(*context, connection);
+        }
+        context->connectionFinished();
+    }).detach();
+}
+
+} // namespace
+
+SimpleSocketHTTPServer::SimpleSocketHTTPServer(std::filesystem::path saveDirectory, std::string deviceName,
+                                               TransferServerCallbacks callbacks, ServerOptions options)
+    : context_(std::make_shared<ServerContext>(std::move(saveDirectory), std::move(deviceName), std::move(callbacks),
+                                               std::move(options)))
+{}
+
+SimpleSocketHTTPServer::~SimpleSocketHTTPServer()
+{
+    stop();
+}
+
+Expected<std::uint16_t, SocketHTTPError> SimpleSocketHTTPServer::start()
+{
+    if (listenFD_ >= 0 && port_) {
+        return *port_;
+    }
+    const auto fd = openListeningSocket(context_->options.preferredPort);
+    if (!fd) {
+        return Unexpected{fd.error()};
+    }
+    const auto port = boundPort(*fd);
+    if (!port) {
+        close(*fd);
+        return Unexpected{SocketHTTPError::noPortAssigned};
+    }
+    listenFD_ = *fd;
+    port_ = port;
+    acceptThread_ = std::thread([this, listenFD = *fd] { acceptLoop(listenFD); });
+    return *port;
+}
+
+void SimpleSocketHTTPServer::stop()
+{
+    const int fd = listenFD_.exchange(-1);
+    if (fd >= 0) {
+        // Wakes the accept call; the descriptor is closed only once the loop has left it, so the
+        // number cannot be reused under the loop's feet.
+        shutdown(fd, SHUT_RDWR);
+        if (acceptThread_.joinable()) {
+            acceptThread_.join();
+        }
+        close(fd);
+    }
+    port_.reset();
+    context_->sessions.removeAll();
+}
+
+void SimpleSocketHTTPServer::acceptLoop(int listenFD)
+{
+    const std::weak_ptr<ServerContext> weakContext = context_;
+    while (listenFD_ >= 0) {
+        const int fd = accept4(listenFD, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (listenFD_ < 0) {
+                return;
+            }
+            if (isResourceExhaustion(errno)) {
+                std::this_thread::sleep_for(acceptBackoff);
+            }
+            continue;
+        }
+        context_->connectionStarted();
+        try {
+            handleOnOwnThread(weakContext, fd);
+        } catch (const std::system_error&) {
+            // No thread to be had: refuse this connection and give running ones time to end.
+            close(fd);
+            context_->connectionFinished();
+            std::this_thread::sleep_for(acceptBackoff);
+        }
+    }
+}
+
+const std::filesystem::path& SimpleSocketHTTPServer::saveDirectory() const
+{
+    return context_->saveDirectory;
+}
+
+const std::string& SimpleSocketHTTPServer::deviceName() const
+{
+    return context_->deviceName;
+}
+
+void SimpleSocketHTTPServer::setRequireReceiveConfirmation(bool required)
+{
+    context_->requireReceiveConfirmation = required;
+}
+
+bool SimpleSocketHTTPServer::requireReceiveConfirmation() const
+{
+    return context_->requireReceiveConfirmation;
+}
+
+int SimpleSocketHTTPServer::activeConnectionCount() const
+{
+    return context_->activeConnectionCount();
+}
+
+bool SimpleSocketHTTPServer::waitForConnectionsToFinish(std::chrono::milliseconds timeout) const
+{
+    return context_->waitForConnectionsToFinish(timeout);
+}
+
+} // namespace ferrylantern

@@ -1,0 +1,95 @@
+// The program's own HTTP/1.1 server. It listens on one TCP port on all IPv4 interfaces, accepts on a
+// listening thread of its own and handles every connection on a thread of its own: one request per
+// connection, answered with "Connection: close".
+//
+//   SimpleSocketHTTPServer server(saveFolder, "Office PC", callbacks);
+//   auto port = server.start();            // 53317, or an ephemeral port when that one is taken
+//   ...
+//   server.stop();                         // closes the listening socket; open requests run on
+//
+// Thread-safety: start(), stop() and the destructor belong to the owner's thread;
+// requireReceiveConfirmation may be read and written from any thread.
+#pragma once
+
+#include "Clock.h"
+#include "Expected.h"
+#include "PINRules.h"
+#include "ServerCallbacks.h"
+#include "SocketHTTPError.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace ferrylantern {
+
+class TransferPINSessionStore;
+class PINAttemptLimiter;
+class ServerContext;
+
+// What the owner supplies besides the save folder, the name and the callbacks. The defaults are the
+// production ones; tests replace the clock, the stores and the limits.
+struct ServerOptions
+{
+    static constexpr std::uint16_t defaultPort = 53317;
+
+    // Tried first; when it cannot be bound the server takes an ephemeral port. 0 asks for an
+    // ephemeral port at once.
+    std::uint16_t preferredPort = defaultPort;
+    // The PIN preferences, read on every request. Without a provider the PIN gate is off.
+    PINSettingsProvider pinSettings;
+    // Null means the process-wide store.
+    TransferPINSessionStore* sessionStore = nullptr;
+    // Null means a limiter of the server's own.
+    std::shared_ptr<PINAttemptLimiter> pinAttemptLimiter;
+    // The wall clock for ticket expiry.
+    WallClock clock = systemWallClock();
+    // A socket read or write that waits this long without a single byte fails. Waiting for the
+    // desktop user is not reading and has no limit.
+    std::chrono::milliseconds idleTimeout{std::chrono::minutes(2)};
+};
+
+class SimpleSocketHTTPServer
+{
+public:
+    SimpleSocketHTTPServer(std::filesystem::path saveDirectory, std::string deviceName,
+                           TransferServerCallbacks callbacks, ServerOptions options = {});
+    ~SimpleSocketHTTPServer();
+    SimpleSocketHTTPServer(const SimpleSocketHTTPServer&) = delete;
+    SimpleSocketHTTPServer& operator=(const SimpleSocketHTTPServer&) = delete;
+
+    // Binds, listens and starts the accept loop. Returns the bound port, or socketCreateFailed,
+    // bindFailed or noPortAssigned; a failed start leaves no socket open.
+    [[nodiscard]] Expected<std::uint16_t, SocketHTTPError> start();
+
+    // Closes the listening socket, ends the accept loop and empties the PIN session store, so every
+    // session token becomes invalid. Connections being handled run to their end.
+    void stop();
+
+    std::optional<std::uint16_t> port() const { return port_; }
+    const std::filesystem::path& saveDirectory() const;
+    const std::string& deviceName() const;
+
+    void setRequireReceiveConfirmation(bool required);
+    bool requireReceiveConfirmation() const;
+
+    // Connections currently being handled, this server's and those it left running after a stop.
+    int activeConnectionCount() const;
+    // Waits until no connection is being handled or the timeout passes; true when none is left.
+    bool waitForConnectionsToFinish(std::chrono::milliseconds timeout) const;
+
+private:
+    void acceptLoop(int listenFD);
+
+    std::shared_ptr<ServerContext> context_;
+    std::optional<std::uint16_t> port_;
+    std::atomic<int> listenFD_{-1};
+    std::thread acceptThread_;
+};
+
+} // namespace ferrylantern

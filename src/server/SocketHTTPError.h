@@ -1,0 +1,27 @@
+// The failures of the transfer server. Each case has a user-facing description, which is also the
+// text sent to browsers where an endpoint reports the failure.
+#pragma once
+
+#include <string_view>
+
+namespace ferrylantern {
+
+enum class SocketHTTPError
+{
+    socketCreateFailed,
+    bindFailed,
+    noPortAssigned,
+    invalidMultipart,
+    bodyTooLarge,
+    emptyBody,
+    incompleteBody,
+    insufficientDiskSpace,
+    multipartTooLarge,
+    uploadCancelled,
+    duplicateRejected,
+    invalidUploadTicket,
+};
+
+std::string_view description(SocketHTTPError error);
+
+} // namespace ferrylantern

@@ -1,0 +1,110 @@
+// The JSON messages of the transfer API. Encoding is compact, member names are the field names, and
+// an absent optional is left out (never null). Decoding ignores unknown members, accepts a missing or
+// null optional, and fails on a missing required member or a member of the wrong type; the failure
+// text is what the server reports to the client.
+//
+//   auto request = decodeMessage<TransferPreflightBatchRequest>(body);
+//   if (!request) connection.sendResponse(500, request.error(), contentType::plainText);
+#pragma once
+
+#include "Expected.h"
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ferrylantern {
+
+struct TransferInfoResponse
+{
+    std::string name;
+    std::string platform = "macos";
+    int protocolVersion = 1;
+    int apiVersion = 1;
+    std::vector<std::string> capabilities{"upload", "upload-preflight", "pin"};
+    bool pinRequired = false;
+    std::optional<bool> pinAuthorized; // only when pinRequired
+};
+
+struct TransferPINVerifyRequest
+{
+    std::string pin;
+};
+
+struct TransferPINVerifyResponse
+{
+    bool ok = false;
+    std::optional<std::string> sessionToken;
+};
+
+struct TransferUploadPreflightResponse
+{
+    bool approved = true;
+    std::string uploadId;
+};
+
+struct TransferPreflightBatchFileItem
+{
+    std::string filename;
+    std::int64_t byteCount = 0;
+};
+
+struct TransferPreflightBatchRequest
+{
+    std::optional<std::string> device;
+    std::vector<TransferPreflightBatchFileItem> files;
+};
+
+struct TransferPreflightBatchResultItem
+{
+    std::string uploadId;
+    std::string filename;
+};
+
+struct TransferUploadPreflightBatchResponse
+{
+    bool approved = true;
+    std::vector<TransferPreflightBatchResultItem> items;
+};
+
+struct TransferUploadResponse
+{
+    std::string id;
+    std::string fileName;
+    std::int64_t byteCount = 0;
+    std::string savedPath;
+    std::string deviceFolder;
+};
+
+#define FERRYLANTERN_DECLARE_JSON(Type)                                                                                \
+    void to_json(nlohmann::json& json, const Type& value);                                                             \
+    void from_json(const nlohmann::json& json, Type& value);
+
+FERRYLANTERN_DECLARE_JSON(TransferInfoResponse)
+FERRYLANTERN_DECLARE_JSON(TransferPINVerifyRequest)
+FERRYLANTERN_DECLARE_JSON(TransferPINVerifyResponse)
+FERRYLANTERN_DECLARE_JSON(TransferUploadPreflightResponse)
+FERRYLANTERN_DECLARE_JSON(TransferPreflightBatchFileItem)
+FERRYLANTERN_DECLARE_JSON(TransferPreflightBatchRequest)
+FERRYLANTERN_DECLARE_JSON(TransferPreflightBatchResultItem)
+FERRYLANTERN_DECLARE_JSON(TransferUploadPreflightBatchResponse)
+FERRYLANTERN_DECLARE_JSON(TransferUploadResponse)
+
+#undef FERRYLANTERN_DECLARE_JSON
+
+// Decodes a message from JSON text. The error is the decoder's description of what was wrong, an
+// empty text included.
+template <typename Message>
+Expected<Message, std::string> decodeMessage(std::string_view text)
+{
+    try {
+        return nlohmann::json::parse(text).get<Message>();
+    } catch (const nlohmann::json::exception& error) {
+        return Unexpected{std::string(error.what())};
+    }
+}
+
+} // namespace ferrylantern

@@ -1,0 +1,49 @@
+// The session tokens that browsers receive for a verified PIN, with their expiry.
+//
+// Thread-safe: used by every worker thread of the server; each operation takes `lock_` once and
+// never holds it across another call.
+#pragma once
+
+#include "Clock.h"
+
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace ferrylantern {
+
+class TransferPINSessionStore
+{
+public:
+    static constexpr std::chrono::seconds defaultLifetime{43200}; // 12 hours
+
+    // The process-wide store, created on first use.
+    static TransferPINSessionStore& shared();
+
+    explicit TransferPINSessionStore(WallClock clock = systemWallClock(),
+                                     std::chrono::seconds lifetime = defaultLifetime);
+
+    // Creates, stores and returns a new token (a random UUID's text form) valid for the lifetime.
+    std::string issue();
+    // An empty token is invalid; otherwise valid while stored and not expired.
+    bool isValid(std::string_view token);
+    void removeAll();
+    void purgeExpired();
+
+    // Tokens stand for a PIN the browser proved it knew. Call this with a fingerprint of the PIN
+    // settings in force before using the store; when it differs from the previous one, every token is
+    // removed, so a changed PIN or a gate switched off and on has pages verify again.
+    void revokeIfSettingsChanged(std::string_view settingsFingerprint);
+
+private:
+    WallClock clock_;
+    std::chrono::seconds lifetime_;
+    std::mutex lock_;
+    std::unordered_map<std::string, std::chrono::system_clock::time_point> sessions_; // guarded by lock_
+    std::optional<std::string> lastSettingsFingerprint_;                              // guarded by lock_
+};
+
+} // namespace ferrylantern
