@@ -1,0 +1,145 @@
+#include "ServerCommandLine.h"
+
+#include "Text.h"
+
+#include <cstdlib>
+#include <fstream>
+
+namespace ferrylantern {
+
+namespace {
+
+constexpr std::size_t pinDigits = 4;
+
+Expected<std::uint16_t, std::string> parsePort(std::string_view text)
+{
+    const auto value = parseDecimalInteger(text);
+    if (!value || text.front() == '+' || text.front() == '-' || *value > 65535) {
+        return Unexpected{"--port wants a number from 0 to 65535, not \"" + std::string(text) + "\""};
+    }
+    return static_cast<std::uint16_t>(*value);
+}
+
+bool isFourDigitPIN(std::string_view text)
+{
+    return text.size() == pinDigits && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+std::filesystem::path homeFolder()
+{
+    const char* home = std::getenv("HOME");
+    return home != nullptr && *home != '\0' ? std::filesystem::path(home) : std::filesystem::path("/");
+}
+
+// XDG_DOWNLOAD_DIR from user-dirs.dirs: a line XDG_DOWNLOAD_DIR="$HOME/Downloads", where the value is
+// either absolute or relative to $HOME.
+std::optional<std::filesystem::path> configuredDownloadsFolder()
+{
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    const std::filesystem::path configFolder =
+        configHome != nullptr && *configHome != '\0' ? std::filesystem::path(configHome) : homeFolder() / ".config";
+    std::ifstream file(configFolder / "user-dirs.dirs");
+    std::string line;
+    constexpr std::string_view key = "XDG_DOWNLOAD_DIR=";
+    while (std::getline(file, line)) {
+        if (!line.starts_with(key)) {
+            continue;
+        }
+        std::string_view value = std::string_view(line).substr(key.size());
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+            value = value.substr(1, value.size() - 2);
+        }
+        if (value.starts_with("$HOME")) {
+            auto relative = value.substr(5);
+            while (relative.starts_with('/')) {
+                relative.remove_prefix(1);
+            }
+            return homeFolder() / relative;
+        }
+        if (value.starts_with('/')) {
+            return std::filesystem::path(value);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+Expected<ServerCommandLine, std::string> parseServerCommandLine(std::span<const std::string_view> arguments)
+{
+    ServerCommandLine commandLine;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string_view option = arguments[i];
+        std::optional<std::string_view> inlineValue;
+        if (const auto equals = option.find('='); option.starts_with("--") && equals != std::string_view::npos) {
+            inlineValue = option.substr(equals + 1);
+            option = option.substr(0, equals);
+        }
+        if (option == "--help" || option == "-h") {
+            commandLine.showHelp = true;
+            continue;
+        }
+        const bool takesValue = option == "--save-dir" || option == "--name" || option == "--port" ||
+                                option == "--port-file" || option == "--pin";
+        if (!takesValue) {
+            return Unexpected{"unknown option \"" + std::string(arguments[i]) + "\""};
+        }
+        if (!inlineValue && i + 1 >= arguments.size()) {
+            return Unexpected{std::string(option) + " needs a value"};
+        }
+        const std::string_view value = inlineValue ? *inlineValue : arguments[++i];
+        if (option == "--save-dir") {
+            if (value.empty()) {
+                return Unexpected{std::string("--save-dir needs a folder")};
+            }
+            commandLine.saveDirectory = std::filesystem::absolute(std::filesystem::path(value));
+        } else if (option == "--name") {
+            if (trimWhitespaceAndNewlines(value).empty() || !isValidUTF8(value)) {
+                return Unexpected{std::string("--name needs a non-empty UTF-8 name")};
+            }
+            commandLine.name = std::string(value);
+        } else if (option == "--port") {
+            const auto port = parsePort(value);
+            if (!port) {
+                return Unexpected{port.error()};
+            }
+            commandLine.port = *port;
+        } else if (option == "--port-file") {
+            if (value.empty()) {
+                return Unexpected{std::string("--port-file needs a file name")};
+            }
+            commandLine.portFile = std::filesystem::path(value);
+        } else if (option == "--pin") {
+            if (!isFourDigitPIN(value)) {
+                return Unexpected{std::string("--pin wants exactly four digits")};
+            }
+            commandLine.pin = std::string(value);
+        }
+    }
+    return commandLine;
+}
+
+std::string serverUsage()
+{
+    return "Usage: ferrylantern-server [--save-dir DIR] [--name NAME] [--port N] [--port-file FILE] [--pin DDDD]\n"
+           "\n"
+           "Receives files from phones on the local network without a window. Phones open the printed\n"
+           "address, or scan it, and upload through the page.\n"
+           "\n"
+           "  --save-dir DIR    folder to save into, one sub-folder per sending device\n"
+           "                    (default: the downloads folder + FerryLantern)\n"
+           "  --name NAME       name shown to phones (default: this computer's name)\n"
+           "  --port N          preferred TCP port (default 53317; taken: an ephemeral port; 0: ephemeral)\n"
+           "  --port-file FILE  once listening, write the port and a newline to FILE\n"
+           "  --pin DDDD        require this four-digit PIN before uploads (default: no PIN)\n"
+           "  -h, --help        show this help\n"
+           "\n"
+           "SIGINT or SIGTERM stops the server.\n";
+}
+
+std::filesystem::path userDownloadsFolder()
+{
+    return configuredDownloadsFolder().value_or(homeFolder() / "Downloads");
+}
+
+} // namespace ferrylantern

@@ -1,0 +1,39 @@
+// The command line of ferrylantern-server, the receiver without a window:
+//
+//   ferrylantern-server [--save-dir DIR] [--name NAME] [--port N] [--port-file FILE] [--pin DDDD]
+//
+// Scripts outside the project rely on these options; keep their meaning and defaults.
+#pragma once
+
+#include "Expected.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace ferrylantern {
+
+struct ServerCommandLine
+{
+    std::optional<std::filesystem::path> saveDirectory; // default: the downloads folder + "FerryLantern"
+    std::optional<std::string> name;                    // default: the computer's name
+    std::uint16_t port = 53317;                         // preferred; 0 asks for an ephemeral port
+    std::optional<std::filesystem::path> portFile;      // receives the bound port once listening
+    std::optional<std::string> pin;                     // four digits; switches the PIN gate on
+    bool showHelp = false;
+};
+
+// Parses the arguments after the program name. Options take their value as the next argument or
+// after "=". The error says what was wrong, for a usage message.
+Expected<ServerCommandLine, std::string> parseServerCommandLine(std::span<const std::string_view> arguments);
+
+// The usage text, for --help and after an error.
+std::string serverUsage();
+
+// The user's downloads folder as the XDG user-dirs configuration names it, else ~/Downloads.
+std::filesystem::path userDownloadsFolder();
+
+} // namespace ferrylantern
