@@ -1,0 +1,164 @@
+// The PIN gate over real sockets: the info endpoint's report, verification, token transport and
+// lifetime, revocation on settings changes and the limit on wrong attempts.
+#include "ServerFixture.h"
+
+#include <nlohmann/json.hpp>
+
+namespace ferrylantern::test {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+class PINGate : public ServerTest
+{
+protected:
+    void SetUp() override { startServer(); }
+
+    json info(std::string_view headerLines = "")
+    {
+        const auto reply = get("/v1/info", headerLines);
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(reply.header("content-type"), "application/json");
+        return json::parse(reply.body);
+    }
+
+    static std::string sessionHeader(const std::string& token) { return "X-FerryLantern-Session: " + token + "\r\n"; }
+};
+
+TEST_F(PINGate, InfoWithTheGateOffHasNoPinAuthorized)
+{
+    const auto answer = info();
+    EXPECT_EQ(answer, json::parse(R"({"name":"Test Mac","platform":"macos","protocolVersion":1,"apiVersion":1,
+                                      "capabilities":["upload","upload-preflight","pin"],"pinRequired":false})"));
+}
+
+TEST_F(PINGate, InfoReportsWhetherTheTokenIsValid)
+{
+    setPIN(true, "1234");
+    EXPECT_EQ(info()["pinRequired"], true);
+    EXPECT_EQ(info()["pinAuthorized"], false);
+    const auto token = verifyPIN("1234");
+    ASSERT_FALSE(token.empty());
+    EXPECT_EQ(info(sessionHeader(token))["pinAuthorized"], true);
+    EXPECT_EQ(info("Cookie: a=1; ferrylantern_session=" + token + "\r\n")["pinAuthorized"], true);
+    EXPECT_EQ(info("Cookie: ferrylantern_session=\r\n")["pinAuthorized"], false);
+}
+
+TEST_F(PINGate, TheHeaderWinsOverTheCookie)
+{
+    setPIN(true, "1234");
+    const auto token = verifyPIN("1234");
+    EXPECT_EQ(info(sessionHeader("WRONG") + "Cookie: ferrylantern_session=" + token + "\r\n")["pinAuthorized"], false);
+    EXPECT_EQ(info(sessionHeader("  ") + "Cookie: ferrylantern_session=" + token + "\r\n")["pinAuthorized"], true);
+}
+
+TEST_F(PINGate, VerificationWithTheGateOffIsOkWithoutToken)
+{
+    const auto reply = post("/v1/pin/verify", R"({"pin":"0000"})");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, R"({"ok":true})");
+}
+
+TEST_F(PINGate, AThreeDigitPINLeavesTheGateInactive)
+{
+    setPIN(true, "123");
+    EXPECT_EQ(info()["pinRequired"], false);
+    EXPECT_EQ(post("/v1/pin/verify", R"({"pin":"9"})").body, R"({"ok":true})");
+}
+
+TEST_F(PINGate, AFiveDigitPINIsCutToFour)
+{
+    setPIN(true, "12345");
+    EXPECT_EQ(info()["pinRequired"], true);
+    EXPECT_FALSE(verifyPIN("1234").empty());
+}
+
+TEST_F(PINGate, NonDigitsAreDroppedBeforeComparing)
+{
+    setPIN(true, "1234");
+    EXPECT_FALSE(verifyPIN("12a34").empty());
+    const auto wrong = post("/v1/pin/verify", R"({"pin":"4321"})");
+    EXPECT_EQ(wrong.status, 403);
+    EXPECT_EQ(wrong.body, R"({"ok":false})");
+    EXPECT_EQ(post("/v1/pin/verify", R"({"pin":"123"})").status, 403);
+}
+
+TEST_F(PINGate, RefusesOversizedAndUndecodableRequests)
+{
+    setPIN(true, "1234");
+    const auto oversized = post("/v1/pin/verify", std::string(4097, ' '));
+    EXPECT_EQ(oversized.status, 400);
+    EXPECT_EQ(oversized.body, "请求过大");
+    EXPECT_EQ(oversized.header("content-type"), "text/plain; charset=utf-8");
+    for (const auto* body : {"", "not json", R"({"pin":1234})", R"(["1234"])"}) {
+        const auto reply = sendRequest(port, "POST /v1/pin/verify HTTP/1.1\r\nContent-Length: " +
+                                                 std::to_string(std::string_view(body).size()) + "\r\n\r\n" + body);
+        EXPECT_EQ(reply.status, 400) << body;
+        EXPECT_EQ(reply.body, "无效的 PIN 请求");
+    }
+}
+
+TEST_F(PINGate, TokensExpireAfterTwelveHours)
+{
+    setPIN(true, "1234");
+    const auto token = verifyPIN("1234");
+    clock.advance(43199s);
+    EXPECT_EQ(info(sessionHeader(token))["pinAuthorized"], true);
+    clock.advance(1s);
+    EXPECT_EQ(info(sessionHeader(token))["pinAuthorized"], false);
+}
+
+TEST_F(PINGate, StoppingTheServerInvalidatesTokens)
+{
+    setPIN(true, "1234");
+    const auto token = verifyPIN("1234");
+    server->stop();
+    ASSERT_TRUE(server->start());
+    port = *server->port();
+    EXPECT_EQ(info(sessionHeader(token))["pinAuthorized"], false);
+}
+
+TEST_F(PINGate, ChangingThePINOrTheSwitchInvalidatesTokens)
+{
+    setPIN(true, "1234");
+    const auto first = verifyPIN("1234");
+    setPIN(true, "5678");
+    EXPECT_EQ(info(sessionHeader(first))["pinAuthorized"], false);
+
+    const auto second = verifyPIN("5678");
+    setPIN(false, "5678");
+    EXPECT_EQ(info(sessionHeader(second))["pinRequired"], false);
+    setPIN(true, "5678");
+    EXPECT_EQ(info(sessionHeader(second))["pinAuthorized"], false);
+}
+
+TEST_F(PINGate, WrongAttemptsLockTheAddressOutEvenForTheRightPIN)
+{
+    setPIN(true, "1234");
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(post("/v1/pin/verify", R"({"pin":"0000"})").status, 403);
+    }
+    const auto refused = post("/v1/pin/verify", R"({"pin":"1234"})");
+    EXPECT_EQ(refused.status, 429);
+    EXPECT_EQ(refused.body, R"({"ok":false})");
+    EXPECT_EQ(refused.header("retry-after"), "30");
+    clock.advance(30s);
+    EXPECT_FALSE(verifyPIN("1234").empty());
+}
+
+TEST_F(PINGate, ARightPINWithinTheFirstTriesIsNeverSlowed)
+{
+    setPIN(true, "1234");
+    for (int i = 0; i < 4; ++i) {
+        post("/v1/pin/verify", R"({"pin":"1111"})");
+    }
+    EXPECT_FALSE(verifyPIN("1234").empty());
+    for (int i = 0; i < 4; ++i) {
+        post("/v1/pin/verify", R"({"pin":"1111"})");
+    }
+    EXPECT_FALSE(verifyPIN("1234").empty());
+}
+
+} // namespace
+} // namespace ferrylantern::test

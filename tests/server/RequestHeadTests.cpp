@@ -1,0 +1,185 @@
+#include "RequestHead.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace ferrylantern {
+namespace {
+
+constexpr std::string_view uploadRequest = "POST /v1/upload?filename=%E4%B8%AD.txt&uploadId=A HTTP/1.1\r\n"
+                                           "Host: 192.168.1.20:53317\r\n"
+                                           "X-A :  b \r\n"
+                                           "not a field\r\n"
+                                           "Content-Length: 5\r\n"
+                                           "\r\n"
+                                           "hello";
+
+void expectUploadHead(const RequestHead& head)
+{
+    EXPECT_EQ(head.method, "POST");
+    EXPECT_EQ(head.target, "/v1/upload?filename=%E4%B8%AD.txt&uploadId=A");
+    EXPECT_EQ(head.queryValue("filename"), "中.txt");
+    EXPECT_EQ(head.queryValue("uploadId"), "A");
+    EXPECT_EQ(head.header("x-a"), "b");
+    EXPECT_EQ(head.header("host"), "192.168.1.20:53317");
+    EXPECT_EQ(head.headers.size(), 3U);
+    EXPECT_EQ(head.contentLength, 5);
+}
+
+TEST(RequestHeadReader, ParsesAHeadCutAtEveryByte)
+{
+    for (std::size_t cut = 0; cut <= uploadRequest.size(); ++cut) {
+        RequestHeadReader reader;
+        auto status = reader.append(uploadRequest.substr(0, cut));
+        if (status == RequestHeadReader::Status::needMoreData) {
+            status = reader.append(uploadRequest.substr(cut));
+        }
+        ASSERT_EQ(status, RequestHeadReader::Status::complete) << "cut at " << cut;
+        const auto head = reader.takeHead();
+        expectUploadHead(head);
+        // A piece that reaches past the blank line completes the head with what it brought along.
+        const auto bodyStart = uploadRequest.find("\r\n\r\n") + 4;
+        EXPECT_EQ(head.bodyPrefix, cut < bodyStart ? "hello" : uploadRequest.substr(bodyStart, cut - bodyStart));
+    }
+}
+
+TEST(RequestHeadReader, ParsesAHeadFedInRandomPieces)
+{
+    std::mt19937 random(7);
+    for (int round = 0; round < 200; ++round) {
+        RequestHeadReader reader;
+        std::size_t offset = 0;
+        auto status = RequestHeadReader::Status::needMoreData;
+        while (status == RequestHeadReader::Status::needMoreData) {
+            ASSERT_LE(offset, uploadRequest.size());
+            const auto piece = std::uniform_int_distribution<std::size_t>(0, 9)(random);
+            status = reader.append(uploadRequest.substr(offset, piece));
+            offset += piece;
+        }
+        ASSERT_EQ(status, RequestHeadReader::Status::complete);
+        const auto head = reader.takeHead();
+        // Whatever followed the blank line in the last piece is the body prefix.
+        EXPECT_TRUE(std::string_view("hello").starts_with(head.bodyPrefix));
+    }
+}
+
+TEST(RequestHeadReader, WaitsForTheBlankLine)
+{
+    RequestHeadReader reader;
+    EXPECT_EQ(reader.append("GET / HTTP/1.1\r\nHost: x\r\n"), RequestHeadReader::Status::needMoreData);
+    EXPECT_EQ(reader.append("\r"), RequestHeadReader::Status::needMoreData);
+    EXPECT_EQ(reader.append("\n"), RequestHeadReader::Status::complete);
+}
+
+TEST(RequestHeadReader, RefusesAHeadWithoutBlankLineWithinOneMebibyte)
+{
+    RequestHeadReader reader;
+    const std::string filler(65536, 'a');
+    auto status = reader.append("GET / HTTP/1.1\r\nX-Long: ");
+    while (status == RequestHeadReader::Status::needMoreData) {
+        status = reader.append(filler);
+    }
+    EXPECT_EQ(status, RequestHeadReader::Status::failed);
+}
+
+TEST(RequestHeadReader, AcceptsAHeadJustUnderTheLimit)
+{
+    std::string head = "GET / HTTP/1.1\r\nX-Long: ";
+    head.append(maxHeadBytes - head.size() - 4, 'a');
+    head += "\r\n\r\n";
+    RequestHeadReader reader;
+    EXPECT_EQ(reader.append(head), RequestHeadReader::Status::complete);
+}
+
+TEST(RequestHeadReader, RefusesInvalidUTF8AndMalformedRequestLines)
+{
+    for (const std::string_view bad : {std::string_view("GET /\xff HTTP/1.1\r\n\r\n"), std::string_view("GET\r\n\r\n"),
+                                       std::string_view("   \r\n\r\n"), std::string_view("\r\n\r\n")}) {
+        RequestHeadReader reader;
+        EXPECT_EQ(reader.append(bad), RequestHeadReader::Status::failed) << bad;
+    }
+}
+
+TEST(RequestHeadReader, ReadsTheRequestLineAcrossRunsOfSpaces)
+{
+    const auto head = parseRequestHeadText("  get    /upload   HTTP/1.1 extra");
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->method, "get");
+    EXPECT_EQ(head->target, "/upload");
+}
+
+TEST(RequestHeadParser, LaterFieldReplacesEarlierAndNamesAreCaseInsensitive)
+{
+    const auto head = parseRequestHeadText("GET / HTTP/1.1\r\nX-Thing: 1\r\nx-thing:\t2\t\r\nEmpty:");
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->header("x-thing"), "2");
+    EXPECT_EQ(head->header("empty"), "");
+}
+
+TEST(ContentLength, ParsesOrRefuses)
+{
+    const struct
+    {
+        const char* name;
+        const char* value;
+        std::optional<std::int64_t> expected;
+    } cases[] = {
+        {"empty", "", 0},
+        {"zero", "0", 0},
+        {"plain", "1234", 1234},
+        {"plus sign", "+7", 7},
+        {"minus zero", "-0", 0},
+        {"letters", "abc", std::nullopt},
+        {"negative", "-1", std::nullopt},
+        {"100 GiB", "107374182400", 107374182400},
+        {"over 100 GiB", "107374182401", std::nullopt},
+        {"overflow", "99999999999999999999", std::nullopt},
+        {"inner space", "1 2", std::nullopt},
+        {"hexadecimal", "0x10", std::nullopt},
+        {"sign only", "+", std::nullopt},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(parseContentLength(row.value), row.expected);
+    }
+}
+
+TEST(RequestHeadReader, RefusesABadContentLengthAndTreatsAnAbsentOneAsZero)
+{
+    RequestHeadReader bad;
+    EXPECT_EQ(bad.append("POST / HTTP/1.1\r\nContent-Length: abc\r\n\r\n"), RequestHeadReader::Status::failed);
+    RequestHeadReader absent;
+    ASSERT_EQ(absent.append("POST / HTTP/1.1\r\n\r\n"), RequestHeadReader::Status::complete);
+    EXPECT_EQ(absent.takeHead().contentLength, 0);
+}
+
+TEST(QueryParser, FollowsTheDocumentedRules)
+{
+    using Query = std::map<std::string, std::string>;
+    EXPECT_EQ(parseQuery("/x?a=1&a=2"), (Query{{"a", "2"}}));
+    EXPECT_EQ(parseQuery("/x?name=%E4%B8%AD"), (Query{{"name", "中"}}));
+    EXPECT_EQ(parseQuery("/x?flag"), (Query{{"flag", ""}}));
+    EXPECT_EQ(parseQuery("/x?a=b+c"), (Query{{"a", "b+c"}}));
+    EXPECT_EQ(parseQuery("/x?bad=%ZZ&odd=%E4"), (Query{{"bad", "%ZZ"}, {"odd", "%E4"}}));
+    EXPECT_EQ(parseQuery("/x?&&a=1&&"), (Query{{"a", "1"}}));
+    EXPECT_EQ(parseQuery("/x?a=1=2"), (Query{{"a", "1=2"}}));
+    EXPECT_EQ(parseQuery("/x?%41=1"), (Query{{"%41", "1"}}));
+    EXPECT_EQ(parseQuery("/x?a=1?b=2"), (Query{{"a", "1?b=2"}}));
+    EXPECT_EQ(parseQuery("/x"), Query{});
+    EXPECT_EQ(parseQuery("http://h:1/v1/upload?%41=%42#frag"), (Query{{"A", "B"}}));
+}
+
+TEST(RoutePath, IsTheTargetBeforeTheQuery)
+{
+    EXPECT_EQ(routePath("/upload?x=1"), "/upload");
+    EXPECT_EQ(routePath("/UPLOAD"), "/UPLOAD");
+    EXPECT_EQ(routePath(""), "/");
+    EXPECT_EQ(routePath("?x"), "/");
+    EXPECT_EQ(routePath("http://192.168.1.20:53317/v1/info?x=1"), "/v1/info");
+    EXPECT_EQ(routePath("http://192.168.1.20:53317"), "/");
+    EXPECT_EQ(routePath("https://h/upload/"), "/upload");
+}
+
+} // namespace
+} // namespace ferrylantern

@@ -1,0 +1,45 @@
+// A real SimpleSocketHTTPServer on an ephemeral port of 127.0.0.1, with a fresh save folder, a clock
+// the test moves, its own PIN session store and PIN settings the test changes at will.
+#pragma once
+
+#include "HttpTestClient.h"
+#include "PINAttemptLimiter.h"
+#include "SimpleSocketHTTPServer.h"
+#include "TestSupport.h"
+#include "TransferPINSessionStore.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+
+namespace ferrylantern::test {
+
+class ServerTest : public ::testing::Test
+{
+protected:
+    ~ServerTest() override;
+
+    // Starts the server; the options' clock, stores and PIN provider are filled in by the fixture
+    // unless the test set them.
+    void startServer(TransferServerCallbacks callbacks = {}, ServerOptions options = {});
+    void setPIN(bool enabled, std::string code);
+
+    HttpReply get(std::string_view target, std::string_view headerLines = "");
+    HttpReply post(std::string_view target, std::string_view body, std::string_view headerLines = "");
+    // Verifies `pin` and returns the session token, or an empty text.
+    std::string verifyPIN(std::string_view pin);
+
+    TemporaryFolder saveFolder;
+    ManualClock clock;
+    TransferPINSessionStore sessions{clock.function()};
+    std::shared_ptr<PINAttemptLimiter> pinAttempts = std::make_shared<PINAttemptLimiter>(clock.function());
+    std::unique_ptr<SimpleSocketHTTPServer> server;
+    std::uint16_t port = 0;
+
+private:
+    std::mutex pinLock_;
+    PINSettings pin_;
+};
+
+} // namespace ferrylantern::test

@@ -1,0 +1,110 @@
+#include "ChildProcess.h"
+
+#include "TestSupport.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace ferrylantern::test {
+
+namespace {
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream file(path);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+} // namespace
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::filesystem::path& outputFolder)
+    : stdoutFile_(outputFolder / "stdout.txt")
+    , stderrFile_(outputFolder / "stderr.txt")
+{
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    const int out = open(stdoutFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = open(stderrFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out);
+    close(err);
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (pid_ > 0 && !reaped_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+void ChildProcess::signal(int number) const
+{
+    kill(pid_, number);
+}
+
+std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout)
+{
+    int status = 0;
+    const bool exited = eventually(
+        [&] {
+            const pid_t result = waitpid(pid_, &status, WNOHANG);
+            return result == pid_;
+        },
+        timeout);
+    if (!exited) {
+        return std::nullopt;
+    }
+    reaped_ = true;
+    if (!WIFEXITED(status)) {
+        return std::nullopt;
+    }
+    return WEXITSTATUS(status);
+}
+
+std::string ChildProcess::standardOutput() const
+{
+    return readFile(stdoutFile_);
+}
+
+std::string ChildProcess::standardError() const
+{
+    return readFile(stderrFile_);
+}
+
+std::optional<std::uint16_t> waitForPortFile(const std::filesystem::path& portFile, std::chrono::milliseconds timeout)
+{
+    std::optional<std::uint16_t> port;
+    eventually(
+        [&] {
+            std::ifstream file(portFile);
+            unsigned value = 0;
+            if (file >> value) {
+                port = static_cast<std::uint16_t>(value);
+            }
+            return port.has_value();
+        },
+        timeout);
+    return port;
+}
+
+} // namespace ferrylantern::test
