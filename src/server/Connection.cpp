@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <vector>
 
@@ -72,19 +73,21 @@ std::optional<std::string> Connection::peerIPv4Address() const
 bool Connection::readHead()
 {
     RequestHeadReader reader;
-    std::vector<char> buffer(headReadChunk);
+    // Not zero-filled: every connection reads a head, and most heads are a few hundred bytes.
+    const auto buffer = std::make_unique_for_overwrite<char[]>(headReadChunk);
     while (true) {
-        const ssize_t received = receiveSome(fd_, buffer.data(), buffer.size());
+        const ssize_t received = receiveSome(fd_, buffer.get(), headReadChunk);
         if (received <= 0) {
             return false;
         }
-        switch (reader.append({buffer.data(), static_cast<std::size_t>(received)})) {
+        switch (reader.append({buffer.get(), static_cast<std::size_t>(received)})) {
         case RequestHeadReader::Status::needMoreData:
             continue;
         case RequestHeadReader::Status::failed:
             return false;
         case RequestHeadReader::Status::complete:
             head_ = reader.takeHead();
+            bodyBytesSeen_ = static_cast<std::int64_t>(head_.bodyPrefix.size());
             expectsContinue_ = asciiLowercased(head_.header("expect").value_or("")) == "100-continue";
             return true;
         }
@@ -145,24 +148,26 @@ void Connection::sendContinueIfExpected()
 ssize_t Connection::receive(std::span<char> buffer)
 {
     sendContinueIfExpected();
-    return receiveSome(fd_, buffer.data(), buffer.size());
+    const ssize_t received = receiveSome(fd_, buffer.data(), buffer.size());
+    if (received > 0) {
+        bodyBytesSeen_ += received;
+    }
+    return received;
 }
 
 void Connection::drainBody()
 {
-    auto seen = static_cast<std::int64_t>(head_.bodyPrefix.size());
-    if (seen >= head_.contentLength) {
+    if (bodyBytesSeen_ >= head_.contentLength) {
         return;
     }
-    std::vector<char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(drainChunk, head_.contentLength - seen)));
-    while (seen < head_.contentLength) {
+    std::vector<char> buffer(
+        static_cast<std::size_t>(std::min<std::int64_t>(drainChunk, head_.contentLength - bodyBytesSeen_)));
+    while (bodyBytesSeen_ < head_.contentLength) {
         const auto wanted = static_cast<std::size_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), head_.contentLength - seen));
-        const ssize_t received = receive({buffer.data(), wanted});
-        if (received <= 0) {
+            std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), head_.contentLength - bodyBytesSeen_));
+        if (receive({buffer.data(), wanted}) <= 0) {
             return;
         }
-        seen += received;
     }
 }
 

@@ -52,8 +52,8 @@ public:
     // Writes bytes as they are (the fixed OPTIONS answer).
     void sendRaw(std::string_view bytes);
 
-    // Reads and discards what remains of the announced body, counting the body prefix; stops early at
-    // end of stream or on an error.
+    // Reads and discards what remains of the announced body (the body prefix and every byte received
+    // so far count as read); stops early at end of stream or on an error.
     void drainBody();
     // Reads the whole announced body (small JSON bodies only; callers check the length first).
     // Fails with incompleteBody when the stream ends or fails before Content-Length bytes arrived.
@@ -68,6 +68,7 @@ private:
 
     int fd_;
     RequestHead head_;
+    std::int64_t bodyBytesSeen_ = 0; // the body prefix plus what receive() delivered
     bool expectsContinue_ = false;
     bool interimOrFinalAnswerSent_ = false;
 };

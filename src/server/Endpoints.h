@@ -17,4 +17,14 @@ void handlePINVerify(ServerContext& context, Connection& connection);
 // GET "/" and "/upload": the upload page for this server's device name.
 void handleUploadPage(ServerContext& context, Connection& connection);
 
+// POST "/v1/upload/preflight": checks one announced file, optionally asks the desktop user, and issues
+// an upload ticket.
+void handleUploadPreflight(ServerContext& context, Connection& connection);
+
+// POST "/v1/upload/preflight/batch": the same for up to 500 files with one question and one answer.
+void handleUploadPreflightBatch(ServerContext& context, Connection& connection);
+
+// POST "/v1/upload": receives one file (raw body or multipart/form-data) into its device folder.
+void handleUpload(ServerContext& context, Connection& connection);
+
 } // namespace ferrylantern

@@ -40,6 +40,12 @@ void handleConnection(ServerContext& context, Connection& connection)
         connection.sendRaw(optionsResponse);
     } else if (method == "POST" && path == "/v1/pin/verify") {
         handlePINVerify(context, connection);
+    } else if (method == "POST" && path == "/v1/upload/preflight") {
+        handleUploadPreflight(context, connection);
+    } else if (method == "POST" && path == "/v1/upload/preflight/batch") {
+        handleUploadPreflightBatch(context, connection);
+    } else if (method == "POST" && path == "/v1/upload") {
+        handleUpload(context, connection);
     } else if (method == "GET" && path == "/v1/info") {
         handleInfo(context, connection);
     } else if (method == "GET" && isPagePath(path)) {

@@ -26,6 +26,7 @@ ServerContext::ServerContext(std::filesystem::path saveDirectory_, std::string d
     , options(std::move(options_))
     , sessions(options.sessionStore ? *options.sessionStore : TransferPINSessionStore::shared())
     , pinAttempts(limiterFor(options))
+    , tickets(options.clock)
 {}
 
 PINSettings ServerContext::currentPINSettings()

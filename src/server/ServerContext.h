@@ -10,6 +10,8 @@
 #include "PINAttemptLimiter.h"
 #include "SimpleSocketHTTPServer.h"
 #include "TransferPINSessionStore.h"
+#include "UploadSessionRegistry.h"
+#include "UploadTicketStore.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -30,6 +32,12 @@ public:
     TransferPINSessionStore& sessions;
     const std::shared_ptr<PINAttemptLimiter> pinAttempts;
     std::atomic<bool> requireReceiveConfirmation{false};
+    UploadSessionRegistry uploads;
+    UploadTicketStore tickets;
+
+    // Whether this request must be put to the desktop user: confirmation is switched on and the owner
+    // gave the callback that asks.
+    bool asksBeforeSave() const { return requireReceiveConfirmation && callbacks.confirmBeforeSave; }
 
     // The PIN settings in force for this request. Reading them also revokes every session token when
     // they changed since the previous request.

@@ -14,7 +14,7 @@ namespace ferrylantern {
 
 namespace {
 
-constexpr int listenBacklog = 128;
+constexpr int listenBacklog = 1024;
 // After an accept failure that more accepting cannot cure (out of descriptors or memory), wait this
 // long so the listening thread does not spin while the pending connection stays in the backlog.
 constexpr std::chrono::milliseconds acceptBackoff{100};
@@ -186,6 +186,16 @@ void SimpleSocketHTTPServer::setRequireReceiveConfirmation(bool required)
 bool SimpleSocketHTTPServer::requireReceiveConfirmation() const
 {
     return context_->requireReceiveConfirmation;
+}
+
+void SimpleSocketHTTPServer::cancelUpload(const Uuid& id)
+{
+    context_->uploads.cancelUpload(id);
+}
+
+void SimpleSocketHTTPServer::cancelAllUploads()
+{
+    context_->uploads.cancelAllUploads();
 }
 
 int SimpleSocketHTTPServer::activeConnectionCount() const

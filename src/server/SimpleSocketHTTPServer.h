@@ -7,8 +7,8 @@
 //   ...
 //   server.stop();                         // closes the listening socket; open requests run on
 //
-// Thread-safety: start(), stop() and the destructor belong to the owner's thread;
-// requireReceiveConfirmation may be read and written from any thread.
+// Thread-safety: start(), stop() and the destructor belong to the owner's thread. The cancel
+// operations and requireReceiveConfirmation may be called from any thread.
 #pragma once
 
 #include "Clock.h"
@@ -77,6 +77,12 @@ public:
 
     void setRequireReceiveConfirmation(bool required);
     bool requireReceiveConfirmation() const;
+
+    // Marks the upload, preflight or batch preflight registered under `id` as cancelled and shuts its
+    // socket down in both directions; does nothing for an unknown id. A cancelled upload removes its
+    // partial file and reports `failed`; a waiting preflight learns it once its question is answered.
+    void cancelUpload(const Uuid& id);
+    void cancelAllUploads();
 
     // Connections currently being handled, this server's and those it left running after a stop.
     int activeConnectionCount() const;

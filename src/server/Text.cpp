@@ -310,6 +310,19 @@ std::size_t prefixLengthInCharacters(std::string_view text, std::size_t maxChara
     return length;
 }
 
+std::size_t prefixLengthWithinBytes(std::string_view text, std::size_t maxBytes)
+{
+    std::size_t length = 0;
+    forEachCharacter(text, [&](std::size_t end) {
+        if (end > maxBytes) {
+            return false;
+        }
+        length = end;
+        return true;
+    });
+    return length;
+}
+
 std::size_t characterCount(std::string_view text)
 {
     std::size_t counted = 0;

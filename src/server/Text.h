@@ -44,6 +44,10 @@ bool isUnicodeNumeric(char32_t scalar);
 // it counts as one character, as does a pair of regional indicators or CR LF.
 std::size_t prefixLengthInCharacters(std::string_view text, std::size_t maxCharacters);
 
+// The byte length of the longest prefix of whole user-perceived characters of `text` that fits in
+// `maxBytes` bytes.
+std::size_t prefixLengthWithinBytes(std::string_view text, std::size_t maxBytes);
+
 // The number of user-perceived characters of `text`, counted as prefixLengthInCharacters does.
 std::size_t characterCount(std::string_view text);
 

@@ -1,0 +1,44 @@
+// The destination paths that uploads in flight have claimed. An upload claims its final name before
+// it receives a byte, so two uploads of the same name at the same time can never choose the same
+// destination: the existence check and the claim happen under one lock.
+//
+// Thread-safe; one process-wide instance, since several servers (one per start) may write into the
+// same folders.
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <string_view>
+
+namespace ferrylantern {
+
+class DestinationReservations
+{
+public:
+    static DestinationReservations& shared();
+
+    enum class Claim
+    {
+        reserved,          // the path was free and is now this caller's
+        existsOnDisk,      // a file (or anything else) lies there already
+        reservedByAnother, // another upload in flight claimed it
+    };
+
+    Claim tryReserve(const std::filesystem::path& path);
+
+    // Reserves and returns the first copy name of `safeName` in `folder` ("photo-1.jpg",
+    // "photo-2.jpg", …) that neither exists nor is claimed.
+    std::filesystem::path reserveFirstFreeCopy(const std::filesystem::path& folder, std::string_view safeName);
+
+    void release(const std::filesystem::path& path);
+
+private:
+    std::mutex lock_;
+    std::set<std::filesystem::path> reserved_; // guarded by lock_
+};
+
+// True when `path` names any directory entry, a dangling symbolic link included.
+bool entryExists(const std::filesystem::path& path);
+
+} // namespace ferrylantern

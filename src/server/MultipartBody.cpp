@@ -1,0 +1,134 @@
+#include "MultipartBody.h"
+
+#include "Text.h"
+
+namespace ferrylantern {
+
+namespace {
+
+std::string_view trimSpaces(std::string_view text)
+{
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// Calls visit(piece) for each piece of `text` between semicolons, trimmed of spaces, skipping empty
+// ones; stops when visit returns true.
+template <typename Visit>
+void forEachParameter(std::string_view text, Visit visit)
+{
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const auto end = std::min(text.find(';', start), text.size());
+        const auto piece = trimSpaces(text.substr(start, end - start));
+        start = end + 1;
+        if (!piece.empty() && visit(piece)) {
+            return;
+        }
+    }
+}
+
+std::string_view withoutSurroundingQuotes(std::string_view value)
+{
+    if (value.size() > 1 && value.front() == '"' && value.back() == '"') {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+// The value of the first header line of a part that starts with "content-disposition:".
+std::optional<std::string_view> contentDispositionLine(std::string_view headerBlock)
+{
+    std::size_t start = 0;
+    while (start <= headerBlock.size()) {
+        const auto end = std::min(headerBlock.find("\r\n", start), headerBlock.size());
+        const auto line = headerBlock.substr(start, end - start);
+        if (startsWithIgnoringASCIICase(line, "content-disposition:")) {
+            return line.substr(std::string_view("content-disposition:").size());
+        }
+        start = end + 2;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> multipartBoundary(std::string_view contentType)
+{
+    std::optional<std::string> boundary;
+    forEachParameter(contentType, [&](std::string_view piece) {
+        if (!startsWithIgnoringASCIICase(piece, "boundary=")) {
+            return false;
+        }
+        boundary = std::string(trimWhitespaceAndNewlines(withoutSurroundingQuotes(piece.substr(9))));
+        return true;
+    });
+    return boundary;
+}
+
+std::optional<std::string> contentDispositionFileName(std::string_view value)
+{
+    std::optional<std::string> extended;
+    std::optional<std::string> plain;
+    forEachParameter(value, [&](std::string_view piece) {
+        if (!extended && startsWithIgnoringASCIICase(piece, "filename*=")) {
+            const auto encoded =
+                piece.substr(piece.find_last_of('\'') == std::string_view::npos ? std::string_view("filename*=").size()
+                                                                                : piece.find_last_of('\'') + 1);
+            auto decoded = percentDecoded(encoded).value_or(std::string(encoded));
+            if (!decoded.empty()) {
+                extended = std::move(decoded);
+            }
+        } else if (!plain && startsWithIgnoringASCIICase(piece, "filename=")) {
+            plain = std::string(withoutSurroundingQuotes(piece.substr(std::string_view("filename=").size())));
+        }
+        return false;
+    });
+    if (extended) {
+        return extended;
+    }
+    if (plain && !plain->empty()) {
+        return plain;
+    }
+    return std::nullopt;
+}
+
+std::optional<MultipartFilePart> firstMultipartFilePart(std::string_view body, std::string_view boundary)
+{
+    const std::string delimiter = "--" + std::string(trimWhitespaceAndNewlines(boundary));
+    std::size_t position = body.find(delimiter);
+    while (position != std::string_view::npos) {
+        const auto afterDelimiter = position + delimiter.size();
+        if (body.substr(afterDelimiter, 2) == "--") {
+            return std::nullopt; // the closing delimiter
+        }
+        const auto lineBreak = body.find("\r\n", afterDelimiter);
+        if (lineBreak == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const auto headerStart = lineBreak + 2;
+        const auto headerEnd = body.find("\r\n\r\n", headerStart);
+        if (headerEnd == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const auto dataStart = headerEnd + 4;
+        const auto next = body.find(delimiter, dataStart);
+        if (next == std::string_view::npos) {
+            return std::nullopt; // a part that never ends
+        }
+        const auto dataEnd = next >= dataStart + 2 && body.substr(next - 2, 2) == "\r\n" ? next - 2 : next;
+        const auto headerBlock = body.substr(headerStart, headerEnd - headerStart);
+        const auto data = body.substr(dataStart, dataEnd - dataStart);
+        if (asciiLowercased(headerBlock).find("content-disposition") != std::string::npos && !data.empty()) {
+            const auto disposition = contentDispositionLine(headerBlock);
+            return MultipartFilePart{disposition ? contentDispositionFileName(*disposition) : std::nullopt, data};
+        }
+        position = next;
+    }
+    return std::nullopt;
+}
+
+} // namespace ferrylantern

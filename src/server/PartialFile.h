@@ -1,0 +1,56 @@
+// A file being received. Bytes go to a hidden temporary file in the destination's folder; only a
+// complete file is given its final name, by one rename. Until then no partial file ever shows under a
+// final name, and a crash leaves at most a hidden ".ferrylantern-….part" file behind. Destroying an
+// uncommitted PartialFile removes its temporary file.
+//
+// Thread-compatible: owned by one upload handler.
+#pragma once
+
+#include "Expected.h"
+
+#include <filesystem>
+#include <span>
+#include <system_error>
+
+namespace ferrylantern {
+
+class PartialFile
+{
+public:
+    // Creates the temporary file in `folder`.
+    static Expected<PartialFile, std::error_code> create(const std::filesystem::path& folder);
+
+    PartialFile(PartialFile&& other) noexcept;
+    PartialFile& operator=(PartialFile&&) = delete;
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+    ~PartialFile();
+
+    // Appends every byte or fails with the system's error.
+    std::error_code write(std::span<const char> bytes);
+    // Closes the file; a failing close (a delayed write error) is reported.
+    std::error_code close();
+
+    enum class Replace
+    {
+        never,     // fail with EEXIST when the destination appeared meanwhile
+        ifPresent, // an overwrite: the destination is swapped for this file in one step
+    };
+    // Gives the closed file its final name. On success the temporary name is gone.
+    std::error_code commit(const std::filesystem::path& destination, Replace replace);
+
+    const std::filesystem::path& temporaryPath() const { return path_; }
+
+private:
+    PartialFile(int fd, std::filesystem::path path);
+
+    int fd_ = -1;
+    std::filesystem::path path_;
+    bool committed_ = false;
+};
+
+// The prefix of the hidden temporary names, so tools and tests can recognise leftovers.
+inline constexpr std::string_view partialFilePrefix = ".ferrylantern-";
+inline constexpr std::string_view partialFileSuffix = ".part";
+
+} // namespace ferrylantern

@@ -1,0 +1,166 @@
+#include "UploadNaming.h"
+
+#include "RequestHead.h"
+#include "Text.h"
+#include "Uuid.h"
+
+#include <algorithm>
+
+namespace ferrylantern {
+
+namespace {
+
+constexpr std::string_view unknownDevice = "unknown-device";
+
+std::string freshUploadName()
+{
+    return "upload-" + makeUUIDText();
+}
+
+// The last non-empty piece between slashes; a text made only of slashes stays "/".
+std::string_view lastPathComponent(std::string_view text)
+{
+    const auto end = text.find_last_not_of('/');
+    if (end == std::string_view::npos) {
+        return text.substr(0, 1);
+    }
+    const auto slash = text.find_last_of('/', end);
+    const auto start = slash == std::string_view::npos ? 0 : slash + 1;
+    return text.substr(start, end + 1 - start);
+}
+
+// Slashes, colons and backslashes cannot be part of a file name here; NUL cannot be part of any.
+std::string withForbiddenCharactersReplaced(std::string_view text)
+{
+    std::string result(text);
+    std::replace_if(
+        result.begin(), result.end(), [](char c) { return c == '/' || c == ':' || c == '\\' || c == '\0'; }, '_');
+    return result;
+}
+
+// Shortens a name over 255 bytes, keeping its extension when the extension leaves room for a base.
+std::string fittedFileName(std::string_view name)
+{
+    if (name.size() <= maxFileNameBytes) {
+        return std::string(name);
+    }
+    const auto parts = splitExtension(name);
+    if (parts.extension && parts.extension->size() + 1 < maxFileNameBytes) {
+        const auto room = maxFileNameBytes - parts.extension->size() - 1;
+        return std::string(parts.base.substr(0, prefixLengthWithinBytes(parts.base, room))) + "." +
+               std::string(*parts.extension);
+    }
+    return std::string(name.substr(0, prefixLengthWithinBytes(name, maxFileNameBytes)));
+}
+
+std::optional<std::string_view> firstNonBlankQueryValue(const RequestHead& head)
+{
+    for (const auto* name : {"device", "devicename", "device_name"}) {
+        const auto value = head.queryValue(name);
+        if (value && !trimWhitespaceAndNewlines(*value).empty()) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string safeFileName(std::string_view requestedName)
+{
+    const auto component = lastPathComponent(trimWhitespaceAndNewlines(requestedName));
+    if (component.empty() || component == "." || component == "..") {
+        return freshUploadName();
+    }
+    const auto replaced = withForbiddenCharactersReplaced(component);
+    if (replaced.empty()) {
+        return freshUploadName();
+    }
+    return fittedFileName(replaced);
+}
+
+std::string sanitizedDeviceName(std::string_view deviceName)
+{
+    const auto trimmed = trimWhitespaceAndNewlines(deviceName);
+    if (trimmed.empty()) {
+        return std::string(unknownDevice);
+    }
+    const auto component = lastPathComponent(trimmed);
+    if (component.empty() || component == "." || component == "..") {
+        return std::string(unknownDevice);
+    }
+    const auto replaced = withForbiddenCharactersReplaced(component);
+    auto result = std::string(trimWhitespaceAndNewlines(replaced));
+    if (result.empty()) {
+        return std::string(unknownDevice);
+    }
+    result.resize(prefixLengthInCharacters(result, maxDeviceFolderCharacters));
+    result.resize(prefixLengthWithinBytes(result, maxFileNameBytes));
+    return result;
+}
+
+std::optional<std::string> deviceLabelFromUserAgent(std::string_view userAgent)
+{
+    if (userAgent.find("iPhone") != std::string_view::npos) {
+        return "iPhone";
+    }
+    if (userAgent.find("iPad") != std::string_view::npos) {
+        return "iPad";
+    }
+    if (userAgent.find("Android") == std::string_view::npos) {
+        return std::nullopt;
+    }
+    // "Mozilla/5.0 (Linux; Android 13; Pixel 7 Build/TQ3A.230805.001) …": the text after the first
+    // "; " up to " Build/".
+    const auto afterSeparator = userAgent.find("; ");
+    if (afterSeparator == std::string_view::npos) {
+        return "Android";
+    }
+    const auto rest = userAgent.substr(afterSeparator + 2);
+    const auto build = rest.find(" Build/");
+    if (build == std::string_view::npos) {
+        return "Android";
+    }
+    const auto model = trimSpacesAndTabs(rest.substr(0, build));
+    if (model.empty() || model == "Linux" || model == "Android") {
+        return "Android";
+    }
+    return sanitizedDeviceName(model);
+}
+
+std::string deviceFolderFor(const RequestHead& head, const std::optional<std::string>& peerIPv4Address)
+{
+    if (const auto name = firstNonBlankQueryValue(head)) {
+        return sanitizedDeviceName(*name);
+    }
+    if (const auto userAgent = head.header("user-agent")) {
+        if (auto label = deviceLabelFromUserAgent(*userAgent)) {
+            return *label;
+        }
+    }
+    if (peerIPv4Address) {
+        std::string folder = "device-" + *peerIPv4Address;
+        std::replace(folder.begin() + 7, folder.end(), '.', '-');
+        return folder;
+    }
+    return "device-unknown";
+}
+
+NameParts splitExtension(std::string_view name)
+{
+    const auto dot = name.find_last_of('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) {
+        return {name, std::nullopt};
+    }
+    return {name.substr(0, dot), name.substr(dot + 1)};
+}
+
+std::string copyName(std::string_view safeName, int n)
+{
+    const auto parts = splitExtension(safeName);
+    const std::string suffix = "-" + std::to_string(n) + (parts.extension ? "." + std::string(*parts.extension) : "");
+    const auto room = maxFileNameBytes > suffix.size() ? maxFileNameBytes - suffix.size() : 0;
+    return std::string(parts.base.substr(0, prefixLengthWithinBytes(parts.base, room))) + suffix;
+}
+
+} // namespace ferrylantern

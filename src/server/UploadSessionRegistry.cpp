@@ -1,0 +1,76 @@
+#include "UploadSessionRegistry.h"
+
+#include <sys/socket.h>
+
+namespace ferrylantern {
+
+void UploadSessionRegistry::registerSession(const Uuid& id, int fd)
+{
+    const std::lock_guard guard(uploadSessionLock_);
+    activeUploadSessions_.insert_or_assign(id, ActiveUploadSession{fd, false});
+}
+
+std::optional<ActiveUploadSession> UploadSessionRegistry::unregisterSession(const Uuid& id)
+{
+    const std::lock_guard guard(uploadSessionLock_);
+    const auto found = activeUploadSessions_.find(id);
+    if (found == activeUploadSessions_.end()) {
+        return std::nullopt;
+    }
+    const auto session = found->second;
+    activeUploadSessions_.erase(found);
+    return session;
+}
+
+bool UploadSessionRegistry::isCancelled(const Uuid& id) const
+{
+    const std::lock_guard guard(uploadSessionLock_);
+    const auto found = activeUploadSessions_.find(id);
+    return found != activeUploadSessions_.end() && found->second.isCancelled;
+}
+
+void UploadSessionRegistry::cancelUpload(const Uuid& id)
+{
+    const std::lock_guard guard(uploadSessionLock_);
+    const auto found = activeUploadSessions_.find(id);
+    if (found == activeUploadSessions_.end()) {
+        return;
+    }
+    found->second.isCancelled = true;
+    // Shut down while the entry is still registered: its handler unregisters before it closes the
+    // descriptor, so under the lock the number cannot have been reused by another connection.
+    // shutdown() does not block.
+    shutdown(found->second.fd, SHUT_RDWR);
+}
+
+void UploadSessionRegistry::cancelAllUploads()
+{
+    for (const auto& id : registeredIDs()) {
+        cancelUpload(id);
+    }
+}
+
+std::vector<Uuid> UploadSessionRegistry::registeredIDs() const
+{
+    const std::lock_guard guard(uploadSessionLock_);
+    std::vector<Uuid> ids;
+    ids.reserve(activeUploadSessions_.size());
+    for (const auto& entry : activeUploadSessions_) {
+        ids.push_back(entry.first);
+    }
+    return ids;
+}
+
+UploadSessionRegistration::UploadSessionRegistration(UploadSessionRegistry& registry, const Uuid& id, int fd)
+    : registry_(registry)
+    , id_(id)
+{
+    registry_.registerSession(id_, fd);
+}
+
+UploadSessionRegistration::~UploadSessionRegistration()
+{
+    registry_.unregisterSession(id_);
+}
+
+} // namespace ferrylantern

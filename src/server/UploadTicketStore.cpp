@@ -1,0 +1,41 @@
+#include "UploadTicketStore.h"
+
+namespace ferrylantern {
+
+UploadTicketStore::UploadTicketStore(WallClock clock)
+    : clock_(std::move(clock))
+{}
+
+void UploadTicketStore::issue(const std::vector<Approval>& approvals)
+{
+    purgeExpiredTickets();
+    const auto expiresAt = clock_() + approvedSessionLifetime;
+    const std::lock_guard guard(approvedSessionLock_);
+    for (const auto& approval : approvals) {
+        approvedUploadSessions_.insert_or_assign(
+            approval.id,
+            ApprovedUploadSession{approval.safeName, approval.deviceFolder, approval.byteCount, expiresAt});
+    }
+}
+
+std::optional<ApprovedUploadSession> UploadTicketStore::takeTicket(const Uuid& id)
+{
+    purgeExpiredTickets();
+    const std::lock_guard guard(approvedSessionLock_);
+    const auto found = approvedUploadSessions_.find(id);
+    if (found == approvedUploadSessions_.end()) {
+        return std::nullopt;
+    }
+    auto ticket = std::move(found->second);
+    approvedUploadSessions_.erase(found);
+    return ticket;
+}
+
+void UploadTicketStore::purgeExpiredTickets()
+{
+    const auto now = clock_();
+    const std::lock_guard guard(approvedSessionLock_);
+    std::erase_if(approvedUploadSessions_, [now](const auto& entry) { return entry.second.expiresAt <= now; });
+}
+
+} // namespace ferrylantern
