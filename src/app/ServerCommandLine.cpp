@@ -20,6 +20,37 @@ Expected<std::uint16_t, std::string> parsePort(std::string_view text)
     return static_cast<std::uint16_t>(*value);
 }
 
+std::optional<ConsoleAnswer> parseConfirmAnswer(std::string_view text)
+{
+    if (text == "accept") {
+        return ConsoleAnswer::accept;
+    }
+    if (text == "reject") {
+        return ConsoleAnswer::reject;
+    }
+    if (text == "ask") {
+        return ConsoleAnswer::ask;
+    }
+    return std::nullopt;
+}
+
+std::optional<ConsoleAnswer> parseDuplicateAnswer(std::string_view text)
+{
+    if (text == "overwrite") {
+        return ConsoleAnswer::overwrite;
+    }
+    if (text == "keep") {
+        return ConsoleAnswer::keep;
+    }
+    if (text == "cancel") {
+        return ConsoleAnswer::cancel;
+    }
+    if (text == "ask") {
+        return ConsoleAnswer::ask;
+    }
+    return std::nullopt;
+}
+
 bool isFourDigitPIN(std::string_view text)
 {
     return text.size() == pinDigits && text.find_first_not_of("0123456789") == std::string_view::npos;
@@ -80,7 +111,8 @@ Expected<ServerCommandLine, std::string> parseServerCommandLine(std::span<const 
             continue;
         }
         const bool takesValue = option == "--save-dir" || option == "--name" || option == "--port" ||
-                                option == "--port-file" || option == "--pin";
+                                option == "--port-file" || option == "--pin" || option == "--confirm" ||
+                                option == "--on-duplicate";
         if (!takesValue) {
             return Unexpected{"unknown option \"" + std::string(arguments[i]) + "\""};
         }
@@ -114,6 +146,17 @@ Expected<ServerCommandLine, std::string> parseServerCommandLine(std::span<const 
                 return Unexpected{std::string("--pin wants exactly four digits")};
             }
             commandLine.pin = std::string(value);
+        } else if (option == "--confirm") {
+            commandLine.confirm = parseConfirmAnswer(value);
+            if (!commandLine.confirm) {
+                return Unexpected{std::string("--confirm wants accept, reject or ask")};
+            }
+        } else if (option == "--on-duplicate") {
+            const auto answer = parseDuplicateAnswer(value);
+            if (!answer) {
+                return Unexpected{std::string("--on-duplicate wants overwrite, keep, cancel or ask")};
+            }
+            commandLine.onDuplicate = *answer;
         }
     }
     return commandLine;
@@ -122,6 +165,7 @@ Expected<ServerCommandLine, std::string> parseServerCommandLine(std::span<const 
 std::string serverUsage()
 {
     return "Usage: ferrylantern-server [--save-dir DIR] [--name NAME] [--port N] [--port-file FILE] [--pin DDDD]\n"
+           "                           [--confirm accept|reject|ask] [--on-duplicate overwrite|keep|cancel|ask]\n"
            "\n"
            "Receives files from phones on the local network without a window. Phones open the printed\n"
            "address, or scan it, and upload through the page.\n"
@@ -132,9 +176,15 @@ std::string serverUsage()
            "  --port N          preferred TCP port (default 53317; taken: an ephemeral port; 0: ephemeral)\n"
            "  --port-file FILE  once listening, write the port and a newline to FILE\n"
            "  --pin DDDD        require this four-digit PIN before uploads (default: no PIN)\n"
+           "  --confirm ANSWER  ask before receiving; accept or reject answers every question at once,\n"
+           "                    ask asks on the terminal (default: receive without asking)\n"
+           "  --on-duplicate ANSWER\n"
+           "                    when a file of the same name exists: overwrite it, keep both (save a\n"
+           "                    numbered copy), cancel the upload, or ask on the terminal (default: keep)\n"
            "  -h, --help        show this help\n"
            "\n"
-           "SIGINT or SIGTERM stops the server.\n";
+           "Prints one line per saved file (\"saved PATH (N bytes)\") and per failed upload\n"
+           "(\"failed NAME from DEVICE\"). SIGINT or SIGTERM stops the server.\n";
 }
 
 std::filesystem::path userDownloadsFolder()

@@ -1,6 +1,7 @@
 // The command line of ferrylantern-server, the receiver without a window:
 //
 //   ferrylantern-server [--save-dir DIR] [--name NAME] [--port N] [--port-file FILE] [--pin DDDD]
+//                       [--confirm accept|reject|ask] [--on-duplicate overwrite|keep|cancel|ask]
 //
 // Scripts outside the project rely on these options; keep their meaning and defaults.
 #pragma once
@@ -16,6 +17,17 @@
 
 namespace ferrylantern {
 
+// How a question of the server is answered without a window.
+enum class ConsoleAnswer
+{
+    accept,    // --confirm accept
+    reject,    // --confirm reject
+    overwrite, // --on-duplicate overwrite
+    keep,      // --on-duplicate keep
+    cancel,    // --on-duplicate cancel
+    ask,       // ask on the terminal
+};
+
 struct ServerCommandLine
 {
     std::optional<std::filesystem::path> saveDirectory; // default: the downloads folder + "FerryLantern"
@@ -23,6 +35,8 @@ struct ServerCommandLine
     std::uint16_t port = 53317;                         // preferred; 0 asks for an ephemeral port
     std::optional<std::filesystem::path> portFile;      // receives the bound port once listening
     std::optional<std::string> pin;                     // four digits; switches the PIN gate on
+    std::optional<ConsoleAnswer> confirm;               // switches confirmation on; absent: off
+    ConsoleAnswer onDuplicate = ConsoleAnswer::keep;
     bool showHelp = false;
 };
 

@@ -4,6 +4,7 @@
 #include "HostName.h"
 #include "LocalAddresses.h"
 #include "ServerCommandLine.h"
+#include "ServerConsole.h"
 #include "SimpleSocketHTTPServer.h"
 
 #include <pthread.h>
@@ -81,10 +82,10 @@ int main(int argc, char** argv)
     if (commandLine->pin) {
         options.pinSettings = [pin = *commandLine->pin] { return PINSettings{.enabled = true, .code = pin}; };
     }
-    TransferServerCallbacks callbacks;
-    callbacks.onFileReceived = [](const ReceivedFileRecord&) {};
-
-    SimpleSocketHTTPServer server(saveDirectory, commandLine->name.value_or(localComputerName()), callbacks, options);
+    const auto console = std::make_shared<ServerConsole>(*commandLine, std::cout, std::cin, std::cerr);
+    SimpleSocketHTTPServer server(saveDirectory, commandLine->name.value_or(localComputerName()), console->callbacks(),
+                                  options);
+    server.setRequireReceiveConfirmation(commandLine->confirm.has_value());
     const auto port = server.start();
     if (!port) {
         std::cerr << "ferrylantern-server: " << description(port.error()) << "\n";
@@ -104,6 +105,7 @@ int main(int argc, char** argv)
     int received = 0;
     sigwait(&signals, &received);
     server.stop();
+    server.cancelAllUploads();
     if (!server.waitForConnectionsToFinish(shutdownGrace)) {
         // Requests still running (a stalled client): leave without tearing down what they use.
         std::cout.flush();
