@@ -37,6 +37,18 @@ TEST(ServerCommandLine, DefaultsAndValues)
     EXPECT_EQ(given->saveDirectory, "/x");
 }
 
+TEST(ServerCommandLine, QuestionAnswers)
+{
+    const auto none = parse({});
+    EXPECT_EQ(none->confirm, std::nullopt);
+    EXPECT_EQ(none->onDuplicate, ConsoleAnswer::keep);
+    const auto given = parse({"--confirm", "reject", "--on-duplicate=cancel"});
+    ASSERT_TRUE(given);
+    EXPECT_EQ(given->confirm, ConsoleAnswer::reject);
+    EXPECT_EQ(given->onDuplicate, ConsoleAnswer::cancel);
+    EXPECT_EQ(parse({"--confirm", "ask", "--on-duplicate", "ask"})->confirm, ConsoleAnswer::ask);
+}
+
 TEST(ServerCommandLine, RefusesUnknownOptionsAndBadValues)
 {
     for (const auto& arguments : std::vector<std::vector<std::string_view>>{{"--bogus"},
@@ -110,6 +122,36 @@ TEST_F(ServerProgram, StopsOnSIGINTWithoutAPIN)
     EXPECT_EQ(info["pinRequired"], false);
     program->signal(SIGINT);
     EXPECT_EQ(program->waitForExit(), 0);
+}
+
+TEST_F(ServerProgram, AnswersQuestionsAsToldAndPrintsALinePerFile)
+{
+    auto program = launch({"--port", "0", "--port-file", portFile.string(), "--save-dir", folder.path().string(),
+                           "--confirm", "reject", "--on-duplicate", "cancel"});
+    const auto port = waitForPortFile(portFile);
+    ASSERT_TRUE(port);
+    const auto declined =
+        sendRequest(*port, buildRequest("POST", "/v1/upload/preflight?filename=a.txt&byteCount=3&device=Box"));
+    EXPECT_EQ(declined.status, 403);
+    EXPECT_EQ(declined.body, "传输失败");
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->waitForExit(), 0);
+
+    auto accepting = launch({"--port", "0", "--port-file", portFile.string() + "2", "--save-dir",
+                             folder.path().string(), "--confirm", "accept", "--on-duplicate", "cancel"});
+    const auto secondPort = waitForPortFile(portFile.string() + "2");
+    ASSERT_TRUE(secondPort);
+    const auto upload = buildRequest("POST", "/v1/upload?filename=a.txt&device=Box", "", "abc");
+    EXPECT_EQ(sendRequest(*secondPort, upload).status, 200);
+    const auto duplicate = sendRequest(*secondPort, upload);
+    EXPECT_EQ(duplicate.status, 403);
+    EXPECT_EQ(duplicate.body, "已取消保存");
+    accepting->signal(SIGTERM);
+    EXPECT_EQ(accepting->waitForExit(), 0);
+    const auto output = accepting->standardOutput();
+    EXPECT_NE(output.find("saved " + (folder.path() / "Box" / "a.txt").string() + " (3 bytes)"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("failed a.txt from Box"), std::string::npos) << output;
 }
 
 } // namespace

@@ -7,16 +7,17 @@ namespace ferrylantern::test {
 ServerTest::~ServerTest()
 {
     if (server) {
+        owner.refusePendingQuestions();
         server->stop();
         // Handlers hold the fixture's stores; let them end before the fixture goes.
         server->waitForConnectionsToFinish(std::chrono::seconds(10));
     }
 }
 
-void ServerTest::startServer(TransferServerCallbacks callbacks, ServerOptions options)
+void ServerTest::startServer(std::optional<TransferServerCallbacks> callbacks, ServerOptions options)
 {
-    if (!callbacks.onFileReceived) {
-        callbacks.onFileReceived = [](const ReceivedFileRecord&) {};
+    if (!callbacks) {
+        callbacks = owner.callbacks();
     }
     options.preferredPort = 0;
     if (!options.pinSettings) {
@@ -32,7 +33,7 @@ void ServerTest::startServer(TransferServerCallbacks callbacks, ServerOptions op
         options.pinAttemptLimiter = pinAttempts;
     }
     options.clock = clock.function();
-    server = std::make_unique<SimpleSocketHTTPServer>(saveFolder.path(), "Test Mac", std::move(callbacks), options);
+    server = std::make_unique<SimpleSocketHTTPServer>(saveFolder.path(), "Test Mac", std::move(*callbacks), options);
     const auto started = server->start();
     ASSERT_TRUE(started.hasValue());
     port = *started;

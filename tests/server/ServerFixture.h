@@ -3,6 +3,7 @@
 #pragma once
 
 #include "HttpTestClient.h"
+#include "OwnerStandIn.h"
 #include "PINAttemptLimiter.h"
 #include "SimpleSocketHTTPServer.h"
 #include "TestSupport.h"
@@ -20,9 +21,9 @@ class ServerTest : public ::testing::Test
 protected:
     ~ServerTest() override;
 
-    // Starts the server; the options' clock, stores and PIN provider are filled in by the fixture
-    // unless the test set them.
-    void startServer(TransferServerCallbacks callbacks = {}, ServerOptions options = {});
+    // Starts the server with `owner` answering (unless other callbacks are given); the options' clock,
+    // stores and PIN provider are filled in by the fixture unless the test set them.
+    void startServer(std::optional<TransferServerCallbacks> callbacks = std::nullopt, ServerOptions options = {});
     void setPIN(bool enabled, std::string code);
 
     HttpReply get(std::string_view target, std::string_view headerLines = "");
@@ -30,6 +31,7 @@ protected:
     // Verifies `pin` and returns the session token, or an empty text.
     std::string verifyPIN(std::string_view pin);
 
+    OwnerStandIn owner;
     TemporaryFolder saveFolder;
     ManualClock clock;
     TransferPINSessionStore sessions{clock.function()};

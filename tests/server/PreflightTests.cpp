@@ -1,0 +1,213 @@
+// Single and batch preflights over real sockets: every check in its order with its answer, tickets,
+// and the questions put to the owner.
+#include "DiskSpace.h"
+#include "ServerFixture.h"
+
+#include <nlohmann/json.hpp>
+
+namespace ferrylantern::test {
+namespace {
+
+using nlohmann::json;
+
+class Preflight : public ServerTest
+{
+protected:
+    void SetUp() override { startServer(); }
+
+    HttpReply single(std::string_view query) { return post("/v1/upload/preflight?" + std::string(query), ""); }
+    HttpReply batch(const json& body, std::string_view query = "")
+    {
+        return post("/v1/upload/preflight/batch" + std::string(query), body.dump());
+    }
+    static json files(std::initializer_list<std::pair<std::string, std::int64_t>> list)
+    {
+        json array = json::array();
+        for (const auto& [name, size] : list) {
+            array.push_back({{"filename", name}, {"byteCount", size}});
+        }
+        return array;
+    }
+};
+
+void expectText(const HttpReply& reply, int status, std::string_view body)
+{
+    EXPECT_EQ(reply.status, status) << reply.raw;
+    EXPECT_EQ(reply.body, body);
+    EXPECT_EQ(reply.header("content-type"), "text/plain; charset=utf-8");
+}
+
+TEST_F(Preflight, SingleChecksInOrder)
+{
+    expectText(single("byteCount=5"), 400, "缺少 filename");
+    expectText(single("filename=%20%20&byteCount=5"), 400, "缺少 filename");
+    expectText(single("filename=a.txt"), 400, "缺少 byteCount");
+    expectText(single("filename=a.txt&byteCount=abc"), 400, "缺少 byteCount");
+    expectText(single("filename=a.txt&byteCount=0"), 400, "无效的文件大小");
+    expectText(single("filename=a.txt&byteCount=-5"), 400, "无效的文件大小");
+    expectText(single("filename=a.txt&byteCount=107374182401"), 400, "无效的文件大小");
+    EXPECT_NE(single("filename=a.txt&byteCount=107374182400").body, "无效的文件大小");
+}
+
+TEST_F(Preflight, SingleIssuesATicketAndDiscardsAnyBody)
+{
+    const auto reply = post("/v1/upload/preflight?filename=a.txt&byteCount=5", "ignored body");
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.header("content-type"), "application/json");
+    const auto answer = json::parse(reply.body);
+    EXPECT_EQ(answer["approved"], true);
+    const auto ticket = answer["uploadId"].get<std::string>();
+    EXPECT_TRUE(Uuid::parse(ticket));
+    EXPECT_EQ(ticket, Uuid::parse(ticket)->text());
+}
+
+TEST_F(Preflight, NeedsASessionWhenThePINGateIsOn)
+{
+    setPIN(true, "1234");
+    expectText(single("filename=a.txt&byteCount=5"), 401, "需要 PIN 验证");
+    expectText(batch({{"files", files({{"a", 1}})}}), 401, "需要 PIN 验证");
+    const auto token = verifyPIN("1234");
+    EXPECT_EQ(
+        post("/v1/upload/preflight?filename=a.txt&byteCount=5", "", "X-FerryLantern-Session: " + token + "\r\n").status,
+        200);
+}
+
+TEST_F(Preflight, InsufficientSpaceIs500ForOneFileAnd400ForABatch)
+{
+    const auto available = availableCapacity(saveFolder.path());
+    ASSERT_TRUE(available);
+    const std::int64_t tooMuch = *available - diskSpaceReserve / 2;
+    if (tooMuch < 1 || tooMuch > 107374182400) {
+        GTEST_SKIP() << "the volume's free space is outside what one upload may announce";
+    }
+    expectText(single("filename=a.txt&byteCount=" + std::to_string(tooMuch)), 500, "磁盘剩余空间不足");
+    expectText(batch({{"files", files({{"a", tooMuch}})}}), 400, "磁盘剩余空间不足");
+}
+
+TEST_F(Preflight, BatchChecksInOrder)
+{
+    const std::string oversized(262145, ' ');
+    expectText(post("/v1/upload/preflight/batch", oversized), 413, "请求体过大");
+    EXPECT_EQ(post("/v1/upload/preflight/batch", oversized).statusLine, "HTTP/1.1 413 OK");
+
+    TestConnection truncated(port);
+    truncated.send("POST /v1/upload/preflight/batch HTTP/1.1\r\nContent-Length: 50\r\n\r\n{");
+    truncated.shutdownWrite();
+    expectText(parseReply(truncated.readAll()).value_or(HttpReply{}), 400, "上传中断，文件不完整");
+
+    const auto undecodable = post("/v1/upload/preflight/batch", "{}");
+    EXPECT_EQ(undecodable.status, 500);
+    EXPECT_NE(undecodable.body.find("files"), std::string::npos) << undecodable.body;
+    EXPECT_EQ(sendRequest(port, "POST /v1/upload/preflight/batch HTTP/1.1\r\n\r\n").status, 500);
+
+    expectText(batch({{"files", json::array()}}), 400, "files 不能为空");
+    json many = json::array();
+    for (int i = 0; i < 501; ++i) {
+        many.push_back({{"filename", ""}, {"byteCount", 0}}); // never looked at
+    }
+    expectText(batch({{"files", many}}), 400, "单次最多 500 个文件");
+    expectText(batch({{"files", files({{"a", 1}, {" \n", 1}})}}), 400, "无效的文件名");
+    expectText(batch({{"files", files({{"a", 1}, {"b", 0}})}}), 400, "无效的文件大小");
+    const std::int64_t sixtyGiB = 64424509440;
+    expectText(batch({{"files", files({{"a", sixtyGiB}, {"b", sixtyGiB}})}}), 400, "批量总大小超限");
+}
+
+TEST_F(Preflight, AnOversizedBatchIsRefusedBeforeAnyInterimAnswer)
+{
+    TestConnection connection(port);
+    connection.send(
+        "POST /v1/upload/preflight/batch HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 262145\r\n\r\n");
+    std::string received;
+    ASSERT_TRUE(connection.readUntil("请求体过大", received));
+    EXPECT_TRUE(received.starts_with("HTTP/1.1 413 OK\r\n")) << received;
+}
+
+TEST_F(Preflight, BatchAnswersOneTicketPerFileInRequestOrder)
+{
+    const auto reply = batch({{"files", files({{" z.txt ", 3}, {"a/b.txt", 4}, {"中.txt", 5}})}});
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    const auto answer = json::parse(reply.body);
+    EXPECT_EQ(answer["approved"], true);
+    ASSERT_EQ(answer["items"].size(), 3U);
+    EXPECT_EQ(answer["items"][0]["filename"], "z.txt");
+    EXPECT_EQ(answer["items"][1]["filename"], "a/b.txt"); // the requested name, not the name on disk
+    EXPECT_EQ(answer["items"][2]["filename"], "中.txt");
+    EXPECT_NE(answer["items"][0]["uploadId"], answer["items"][1]["uploadId"]);
+}
+
+TEST_F(Preflight, ConfirmationOffOrWithoutCallbackAnswersAtOnce)
+{
+    EXPECT_EQ(single("filename=a.txt&byteCount=5").status, 200);
+    server->setRequireReceiveConfirmation(true);
+    // The fixture's owner has callbacks; a server without them must not ask.
+    TransferServerCallbacks onlyRecords;
+    onlyRecords.onFileReceived = [](const auto&) {};
+    ServerOptions options;
+    options.preferredPort = 0;
+    options.sessionStore = &sessions;
+    SimpleSocketHTTPServer bare(saveFolder.path(), "Bare", onlyRecords, options);
+    bare.setRequireReceiveConfirmation(true);
+    const auto barePort = bare.start();
+    ASSERT_TRUE(barePort);
+    EXPECT_EQ(sendRequest(*barePort, buildRequest("POST", "/v1/upload/preflight?filename=a&byteCount=1")).status, 200);
+    EXPECT_TRUE(owner.confirmations().empty());
+}
+
+TEST_F(Preflight, BatchQuestionListsTheFilesWithTheirTicketIds)
+{
+    server->setRequireReceiveConfirmation(true);
+    HttpReply reply;
+    std::thread client([&] { reply = batch({{"device", "Phone"}, {"files", files({{"a", 1}, {"b", 2}, {"c", 3}})}}); });
+    ASSERT_TRUE(owner.waitForBatches(1));
+    const auto question = owner.batches().front();
+    ASSERT_EQ(question.size(), 3U);
+    EXPECT_EQ(question[1].fileName, "b");
+    EXPECT_EQ(question[1].byteCount, 2);
+    EXPECT_EQ(question[1].deviceFolder, "Phone");
+    owner.answerBatch(0, true);
+    client.join();
+    ASSERT_EQ(reply.status, 200);
+    const auto items = json::parse(reply.body)["items"];
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(items[i]["uploadId"], question[i].uploadID.text());
+    }
+}
+
+TEST_F(Preflight, DeclinedOrCancelledQuestionsLeaveNoTicket)
+{
+    server->setRequireReceiveConfirmation(true);
+    HttpReply declined;
+    std::thread first([&] { declined = single("filename=a.txt&byteCount=5&device=Phone"); });
+    ASSERT_TRUE(owner.waitForConfirmations(1));
+    EXPECT_EQ(owner.confirmations()[0].fileName, "a.txt");
+    owner.answerConfirmation(0, false);
+    first.join();
+    expectText(declined, 403, "传输失败");
+
+    // Cancelled from the desktop while it waits: the socket is shut down, then the question answered.
+    TestConnection connection(port);
+    connection.send(buildRequest("POST", "/v1/upload/preflight/batch", "", json{{"files", files({{"a", 1}})}}.dump()));
+    ASSERT_TRUE(owner.waitForBatches(1));
+    server->cancelAllUploads();
+    owner.answerBatch(0, false);
+    EXPECT_EQ(connection.readAll(), "");
+
+    // The declined ticket id does not work.
+    server->setRequireReceiveConfirmation(false);
+    const auto ticket = owner.confirmations()[0].uploadID.text();
+    EXPECT_EQ(post("/v1/upload?filename=a.txt&device=Phone&uploadId=" + ticket, "12345").status, 403);
+}
+
+TEST_F(Preflight, BodyDeviceWinsOverTheQueryWhenNotBlank)
+{
+    server->setRequireReceiveConfirmation(true);
+    owner.autoConfirm = true;
+    batch({{"device", " Tablet "}, {"files", files({{"a", 1}})}}, "?device=Phone");
+    batch({{"device", "  "}, {"files", files({{"a", 1}})}}, "?device=Phone");
+    ASSERT_TRUE(owner.waitForBatches(2));
+    EXPECT_EQ(owner.batches()[0][0].deviceFolder, "Tablet");
+    EXPECT_EQ(owner.batches()[1][0].deviceFolder, "Phone");
+}
+
+} // namespace
+} // namespace ferrylantern::test

@@ -1,0 +1,142 @@
+#include "RequestHead.h"
+#include "UploadNaming.h"
+
+#include <gtest/gtest.h>
+
+namespace ferrylantern {
+namespace {
+
+bool isFreshUploadName(const std::string& name)
+{
+    return name.size() == 7 + 36 && name.starts_with("upload-");
+}
+
+TEST(SafeFileName, TakesTheLastComponentAndReplacesForbiddenCharacters)
+{
+    const struct
+    {
+        const char* requested;
+        const char* safe;
+    } cases[] = {
+        {"photo.jpg", "photo.jpg"},
+        {"  photo.jpg \n", "photo.jpg"},
+        {"a/b/../c.txt", "c.txt"},
+        {"dir/sub/", "sub"},
+        {"a:b.txt", "a_b.txt"},
+        {"a\\b.txt", "a_b.txt"},
+        {"/", "_"},
+        {"///", "_"},
+        {"...", "..."},
+        {"中文 名.pdf", "中文 名.pdf"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.requested);
+        EXPECT_EQ(safeFileName(row.requested), row.safe);
+    }
+}
+
+TEST(SafeFileName, EmptyAndDotNamesBecomeFreshUploadNames)
+{
+    for (const auto* requested : {"", "   ", ".", "..", "a/..", "./"}) {
+        SCOPED_TRACE(requested);
+        EXPECT_TRUE(isFreshUploadName(safeFileName(requested)));
+    }
+    EXPECT_NE(safeFileName("."), safeFileName("."));
+}
+
+TEST(SafeFileName, ReplacesNULSoTheNameCannotBeCutShort)
+{
+    EXPECT_EQ(safeFileName(std::string("evil\0.txt", 9)), "evil_.txt");
+}
+
+TEST(SafeFileName, ShortensLongNamesKeepingExtensionAndWholeCharacters)
+{
+    const std::string longBase(300, 'a');
+    EXPECT_EQ(safeFileName(longBase + ".jpeg"), std::string(250, 'a') + ".jpeg");
+
+    std::string chinese;
+    for (int i = 0; i < 100; ++i) {
+        chinese += "文";
+    }
+    const auto shortened = safeFileName(chinese + ".txt");
+    EXPECT_LE(shortened.size(), maxFileNameBytes);
+    EXPECT_TRUE(shortened.ends_with(".txt"));
+    EXPECT_EQ((shortened.size() - 4) % 3, 0U) << "cut inside a character";
+
+    const auto noExtension = safeFileName(std::string(400, 'b'));
+    EXPECT_EQ(noExtension, std::string(255, 'b'));
+    // The preflight and the upload derive the same name, so tickets for long names still match.
+    EXPECT_EQ(safeFileName(chinese + ".txt"), shortened);
+}
+
+TEST(DeviceFolder, SanitizesNames)
+{
+    EXPECT_EQ(sanitizedDeviceName("  小明的手机 "), "小明的手机");
+    EXPECT_EQ(sanitizedDeviceName("a/b"), "b");
+    EXPECT_EQ(sanitizedDeviceName("x:y\\z"), "x_y_z");
+    EXPECT_EQ(sanitizedDeviceName(".."), "unknown-device");
+    EXPECT_EQ(sanitizedDeviceName("/"), "_");
+    EXPECT_EQ(sanitizedDeviceName(""), "unknown-device");
+    EXPECT_EQ(sanitizedDeviceName(std::string(70, 'p')), std::string(64, 'p'));
+    std::string emoji;
+    for (int i = 0; i < 64; ++i) {
+        emoji += "👩‍👩‍👧‍👦"; // 25 bytes each: 64 of them would not fit a file name
+    }
+    EXPECT_LE(sanitizedDeviceName(emoji).size(), maxFileNameBytes);
+}
+
+RequestHead headWith(std::string_view target, std::string_view userAgent = "")
+{
+    RequestHead head;
+    head.target = std::string(target);
+    head.query = parseQuery(target);
+    if (!userAgent.empty()) {
+        head.headers["user-agent"] = std::string(userAgent);
+    }
+    return head;
+}
+
+TEST(DeviceFolder, ComesFromQueryThenUserAgentThenPeer)
+{
+    const std::optional<std::string> peer = "192.168.1.20";
+    const char* iPhone = "Mozilla/5.0 (iPhone; CPU iPhone OS 17_0 like Mac OS X)";
+    EXPECT_EQ(deviceFolderFor(headWith("/v1/upload?device=Anna&devicename=B"), peer), "Anna");
+    EXPECT_EQ(deviceFolderFor(headWith("/v1/upload?device=&devicename=B"), peer), "B");
+    EXPECT_EQ(deviceFolderFor(headWith("/v1/upload?device_name=C"), peer), "C");
+    EXPECT_EQ(deviceFolderFor(headWith("/v1/upload?device=%20%20", iPhone), peer), "iPhone");
+    EXPECT_EQ(deviceFolderFor(headWith("/v1/upload", "curl/7.88.1"), peer), "device-192-168-1-20");
+    EXPECT_EQ(deviceFolderFor(headWith("/v1/upload"), std::nullopt), "device-unknown");
+}
+
+TEST(DeviceFolder, LabelsUserAgents)
+{
+    const struct
+    {
+        const char* agent;
+        std::optional<std::string> label;
+    } cases[] = {
+        {"Mozilla/5.0 (iPad; CPU OS 16_0 like Mac OS X)", "iPad"},
+        {"Mozilla/5.0 (Linux; Android 13; Pixel 7 Build/TQ3A.230805.001)", "Android 13; Pixel 7"},
+        {"Mozilla/5.0 (Linux; Android 10; K) AppleWebKit/537.36", "Android"},
+        {"Mozilla/5.0 (Linux; Linux Build/X) Android", "Android"},
+        {"Android", "Android"},
+        {"Mozilla/5.0 (X11; Linux x86_64)", std::nullopt},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.agent);
+        EXPECT_EQ(deviceLabelFromUserAgent(row.agent), row.label);
+    }
+}
+
+TEST(CopyName, NumbersBeforeTheExtension)
+{
+    EXPECT_EQ(copyName("photo.jpg", 1), "photo-1.jpg");
+    EXPECT_EQ(copyName("archive.tar.gz", 2), "archive.tar-2.gz");
+    EXPECT_EQ(copyName("README", 3), "README-3");
+    EXPECT_EQ(copyName(".bashrc", 1), ".bashrc-1");
+    EXPECT_EQ(copyName(std::string(251, 'a') + ".jpg", 12).size(), maxFileNameBytes);
+    EXPECT_TRUE(copyName(std::string(251, 'a') + ".jpg", 12).ends_with("-12.jpg"));
+}
+
+} // namespace
+} // namespace ferrylantern

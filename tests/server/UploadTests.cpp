@@ -1,0 +1,378 @@
+// POST "/v1/upload" over real sockets: saving byte-identical files, tickets, questions, duplicates,
+// multipart bodies, and every way an upload can fail without leaving anything behind.
+#include "PartialFile.h"
+#include "ServerFixture.h"
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace ferrylantern::test {
+namespace {
+
+using nlohmann::json;
+
+std::string randomBytes(std::size_t size, unsigned seed = 1)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (auto& byte : bytes) {
+        byte = static_cast<char>(random());
+    }
+    return bytes;
+}
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+// Every entry under `folder`, hidden partial files included, as paths relative to it.
+std::vector<std::string> entriesUnder(const std::filesystem::path& folder)
+{
+    std::vector<std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            entries.push_back(std::filesystem::relative(entry.path(), folder).string());
+        }
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+template <typename Event>
+std::vector<Event> eventsOf(const std::vector<TransferUploadProgressEvent>& events)
+{
+    std::vector<Event> found;
+    for (const auto& event : events) {
+        if (const auto* match = std::get_if<Event>(&event)) {
+            found.push_back(*match);
+        }
+    }
+    return found;
+}
+
+class Upload : public ServerTest
+{
+protected:
+    void SetUp() override { startServer(); }
+
+    HttpReply upload(std::string_view query, std::string_view body, std::string_view headerLines = "")
+    {
+        return post("/v1/upload?" + std::string(query), body,
+                    "Content-Type: application/octet-stream\r\n" + std::string(headerLines));
+    }
+
+    std::string ticketFor(std::string_view name, std::size_t size, std::string_view device = "Phone")
+    {
+        const auto reply = post("/v1/upload/preflight?filename=" + std::string(name) +
+                                    "&byteCount=" + std::to_string(size) + "&device=" + std::string(device),
+                                "");
+        EXPECT_EQ(reply.status, 200) << reply.body;
+        return json::parse(reply.body).value("uploadId", "");
+    }
+
+    std::filesystem::path phoneFolder() const { return saveFolder.path() / "Phone"; }
+
+    // Sends the head and the first `sent` bytes of `body`, and leaves the connection open.
+    std::unique_ptr<TestConnection> startUpload(std::string_view query, std::size_t totalSize, std::string_view sent)
+    {
+        auto connection = std::make_unique<TestConnection>(port);
+        connection->send("POST /v1/upload?" + std::string(query) +
+                         " HTTP/1.1\r\nContent-Length: " + std::to_string(totalSize) + "\r\n\r\n");
+        connection->send(sent);
+        return connection;
+    }
+
+    bool waitForStarted(std::size_t count)
+    {
+        return eventually([&] { return eventsOf<UploadStarted>(owner.events()).size() >= count; });
+    }
+};
+
+TEST_F(Upload, SavesATicketedFileByteForByteAndReportsInOrder)
+{
+    const auto content = randomBytes(1 << 20);
+    const auto ticket = ticketFor("song.flac", content.size());
+    const auto reply = upload("filename=song.flac&device=Phone&uploadId=" + ticket, content);
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    EXPECT_EQ(reply.header("content-type"), "application/json");
+
+    const auto saved = phoneFolder() / "song.flac";
+    EXPECT_EQ(readFile(saved), content);
+    EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{"Phone/song.flac"});
+
+    const auto answer = json::parse(reply.body);
+    EXPECT_EQ(answer["fileName"], "song.flac");
+    EXPECT_EQ(answer["byteCount"], content.size());
+    EXPECT_EQ(answer["savedPath"], std::filesystem::absolute(saved).string());
+    EXPECT_EQ(answer["deviceFolder"], "Phone");
+
+    const auto events = owner.events();
+    ASSERT_GE(events.size(), 3U);
+    const auto& started = std::get<UploadStarted>(events.front());
+    EXPECT_EQ(started.fileName, "song.flac");
+    EXPECT_EQ(started.deviceFolder, "Phone");
+    EXPECT_EQ(started.totalBytes, static_cast<std::int64_t>(content.size()));
+    EXPECT_EQ(std::get<UploadUpdated>(events[events.size() - 2]).bytesReceived,
+              static_cast<std::int64_t>(content.size()));
+    EXPECT_TRUE(std::holds_alternative<UploadFinished>(events.back()));
+    for (const auto& event : events) {
+        EXPECT_EQ(uploadID(event), started.id);
+    }
+
+    const auto records = owner.records();
+    ASSERT_EQ(records.size(), 1U);
+    EXPECT_EQ(answer["id"], records[0].id.text());
+    EXPECT_NE(records[0].id, started.id);
+    EXPECT_NE(records[0].id.text(), ticket);
+    EXPECT_EQ(records[0].fileURL, std::filesystem::absolute(saved));
+    EXPECT_TRUE(owner.confirmations().empty());
+}
+
+TEST_F(Upload, ATicketWorksOnceAndOnlyForWhatWasApproved)
+{
+    const auto ticket = ticketFor("a.bin", 1000);
+    const auto shortBody = upload("filename=a.bin&device=Phone&uploadId=" + ticket, randomBytes(999));
+    EXPECT_EQ(shortBody.status, 403);
+    EXPECT_EQ(shortBody.body, "上传许可无效或已过期");
+    EXPECT_EQ(upload("filename=a.bin&device=Phone&uploadId=" + ticket, randomBytes(1000)).body, "上传许可无效或已过期");
+
+    const auto renamed = ticketFor("a.bin", 10);
+    EXPECT_EQ(upload("filename=b.bin&device=Phone&uploadId=" + renamed, randomBytes(10)).status, 403);
+    const auto moved = ticketFor("a.bin", 10);
+    EXPECT_EQ(upload("filename=a.bin&device=Tablet&uploadId=" + moved, randomBytes(10)).status, 403);
+    EXPECT_EQ(upload("filename=a.bin&device=Phone&uploadId=not-a-uuid", randomBytes(10)).body, "上传许可无效或已过期");
+    EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{});
+}
+
+TEST_F(Upload, ExpiredTicketsAreRefused)
+{
+    const auto ticket = ticketFor("a.bin", 4);
+    clock.advance(std::chrono::seconds(900));
+    EXPECT_EQ(upload("filename=a.bin&device=Phone&uploadId=" + ticket, "abcd").status, 403);
+}
+
+TEST_F(Upload, WithoutTicketOrConfirmationTheFileIsSavedWithoutAQuestion)
+{
+    EXPECT_EQ(upload("filename=note.txt&device=Phone", "hello").status, 200);
+    EXPECT_EQ(readFile(phoneFolder() / "note.txt"), "hello");
+    EXPECT_TRUE(owner.confirmations().empty());
+    EXPECT_TRUE(owner.duplicates().empty());
+}
+
+TEST_F(Upload, NamesComeFromQueryHeaderOrDisposition)
+{
+    EXPECT_EQ(post("/v1/upload?device=Phone", "1", "X-Filename: header.txt\r\n").status, 200);
+    EXPECT_EQ(post("/v1/upload?device=Phone", "2", "Content-Disposition: attachment; filename=\"disp.txt\"\r\n").status,
+              200);
+    EXPECT_EQ(upload("filename=" + std::string("evil%00.txt") + "&device=Phone", "3").status, 200);
+    const auto unnamed = json::parse(post("/v1/upload?device=Phone", "4").body);
+    EXPECT_TRUE(unnamed["fileName"].get<std::string>().starts_with("upload-"));
+    EXPECT_TRUE(std::filesystem::exists(phoneFolder() / "header.txt"));
+    EXPECT_TRUE(std::filesystem::exists(phoneFolder() / "disp.txt"));
+    EXPECT_TRUE(std::filesystem::exists(phoneFolder() / "evil_.txt"));
+}
+
+TEST_F(Upload, AVeryLongNameIsShortenedAndItsTicketStillMatches)
+{
+    const std::string name = std::string(300, 'n') + ".txt";
+    const auto ticket = ticketFor(name, 3);
+    const auto reply = upload("filename=" + name + "&device=Phone&uploadId=" + ticket, "abc");
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    EXPECT_EQ(json::parse(reply.body)["fileName"], std::string(251, 'n') + ".txt");
+}
+
+TEST_F(Upload, AnEmptyBodyIsRefused)
+{
+    const auto reply = upload("filename=empty.txt&device=Phone", "");
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(reply.body, "Upload failed: 未收到文件内容");
+    EXPECT_EQ(eventsOf<UploadFailed>(owner.events()).size(), 1U);
+}
+
+TEST_F(Upload, AClientThatGoesAwayHalfwayLeavesNoFileAnywhere)
+{
+    const auto content = randomBytes(4 << 20);
+    auto connection = startUpload("filename=big.bin&device=Phone", content.size(), content.substr(0, 1 << 20));
+    ASSERT_TRUE(waitForStarted(1));
+    connection->abort();
+    ASSERT_TRUE(owner.waitForEvent([](const auto& event) { return std::holds_alternative<UploadFailed>(event); }));
+    EXPECT_TRUE(eventually([&] { return server->activeConnectionCount() == 0; }));
+    EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{});
+}
+
+TEST_F(Upload, AClientThatStopsEarlyHearsTheBodyWasIncomplete)
+{
+    auto connection = startUpload("filename=cut.bin&device=Phone", 100, "only forty bytes of the hundred announced");
+    connection->shutdownWrite();
+    const auto reply = parseReply(connection->readAll());
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 500);
+    EXPECT_EQ(reply->body, "Upload failed: 上传中断，文件不完整");
+    EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{});
+}
+
+TEST_F(Upload, CancellingFromTheDesktopEndsTheUploadAndRemovesThePartialFile)
+{
+    auto connection = startUpload("filename=movie.mp4&device=Phone", 8 << 20, randomBytes(1 << 20));
+    ASSERT_TRUE(waitForStarted(1));
+    const auto id = eventsOf<UploadStarted>(owner.events()).front().id;
+    server->cancelUpload(id);
+    ASSERT_TRUE(owner.waitForEvent(
+        [&](const auto& event) { return std::holds_alternative<UploadFailed>(event) && uploadID(event) == id; }));
+    EXPECT_FALSE(parseReply(connection->readAll()).has_value()); // the answer went to a dead socket
+    EXPECT_TRUE(eventually([&] { return server->activeConnectionCount() == 0; }));
+    EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{});
+}
+
+TEST_F(Upload, SameNameFilesAreKeptAsNumberedCopies)
+{
+    owner.autoDuplicate = DuplicateFileResolution::keepCopy;
+    for (const auto* body : {"one", "two", "three"}) {
+        EXPECT_EQ(upload("filename=photo.jpg&device=Phone", body).status, 200);
+    }
+    EXPECT_EQ(readFile(phoneFolder() / "photo.jpg"), "one");
+    EXPECT_EQ(readFile(phoneFolder() / "photo-1.jpg"), "two");
+    EXPECT_EQ(readFile(phoneFolder() / "photo-2.jpg"), "three");
+    const auto questions = owner.duplicates();
+    ASSERT_EQ(questions.size(), 2U);
+    EXPECT_EQ(questions[0].fileName, "photo.jpg");
+    EXPECT_EQ(questions[0].deviceFolder, "Phone");
+    EXPECT_EQ(questions[0].existingFilePath, std::filesystem::absolute(phoneFolder() / "photo.jpg").string());
+}
+
+TEST_F(Upload, OverwriteReplacesAndCancelRefuses)
+{
+    EXPECT_EQ(upload("filename=doc.txt&device=Phone", "old").status, 200);
+    owner.autoDuplicate = DuplicateFileResolution::overwrite;
+    EXPECT_EQ(upload("filename=doc.txt&device=Phone", "new").status, 200);
+    EXPECT_EQ(readFile(phoneFolder() / "doc.txt"), "new");
+
+    owner.autoDuplicate = DuplicateFileResolution::cancel;
+    const auto refused = upload("filename=doc.txt&device=Phone", "newest");
+    EXPECT_EQ(refused.status, 403);
+    EXPECT_EQ(refused.body, "已取消保存");
+    EXPECT_EQ(readFile(phoneFolder() / "doc.txt"), "new");
+    EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{"Phone/doc.txt"});
+    EXPECT_EQ(eventsOf<UploadFailed>(owner.events()).size(), 1U);
+}
+
+TEST_F(Upload, AFailedOverwriteKeepsTheExistingFile)
+{
+    EXPECT_EQ(upload("filename=keep.txt&device=Phone", "precious").status, 200);
+    owner.autoDuplicate = DuplicateFileResolution::overwrite;
+    auto connection = startUpload("filename=keep.txt&device=Phone", 1 << 20, "partial replacement");
+    ASSERT_TRUE(waitForStarted(2));
+    connection->abort();
+    ASSERT_TRUE(owner.waitForEvent([](const auto& event) { return std::holds_alternative<UploadFailed>(event); }));
+    EXPECT_TRUE(eventually([&] { return server->activeConnectionCount() == 0; }));
+    EXPECT_EQ(readFile(phoneFolder() / "keep.txt"), "precious");
+    EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{"Phone/keep.txt"});
+}
+
+TEST_F(Upload, TwoSameNameUploadsAtOnceNeverShareADestination)
+{
+    const auto first = randomBytes(300000, 1);
+    const auto second = randomBytes(300000, 2);
+    auto a = startUpload("filename=same.bin&device=Phone", first.size(), first.substr(0, 1000));
+    auto b = startUpload("filename=same.bin&device=Phone", second.size(), second.substr(0, 1000));
+    ASSERT_TRUE(waitForStarted(2));
+    a->send(first.substr(1000));
+    b->send(second.substr(1000));
+    EXPECT_EQ(parseReply(a->readAll())->status, 200);
+    EXPECT_EQ(parseReply(b->readAll())->status, 200);
+    EXPECT_EQ(entriesUnder(saveFolder.path()), (std::vector<std::string>{"Phone/same-1.bin", "Phone/same.bin"}));
+    const auto one = readFile(phoneFolder() / "same.bin");
+    const auto two = readFile(phoneFolder() / "same-1.bin");
+    EXPECT_TRUE((one == first && two == second) || (one == second && two == first));
+    EXPECT_TRUE(owner.duplicates().empty()); // neither existed on disk when it was claimed
+}
+
+TEST_F(Upload, WithoutTicketTheDesktopUserIsAsked)
+{
+    server->setRequireReceiveConfirmation(true);
+    HttpReply declined;
+    std::thread client([&] { declined = upload("filename=ask.txt&device=Phone", "body"); });
+    ASSERT_TRUE(owner.waitForConfirmations(1));
+    const auto question = owner.confirmations().front();
+    EXPECT_EQ(question.fileName, "ask.txt");
+    EXPECT_EQ(question.byteCount, 4);
+    owner.answerConfirmation(0, false);
+    client.join();
+    EXPECT_EQ(declined.status, 403);
+    EXPECT_EQ(declined.body, "传输失败");
+    EXPECT_TRUE(eventsOf<UploadStarted>(owner.events()).empty());
+
+    // A ticketed upload is never asked again.
+    owner.autoConfirm = true;
+    const auto ticket = ticketFor("t.txt", 2);
+    EXPECT_EQ(owner.confirmations().size(), 2U);
+    EXPECT_EQ(upload("filename=t.txt&device=Phone&uploadId=" + ticket, "ok").status, 200);
+    EXPECT_EQ(owner.confirmations().size(), 2U);
+}
+
+TEST_F(Upload, NeedsASessionWhenThePINGateIsOn)
+{
+    setPIN(true, "1234");
+    const auto reply = upload("filename=a.txt&device=Phone", "data");
+    EXPECT_EQ(reply.status, 401);
+    EXPECT_EQ(reply.body, "需要 PIN 验证");
+    EXPECT_TRUE(owner.events().empty());
+}
+
+TEST_F(Upload, MultipartBodiesAreUnpacked)
+{
+    const std::string body = "--XB\r\n"
+                             "Content-Disposition: form-data; name=\"file\"; filename*=UTF-8''%E4%B8%AD.txt\r\n"
+                             "Content-Type: text/plain\r\n\r\n"
+                             "multipart content\r\n"
+                             "--XB--\r\n";
+    const auto reply = post("/v1/upload?device=Phone", body, "Content-Type: multipart/form-data; boundary=XB\r\n");
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    EXPECT_EQ(readFile(phoneFolder() / "中.txt"), "multipart content");
+    EXPECT_EQ(json::parse(reply.body)["byteCount"], 17);
+
+    const auto broken =
+        post("/v1/upload?device=Phone", "--XB--\r\n", "Content-Type: multipart/form-data; boundary=XB\r\n");
+    EXPECT_EQ(broken.status, 500);
+    EXPECT_EQ(broken.body, "Upload failed: 无法解析上传的文件数据（请重试或换一个小文件）");
+}
+
+TEST_F(Upload, MultipartBodiesOverSixtyFourMebibytesAreRefused)
+{
+    const std::string body((64 << 20) + 1, 'x');
+    const auto reply = post("/v1/upload?device=Phone", body, "Content-Type: multipart/form-data; boundary=XB\r\n");
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(reply.body,
+              "Upload failed: 文件过大，请通过 FerryLantern 网页上传（不要用第三方 multipart 工具传超大文件）");
+}
+
+TEST_F(Upload, TheSystemsTextExplainsFileSystemFailures)
+{
+    std::ofstream(saveFolder.path() / "Blocked") << "a file where the device folder should be";
+    const auto reply = upload("filename=a.txt&device=Blocked", "data");
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_TRUE(reply.body.starts_with("Upload failed: ")) << reply.body;
+    EXPECT_GT(reply.body.size(), std::string("Upload failed: ").size());
+}
+
+TEST_F(Upload, ExpectContinueGetsTheInterimAnswerBeforeTheBody)
+{
+    TestConnection connection(port);
+    connection.send("POST /v1/upload?filename=c.txt&device=Phone HTTP/1.1\r\nExpect: 100-continue\r\n"
+                    "Content-Length: 5\r\n\r\n");
+    std::string received;
+    ASSERT_TRUE(connection.readUntil("\r\n\r\n", received));
+    EXPECT_EQ(received, "HTTP/1.1 100 Continue\r\n\r\n");
+    connection.send("hello");
+    EXPECT_EQ(parseReply(received + connection.readAll())->status, 200);
+}
+
+} // namespace
+} // namespace ferrylantern::test
