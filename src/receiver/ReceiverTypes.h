@@ -1,0 +1,79 @@
+// The values the receiver model keeps and shows: uploads in flight, queued questions and what the
+// dialogs present, and the model's own failure.
+#pragma once
+
+#include "ServerCallbacks.h"
+
+#include <QMetaType>
+#include <QString>
+
+#include <cstdint>
+
+namespace ferrylantern {
+
+// One upload in flight, identified by the server's upload id.
+struct TransferReceiveProgress
+{
+    Uuid id;
+    QString fileName;
+    QString deviceFolder;
+    std::int64_t bytesReceived = 0;
+    std::int64_t totalBytes = 0;
+
+    bool operator==(const TransferReceiveProgress&) const = default;
+};
+
+// One queued receive confirmation.
+struct PendingReceiveConfirmation
+{
+    Uuid id;
+    QString fileName;
+    QString deviceFolder;
+    std::int64_t byteCount = 0;
+
+    bool operator==(const PendingReceiveConfirmation&) const = default;
+};
+
+// What the receive dialog presents: the head of the queue and the queue's length.
+struct ReceiveConfirmationAlertItem
+{
+    PendingReceiveConfirmation pending;
+    qsizetype queueCount = 0;
+
+    QString identity() const { return QString::fromStdString(pending.id.text()); }
+    bool operator==(const ReceiveConfirmationAlertItem&) const = default;
+};
+
+// One queued same-name question.
+struct PendingDuplicateResolution
+{
+    Uuid id;
+    QString fileName;
+    QString deviceFolder;
+    QString existingFilePath;
+
+    bool operator==(const PendingDuplicateResolution&) const = default;
+};
+
+struct DuplicateResolutionAlertItem
+{
+    PendingDuplicateResolution pending;
+    qsizetype queueCount = 0;
+
+    QString identity() const { return QString::fromStdString(pending.id.text()); }
+    bool operator==(const DuplicateResolutionAlertItem&) const = default;
+};
+
+enum class TransferReceiverError
+{
+    noPortAssigned,
+};
+
+QString description(TransferReceiverError error);
+
+} // namespace ferrylantern
+
+Q_DECLARE_METATYPE(ferrylantern::ReceivedFileRecord)
+Q_DECLARE_METATYPE(ferrylantern::TransferReceiveProgress)
+Q_DECLARE_METATYPE(ferrylantern::PendingReceiveConfirmation)
+Q_DECLARE_METATYPE(ferrylantern::PendingDuplicateResolution)
