@@ -2,9 +2,6 @@
 
 #include "Text.h"
 
-#include <cstdlib>
-#include <fstream>
-
 namespace ferrylantern {
 
 namespace {
@@ -54,44 +51,6 @@ std::optional<ConsoleAnswer> parseDuplicateAnswer(std::string_view text)
 bool isFourDigitPIN(std::string_view text)
 {
     return text.size() == pinDigits && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-std::filesystem::path homeFolder()
-{
-    const char* home = std::getenv("HOME");
-    return home != nullptr && *home != '\0' ? std::filesystem::path(home) : std::filesystem::path("/");
-}
-
-// XDG_DOWNLOAD_DIR from user-dirs.dirs: a line XDG_DOWNLOAD_DIR="$HOME/Downloads", where the value is
-// either absolute or relative to $HOME.
-std::optional<std::filesystem::path> configuredDownloadsFolder()
-{
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    const std::filesystem::path configFolder =
-        configHome != nullptr && *configHome != '\0' ? std::filesystem::path(configHome) : homeFolder() / ".config";
-    std::ifstream file(configFolder / "user-dirs.dirs");
-    std::string line;
-    constexpr std::string_view key = "XDG_DOWNLOAD_DIR=";
-    while (std::getline(file, line)) {
-        if (!line.starts_with(key)) {
-            continue;
-        }
-        std::string_view value = std::string_view(line).substr(key.size());
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-            value = value.substr(1, value.size() - 2);
-        }
-        if (value.starts_with("$HOME")) {
-            auto relative = value.substr(5);
-            while (relative.starts_with('/')) {
-                relative.remove_prefix(1);
-            }
-            return homeFolder() / relative;
-        }
-        if (value.starts_with('/')) {
-            return std::filesystem::path(value);
-        }
-    }
-    return std::nullopt;
 }
 
 } // namespace
@@ -185,11 +144,6 @@ std::string serverUsage()
            "\n"
            "Prints one line per saved file (\"saved PATH (N bytes)\") and per failed upload\n"
            "(\"failed NAME from DEVICE\"). SIGINT or SIGTERM stops the server.\n";
-}
-
-std::filesystem::path userDownloadsFolder()
-{
-    return configuredDownloadsFolder().value_or(homeFolder() / "Downloads");
 }
 
 } // namespace ferrylantern

@@ -47,7 +47,4 @@ Expected<ServerCommandLine, std::string> parseServerCommandLine(std::span<const 
 // The usage text, for --help and after an error.
 std::string serverUsage();
 
-// The user's downloads folder as the XDG user-dirs configuration names it, else ~/Downloads.
-std::filesystem::path userDownloadsFolder();
-
 } // namespace ferrylantern

@@ -1,117 +1,155 @@
 #include "ServerConsole.h"
 
-#include <istream>
-#include <ostream>
+#include <unistd.h>
 
 namespace ferrylantern {
 
 namespace {
 
-std::string describeRequest(const ReceiveConfirmationRequest& request)
+QString describe(const PendingReceiveConfirmation& pending)
 {
-    return request.fileName + " (" + std::to_string(request.byteCount) + " bytes)";
+    return QStringLiteral("%1 (%2 bytes)").arg(pending.fileName).arg(pending.byteCount);
 }
 
 } // namespace
 
-ServerConsole::ServerConsole(const ServerCommandLine& commandLine, std::ostream& output, std::istream& answers,
-                             std::ostream& prompts)
-    : confirm_(commandLine.confirm)
+ServerConsole::ServerConsole(TransferReceiverModel& model, const ServerCommandLine& commandLine, int answersFD,
+                             std::FILE* output, std::FILE* prompts, QObject* parent)
+    : QObject(parent)
+    , model_(model)
+    , confirm_(commandLine.confirm)
     , onDuplicate_(commandLine.onDuplicate)
+    , answersFD_(answersFD)
     , output_(output)
-    , answers_(answers)
     , prompts_(prompts)
-{}
-
-TransferServerCallbacks ServerConsole::callbacks()
+    , answersReady_(answersFD, QSocketNotifier::Read)
 {
-    auto self = shared_from_this();
-    TransferServerCallbacks callbacks;
-    callbacks.onFileReceived = [self](const ReceivedFileRecord& record) { self->fileReceived(record); };
-    callbacks.onUploadProgress = [self](const TransferUploadProgressEvent& event) { self->progress(event); };
-    callbacks.confirmBeforeSave = [self](const ReceiveConfirmationRequest& request, OneShotReply<bool> reply) {
-        reply.resume(self->confirm("Receive " + describeRequest(request) + " from " + request.deviceFolder + "?"));
-    };
-    callbacks.confirmBatchBeforeSave = [self](const std::vector<ReceiveConfirmationRequest>& requests,
-                                              OneShotReply<bool> reply) {
-        std::string question =
-            "Receive " + std::to_string(requests.size()) + " files from " + requests.front().deviceFolder + "?";
-        for (const auto& request : requests) {
-            question += "\n  " + describeRequest(request);
+    answersReady_.setEnabled(confirm_ == ConsoleAnswer::ask || onDuplicate_ == ConsoleAnswer::ask);
+    connect(&answersReady_, &QSocketNotifier::activated, this, &ServerConsole::readAnswers);
+    // Queued: answering changes the queue, which must not call back into the answer in progress.
+    connect(&model_, &TransferReceiverModel::confirmationQueueChanged, this, &ServerConsole::answerQuestions,
+            Qt::QueuedConnection);
+    connect(&model_, &TransferReceiverModel::duplicateQueueChanged, this, &ServerConsole::answerQuestions,
+            Qt::QueuedConnection);
+    connect(&model_, &TransferReceiverModel::fileReceived, this, [this](const ReceivedFileRecord& record) {
+        printLine(QStringLiteral("saved %1 (%2 bytes)")
+                      .arg(QString::fromStdString(record.fileURL.string()))
+                      .arg(record.byteCount));
+    });
+    connect(&model_, &TransferReceiverModel::uploadFailed, this,
+            [this](const Uuid&, const std::optional<TransferReceiveProgress>& progress) {
+                printLine(progress ? QStringLiteral("failed %1 from %2").arg(progress->fileName, progress->deviceFolder)
+                                   : QStringLiteral("failed upload (refused before it started)"));
+            });
+}
+
+void ServerConsole::answerQuestions()
+{
+    if (prompt_ != Prompt::none) {
+        return; // one question on the terminal at a time
+    }
+    if (const auto item = model_.currentReceiveConfirmationItem()) {
+        if (confirm_ == ConsoleAnswer::ask) {
+            askConfirmation(*item);
+        } else {
+            model_.respondToCurrentConfirmation(confirm_ != ConsoleAnswer::reject);
         }
-        reply.resume(self->confirm(question));
-    };
-    callbacks.resolveDuplicateFile = [self](const DuplicateFileRequest& request,
-                                            OneShotReply<DuplicateFileResolution> reply) {
-        reply.resume(self->resolveDuplicate(request));
-    };
-    return callbacks;
-}
-
-void ServerConsole::fileReceived(const ReceivedFileRecord& record)
-{
-    const std::lock_guard guard(outputLock_);
-    output_ << "saved " << record.fileURL.string() << " (" << record.byteCount << " bytes)" << std::endl;
-}
-
-void ServerConsole::progress(const TransferUploadProgressEvent& event)
-{
-    const std::lock_guard guard(outputLock_);
-    if (const auto* started = std::get_if<UploadStarted>(&event)) {
-        uploads_[started->id] = {started->fileName, started->deviceFolder};
-    } else if (std::holds_alternative<UploadFinished>(event)) {
-        uploads_.erase(uploadID(event));
-    } else if (std::holds_alternative<UploadFailed>(event)) {
-        const auto found = uploads_.find(uploadID(event));
-        if (found == uploads_.end()) {
-            output_ << "failed upload (refused before it started)" << std::endl;
+        return;
+    }
+    if (const auto item = model_.currentDuplicateResolutionItem()) {
+        switch (onDuplicate_) {
+        case ConsoleAnswer::overwrite:
+            model_.resolveDuplicate(DuplicateFileResolution::overwrite);
+            return;
+        case ConsoleAnswer::cancel:
+            model_.resolveDuplicate(DuplicateFileResolution::cancel);
+            return;
+        case ConsoleAnswer::ask:
+            askDuplicate(*item);
+            return;
+        default:
+            model_.resolveDuplicate(DuplicateFileResolution::keepCopy);
             return;
         }
-        output_ << "failed " << found->second.fileName << " from " << found->second.deviceFolder << std::endl;
-        uploads_.erase(found);
     }
 }
 
-bool ServerConsole::confirm(const std::string& question)
+void ServerConsole::askConfirmation(const ReceiveConfirmationAlertItem& item)
 {
-    if (confirm_ != ConsoleAnswer::ask) {
-        return confirm_ != ConsoleAnswer::reject;
+    prompt_ = Prompt::confirmation;
+    QString question =
+        item.queueCount < 2
+            ? QStringLiteral("Receive %1 from %2?").arg(describe(item.pending), item.pending.deviceFolder)
+            : QStringLiteral("Receive %1 files from %2?").arg(item.queueCount).arg(item.pending.deviceFolder);
+    if (item.queueCount >= 2) {
+        for (const auto& pending : model_.confirmationQueue()) {
+            question += QStringLiteral("\n  ") + describe(pending);
+        }
     }
-    const auto answer = askLine(question + " [y/N] ");
-    return answer == "y" || answer == "Y" || answer == "yes";
+    std::fprintf(prompts_, "%s [y/N] ", question.toUtf8().constData());
+    std::fflush(prompts_);
+    if (answersClosed_) {
+        apply({});
+    }
 }
 
-DuplicateFileResolution ServerConsole::resolveDuplicate(const DuplicateFileRequest& request)
+void ServerConsole::askDuplicate(const DuplicateResolutionAlertItem& item)
 {
-    switch (onDuplicate_) {
-    case ConsoleAnswer::overwrite:
-        return DuplicateFileResolution::overwrite;
-    case ConsoleAnswer::cancel:
-        return DuplicateFileResolution::cancel;
-    case ConsoleAnswer::ask:
-        break;
-    default:
-        return DuplicateFileResolution::keepCopy;
+    prompt_ = Prompt::duplicate;
+    std::fprintf(prompts_, "%s exists. Overwrite, keep both or cancel? [o/K/c] ",
+                 item.pending.existingFilePath.toUtf8().constData());
+    std::fflush(prompts_);
+    if (answersClosed_) {
+        apply({});
     }
-    const auto answer = askLine(request.existingFilePath + " exists. Overwrite, keep both or cancel? [o/K/c] ");
-    if (answer == "o" || answer == "overwrite") {
-        return DuplicateFileResolution::overwrite;
-    }
-    if (answer == "c" || answer == "cancel") {
-        return DuplicateFileResolution::cancel;
-    }
-    return DuplicateFileResolution::keepCopy;
 }
 
-std::string ServerConsole::askLine(const std::string& question)
+void ServerConsole::readAnswers()
 {
-    const std::lock_guard guard(terminalLock_);
-    prompts_ << question << std::flush;
-    std::string line;
-    if (!std::getline(answers_, line)) {
-        return {}; // no terminal: the cautious answer
+    char buffer[4096];
+    const ssize_t count = read(answersFD_, buffer, sizeof buffer);
+    if (count <= 0) {
+        // No terminal any more: every question from now on gets the cautious answer.
+        answersClosed_ = true;
+        answersReady_.setEnabled(false);
+        if (prompt_ != Prompt::none) {
+            apply({});
+        }
+        return;
     }
-    return line;
+    pendingInput_.append(buffer, static_cast<qsizetype>(count));
+    qsizetype newline = 0;
+    while ((newline = pendingInput_.indexOf('\n')) >= 0) {
+        const QString line = QString::fromUtf8(pendingInput_.left(newline)).trimmed();
+        pendingInput_.remove(0, newline + 1);
+        if (prompt_ != Prompt::none) {
+            apply(line);
+        }
+    }
+}
+
+void ServerConsole::apply(const QString& answer)
+{
+    const Prompt prompt = std::exchange(prompt_, Prompt::none);
+    if (prompt == Prompt::confirmation) {
+        model_.respondToCurrentConfirmation(answer == QLatin1String("y") || answer == QLatin1String("Y") ||
+                                            answer == QLatin1String("yes"));
+    } else if (prompt == Prompt::duplicate) {
+        if (answer == QLatin1String("o") || answer == QLatin1String("overwrite")) {
+            model_.resolveDuplicate(DuplicateFileResolution::overwrite);
+        } else if (answer == QLatin1String("c") || answer == QLatin1String("cancel")) {
+            model_.resolveDuplicate(DuplicateFileResolution::cancel);
+        } else {
+            model_.resolveDuplicate(DuplicateFileResolution::keepCopy);
+        }
+    }
+    answerQuestions();
+}
+
+void ServerConsole::printLine(const QString& line)
+{
+    std::fprintf(output_, "%s\n", line.toUtf8().constData());
+    std::fflush(output_);
 }
 
 } // namespace ferrylantern

@@ -1,50 +1,55 @@
-// The desktop user's part when there is no window: answers the server's questions as the command line
-// says (or on the terminal) and prints one line per saved file and per failed upload.
+// The desktop user's part when there is no window: answers the model's questions as the command line
+// says, or asks on the terminal one question at a time, and prints one line per saved file and per
+// failed upload.
 //
-// Thread-safe: the server calls the callbacks on its worker threads.
+// GUI thread only, like the model it watches.
 #pragma once
 
-#include "ServerCallbacks.h"
 #include "ServerCommandLine.h"
+#include "TransferReceiverModel.h"
 
-#include <iosfwd>
-#include <map>
-#include <memory>
-#include <mutex>
+#include <QObject>
+#include <QSocketNotifier>
+
+#include <cstdio>
 
 namespace ferrylantern {
 
-class ServerConsole : public std::enable_shared_from_this<ServerConsole>
+class ServerConsole : public QObject
 {
-public:
-    // Lines go to `output`; questions in ask mode are asked on `prompts` and answered from `answers`.
-    ServerConsole(const ServerCommandLine& commandLine, std::ostream& output, std::istream& answers,
-                  std::ostream& prompts);
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ServerConsole)
 
-    // The callbacks to give the server; they hold this console alive.
-    TransferServerCallbacks callbacks();
+public:
+    // Lines go to `output`; in ask mode questions go to `prompts` and answers come from `answers`.
+    ServerConsole(TransferReceiverModel& model, const ServerCommandLine& commandLine, int answersFD = 0,
+                  std::FILE* output = stdout, std::FILE* prompts = stderr, QObject* parent = nullptr);
 
 private:
-    struct UploadInFlight
+    enum class Prompt
     {
-        std::string fileName;
-        std::string deviceFolder;
+        none,
+        confirmation,
+        duplicate,
     };
 
-    void fileReceived(const ReceivedFileRecord& record);
-    void progress(const TransferUploadProgressEvent& event);
-    bool confirm(const std::string& question);
-    DuplicateFileResolution resolveDuplicate(const DuplicateFileRequest& request);
-    std::string askLine(const std::string& question);
+    void answerQuestions();
+    void askConfirmation(const ReceiveConfirmationAlertItem& item);
+    void askDuplicate(const DuplicateResolutionAlertItem& item);
+    void readAnswers();
+    void apply(const QString& answer);
+    void printLine(const QString& line);
 
+    TransferReceiverModel& model_;
     std::optional<ConsoleAnswer> confirm_;
     ConsoleAnswer onDuplicate_;
-    std::ostream& output_;
-    std::istream& answers_;
-    std::ostream& prompts_;
-    std::mutex outputLock_;
-    std::mutex terminalLock_;                // one question on the terminal at a time
-    std::map<Uuid, UploadInFlight> uploads_; // guarded by outputLock_
+    int answersFD_;
+    std::FILE* output_;
+    std::FILE* prompts_;
+    QSocketNotifier answersReady_;
+    QByteArray pendingInput_;
+    bool answersClosed_ = false;
+    Prompt prompt_ = Prompt::none;
 };
 
 } // namespace ferrylantern

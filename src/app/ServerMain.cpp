@@ -1,21 +1,21 @@
-// ferrylantern-server: runs the transfer server in the foreground, for headless machines and scripts.
-// Prints the access addresses, serves until SIGINT or SIGTERM, then exits 0. Usage errors exit 2,
-// failures to start exit 1.
-#include "HostName.h"
-#include "LocalAddresses.h"
+// ferrylantern-server: the receiver without a window, for headless machines and scripts. It runs the
+// same model as the desktop application (DNS-SD included) with a settings scope of its own, so the
+// desktop's preferences never change what a script gets from the command line. Usage errors exit 2,
+// a failed start exits 1, SIGINT and SIGTERM exit 0.
 #include "ServerCommandLine.h"
 #include "ServerConsole.h"
-#include "SimpleSocketHTTPServer.h"
+#include "StopSignals.h"
+#include "TransferReceiverModel.h"
 
-#include <pthread.h>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QTemporaryDir>
+
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <system_error>
-#include <vector>
 
 using namespace ferrylantern;
 
@@ -26,34 +26,56 @@ constexpr int startFailure = 1;
 constexpr std::chrono::seconds shutdownGrace{3};
 
 // Written under a temporary name and renamed, so a script polling for the file never reads half.
-bool writePortFile(const std::filesystem::path& file, std::uint16_t port)
+bool writePortFile(const QString& file, quint16 port)
 {
-    const std::filesystem::path partial = file.string() + ".partial";
-    {
-        std::ofstream out(partial, std::ios::trunc);
-        out << port << '\n';
-        if (!out.flush()) {
-            return false;
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(partial, file, error);
-    return !error;
+    QSaveFile out(file);
+    return out.open(QIODevice::WriteOnly) && out.write(QByteArray::number(port) + '\n') > 0 && out.commit();
 }
 
-sigset_t stopSignals()
+// The command line's options written into the program's own, throw-away preference scope.
+void writeSettings(const preferences::PreferenceScope& scope, const ServerCommandLine& commandLine)
 {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
+    const auto settings = scope.open();
+    settings->setValue(preferences::transferPINEnabled, commandLine.pin.has_value());
+    settings->setValue(preferences::transferPINCode, QString::fromStdString(commandLine.pin.value_or("")));
+    settings->setValue(preferences::requireReceiveConfirmation, commandLine.confirm.has_value());
+}
+
+void printAddresses(const TransferReceiverModel& model, const QString& saveDirectory)
+{
+    std::printf("FerryLantern receiving as \"%s\" into %s\n", model.deviceName().toUtf8().constData(),
+                saveDirectory.toUtf8().constData());
+    if (const auto url = model.accessURL()) {
+        std::printf("%s\n", url->toUtf8().constData());
+    }
+    std::printf("%s\n", model.localAccessURL().value_or(QString()).toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// Cancels what is in flight, answers what waits, stops, and gives running requests a moment.
+void shutDown(TransferReceiverModel& model)
+{
+    const auto server = model.httpServer();
+    if (server) {
+        server->cancelAllUploads();
+    }
+    model.rejectAllConfirmations();
+    model.resolveAllDuplicates(DuplicateFileResolution::cancel);
+    model.stop();
+    if (server && !server->waitForConnectionsToFinish(shutdownGrace)) {
+        // A stalled client still holds a request: leave without tearing down what it uses.
+        std::fflush(stdout);
+        _exit(0);
+    }
+    QCoreApplication::processEvents(); // the last lines of cancelled uploads
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    StopSignals::blockInAllThreads();
+    QCoreApplication application(argc, argv);
     const std::vector<std::string_view> arguments(argv + 1, argv + argc);
     const auto commandLine = parseServerCommandLine(arguments);
     if (!commandLine) {
@@ -65,51 +87,44 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    // Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
-    const sigset_t signals = stopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
-    const auto saveDirectory = commandLine->saveDirectory.value_or(userDownloadsFolder() / "FerryLantern");
-    std::error_code folderError;
-    std::filesystem::create_directories(saveDirectory, folderError);
-    if (folderError) {
-        std::cerr << "ferrylantern-server: cannot create " << saveDirectory << ": " << folderError.message() << "\n";
-        return startFailure;
+    const QTemporaryDir settingsFolder;
+    const preferences::PreferenceScope scope(settingsFolder.filePath(QStringLiteral("ferrylantern-server.ini")));
+    writeSettings(scope, *commandLine);
+    ReceiverConfiguration configuration;
+    configuration.preferences = scope;
+    configuration.preferredPort = commandLine->port;
+    if (commandLine->name) {
+        configuration.deviceName = QString::fromStdString(*commandLine->name);
     }
-
-    ServerOptions options;
-    options.preferredPort = commandLine->port;
-    if (commandLine->pin) {
-        options.pinSettings = [pin = *commandLine->pin] { return PINSettings{.enabled = true, .code = pin}; };
+    TransferReceiverModel model(configuration);
+    if (commandLine->saveDirectory) {
+        model.setSaveDirectory(QString::fromStdString(commandLine->saveDirectory->string()), true);
+        if (model.errorMessage()) {
+            std::cerr << "ferrylantern-server: cannot use " << commandLine->saveDirectory->string() << ": "
+                      << model.errorMessage()->toStdString() << "\n";
+            return startFailure;
+        }
     }
-    const auto console = std::make_shared<ServerConsole>(*commandLine, std::cout, std::cin, std::cerr);
-    SimpleSocketHTTPServer server(saveDirectory, commandLine->name.value_or(localComputerName()), console->callbacks(),
-                                  options);
-    server.setRequireReceiveConfirmation(commandLine->confirm.has_value());
-    const auto port = server.start();
-    if (!port) {
-        std::cerr << "ferrylantern-server: " << description(port.error()) << "\n";
-        return startFailure;
-    }
-    if (commandLine->portFile && !writePortFile(*commandLine->portFile, *port)) {
-        std::cerr << "ferrylantern-server: cannot write " << *commandLine->portFile << "\n";
-        return startFailure;
-    }
-
-    std::cout << "FerryLantern receiving as \"" << server.deviceName() << "\" into " << saveDirectory.string() << "\n";
-    for (const auto& address : usableIPv4Addresses()) {
-        std::cout << "http://" << address << ":" << *port << "/\n";
-    }
-    std::cout << "http://127.0.0.1:" << *port << "/" << std::endl;
-
-    int received = 0;
-    sigwait(&signals, &received);
-    server.stop();
-    server.cancelAllUploads();
-    if (!server.waitForConnectionsToFinish(shutdownGrace)) {
-        // Requests still running (a stalled client): leave without tearing down what they use.
-        std::cout.flush();
-        _exit(0);
-    }
-    return 0;
+    ServerConsole console(model, *commandLine);
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &application, [&] {
+        shutDown(model);
+        QCoreApplication::quit();
+    });
+    QObject::connect(&model, &TransferReceiverModel::startFinished, &application, [&] {
+        if (!model.isRunning()) {
+            std::cerr << "ferrylantern-server: " << model.errorMessage().value_or(QString()).toStdString() << "\n";
+            QCoreApplication::exit(startFailure);
+            return;
+        }
+        if (commandLine->portFile &&
+            !writePortFile(QString::fromStdString(commandLine->portFile->string()), *model.port())) {
+            std::cerr << "ferrylantern-server: cannot write " << commandLine->portFile->string() << "\n";
+            QCoreApplication::exit(startFailure);
+            return;
+        }
+        printAddresses(model, model.saveDirectory());
+    });
+    model.start();
+    return QCoreApplication::exec();
 }
