@@ -38,8 +38,11 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     argv.push_back(nullptr);
     const int out = open(stdoutFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int err = open(stderrFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int input[2] = {-1, -1};
+    pipe2(input, O_CLOEXEC);
     pid_ = fork();
     if (pid_ == 0) {
+        dup2(input[0], STDIN_FILENO);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
         execv(program.c_str(), argv.data());
@@ -47,13 +50,29 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     }
     close(out);
     close(err);
+    close(input[0]);
+    input_ = input[1];
 }
 
 ChildProcess::~ChildProcess()
 {
+    closeInput();
     if (pid_ > 0 && !reaped_) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
+    }
+}
+
+void ChildProcess::writeInput(const std::string& text) const
+{
+    [[maybe_unused]] const auto written = write(input_, text.data(), text.size());
+}
+
+void ChildProcess::closeInput()
+{
+    if (input_ >= 0) {
+        close(input_);
+        input_ = -1;
     }
 }
 

@@ -15,7 +15,8 @@ namespace ferrylantern::test {
 class ChildProcess
 {
 public:
-    // Starts `program` with `arguments`; output goes to files in `outputFolder`.
+    // Starts `program` with `arguments`; output goes to files in `outputFolder`. Standard input is a
+    // pipe the test writes with writeInput().
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                  const std::filesystem::path& outputFolder);
     ~ChildProcess();
@@ -28,11 +29,15 @@ public:
     // process ended by a signal.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+    void writeInput(const std::string& text) const;
+    void closeInput();
+
     std::string standardOutput() const;
     std::string standardError() const;
 
 private:
     pid_t pid_ = -1;
+    int input_ = -1;
     bool reaped_ = false;
     std::filesystem::path stdoutFile_;
     std::filesystem::path stderrFile_;

@@ -1,0 +1,146 @@
+// DNS-SD for real: publications through the Avahi daemon, found again by browsing it. The test
+// command starts a system D-Bus and avahi-daemon (scripts/with-avahi.sh); without them the tests skip.
+#include "BonjourAdvertiser.h"
+#include "ChildProcess.h"
+#include "ReceiverFixture.h"
+
+#include <QStringList>
+
+namespace ferrylantern::test {
+namespace {
+
+struct BrowsedService
+{
+    QString name;
+    int port = 0;
+    QString txt;
+};
+
+bool avahiIsRunning()
+{
+    TemporaryFolder folder;
+    ChildProcess check("/usr/sbin/avahi-daemon", {"--check"}, folder.path());
+    return check.waitForExit() == 0;
+}
+
+// avahi-browse -p writes some bytes as a backslash and three decimal digits ("\032" is a space).
+QString unescaped(const QString& text)
+{
+    QByteArray bytes;
+    const QByteArray raw = text.toUtf8();
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\\' && i + 3 < raw.size()) {
+            bytes.append(static_cast<char>(raw.mid(i + 1, 3).toInt()));
+            i += 3;
+        } else {
+            bytes.append(raw[i]);
+        }
+    }
+    return QString::fromUtf8(bytes);
+}
+
+// One resolved service per "=" line of `avahi-browse -rpt`, IPv4 only.
+QList<BrowsedService> browse()
+{
+    TemporaryFolder folder;
+    ChildProcess browser("/usr/bin/avahi-browse", {"-rpt", BonjourAdvertiser::serviceType}, folder.path());
+    browser.waitForExit(std::chrono::seconds(15));
+    QList<BrowsedService> services;
+    for (const auto& line : QString::fromStdString(browser.standardOutput()).split(QLatin1Char('\n'))) {
+        const auto fields = line.split(QLatin1Char(';'));
+        if (fields.size() >= 10 && fields[0] == QLatin1String("=") && fields[2] == QLatin1String("IPv4")) {
+            services.append({unescaped(fields[3]), fields[8].toInt(), fields.mid(9).join(QLatin1Char(';'))});
+        }
+    }
+    return services;
+}
+
+std::optional<BrowsedService> find(const QString& name)
+{
+    for (const auto& service : browse()) {
+        if (service.name == name) {
+            return service;
+        }
+    }
+    return std::nullopt;
+}
+
+class Bonjour : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!avahiIsRunning()) {
+            GTEST_SKIP() << "avahi-daemon is not running (scripts/with-avahi.sh starts it)";
+        }
+    }
+    // A name no other test run uses.
+    QString uniqueName = QStringLiteral("FL Test %1").arg(QString::number(getpid()));
+};
+
+TEST_F(Bonjour, PublishesNamePortAndTXTRecord)
+{
+    BonjourAdvertiser advertiser;
+    advertiser.publish(45678, uniqueName);
+    std::optional<BrowsedService> service;
+    ASSERT_TRUE(eventually([&] { return (service = find(uniqueName)).has_value(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(service->port, 45678);
+    EXPECT_TRUE(service->txt.contains(QLatin1String("\"v=\\001\""))) << service->txt.toStdString();
+    EXPECT_TRUE(service->txt.contains(QLatin1String("\"proto=http\""))) << service->txt.toStdString();
+}
+
+TEST_F(Bonjour, ASecondPublishReplacesTheFirstAndStopWithdraws)
+{
+    BonjourAdvertiser advertiser;
+    advertiser.publish(45001, uniqueName);
+    ASSERT_TRUE(eventually([&] { return find(uniqueName).has_value(); }, std::chrono::seconds(20)));
+    advertiser.publish(45002, uniqueName);
+    ASSERT_TRUE(eventually(
+        [&] {
+            const auto service = find(uniqueName);
+            return service && service->port == 45002;
+        },
+        std::chrono::seconds(20)));
+    advertiser.stop();
+    advertiser.stop(); // nothing published: nothing happens
+    EXPECT_TRUE(eventually([&] { return !find(uniqueName).has_value(); }, std::chrono::seconds(20)));
+}
+
+TEST_F(Bonjour, ATakenNameGetsAvahisAlternative)
+{
+    BonjourAdvertiser first;
+    BonjourAdvertiser second;
+    first.publish(45101, uniqueName);
+    ASSERT_TRUE(eventually([&] { return find(uniqueName).has_value(); }, std::chrono::seconds(20)));
+    second.publish(45102, uniqueName);
+    std::optional<BrowsedService> renamed;
+    EXPECT_TRUE(eventually([&] { return (renamed = find(uniqueName + " #2")).has_value(); }, std::chrono::seconds(20)));
+    if (renamed) {
+        EXPECT_EQ(renamed->port, 45102);
+    }
+}
+
+class RunningModelAdvertises : public ReceiverTest
+{};
+
+TEST_F(RunningModelAdvertises, TheModelPublishesWhileRunning)
+{
+    if (!avahiIsRunning()) {
+        GTEST_SKIP() << "avahi-daemon is not running (scripts/with-avahi.sh starts it)";
+    }
+    ReceiverConfiguration configuration;
+    configuration.preferences = scope;
+    configuration.preferredPort = 0;
+    configuration.deviceName = QStringLiteral("FL Model %1").arg(getpid());
+    model = std::make_unique<TransferReceiverModel>(configuration);
+    startAndWait(*model);
+    std::optional<BrowsedService> service;
+    ASSERT_TRUE(
+        eventually([&] { return (service = find(*configuration.deviceName)).has_value(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(service->port, *model->port());
+    model->stop();
+    EXPECT_TRUE(eventually([&] { return !find(*configuration.deviceName).has_value(); }, std::chrono::seconds(20)));
+}
+
+} // namespace
+} // namespace ferrylantern::test

@@ -1,0 +1,192 @@
+// The model's lifecycle and lists, driving a real server over 127.0.0.1 inside the event loop.
+#include "ReceiverFixture.h"
+#include "SaveDirectory.h"
+
+#include <QSignalSpy>
+
+#include <fstream>
+#include <future>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+namespace ferrylantern::test {
+namespace {
+
+ReceivedFileRecord recordNamed(const std::string& name)
+{
+    return {Uuid::random(), name, 1, std::chrono::system_clock::now(), "/tmp/" + name, "Phone"};
+}
+
+class ModelLifecycle : public ReceiverTest
+{
+protected:
+    void SetUp() override { model = makeModel(); }
+};
+
+TEST_F(ModelLifecycle, StartingTwiceStartsOneServer)
+{
+    QSignalSpy running(model.get(), &TransferReceiverModel::isRunningChanged);
+    model->start();
+    model->start();
+    EXPECT_TRUE(model->isStarting());
+    EXPECT_EQ(model->statusText(), "未启动");
+    ASSERT_TRUE(waitFor([&] { return model->isRunning(); }));
+    model->start();
+    EXPECT_EQ(running.count(), 1);
+    ASSERT_TRUE(model->port());
+    EXPECT_EQ(model->statusText(), "正在接收 · 端口 " + QString::number(*model->port()));
+    EXPECT_EQ(model->localAccessURL(), QStringLiteral("http://127.0.0.1:%1/").arg(*model->port()));
+    EXPECT_EQ(sendRequest(*model->port(), buildRequest("GET", "/v1/info")).status, 200);
+}
+
+TEST_F(ModelLifecycle, AFailedStartLeavesTheModelStoppedWithTheReason)
+{
+    // A file where the save folder should be: the folder cannot be created.
+    const auto folder = model->saveDirectory().toStdString();
+    std::filesystem::remove_all(folder);
+    std::ofstream(folder) << "in the way";
+    startAndWait(*model);
+    EXPECT_FALSE(model->isRunning());
+    EXPECT_FALSE(model->isStarting());
+    EXPECT_FALSE(model->port());
+    ASSERT_TRUE(model->errorMessage());
+    EXPECT_FALSE(model->errorMessage()->isEmpty());
+    EXPECT_FALSE(model->httpServer());
+
+    std::filesystem::remove(folder);
+    startAndWait(*model);
+    EXPECT_TRUE(model->isRunning());
+    EXPECT_FALSE(model->errorMessage()); // the next start clears the message first
+}
+
+TEST_F(ModelLifecycle, StopMakesTheServerUnreachableAndClearsThePort)
+{
+    startAndWait(*model);
+    const auto port = *model->port();
+    model->stop();
+    EXPECT_FALSE(model->isRunning());
+    EXPECT_FALSE(model->port());
+    EXPECT_FALSE(model->accessURL());
+    EXPECT_FALSE(model->localAccessURL());
+    EXPECT_EQ(model->statusText(), "未启动");
+    EXPECT_FALSE(TestConnection(port).isConnected());
+}
+
+TEST_F(ModelLifecycle, StopDuringAStartKeepsTheModelStopped)
+{
+    model->start();
+    model->stop();
+    QTest::qWait(200);
+    EXPECT_FALSE(model->isRunning());
+    EXPECT_FALSE(model->isStarting());
+    EXPECT_FALSE(model->httpServer());
+}
+
+TEST_F(ModelLifecycle, AnUploadShowsInFlightAndThenAsARecord)
+{
+    startAndWait(*model);
+    QSignalSpy active(model.get(), &TransferReceiverModel::activeReceivesChanged);
+    const auto reply =
+        requestWhileProcessing(*model, buildRequest("POST", "/v1/upload?filename=a.txt&device=Phone", "", "hello"));
+    ASSERT_EQ(reply.status, 200);
+    ASSERT_TRUE(waitFor([&] { return model->recentTransfers().size() == 1; }));
+    EXPECT_GE(active.count(), 2); // appeared, then went
+    EXPECT_TRUE(model->activeReceives().isEmpty());
+    const auto& record = model->recentTransfers().first();
+    EXPECT_EQ(record.fileName, "a.txt");
+    EXPECT_EQ(record.deviceFolder, "Phone");
+    EXPECT_EQ(nlohmann::json::parse(reply.body)["id"], record.id.text());
+}
+
+TEST_F(ModelLifecycle, KeepsTheNewestHundredRecords)
+{
+    for (int i = 1; i <= 101; ++i) {
+        model->handleFileReceived(recordNamed("file" + std::to_string(i)));
+    }
+    ASSERT_EQ(model->recentTransfers().size(), 100);
+    EXPECT_EQ(model->recentTransfers().first().fileName, "file101");
+    EXPECT_EQ(model->recentTransfers().last().fileName, "file2");
+    model->clearRecentTransfers();
+    EXPECT_TRUE(model->recentTransfers().isEmpty());
+}
+
+TEST_F(ModelLifecycle, ProgressEventsMaintainTheUploadsInFlight)
+{
+    const auto a = Uuid::random();
+    const auto b = Uuid::random();
+    model->handleUploadProgress(UploadStarted{a, "a.bin", "Phone", 100});
+    model->handleUploadProgress(UploadStarted{b, "b.bin", "Phone", 50});
+    model->handleUploadProgress(UploadStarted{a, "a2.bin", "Tablet", 200}); // same id: replaced in place
+    ASSERT_EQ(model->activeReceives().size(), 2);
+    EXPECT_EQ(model->activeReceives()[0].fileName, "a2.bin");
+    EXPECT_EQ(model->activeReceives()[0].totalBytes, 200);
+
+    QSignalSpy changes(model.get(), &TransferReceiverModel::activeReceivesChanged);
+    model->handleUploadProgress(UploadUpdated{a, 40});
+    EXPECT_EQ(model->activeReceives()[0].bytesReceived, 40);
+    model->handleUploadProgress(UploadUpdated{a, 40}); // no real change, no signal
+    EXPECT_EQ(changes.count(), 1);
+    model->handleUploadProgress(UploadUpdated{Uuid::random(), 1}); // unknown: ignored
+    EXPECT_EQ(changes.count(), 1);
+
+    model->handleUploadProgress(UploadFinished{a});
+    model->handleUploadProgress(UploadUpdated{a, 80}); // after finished: stays gone
+    ASSERT_EQ(model->activeReceives().size(), 1);
+    EXPECT_EQ(model->activeReceives()[0].id, b);
+    model->handleUploadProgress(UploadFailed{b});
+    EXPECT_TRUE(model->activeReceives().isEmpty());
+}
+
+TEST_F(ModelLifecycle, RequireConfirmationIsRememberedAndReachesTheServer)
+{
+    startAndWait(*model);
+    QSignalSpy changes(model.get(), &TransferReceiverModel::requireReceiveConfirmationChanged);
+    model->setRequireReceiveConfirmation(true);
+    model->setRequireReceiveConfirmation(true);
+    EXPECT_EQ(changes.count(), 1);
+    EXPECT_TRUE(model->httpServer()->requireReceiveConfirmation());
+    EXPECT_TRUE(makeModel()->requireReceiveConfirmation());
+}
+
+TEST_F(ModelLifecycle, ChangingTheSaveFolderWhileRunningRestartsOnIt)
+{
+    startAndWait(*model);
+    const auto firstServer = model->httpServer();
+    const auto folder = QString::fromStdString((home.path() / "Chosen").string());
+    model->setSaveDirectory(folder, true);
+    EXPECT_EQ(model->saveDirectory(), folder);
+    EXPECT_TRUE(model->usesCustomSaveDirectory());
+    ASSERT_TRUE(waitFor([&] { return model->isRunning() && model->httpServer() != firstServer; }));
+    EXPECT_EQ(model->httpServer()->saveDirectory(), folder.toStdString());
+    const auto reply =
+        requestWhileProcessing(*model, buildRequest("POST", "/v1/upload?filename=n.txt&device=P", "", "new"));
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_TRUE(std::filesystem::exists(home.path() / "Chosen" / "P" / "n.txt"));
+}
+
+TEST_F(ModelLifecycle, ChangingTheSaveFolderWhileStoppedDoesNotStart)
+{
+    model->setSaveDirectory(QString::fromStdString((home.path() / "Other").string()), true);
+    QTest::qWait(50);
+    EXPECT_FALSE(model->isRunning());
+    EXPECT_FALSE(model->isStarting());
+}
+
+TEST_F(ModelLifecycle, CallbacksAnswerForAModelThatIsGone)
+{
+    const auto callbacks = model->serverCallbacks();
+    model.reset();
+    auto [confirm, confirmWaiter] = makeOneShotReply<bool>(true);
+    auto [duplicate, duplicateWaiter] = makeOneShotReply<DuplicateFileResolution>(DuplicateFileResolution::cancel);
+    std::thread server([&] {
+        callbacks.confirmBeforeSave({Uuid::random(), "a", "b", 1}, confirm);
+        callbacks.resolveDuplicateFile({Uuid::random(), "a", "b", "/x"}, duplicate);
+        callbacks.onFileReceived(recordNamed("late"));
+    });
+    server.join();
+    EXPECT_FALSE(confirmWaiter.wait());
+    EXPECT_EQ(duplicateWaiter.wait(), DuplicateFileResolution::keepCopy);
+}
+
+} // namespace
+} // namespace ferrylantern::test

@@ -1,0 +1,296 @@
+// The two question queues: every question answers its waiting request exactly once, whichever way
+// the user (or a cancellation) answers it.
+#include "ReceiverFixture.h"
+
+#include <QSignalSpy>
+
+#include <future>
+#include <thread>
+
+namespace ferrylantern::test {
+namespace {
+
+ReceiveConfirmationRequest question(const std::string& name, const std::string& device = "Phone")
+{
+    return {Uuid::random(), name, device, 10};
+}
+
+struct AskedConfirmation
+{
+    OneShotReply<bool> reply;
+    ReplyWaiter<bool> waiter;
+};
+
+AskedConfirmation asked()
+{
+    auto [reply, waiter] = makeOneShotReply<bool>(false);
+    return {reply, waiter};
+}
+
+bool answered(const ReplyWaiter<bool>& waiter, OneShotReply<bool>& reply)
+{
+    return reply.isResumed() && waiter.wait();
+}
+
+class ModelQuestions : public ReceiverTest
+{
+protected:
+    void SetUp() override
+    {
+        model = makeModel();
+        model->setRequireReceiveConfirmation(true);
+    }
+};
+
+TEST_F(ModelQuestions, SingleQuestionsQueueInArrivalOrder)
+{
+    int broughtToFront = 0;
+    model->setBringToFrontHandler([&] { ++broughtToFront; });
+    auto first = asked();
+    auto second = asked();
+    const auto a = question("a.jpg");
+    model->waitForReceiveConfirmation(a, first.reply);
+    model->waitForReceiveConfirmation(question("b.jpg"), second.reply);
+    EXPECT_EQ(broughtToFront, 2);
+    auto item = model->currentReceiveConfirmationItem();
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->pending.fileName, "a.jpg");
+    EXPECT_EQ(item->queueCount, 2);
+    EXPECT_EQ(item->identity(), QString::fromStdString(a.uploadID.text()));
+
+    model->respondToCurrentConfirmation(true);
+    EXPECT_TRUE(answered(first.waiter, first.reply));
+    item = model->currentReceiveConfirmationItem();
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->pending.fileName, "b.jpg");
+    EXPECT_EQ(item->queueCount, 1);
+
+    model->respondToCurrentConfirmation(false);
+    EXPECT_TRUE(second.reply.isResumed());
+    EXPECT_FALSE(second.waiter.wait());
+    EXPECT_FALSE(model->currentReceiveConfirmationItem());
+    model->respondToCurrentConfirmation(true); // nothing left: nothing happens
+}
+
+TEST_F(ModelQuestions, WithTheSettingOffNothingIsHeld)
+{
+    model->setRequireReceiveConfirmation(false);
+    auto single = asked();
+    auto batch = asked();
+    model->waitForReceiveConfirmation(question("a"), single.reply);
+    model->waitForBatchReceiveConfirmation({question("b")}, batch.reply);
+    EXPECT_TRUE(answered(single.waiter, single.reply));
+    EXPECT_TRUE(answered(batch.waiter, batch.reply));
+    EXPECT_TRUE(model->confirmationQueue().isEmpty());
+}
+
+TEST_F(ModelQuestions, ABatchIsOneQuestionWithOneAnswer)
+{
+    auto batch = asked();
+    model->waitForBatchReceiveConfirmation({question("1"), question("2"), question("3")}, batch.reply);
+    const auto item = model->currentReceiveConfirmationItem();
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->queueCount, 3);
+    EXPECT_EQ(item->pending.fileName, "1");
+    model->respondToCurrentConfirmation(true);
+    EXPECT_TRUE(answered(batch.waiter, batch.reply));
+    EXPECT_TRUE(model->confirmationQueue().isEmpty());
+
+    auto empty = asked();
+    model->waitForBatchReceiveConfirmation({}, empty.reply);
+    EXPECT_TRUE(answered(empty.waiter, empty.reply));
+}
+
+TEST_F(ModelQuestions, ASecondBatchWaitsForTheFirstToBeAnswered)
+{
+    auto first = asked();
+    auto second = asked();
+    model->waitForBatchReceiveConfirmation({question("a1"), question("a2")}, first.reply);
+    model->waitForBatchReceiveConfirmation({question("b1", "Tablet")}, second.reply);
+    EXPECT_EQ(model->currentReceiveConfirmationItem()->pending.fileName, "a1");
+    model->respondToCurrentConfirmation(false);
+    EXPECT_TRUE(first.reply.isResumed());
+    EXPECT_FALSE(first.waiter.wait());
+    EXPECT_FALSE(second.reply.isResumed());
+    EXPECT_EQ(model->currentReceiveConfirmationItem()->pending.deviceFolder, "Tablet");
+    model->acceptAllConfirmations();
+    EXPECT_TRUE(answered(second.waiter, second.reply));
+}
+
+TEST_F(ModelQuestions, SinglesPushedAsideByABatchComeBackAfterIt)
+{
+    auto single = asked();
+    auto batch = asked();
+    model->waitForReceiveConfirmation(question("single.txt"), single.reply);
+    model->waitForBatchReceiveConfirmation({question("b1"), question("b2")}, batch.reply);
+    EXPECT_EQ(model->currentReceiveConfirmationItem()->queueCount, 2);
+    EXPECT_EQ(model->currentReceiveConfirmationItem()->pending.fileName, "b1");
+    model->respondToCurrentConfirmation(true);
+    EXPECT_TRUE(answered(batch.waiter, batch.reply));
+    const auto item = model->currentReceiveConfirmationItem();
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->pending.fileName, "single.txt");
+    model->respondToCurrentConfirmation(true);
+    EXPECT_TRUE(answered(single.waiter, single.reply));
+}
+
+TEST_F(ModelQuestions, AcceptAllAndRejectAllAnswerEverySingleQuestion)
+{
+    std::vector<AskedConfirmation> questions;
+    for (int i = 0; i < 3; ++i) {
+        questions.push_back(asked());
+        model->waitForReceiveConfirmation(question("f" + std::to_string(i)), questions.back().reply);
+    }
+    model->acceptAllConfirmations();
+    for (auto& each : questions) {
+        EXPECT_TRUE(answered(each.waiter, each.reply));
+    }
+    questions.clear();
+    for (int i = 0; i < 3; ++i) {
+        questions.push_back(asked());
+        model->waitForReceiveConfirmation(question("g" + std::to_string(i)), questions.back().reply);
+    }
+    QSignalSpy epoch(model.get(), &TransferReceiverModel::confirmationEpochChanged);
+    model->rejectAllConfirmations();
+    EXPECT_EQ(model->confirmationEpoch(), 1);
+    EXPECT_EQ(epoch.count(), 1);
+    for (auto& each : questions) {
+        EXPECT_TRUE(each.reply.isResumed());
+        EXPECT_FALSE(each.waiter.wait());
+    }
+    EXPECT_TRUE(model->confirmationQueue().isEmpty());
+}
+
+TEST_F(ModelQuestions, AQuestionAskedBeforeARejectAllIsRefusedWhenItArrives)
+{
+    const auto callbacks = model->serverCallbacks();
+    auto pending = asked();
+    // The server thread asks; the question is on its way to the model's thread when the user rejects
+    // everything.
+    std::thread([&] { callbacks.confirmBeforeSave(question("late.txt"), pending.reply); }).join();
+    model->rejectAllConfirmations();
+    ASSERT_TRUE(waitFor([&] { return pending.reply.isResumed(); }));
+    EXPECT_FALSE(pending.waiter.wait());
+    EXPECT_TRUE(model->confirmationQueue().isEmpty());
+
+    // Asked after the reject-all: queued as usual.
+    auto later = asked();
+    std::thread([&] { callbacks.confirmBeforeSave(question("next.txt"), later.reply); }).join();
+    ASSERT_TRUE(waitFor([&] { return model->confirmationQueue().size() == 1; }));
+    EXPECT_FALSE(later.reply.isResumed());
+}
+
+TEST_F(ModelQuestions, CancellingAnUploadAnswersItsQuestions)
+{
+    auto confirmation = asked();
+    const auto request = question("c.txt");
+    model->waitForReceiveConfirmation(request, confirmation.reply);
+    auto [duplicate, duplicateWaiter] = makeOneShotReply<DuplicateFileResolution>(DuplicateFileResolution::keepCopy);
+    const DuplicateFileRequest same{Uuid::random(), "d.txt", "Phone", "/x/d.txt"};
+    model->waitForDuplicateResolution(same, duplicate);
+
+    model->cancelReceive(request.uploadID);
+    EXPECT_TRUE(confirmation.reply.isResumed());
+    EXPECT_FALSE(confirmation.waiter.wait());
+    EXPECT_TRUE(model->confirmationQueue().isEmpty());
+    model->cancelReceive(same.uploadID);
+    EXPECT_EQ(duplicateWaiter.wait(), DuplicateFileResolution::cancel);
+    EXPECT_TRUE(model->duplicateQueue().isEmpty());
+}
+
+TEST_F(ModelQuestions, DuplicateQuestionsQueueAndAnswerOneOrAll)
+{
+    model->setRequireReceiveConfirmation(false); // same-name questions do not depend on it
+    std::vector<std::pair<OneShotReply<DuplicateFileResolution>, ReplyWaiter<DuplicateFileResolution>>> replies;
+    for (int i = 0; i < 3; ++i) {
+        replies.push_back(makeOneShotReply<DuplicateFileResolution>(DuplicateFileResolution::cancel));
+        model->waitForDuplicateResolution({Uuid::random(), "p" + std::to_string(i) + ".jpg", "Phone", "/x"},
+                                          replies.back().first);
+    }
+    auto item = model->currentDuplicateResolutionItem();
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->queueCount, 3);
+    EXPECT_EQ(item->pending.fileName, "p0.jpg");
+    model->resolveDuplicate(DuplicateFileResolution::overwrite);
+    EXPECT_EQ(replies[0].second.wait(), DuplicateFileResolution::overwrite);
+    EXPECT_EQ(model->currentDuplicateResolutionItem()->queueCount, 2);
+    model->resolveAllDuplicates(DuplicateFileResolution::keepCopy);
+    EXPECT_EQ(replies[1].second.wait(), DuplicateFileResolution::keepCopy);
+    EXPECT_EQ(replies[2].second.wait(), DuplicateFileResolution::keepCopy);
+    EXPECT_FALSE(model->currentDuplicateResolutionItem());
+    model->resolveDuplicate(DuplicateFileResolution::cancel); // empty queue: nothing happens
+}
+
+// End to end: the server's questions reach the queues and the answers reach the uploads.
+class ModelQuestionsOverTheNetwork : public ModelQuestions
+{
+protected:
+    void SetUp() override
+    {
+        ModelQuestions::SetUp();
+        startAndWait(*model);
+    }
+
+    std::future<HttpReply> sendInBackground(const std::string& request)
+    {
+        const auto port = *model->port();
+        return std::async(std::launch::async, [port, request] { return sendRequest(port, request); });
+    }
+
+    HttpReply finish(std::future<HttpReply>& reply)
+    {
+        EXPECT_TRUE(waitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+        return reply.get();
+    }
+};
+
+TEST_F(ModelQuestionsOverTheNetwork, ABatchPreflightWaitsForTheUser)
+{
+    auto reply = sendInBackground(buildRequest(
+        "POST", "/v1/upload/preflight/batch", "",
+        R"({"device":"Phone","files":[{"filename":"a","byteCount":1},{"filename":"b","byteCount":2},{"filename":"c","byteCount":3}]})"));
+    ASSERT_TRUE(waitFor([&] { return model->confirmationQueue().size() == 3; }));
+    model->respondToCurrentConfirmation(true);
+    EXPECT_EQ(finish(reply).status, 200);
+}
+
+TEST_F(ModelQuestionsOverTheNetwork, RejectAllEndsUploadsInFlight)
+{
+    model->setRequireReceiveConfirmation(false);
+    TestConnection upload(*model->port());
+    upload.send("POST /v1/upload?filename=big.bin&device=Phone HTTP/1.1\r\nContent-Length: 10000000\r\n\r\nstart");
+    ASSERT_TRUE(waitFor([&] { return model->activeReceives().size() == 1; }));
+    model->rejectAllConfirmations();
+    EXPECT_TRUE(model->activeReceives().isEmpty());
+    EXPECT_EQ(upload.readAll(), ""); // the connection was cut
+    QTest::qWait(50);
+    EXPECT_TRUE(model->activeReceives().isEmpty()); // the failed event does not bring it back
+    EXPECT_FALSE(std::filesystem::exists(model->saveDirectory().toStdString() + "/Phone/big.bin"));
+}
+
+TEST_F(ModelQuestionsOverTheNetwork, CancellingFromTheRowAnswersTheWaitingUpload)
+{
+    auto reply = sendInBackground(buildRequest("POST", "/v1/upload?filename=q.txt&device=Phone", "", "body"));
+    ASSERT_TRUE(waitFor([&] { return model->confirmationQueue().size() == 1; }));
+    model->cancelReceive(model->confirmationQueue().first().id);
+    const auto answer = finish(reply);
+    EXPECT_TRUE(answer.status == 0 || answer.body == "传输已取消") << answer.raw; // cut, or told so
+    EXPECT_TRUE(model->confirmationQueue().isEmpty());
+}
+
+TEST_F(ModelQuestionsOverTheNetwork, SameNameUploadsAskAndFollowTheAnswer)
+{
+    model->setRequireReceiveConfirmation(false);
+    const auto upload = buildRequest("POST", "/v1/upload?filename=dup.txt&device=Phone", "", "one");
+    ASSERT_EQ(requestWhileProcessing(*model, upload).status, 200);
+    auto second = sendInBackground(upload);
+    ASSERT_TRUE(waitFor([&] { return model->duplicateQueue().size() == 1; }));
+    EXPECT_EQ(model->duplicateQueue().first().fileName, "dup.txt");
+    model->resolveDuplicate(DuplicateFileResolution::keepCopy);
+    const auto answer = finish(second);
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_NE(answer.body.find("dup-1.txt"), std::string::npos);
+}
+
+} // namespace
+} // namespace ferrylantern::test
