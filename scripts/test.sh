@@ -23,7 +23,8 @@ configure_and_build() { # folder, cmake options...
 
 echo "== Build and test"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-(cd build && ctest "${ctest_arguments[@]}")
+# The audio playback tests need a sound server; the wrapper starts PulseAudio with a null sink if none runs.
+(cd build && ../scripts/with-pulseaudio.sh ctest "${ctest_arguments[@]}")
 
 echo "== Server under AddressSanitizer and UndefinedBehaviorSanitizer"
 configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DFERRYLANTERN_SERVER_ONLY=ON \
