@@ -23,8 +23,9 @@ configure_and_build() { # folder, cmake options...
 
 echo "== Build and test"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-# DNS-SD tests publish and browse through a real avahi-daemon.
-(cd build && ../scripts/with-avahi.sh ctest "${ctest_arguments[@]}")
+# DNS-SD tests publish and browse through a real avahi-daemon; the audio playback tests need a
+# sound server (PulseAudio with a null sink). The wrappers start what is not running yet.
+(cd build && ../scripts/with-avahi.sh ../scripts/with-pulseaudio.sh ctest "${ctest_arguments[@]}")
 
 echo "== Server under AddressSanitizer and UndefinedBehaviorSanitizer"
 configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DFERRYLANTERN_SERVER_ONLY=ON \

@@ -1,0 +1,7 @@
+#include "AudioOutputEngine.h"
+
+namespace ferrylantern {
+
+AudioOutputEngine::~AudioOutputEngine() = default;
+
+} // namespace ferrylantern

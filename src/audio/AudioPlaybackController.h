@@ -1,0 +1,179 @@
+// Plays one received audio file at a time for every audio row of the window: play and pause, seeking and
+// scrubbing by the waveform, a time text and stereo peak levels for the meters.
+//
+// GUI thread only: every public function, every property and both timers. Calls into the output
+// engine run on the audio node queue; what they find out comes back to the GUI thread by queued
+// invocation. A generation counter, raised by every operation that supersedes earlier scheduled work,
+// tells a stale completion (or a stale answer from the queue) from a current one.
+//
+//     auto& playback = AudioPlaybackController::shared();
+//     playback.togglePlayPause(QUrl::fromLocalFile(path)); // plays from the start
+//     playback.seek(0.5, url);                             // the position moves; playback does not start
+#pragma once
+
+#include "AudioContainer.h"
+#include "AudioMeter.h"
+#include "AudioNodeQueue.h"
+#include "AudioOutputEngine.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace ferrylantern {
+
+struct AudioNode;
+
+class AudioPlaybackController final : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QUrl activeURL READ activeURL NOTIFY activeURLChanged)
+    Q_PROPERTY(bool isPlaying READ isPlaying NOTIFY isPlayingChanged)
+    Q_PROPERTY(double playbackProgress READ playbackProgress NOTIFY playbackProgressChanged)
+    Q_PROPERTY(double durationSeconds READ durationSeconds NOTIFY durationSecondsChanged)
+    Q_PROPERTY(QString timeDisplayText READ timeDisplayText NOTIFY timeDisplayTextChanged)
+    Q_PROPERTY(ferrylantern::AudioMeterLevels meterLevels READ meterLevels NOTIFY meterLevelsChanged)
+    Q_PROPERTY(bool isScrubbing READ isScrubbing NOTIFY isScrubbingChanged)
+
+public:
+    static constexpr std::chrono::milliseconds progressInterval{1000 / 30}; // 1/30 s
+    static constexpr std::chrono::milliseconds meterInterval{1000 / 120};   // 1/120 s
+    static const QString noTimeText;                                        // "--:--.--"
+    static const QString noTimeDisplayText;                                 // "--:--.-- / --:--.--"
+
+    // The process-wide controller on the real output engine; create it on the GUI thread. It is
+    // destroyed with the application object.
+    static AudioPlaybackController& shared();
+
+    // How a file is opened for playback: its rate, channels and length in frames. Tests give lengths
+    // no real test file has.
+    using FileFormatReader = std::function<std::optional<AudioFileFormat>(const std::filesystem::path&)>;
+
+    AudioPlaybackController(std::unique_ptr<AudioOutputEngine> engine, std::unique_ptr<AudioNodeQueue> queue,
+                            FileFormatReader readFileFormat = readAudioFileFormat, QObject* parent = nullptr);
+    ~AudioPlaybackController() override; // runs the queued engine work, then ends the queue
+    Q_DISABLE_COPY_MOVE(AudioPlaybackController)
+
+    // The play/pause button and the space key of a row: pauses `url` when it plays, else plays it
+    // (another file is opened first and plays from its start; a paused one continues).
+    void togglePlayPause(const QUrl& url);
+    // Back to idle: nothing open, nothing playing.
+    void stop();
+    // Moves the position of `url` (opened first when it is not the active file) to `progress`, a fraction
+    // clamped to 0...1 (NaN counts as 0). Does not start or resume playback.
+    void seek(double progress, const QUrl& url);
+    // A drag on the waveform: playback pauses while it lasts and resumes at the drop position if it ran
+    // when the drag began. endScrub without beginScrub is a plain seek.
+    void beginScrub(const QUrl& url);
+    void endScrub(double progress, const QUrl& url);
+
+    QUrl activeURL() const { return activeURL_; } // empty when absent
+    bool isPlaying() const { return isPlaying_; }
+    double playbackProgress() const { return playbackProgress_; }
+    double durationSeconds() const { return durationSeconds_; }
+    QString timeDisplayText() const { return timeDisplayText_; }
+    AudioMeterLevels meterLevels() const { return meterLevels_; }
+    bool isScrubbing() const { return isScrubbing_; }
+
+    // The timers' work, public so tests can tick without waiting: copy the latest peaks to
+    // meterLevels while playing; ask the player for its position and publish it.
+    void meterTick();
+    void progressTick();
+    bool areTimersRunning() const { return progressTimer_.isActive() || meterTimer_.isActive(); }
+
+    // Read-only views of the scheduling state, for tests.
+    std::int64_t segmentStartFrame() const { return segmentStartFrame_; }
+    std::int64_t lastScheduledStartFrame() const { return lastScheduledStartFrame_; }
+    bool hasScheduledSegment() const { return hasScheduledSegment_; }
+    std::uint64_t scheduleGeneration() const { return scheduleGeneration_; }
+
+    // "mm:ss.hh" with truncated hundredths and minutes that never wrap into hours ("75:00.00");
+    // "--:--.--" for a time that is not finite or is negative.
+    static QString formatTime(double seconds);
+    // ⌊lengthFrames × progress⌋.
+    static std::int64_t frameForProgress(double progress, std::int64_t lengthFrames);
+
+signals:
+    void activeURLChanged();
+    void isPlayingChanged();
+    void playbackProgressChanged();
+    void durationSecondsChanged();
+    void timeDisplayTextChanged();
+    void meterLevelsChanged();
+    void isScrubbingChanged();
+
+private:
+    enum class ActivationError
+    {
+        unsupportedFormat,
+    };
+    enum class Restart
+    {
+        no,  // pause the player before scheduling
+        yes, // stop it, discarding what it had
+    };
+    struct OpenAudioFile
+    {
+        std::filesystem::path path;
+        AudioFileFormat format;
+    };
+
+    bool isActive(const QUrl& url) const;
+    void activate(const QUrl& url);
+    void resetState();
+    void play();
+    void pause();
+    void scheduleAndPlay(Restart restart);
+    void invalidateSchedule();
+    void finishPlayback();
+    void startTimers();
+    void stopTimers();
+    void resetMeters();
+    void updateTimeDisplay();
+    SegmentCompletion completionFor(std::uint64_t generation);
+
+    template <typename Work>
+    void onAudioQueue(Work&& work);
+    template <typename Work>
+    void onGuiThread(Work&& work);
+
+    void setActiveURL(const QUrl& url);
+    void setIsPlaying(bool playing);
+    void setPlaybackProgress(double progress);
+    void setDurationSeconds(double seconds);
+    void setTimeDisplayText(const QString& text);
+    void setMeterLevels(const AudioMeterLevels& levels);
+    void setIsScrubbing(bool scrubbing);
+
+    QUrl activeURL_;
+    bool isPlaying_ = false;
+    double playbackProgress_ = 0;
+    double durationSeconds_ = 0;
+    QString timeDisplayText_;
+    AudioMeterLevels meterLevels_;
+    bool isScrubbing_ = false;
+    bool wasPlayingBeforeScrub_ = false;
+
+    std::optional<OpenAudioFile> audioFile_;
+    std::int64_t segmentStartFrame_ = 0;
+    std::uint64_t scheduleGeneration_ = 0;
+    bool hasScheduledSegment_ = false;
+    std::int64_t lastScheduledStartFrame_ = -1;
+
+    FileFormatReader readFileFormat_;
+    std::shared_ptr<MeterPeakStorage> meterPeaks_; // written by the output's tap, read by meterTick
+    AudioNode* node_;                              // owned; touched only on the audio node queue
+    std::unique_ptr<AudioNodeQueue> queue_;
+    QTimer progressTimer_;
+    QTimer meterTimer_;
+};
+
+} // namespace ferrylantern

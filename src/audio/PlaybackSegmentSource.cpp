@@ -1,0 +1,150 @@
+#include "PlaybackSegmentSource.h"
+
+#include "AudioDecoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace ferrylantern {
+
+namespace {
+
+// Enough decoded audio to ride out a slow read of the file, small enough to start at once.
+constexpr double bufferSeconds = 0.5;
+constexpr std::size_t minimumBufferFrames = 4096;
+constexpr std::int64_t bytesPerSample = sizeof(float);
+
+} // namespace
+
+PlaybackSegmentSource::PlaybackSegmentSource(const AudioSegment& segment, int sampleRate, int channelCount)
+    : channelCount_(std::clamp(channelCount, 1, 2))
+{
+    const auto frames =
+        std::max(minimumBufferFrames, static_cast<std::size_t>(bufferSeconds * std::max(sampleRate, 0)));
+    buffer_.resize(frames * static_cast<std::size_t>(channelCount_));
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    decoder_ = std::thread([this, segment] { decode(segment); });
+}
+
+PlaybackSegmentSource::~PlaybackSegmentSource()
+{
+    {
+        const std::lock_guard guard(lock_);
+        cancelled_ = true;
+    }
+    spaceAvailable_.notify_all();
+    decoder_.join();
+}
+
+bool PlaybackSegmentSource::isExhausted() const
+{
+    const std::lock_guard guard(lock_);
+    return decoderFinished_ && bufferedFrames_ == 0;
+}
+
+void PlaybackSegmentSource::decode(AudioSegment segment)
+{
+    auto decoder = AudioDecoder::open(AudioContainer::open(segment.file), DecodedSampleType::float32,
+                                      DecodedChannels::atMostStereo);
+    if (decoder) {
+        decoder->startAtFrame(segment.startFrame);
+        std::int64_t remaining = segment.frameCount;
+        while (remaining > 0) {
+            const DecodedChunk* chunk = decoder->nextChunk();
+            if (chunk == nullptr || chunk->channelCount <= 0) {
+                break;
+            }
+            const std::int64_t frames = std::min(chunk->frameCount, remaining);
+            if (!write(static_cast<const float*>(chunk->data), frames, chunk->channelCount)) {
+                break; // cancelled
+            }
+            remaining -= frames;
+        }
+    }
+    {
+        const std::lock_guard guard(lock_);
+        decoderFinished_ = true;
+    }
+    wakeReader();
+}
+
+// Copies frames into the ring, waiting for space; a chunk whose width differs from ours (a stream that
+// changes layout part way) is fitted by repeating or dropping channels. False when cancelled.
+bool PlaybackSegmentSource::write(const float* interleaved, std::int64_t frameCount, int sourceChannels)
+{
+    const std::size_t capacity = buffer_.size() / static_cast<std::size_t>(channelCount_);
+    std::int64_t written = 0;
+    while (written < frameCount) {
+        std::unique_lock guard(lock_);
+        spaceAvailable_.wait(guard, [&] { return cancelled_ || bufferedFrames_ < capacity; });
+        if (cancelled_) {
+            return false;
+        }
+        const auto room = static_cast<std::int64_t>(capacity - bufferedFrames_);
+        const std::int64_t frames = std::min(room, frameCount - written);
+        for (std::int64_t i = 0; i < frames; ++i) {
+            const std::size_t slot = (readFrame_ + bufferedFrames_ + static_cast<std::size_t>(i)) % capacity;
+            const float* source = interleaved + (written + i) * sourceChannels;
+            for (int channel = 0; channel < channelCount_; ++channel) {
+                buffer_[slot * static_cast<std::size_t>(channelCount_) + static_cast<std::size_t>(channel)] =
+                    source[std::min(channel, sourceChannels - 1)];
+            }
+        }
+        bufferedFrames_ += static_cast<std::size_t>(frames);
+        written += frames;
+        guard.unlock();
+        wakeReader();
+    }
+    return true;
+}
+
+// After the sink found the buffer empty it waits for readyRead(); it is emitted on the source's own
+// (audio node) thread.
+void PlaybackSegmentSource::wakeReader()
+{
+    {
+        const std::lock_guard guard(lock_);
+        if (!readerStarved_) {
+            return;
+        }
+        readerStarved_ = false;
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { emit readyRead(); }, Qt::QueuedConnection);
+}
+
+qint64 PlaybackSegmentSource::readData(char* data, qint64 maxSize)
+{
+    const std::int64_t frameBytes = bytesPerSample * channelCount_;
+    const std::int64_t wanted = maxSize / frameBytes;
+    std::int64_t taken = 0;
+    {
+        const std::lock_guard guard(lock_);
+        const std::size_t capacity = buffer_.size() / static_cast<std::size_t>(channelCount_);
+        taken = std::min(wanted, static_cast<std::int64_t>(bufferedFrames_));
+        // At most two runs: up to the end of the ring, then from its start.
+        const auto firstRun = std::min<std::int64_t>(taken, static_cast<std::int64_t>(capacity - readFrame_));
+        std::memcpy(data, buffer_.data() + readFrame_ * static_cast<std::size_t>(channelCount_),
+                    static_cast<std::size_t>(firstRun * frameBytes));
+        std::memcpy(data + firstRun * frameBytes, buffer_.data(),
+                    static_cast<std::size_t>((taken - firstRun) * frameBytes));
+        readFrame_ = (readFrame_ + static_cast<std::size_t>(taken)) % capacity;
+        bufferedFrames_ -= static_cast<std::size_t>(taken);
+        if (taken == 0 && !decoderFinished_) {
+            readerStarved_ = true;
+        }
+    }
+    spaceAvailable_.notify_one();
+    handedFrames_ += taken;
+    if (taken > 0 && tap_) {
+        tap_(reinterpret_cast<const float*>(data), taken, channelCount_);
+    }
+    return taken * frameBytes;
+}
+
+qint64 PlaybackSegmentSource::writeData(const char* /*data*/, qint64 /*maxSize*/)
+{
+    return -1; // read-only
+}
+
+} // namespace ferrylantern

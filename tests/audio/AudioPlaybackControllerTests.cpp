@@ -1,0 +1,409 @@
+#include "AudioPlaybackController.h"
+#include "AudioTestFiles.h"
+#include "ManualAudioOutput.h"
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+namespace ferrylantern {
+namespace {
+
+using test::ManualAudioNodeQueue;
+using test::ManualAudioOutputEngine;
+
+constexpr std::int64_t firstLength = 480000; // 10 s at 48 kHz
+const QUrl first = QUrl::fromLocalFile(QStringLiteral("/music/first.wav"));
+const QUrl second = QUrl::fromLocalFile(QStringLiteral("/music/second.wav"));
+const QUrl broken = QUrl::fromLocalFile(QStringLiteral("/music/broken.wav"));
+
+// The controller's states as the views see them. A seek while playing stops the player without ending
+// playback (only drags resume it), which is a state of its own.
+std::string stateOf(const AudioPlaybackController& controller)
+{
+    const bool active = !controller.activeURL().isEmpty();
+    if (controller.isScrubbing()) {
+        return active ? "scrubbing" : "inconsistent";
+    }
+    if (!active) {
+        return !controller.isPlaying() && !controller.hasScheduledSegment() ? "idle" : "inconsistent";
+    }
+    if (controller.isPlaying()) {
+        return controller.hasScheduledSegment() ? "playing" : "playing without a segment";
+    }
+    if (controller.hasScheduledSegment()) {
+        return "paused";
+    }
+    return controller.playbackProgress() == 1.0 ? "finished" : "ready";
+}
+
+class PlaybackControllerTest : public testing::Test
+{
+protected:
+    explicit PlaybackControllerTest(bool outputAvailable = true)
+    {
+        formats[first.toLocalFile().toStdString()] = {48000, 2, firstLength};
+        formats[second.toLocalFile().toStdString()] = {44100, 1, 441000};
+        auto ownedEngine = std::make_unique<ManualAudioOutputEngine>(outputAvailable);
+        auto ownedQueue = std::make_unique<ManualAudioNodeQueue>();
+        engine = ownedEngine.get();
+        queue = ownedQueue.get();
+        controller = std::make_unique<AudioPlaybackController>(
+            std::move(ownedEngine), std::move(ownedQueue),
+            [this](const std::filesystem::path& path) -> std::optional<AudioFileFormat> {
+                const auto found = formats.find(path.string());
+                return found == formats.end() ? std::nullopt : std::optional(found->second);
+            });
+    }
+
+    // Runs the queued engine work and delivers what comes back, until nothing is left.
+    void settle()
+    {
+        do {
+            queue->runAll();
+            QCoreApplication::sendPostedEvents();
+        } while (!queue->isEmpty());
+    }
+
+    // Plays `frames` more frames (if the player plays), then publishes the position.
+    void playFrames(std::int64_t frames)
+    {
+        engine->advance(frames);
+        settle();
+        controller->progressTick();
+        settle();
+    }
+
+    std::map<std::string, AudioFileFormat> formats;
+    ManualAudioOutputEngine* engine = nullptr;
+    ManualAudioNodeQueue* queue = nullptr;
+    std::unique_ptr<AudioPlaybackController> controller;
+};
+
+TEST_F(PlaybackControllerTest, MovesThroughTheStatesOfItsTable)
+{
+    struct Step
+    {
+        const char* action;
+        std::function<void()> run;
+        const char* state;
+    };
+    const Step steps[] = {
+        {"nothing yet", [] {}, "idle"},
+        {"a drop without a drag is a seek", [&] { controller->endScrub(0.5, first); }, "ready"},
+        {"toggle", [&] { controller->togglePlayPause(first); }, "playing"},
+        {"toggle the playing file", [&] { controller->togglePlayPause(first); }, "paused"},
+        {"toggle the paused file", [&] { controller->togglePlayPause(first); }, "playing"},
+        {"begin a drag", [&] { controller->beginScrub(first); }, "scrubbing"},
+        {"drop", [&] { controller->endScrub(0.25, first); }, "playing"},
+        {"pause", [&] { controller->togglePlayPause(first); }, "paused"},
+        {"seek", [&] { controller->seek(0.5, first); }, "ready"},
+        {"a drag while not playing", [&] { controller->beginScrub(first); }, "scrubbing"},
+        {"drop", [&] { controller->endScrub(0.25, first); }, "ready"},
+        {"toggle", [&] { controller->togglePlayPause(first); }, "playing"},
+        {"play to the end", [&] { engine->advance(firstLength); }, "finished"},
+        {"stop", [&] { controller->stop(); }, "idle"},
+        {"seek an idle file", [&] { controller->seek(0.5, second); }, "ready"},
+        {"toggle an unreadable file", [&] { controller->togglePlayPause(broken); }, "idle"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.action);
+        step.run();
+        settle();
+        EXPECT_EQ(stateOf(*controller), step.state);
+    }
+}
+
+TEST_F(PlaybackControllerTest, ResumeContinuesFromThePausedFrameAndTheEndFinishesOnce)
+{
+    QSignalSpy playingChanges(controller.get(), &AudioPlaybackController::isPlayingChanged);
+    controller->togglePlayPause(first);
+    settle();
+    playFrames(120000);
+    EXPECT_EQ(controller->playbackProgress(), 0.25);
+
+    controller->togglePlayPause(first); // pause
+    settle();
+    EXPECT_EQ(controller->segmentStartFrame(), 120000);
+    EXPECT_EQ(controller->playbackProgress(), 0.25);
+    EXPECT_EQ(controller->timeDisplayText(), QStringLiteral("00:02.50 / 00:10.00"));
+
+    controller->togglePlayPause(first); // resume: the same segment, not a new one
+    settle();
+    EXPECT_EQ(engine->scheduledSegments().size(), 1u);
+    playFrames(48000);
+    EXPECT_DOUBLE_EQ(controller->playbackProgress(), 168000.0 / firstLength);
+
+    controller->togglePlayPause(first); // a second pause and resume
+    settle();
+    EXPECT_EQ(controller->segmentStartFrame(), 168000);
+    controller->togglePlayPause(first);
+    settle();
+    playFrames(100000);
+    EXPECT_DOUBLE_EQ(controller->playbackProgress(), 268000.0 / firstLength);
+
+    playFrames(firstLength);
+    EXPECT_EQ(stateOf(*controller), "finished");
+    EXPECT_EQ(controller->timeDisplayText(), QStringLiteral("00:10.00 / 00:10.00"));
+    EXPECT_FALSE(controller->areTimersRunning());
+    // on, off, on, off, on, off (the end)
+    EXPECT_EQ(playingChanges.count(), 6);
+}
+
+TEST_F(PlaybackControllerTest, ACompletionOfASupersededSegmentChangesNothing)
+{
+    struct Row
+    {
+        const char* supersededBy;
+        std::function<void()> run;
+        const char* state;
+        QUrl active;
+    };
+    const Row rows[] = {
+        {"a pause", [&] { controller->togglePlayPause(first); }, "paused", first},
+        {"a seek", [&] { controller->seek(0.5, first); }, "playing without a segment", first},
+        {"a stop", [&] { controller->stop(); }, "idle", QUrl()},
+        {"another file's schedule", [&] { controller->togglePlayPause(second); }, "playing", second},
+        {"a drag", [&] { controller->beginScrub(first); }, "scrubbing", first},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.supersededBy);
+        controller->stop();
+        controller->togglePlayPause(first);
+        settle();
+        // The segment ends; its completion is on its way to the GUI thread when the user acts.
+        engine->advance(firstLength);
+        row.run();
+        settle();
+        EXPECT_EQ(stateOf(*controller), row.state);
+        EXPECT_EQ(controller->activeURL(), row.active);
+        EXPECT_EQ(engine->scheduledSegments().back().startFrame, 0); // another file plays from its start
+    }
+}
+
+TEST_F(PlaybackControllerTest, ASeekToTheCurrentStartFrameKeepsTheSchedule)
+{
+    controller->togglePlayPause(first);
+    settle();
+    playFrames(48000);
+    controller->togglePlayPause(first);
+    settle();
+    const int stopsBefore = engine->stopCount();
+
+    controller->seek(0.1, first); // frame 48000, where the segment paused
+    settle();
+    EXPECT_TRUE(controller->hasScheduledSegment());
+    EXPECT_EQ(engine->stopCount(), stopsBefore);
+
+    controller->seek(0.2, first);
+    settle();
+    EXPECT_FALSE(controller->hasScheduledSegment());
+    EXPECT_EQ(engine->stopCount(), stopsBefore + 1);
+    EXPECT_EQ(controller->segmentStartFrame(), 96000);
+}
+
+TEST_F(PlaybackControllerTest, PlayAfterASeekToTheEndFinishesAtOnce)
+{
+    controller->seek(1.0, first);
+    controller->togglePlayPause(first);
+    settle();
+    EXPECT_EQ(stateOf(*controller), "finished");
+    EXPECT_EQ(controller->playbackProgress(), 1.0);
+    EXPECT_TRUE(engine->scheduledSegments().empty());
+}
+
+TEST_F(PlaybackControllerTest, ADragWhilePlayingPausesAndResumesAtTheDropPosition)
+{
+    controller->togglePlayPause(first);
+    settle();
+    playFrames(48000);
+
+    controller->beginScrub(first);
+    settle();
+    EXPECT_EQ(stateOf(*controller), "scrubbing");
+    EXPECT_FALSE(engine->isPlaying());
+    EXPECT_FALSE(controller->areTimersRunning());
+    controller->seek(0.3, first);
+    QSignalSpy progressChanges(controller.get(), &AudioPlaybackController::playbackProgressChanged);
+    playFrames(48000); // the player is paused; nothing is published while dragging
+    EXPECT_EQ(progressChanges.count(), 0);
+
+    controller->endScrub(0.5, first);
+    settle();
+    EXPECT_EQ(stateOf(*controller), "playing");
+    EXPECT_EQ(engine->scheduledSegments().back().startFrame, 240000);
+    playFrames(4800);
+    EXPECT_DOUBLE_EQ(controller->playbackProgress(), 244800.0 / firstLength);
+}
+
+TEST_F(PlaybackControllerTest, AfterTheEndPlayStartsAgainFromTheFinishedSegmentsStart)
+{
+    const std::pair<const char*, double> rows[] = {{"from the start", 0.0}, {"from the middle", 0.5}};
+    for (const auto& [name, progress] : rows) {
+        SCOPED_TRACE(name);
+        controller->stop();
+        controller->seek(progress, first);
+        controller->togglePlayPause(first);
+        settle();
+        playFrames(firstLength);
+        ASSERT_EQ(stateOf(*controller), "finished");
+        controller->togglePlayPause(first);
+        settle();
+        EXPECT_EQ(stateOf(*controller), "playing");
+        EXPECT_EQ(engine->scheduledSegments().back().startFrame,
+                  AudioPlaybackController::frameForProgress(progress, firstLength));
+    }
+}
+
+TEST_F(PlaybackControllerTest, AFileThatCannotBePlayedLeavesTheControllerIdle)
+{
+    formats["/music/no-rate.wav"] = {0, 2, 1000};
+    formats["/music/no-frames.wav"] = {44100, 2, 0};
+    for (const char* path : {"/music/broken.wav", "/music/no-rate.wav", "/music/no-frames.wav"}) {
+        SCOPED_TRACE(path);
+        controller->togglePlayPause(first);
+        settle();
+        controller->togglePlayPause(QUrl::fromLocalFile(QString::fromUtf8(path)));
+        settle();
+        EXPECT_EQ(stateOf(*controller), "idle");
+        EXPECT_EQ(controller->timeDisplayText(), QStringLiteral("--:--.-- / --:--.--"));
+        EXPECT_EQ(controller->durationSeconds(), 0.0);
+    }
+}
+
+TEST(PlaybackControllerOnRealFiles, OpensAWavAndRefusesATextFile)
+{
+    test::TemporaryFolder folder;
+    const auto wav = folder.path() / "take.wav";
+    test::writeWav(wav, 8000, 1, std::vector<std::int16_t>(4000, 100));
+    const auto text = folder.path() / "notes.wav";
+    test::writeTextFile(text, "no samples here\n");
+    AudioPlaybackController controller(std::make_unique<ManualAudioOutputEngine>(),
+                                       std::make_unique<ManualAudioNodeQueue>());
+
+    controller.seek(0.5, QUrl::fromLocalFile(QString::fromStdString(wav.string())));
+    EXPECT_EQ(controller.durationSeconds(), 0.5);
+    EXPECT_EQ(controller.segmentStartFrame(), 2000);
+    controller.seek(0.5, QUrl::fromLocalFile(QString::fromStdString(text.string())));
+    EXPECT_TRUE(controller.activeURL().isEmpty());
+}
+
+TEST_F(PlaybackControllerTest, APauseAnsweredAfterASeekKeepsTheSeek)
+{
+    controller->togglePlayPause(first);
+    settle();
+    playFrames(48000);
+    controller->togglePlayPause(first); // the player's position is still on its way back
+    controller->seek(0.5, first);
+    settle();
+    EXPECT_EQ(controller->segmentStartFrame(), 240000);
+    EXPECT_EQ(controller->playbackProgress(), 0.5);
+}
+
+TEST_F(PlaybackControllerTest, NotifiesObserversOnlyOfRealChanges)
+{
+    controller->togglePlayPause(first);
+    settle();
+    QSignalSpy progress(controller.get(), &AudioPlaybackController::playbackProgressChanged);
+    QSignalSpy text(controller.get(), &AudioPlaybackController::timeDisplayTextChanged);
+    QSignalSpy meters(controller.get(), &AudioPlaybackController::meterLevelsChanged);
+    QSignalSpy playing(controller.get(), &AudioPlaybackController::isPlayingChanged);
+
+    playFrames(0);
+    controller->meterTick();
+    EXPECT_EQ(progress.count(), 0);
+    EXPECT_EQ(meters.count(), 0);
+
+    playFrames(4800);
+    playFrames(0);
+    controller->togglePlayPause(first); // pause
+    settle();
+    controller->seek(0.01, first);
+    settle();
+    EXPECT_EQ(progress.count(), 1);
+    EXPECT_EQ(text.count(), 1);
+    EXPECT_EQ(playing.count(), 1);
+}
+
+TEST_F(PlaybackControllerTest, MetersShowTheLatestBufferWhilePlayingAndResetOnPause)
+{
+    controller->togglePlayPause(first);
+    settle();
+    engine->render({0.5f, 0.25f, -1.0f, 0.1f}, 2);
+    controller->meterTick();
+    EXPECT_EQ(controller->meterLevels().leftPeakDBFS, 0.0f);
+    EXPECT_NEAR(controller->meterLevels().rightPeakDBFS, -12.04f, 0.01f);
+
+    controller->togglePlayPause(first);
+    settle();
+    EXPECT_EQ(controller->meterLevels(), AudioMeterLevels{});
+    engine->render({1.0f, 1.0f}, 2);
+    controller->meterTick();
+    EXPECT_EQ(controller->meterLevels(), AudioMeterLevels{});
+}
+
+class PlaybackWithoutOutputTest : public PlaybackControllerTest
+{
+protected:
+    PlaybackWithoutOutputTest()
+        : PlaybackControllerTest(false)
+    {}
+};
+
+TEST_F(PlaybackWithoutOutputTest, StaysSilentAndPublishesNoProgress)
+{
+    QSignalSpy progress(controller.get(), &AudioPlaybackController::playbackProgressChanged);
+    controller->togglePlayPause(first);
+    settle();
+    playFrames(firstLength);
+    controller->meterTick();
+    EXPECT_FALSE(engine->isPlaying());
+    EXPECT_EQ(progress.count(), 0);
+    EXPECT_EQ(controller->playbackProgress(), 0.0);
+    EXPECT_EQ(controller->meterLevels(), AudioMeterLevels{});
+    controller->stop();
+    settle();
+    EXPECT_EQ(stateOf(*controller), "idle");
+}
+
+TEST_F(PlaybackControllerTest, CountsFramesBeyond32BitsWithoutWrapping)
+{
+    const QUrl longFile = QUrl::fromLocalFile(QStringLiteral("/music/very-long.wav"));
+    constexpr std::int64_t length = (std::int64_t{3} << 32) + 1000;
+    formats[longFile.toLocalFile().toStdString()] = {48000, 2, length};
+
+    controller->seek(0.5, longFile);
+    controller->togglePlayPause(longFile);
+    settle();
+    const AudioSegment& segment = engine->scheduledSegments().back();
+    EXPECT_EQ(segment.startFrame, length / 2);
+    EXPECT_EQ(segment.frameCount, length - length / 2);
+    playFrames((std::int64_t{1} << 32) + 7);
+    EXPECT_DOUBLE_EQ(controller->playbackProgress(),
+                     static_cast<double>(length / 2 + (std::int64_t{1} << 32) + 7) / static_cast<double>(length));
+    controller->togglePlayPause(longFile);
+    settle();
+    EXPECT_EQ(controller->segmentStartFrame(), length / 2 + (std::int64_t{1} << 32) + 7);
+}
+
+TEST(PlaybackControllerFormatTime, PrintsMinutesSecondsAndTruncatedHundredths)
+{
+    const std::pair<double, const char*> rows[] = {
+        {65.5, "01:05.50"},     {185.25, "03:05.25"}, {4500, "75:00.00"},
+        {6000, "100:00.00"},    {0, "00:00.00"},      {59.999, "00:59.99"},
+        {0.294, "00:00.29"},    {-1, "--:--.--"},     {std::nan(""), "--:--.--"},
+        {INFINITY, "--:--.--"}, {1e300, "--:--.--"},
+    };
+    for (const auto& [seconds, text] : rows) {
+        SCOPED_TRACE(seconds);
+        EXPECT_EQ(AudioPlaybackController::formatTime(seconds), QString::fromUtf8(text));
+    }
+}
+
+} // namespace
+} // namespace ferrylantern

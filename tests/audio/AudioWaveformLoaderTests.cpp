@@ -1,0 +1,205 @@
+#include "AudioTestFiles.h"
+#include "AudioWaveformLoader.h"
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+
+namespace ferrylantern {
+namespace {
+
+using test::TemporaryFolder;
+
+// Processes queued invocations until `done` holds or five seconds pass.
+bool pumpUntil(const std::function<bool()>& done)
+{
+    return test::eventually([&] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return done();
+    });
+}
+
+// A loader whose decoding is counted and faked; `succeed` decides whether extraction and probing work.
+class CountingLoader : public testing::Test
+{
+protected:
+    CountingLoader()
+        : loader(operations())
+    {
+        file = folder.path() / "take.wav";
+        test::writeWav(file, 8000, 1, std::vector<std::int16_t>(800, 100));
+        url = QUrl::fromLocalFile(QString::fromStdString(file.string()));
+    }
+
+    AudioWaveformLoader::Operations operations()
+    {
+        AudioWaveformLoader::Operations fake;
+        fake.extractStereoWaveform = [this](const std::filesystem::path&, int, int) -> std::optional<ExtractionResult> {
+            ++extractions;
+            if (!succeed) {
+                return std::nullopt;
+            }
+            return ExtractionResult{StereoWaveformSamples{true, {1.0f}, {}}, 12.5};
+        };
+        fake.readDurationSeconds = [this](const std::filesystem::path&) -> std::optional<double> {
+            ++durationLookups;
+            return succeed ? std::optional<double>(7.0) : std::nullopt;
+        };
+        fake.probeFormat = [this](const std::filesystem::path&, std::int64_t) -> std::optional<AudioStreamFormat> {
+            ++probes;
+            return succeed ? std::optional(AudioStreamFormat{44100, 16, 1411}) : std::nullopt;
+        };
+        return fake;
+    }
+
+    // Makes one request and waits for its answer.
+    template <typename T, typename Request>
+    std::optional<T> await(Request request)
+    {
+        std::optional<std::optional<T>> answer;
+        request([&](std::optional<T> result) { answer = std::move(result); });
+        EXPECT_TRUE(pumpUntil([&] { return answer.has_value(); }));
+        return answer.value_or(std::nullopt);
+    }
+
+    std::optional<StereoWaveformSamples> samples()
+    {
+        return await<StereoWaveformSamples>([&](auto done) { loader.loadStereoSamples(url, &context, done); });
+    }
+
+    std::optional<double> duration()
+    {
+        return await<double>([&](auto done) { loader.loadDurationSeconds(url, &context, done); });
+    }
+
+    std::optional<QString> caption(const QString& fileName)
+    {
+        return await<QString>([&](auto done) { loader.loadFormatCaption(url, fileName, 1600, &context, done); });
+    }
+
+    TemporaryFolder folder;
+    std::filesystem::path file;
+    QUrl url;
+    QObject context;
+    std::atomic<int> extractions{0};
+    std::atomic<int> durationLookups{0};
+    std::atomic<int> probes{0};
+    std::atomic<bool> succeed{true};
+    AudioWaveformLoader loader; // last: its pool's work uses the fields above
+};
+
+TEST_F(CountingLoader, DecodesAnUnchangedFileOnceAndAgainAfterItChanges)
+{
+    EXPECT_TRUE(samples());
+    EXPECT_TRUE(samples());
+    EXPECT_EQ(extractions, 1);
+
+    // A new modification time is a new version of the file.
+    std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(5));
+    EXPECT_TRUE(samples());
+    EXPECT_EQ(extractions, 2);
+
+    // So is a new size, even with the same modification time.
+    const auto modified = std::filesystem::last_write_time(file);
+    std::filesystem::resize_file(file, std::filesystem::file_size(file) + 2);
+    std::filesystem::last_write_time(file, modified);
+    EXPECT_TRUE(samples());
+    EXPECT_EQ(extractions, 3);
+}
+
+TEST_F(CountingLoader, CachesNoFailure)
+{
+    succeed = false;
+    EXPECT_FALSE(samples());
+    EXPECT_FALSE(duration());
+    EXPECT_FALSE(caption(QStringLiteral("take.wav")));
+    succeed = true;
+    EXPECT_TRUE(samples());
+    EXPECT_EQ(duration(), 12.5); // from the waveform's extraction
+    EXPECT_EQ(caption(QStringLiteral("take.wav")), QString::fromUtf8("44.1 kHz · 16-bit"));
+    EXPECT_EQ(extractions, 2);
+    EXPECT_EQ(durationLookups, 1);
+    EXPECT_EQ(probes, 2);
+}
+
+TEST_F(CountingLoader, NeverProbesAFileWhoseNameIsNotAudio)
+{
+    EXPECT_FALSE(caption(QStringLiteral("take.txt")));
+    EXPECT_FALSE(caption(QStringLiteral("take")));
+    EXPECT_EQ(probes, 0);
+    EXPECT_TRUE(caption(QStringLiteral("TAKE.WAV")));
+    EXPECT_EQ(probes, 1);
+}
+
+TEST_F(CountingLoader, DeliversOnTheCallersThreadAfterTheCallReturns)
+{
+    bool returned = false;
+    QThread* deliveredOn = nullptr;
+    loader.loadStereoSamples(url, &context, [&](auto) { deliveredOn = QThread::currentThread(); });
+    returned = deliveredOn == nullptr;
+    ASSERT_TRUE(pumpUntil([&] { return deliveredOn != nullptr; }));
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(deliveredOn, QThread::currentThread());
+}
+
+TEST_F(CountingLoader, DropsTheResultForAGoneContextButStillCachesIt)
+{
+    bool called = false;
+    {
+        QObject shortLived;
+        loader.loadStereoSamples(url, &shortLived, [&](auto) { called = true; });
+    }
+    loader.waitForIdle();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(called);
+    EXPECT_TRUE(samples());
+    EXPECT_EQ(extractions, 1);
+}
+
+TEST(AudioWaveformLoaderCacheKey, JoinsPathModificationTimeAndSize)
+{
+    TemporaryFolder folder;
+    const auto file = folder.path() / "take.wav";
+    test::writeTextFile(file, "12345");
+    const QString path = QString::fromStdString(file.string());
+    const auto whole = std::chrono::file_clock::from_sys(std::chrono::sys_seconds{std::chrono::seconds{1700000000}});
+
+    std::filesystem::last_write_time(file, whole);
+    EXPECT_EQ(AudioWaveformLoader::cacheKey(QUrl::fromLocalFile(path)),
+              path + QStringLiteral("|1700000000.0|5|stereo-v6"));
+
+    std::filesystem::last_write_time(file, whole + std::chrono::milliseconds(250));
+    EXPECT_EQ(AudioWaveformLoader::cacheKey(QUrl::fromLocalFile(path)),
+              path + QStringLiteral("|1700000000.25|5|stereo-v6"));
+
+    const QString missing = QString::fromStdString((folder.path() / "missing.wav").string());
+    EXPECT_EQ(AudioWaveformLoader::cacheKey(QUrl::fromLocalFile(missing)),
+              missing + QStringLiteral("|0.0|0|stereo-v6"));
+}
+
+TEST(AudioWaveformLoaderShared, LoadsARealFilesWaveformAndThenFindsItsDurationCached)
+{
+    TemporaryFolder folder;
+    const auto file = folder.path() / "take.wav";
+    test::writeWav(file, 44100, 2, test::sineFrames(22050, 44100, {0.5, 0.25}));
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(file.string()));
+    QObject context;
+    std::optional<std::optional<StereoWaveformSamples>> samples;
+    std::optional<std::optional<double>> seconds;
+
+    AudioWaveformLoader::shared().loadStereoSamples(url, &context, [&](auto result) { samples = result; });
+    ASSERT_TRUE(pumpUntil([&] { return samples.has_value(); }));
+    AudioWaveformLoader::shared().loadDurationSeconds(url, &context, [&](auto result) { seconds = result; });
+    ASSERT_TRUE(pumpUntil([&] { return seconds.has_value(); }));
+    ASSERT_TRUE(*samples);
+    EXPECT_FALSE((*samples)->isMono);
+    EXPECT_EQ(*seconds, 0.5);
+}
+
+} // namespace
+} // namespace ferrylantern

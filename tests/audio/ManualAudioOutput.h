@@ -1,0 +1,135 @@
+// A stand-in output engine and audio queue for the playback controller's tests: nothing plays until the
+// test moves the player's clock, and queued engine work runs only when the test says so.
+//
+// GUI thread only (the tests run the queue on the thread that drives the controller).
+#pragma once
+
+#include "AudioNodeQueue.h"
+#include "AudioOutputEngine.h"
+
+#include <algorithm>
+#include <deque>
+#include <vector>
+
+namespace ferrylantern::test {
+
+class ManualAudioNodeQueue final : public AudioNodeQueue
+{
+public:
+    ~ManualAudioNodeQueue() override { runAll(); } // as the real queue, it finishes what it was given
+    void async(std::function<void()> work) override { work_.push_back(std::move(work)); }
+    bool isEmpty() const { return work_.empty(); }
+
+    void runAll()
+    {
+        while (!work_.empty()) {
+            auto work = std::move(work_.front());
+            work_.pop_front();
+            work();
+        }
+    }
+
+private:
+    std::deque<std::function<void()>> work_;
+};
+
+class ManualAudioOutputEngine final : public AudioOutputEngine
+{
+public:
+    // Without an output, start() fails as it does on a machine without a sound server.
+    explicit ManualAudioOutputEngine(bool outputAvailable = true)
+        : outputAvailable_(outputAvailable)
+    {}
+
+    // Plays `frames` more frames if the player plays; the segment's completion runs after its last frame.
+    void advance(std::int64_t frames)
+    {
+        if (!running_ || !playing_ || !segment_ || playedBack_) {
+            return;
+        }
+        played_ = std::min(played_ + frames, segment_->frameCount);
+        playedBack_ = played_ == segment_->frameCount;
+        if (playedBack_ && completion_) {
+            std::exchange(completion_, {})();
+        }
+    }
+
+    // Hands one output buffer to the meter tap.
+    void render(const std::vector<float>& interleaved, int channels)
+    {
+        if (tap_) {
+            tap_(interleaved.data(), static_cast<std::int64_t>(interleaved.size()) / channels, channels);
+        }
+    }
+
+    const std::vector<AudioSegment>& scheduledSegments() const { return segments_; }
+    int stopCount() const { return stops_; }
+
+    bool isRunning() const override { return running_; }
+    bool start() override { return running_ = outputAvailable_; }
+    void connectPlayer(const AudioFileFormat&) override { discardSegment(); }
+    void installTap(MeterTap tap) override { tap_ = std::move(tap); }
+    void removeTap() override { tap_ = {}; }
+    bool isPlaying() const override { return playing_; }
+    void pause() override { playing_ = false; }
+
+    void scheduleSegment(const AudioSegment& segment, SegmentCompletion completion) override
+    {
+        segments_.push_back(segment);
+        segment_ = segment;
+        completion_ = std::move(completion);
+        played_ = 0;
+        playedBack_ = false;
+        started_ = playing_;
+    }
+
+    void replaceCompletion(SegmentCompletion completion) override
+    {
+        if (segment_ && playedBack_ && completion) {
+            completion();
+        } else if (segment_) {
+            completion_ = std::move(completion);
+        }
+    }
+
+    void play() override
+    {
+        if (running_ && segment_) {
+            playing_ = started_ = true;
+        }
+    }
+
+    void stop() override
+    {
+        ++stops_;
+        discardSegment();
+    }
+
+    std::optional<std::int64_t> playerSampleTime() const override
+    {
+        return running_ && segment_ && started_ ? std::optional(played_) : std::nullopt;
+    }
+
+private:
+    void discardSegment()
+    {
+        segment_.reset();
+        completion_ = {};
+        playing_ = started_ = playedBack_ = false;
+        played_ = 0;
+    }
+
+    bool outputAvailable_;
+    bool running_ = false;
+    bool playing_ = false;
+    bool started_ = false; // the current segment has begun to play
+    bool playedBack_ = false;
+    std::optional<AudioSegment> segment_;
+    std::int64_t played_ = 0;
+    SegmentCompletion completion_;
+    MeterTap tap_;
+    int stops_ = 0;
+    std::vector<AudioSegment> segments_;
+};
+
+} // namespace ferrylantern::test
