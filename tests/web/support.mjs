@@ -224,10 +224,10 @@ export async function pasteIntoPINCell(page, index, text) {
 }
 
 // Files of the given sizes (or contents) in a fresh folder, for the file input.
-export async function makeFiles(spec) {
+export async function makeFiles(contents) {
     const folder = await temporaryFolder('fl-web-files-');
     const paths = [];
-    for (const [name, content] of Object.entries(spec)) {
+    for (const [name, content] of Object.entries(contents)) {
         const file = path.join(folder, name);
         await writeFile(file, content);
         paths.push(file);
