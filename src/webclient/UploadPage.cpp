@@ -2,6 +2,8 @@
 
 #include "UploadPageResource.h"
 
+#include <initializer_list>
+
 namespace ferrylantern {
 
 namespace {
@@ -15,6 +17,40 @@ void replaceAll(std::string& text, std::string_view marker, std::string_view rep
 {
     for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, at + replacement.size())) {
         text.replace(at, marker.size(), replacement);
+    }
+}
+
+struct Fill
+{
+    std::string_view marker;
+    std::string_view value;
+};
+
+// Copies `resource` with every marker replaced, in one pass: text already filled in is never searched
+// again, so a name that spells a marker (say "{{DEVICE_NAME}}'") stays literal instead of letting its
+// only-HTML-escaped copy land inside the script's string.
+std::string filled(std::string_view resource, std::initializer_list<Fill> fills)
+{
+    std::string out;
+    out.reserve(resource.size());
+    std::size_t from = 0;
+    while (true) {
+        std::size_t nearest = std::string_view::npos;
+        const Fill* chosen = nullptr;
+        for (const Fill& fill : fills) {
+            const auto at = resource.find(fill.marker, from);
+            if (at < nearest) {
+                nearest = at;
+                chosen = &fill;
+            }
+        }
+        if (chosen == nullptr) {
+            out.append(resource.substr(from));
+            return out;
+        }
+        out.append(resource.substr(from, nearest - from));
+        out.append(chosen->value);
+        from = nearest + chosen->marker.size();
     }
 }
 
@@ -73,11 +109,9 @@ std::string javaScriptStringEscaped(std::string_view text)
 
 std::string uploadPageHTML(std::string_view deviceName)
 {
-    std::string page(uploadPageResource());
     const std::string name = htmlEscaped(deviceName);
-    replaceAll(page, nameInScriptMarker, javaScriptStringEscaped(name));
-    replaceAll(page, nameMarker, name);
-    return page;
+    const std::string nameInScript = javaScriptStringEscaped(name);
+    return filled(uploadPageResource(), {{nameMarker, name}, {nameInScriptMarker, nameInScript}});
 }
 
 } // namespace ferrylantern

@@ -32,5 +32,16 @@ TEST(UploadPage, NameCannotLeaveTheScriptString)
     EXPECT_EQ(javaScriptStringEscaped("<\u2029\r\""), R"(\x3C\u2029\r\")");
 }
 
+TEST(UploadPage, NameThatSpellsAMarkerIsFilledInLiterally)
+{
+    const auto page = uploadPageHTML("{{DEVICE_NAME}}';alert(1);//");
+    const auto scriptStart = page.find("<script>");
+    ASSERT_NE(scriptStart, std::string::npos);
+    const auto script = page.substr(scriptStart);
+    EXPECT_NE(script.find(R"(<strong>{{DEVICE_NAME}}\';alert(1);//</strong>)"), std::string::npos);
+    EXPECT_EQ(script.find("}}';alert(1)"), std::string::npos);
+    EXPECT_NE(page.find("<title>传到 {{DEVICE_NAME}}';alert(1);//</title>"), std::string::npos);
+}
+
 } // namespace
 } // namespace ferrylantern

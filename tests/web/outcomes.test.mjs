@@ -1,0 +1,105 @@
+// How a batch ends when the desktop answers: refused as a whole, refused for one file, or approved
+// after a wait during which the phone's user edits the device name.
+import assert from 'node:assert/strict';
+import { mkdir, readFile, readdir, rm, writeFile } from 'node:fs/promises';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+
+import {
+    Receiver, launchChromium, makeFiles, newPhone, openPage, rows, temporaryFolder, waitForSummary,
+} from './support.mjs';
+
+let chromium;
+let context;
+let files;
+const cleanups = [];
+
+before(async () => {
+    chromium = await launchChromium();
+    context = await newPhone(chromium.browser);
+    files = await makeFiles({ 'a.txt': 'first', 'b.txt': 'second, new', 'c.txt': 'third' });
+    cleanups.push(() => rm(files.folder, { recursive: true, force: true }));
+}, { timeout: 90000 });
+
+after(async () => {
+    await chromium?.close();
+    for (const cleanup of cleanups.reverse()) await cleanup();
+    assert.deepEqual(context?.scriptErrors, []);
+}, { timeout: 30000 });
+
+async function startReceiver(options) {
+    const saveDir = await temporaryFolder('fl-web-save-');
+    const receiver = await Receiver.start({ saveDir, ...options });
+    cleanups.push(() => receiver.stop(), () => rm(saveDir, { recursive: true, force: true }));
+    return { receiver, saveDir };
+}
+
+async function openPanel(receiver, device) {
+    const page = await openPage(context, receiver.url);
+    await page.locator('#uploadPanel').waitFor({ state: 'visible' });
+    await page.fill('#deviceName', device);
+    return page;
+}
+
+test('a batch the desktop refuses fails on every row', { timeout: 45000 }, async () => {
+    const { receiver, saveDir } = await startReceiver({ confirm: 'reject' });
+    const page = await openPanel(receiver, '拒绝手机');
+    await page.setInputFiles('#files', files.paths);
+    await page.click('#uploadBtn');
+    await waitForSummary(page, '传输失败');
+    assert.equal(await page.getAttribute('#summary', 'class'), 'summary-err');
+    assert.deepEqual((await rows(page)).map((row) => [row.status, row.pct, row.classes]),
+        files.paths.map(() => ['✗ 传输失败', '—', 'err']));
+    assert.equal(await page.textContent('#toast'), '本批文件均未传到 Mac');
+    assert.equal(await page.isEnabled('#uploadBtn'), true);
+    assert.deepEqual(await readdir(saveDir), []);
+    await page.close();
+});
+
+test('one refused duplicate among three gives the mixed summary', { timeout: 45000 }, async () => {
+    const { receiver, saveDir } = await startReceiver({ onDuplicate: 'cancel' });
+    const device = '混合手机';
+    const existing = path.join(saveDir, device, 'b.txt');
+    await mkdir(path.dirname(existing));
+    await writeFile(existing, 'second, old');
+
+    const page = await openPanel(receiver, device);
+    await page.setInputFiles('#files', files.paths);
+    await page.click('#uploadBtn');
+    await waitForSummary(page, '完成：成功 2 个，失败 1 个');
+    assert.equal(await page.getAttribute('#summary', 'class'), 'summary-err');
+    assert.equal(await page.textContent('#toast'), '已完成：成功 2，失败 1');
+    assert.deepEqual((await rows(page)).map((row) => [row.name, row.status, row.classes]), [
+        ['a.txt', `✓ 传输完成 → ${device}/`, 'done'],
+        ['b.txt', '✗ 传输失败', 'err'],
+        ['c.txt', `✓ 传输完成 → ${device}/`, 'done'],
+    ]);
+    assert.equal(await readFile(existing, 'utf8'), 'second, old');
+    assert.deepEqual((await readdir(path.dirname(existing))).sort(), ['a.txt', 'b.txt', 'c.txt']);
+    await receiver.waitForLine(/^failed b\.txt from 混合手机$/);
+    await page.close();
+});
+
+test('a batch waits for the desktop and uploads under the name it was approved for', { timeout: 60000 }, async () => {
+    const { receiver, saveDir } = await startReceiver({ confirm: 'ask' });
+    const page = await openPanel(receiver, '等待手机');
+    await page.setInputFiles('#files', files.paths.slice(0, 2));
+    await page.click('#uploadBtn');
+    await receiver.waitForPrompt('[y/N]');
+
+    await waitForSummary(page, '等待 Mac 确认 2 个文件…');
+    assert.deepEqual((await rows(page)).map((row) => [row.status, row.pct, row.classes]),
+        [['等待 Mac 确认…', '—', 'waiting'], ['等待 Mac 确认…', '—', 'waiting']]);
+    assert.equal(await page.isDisabled('#uploadBtn'), true);
+    assert.equal(await page.$eval('.file-item.waiting .file-meta', (meta) => getComputedStyle(meta).color),
+        'rgb(251, 191, 36)');
+
+    // The user changes the name while the desktop decides; the approved batch keeps its folder.
+    await page.fill('#deviceName', '改名手机');
+    receiver.answer('y');
+    await waitForSummary(page, '全部完成（2 个文件）');
+    assert.deepEqual((await rows(page)).map((row) => row.status),
+        ['✓ 传输完成 → 等待手机/', '✓ 传输完成 → 等待手机/']);
+    assert.deepEqual(await readdir(saveDir), ['等待手机']);
+    await page.close();
+});

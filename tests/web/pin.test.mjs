@@ -1,0 +1,216 @@
+// The PIN gate against a server started with --pin: the cells, submission, the tab's session, a
+// session that dies with a server restart, and the lock-out after repeated wrong PINs.
+import assert from 'node:assert/strict';
+import { rm } from 'node:fs/promises';
+import { after, before, test } from 'node:test';
+
+import {
+    Receiver, focusedPINCell, launchChromium, makeFiles, newPhone, openPage, pasteIntoPINCell, pinCells, rows,
+    screenshot, temporaryFolder, waitForSummary, waitForText,
+} from './support.mjs';
+
+const pin = '1234';
+const gateIntro = '此 Mac 已启用安全 PIN，验证通过后才能上传。';
+let saveDir;
+let receiver;
+let chromium;
+let context;
+let files;
+
+before(async () => {
+    saveDir = await temporaryFolder('fl-web-save-');
+    receiver = await Receiver.start({ saveDir, pin });
+    chromium = await launchChromium();
+    context = await newPhone(chromium.browser);
+    // Counts the page's own calls of the PIN route, synchronously, in every tab.
+    await context.addInitScript(() => {
+        const originalFetch = window.fetch;
+        window.pinVerifyCalls = 0;
+        window.fetch = function (input, init) {
+            if (String(input).includes('/v1/pin/verify')) window.pinVerifyCalls += 1;
+            return originalFetch.call(this, input, init);
+        };
+    });
+    files = await makeFiles({ 'report.txt': 'quarterly numbers' });
+}, { timeout: 90000 });
+
+after(async () => {
+    await chromium?.close();
+    await receiver?.stop();
+    await rm(saveDir, { recursive: true, force: true });
+    await rm(files.folder, { recursive: true, force: true });
+    assert.deepEqual(context?.scriptErrors, []);
+}, { timeout: 30000 });
+
+async function openGate() {
+    const page = await openPage(context, receiver.url);
+    await page.locator('#pinGate').waitFor({ state: 'visible' });
+    return page;
+}
+
+const values = async (page) => (await pinCells(page)).map((cell) => cell.value);
+const token = (page) => page.evaluate(() => sessionStorage.getItem('ferrylantern-session'));
+const verifyCalls = (page) => page.evaluate(() => window.pinVerifyCalls);
+
+async function waitForSubmissionEnd(page) {
+    await page.waitForFunction(() => !document.getElementById('pinSubmitBtn').disabled);
+}
+
+test('the gate shows first; short PINs, backspace and arrows move between cells', { timeout: 30000 }, async () => {
+    const page = await openGate();
+    assert.equal(await page.textContent('#pageIntro'), gateIntro);
+    assert.equal(await page.locator('#uploadPanel').isVisible(), false);
+    assert.equal(await focusedPINCell(page), 0);
+    await screenshot(page, 'pin-gate.png');
+
+    await page.keyboard.type('12');
+    assert.deepEqual(await values(page), ['1', '2', '', '']);
+    assert.equal(await focusedPINCell(page), 2);
+    await page.click('#pinSubmitBtn');
+    assert.equal(await page.textContent('#pinError'), '请输入 4 位数字 PIN');
+    assert.ok(await page.$eval('#pinBoxes', (boxes) => boxes.classList.contains('shake')));
+    assert.equal(await focusedPINCell(page), 2);
+
+    // Backspace in an empty cell clears the previous one and moves there; in the first cell it stops.
+    await page.keyboard.press('Backspace');
+    assert.deepEqual([await values(page), await focusedPINCell(page)], [['1', '', '', ''], 1]);
+    await page.keyboard.press('Backspace');
+    assert.deepEqual([await values(page), await focusedPINCell(page)], [['', '', '', ''], 0]);
+    await page.keyboard.press('Backspace');
+    assert.deepEqual([await values(page), await focusedPINCell(page)], [['', '', '', ''], 0]);
+
+    // Backspace in a filled cell clears it and stays.
+    await page.keyboard.type('78');
+    assert.equal(await focusedPINCell(page), 2);
+    await page.keyboard.press('ArrowLeft');
+    await page.keyboard.press('ArrowLeft');
+    assert.equal(await focusedPINCell(page), 0);
+    await page.keyboard.press('Backspace');
+    assert.deepEqual([await values(page), await focusedPINCell(page)], [['', '8', '', ''], 0]);
+    assert.equal(await verifyCalls(page), 0);
+    await page.close();
+});
+
+test('a wrong PIN empties the cells and outlines them red', { timeout: 30000 }, async () => {
+    const page = await openGate();
+    await page.keyboard.type('9999');
+    await waitForText(page, '#pinError', 'PIN 错误，请重试');
+    await waitForSubmissionEnd(page);
+    const cells = await pinCells(page);
+    assert.deepEqual(cells.map((cell) => cell.value), ['', '', '', '']);
+    assert.ok(cells.every((cell) => cell.classes.split(' ').includes('err')), JSON.stringify(cells));
+    assert.equal(await focusedPINCell(page), 0);
+    assert.equal(await token(page), null);
+
+    // Typing again clears the error line and the red outline of that cell.
+    await page.keyboard.type('1');
+    assert.equal(await page.textContent('#pinError'), '');
+    assert.deepEqual((await pinCells(page)).map((cell) => cell.classes), [
+        'pin-cell filled', 'pin-cell err', 'pin-cell err', 'pin-cell err']);
+    await page.close();
+});
+
+test('a paste into any cell fills the cells from the first and submits four digits', { timeout: 30000 }, async () => {
+    const page = await openGate();
+    await pasteIntoPINCell(page, 2, 'no digits here');
+    assert.deepEqual(await values(page), ['', '', '', '']);
+
+    await pasteIntoPINCell(page, 3, '1 2');
+    assert.deepEqual(await values(page), ['1', '2', '', '']);
+    assert.equal(await focusedPINCell(page), 2);
+    assert.equal(await verifyCalls(page), 0);
+
+    await pasteIntoPINCell(page, 2, '1-2-3-4');
+    await page.locator('#uploadPanel').waitFor({ state: 'visible' });
+    assert.equal(await page.locator('#pinGate').isVisible(), false);
+    assert.ok(await token(page));
+    assert.equal(await page.textContent('#pageIntro'), '将文件传到 测试电脑。选择文件后点「开始上传」。');
+    await page.close();
+});
+
+test('the fourth digit submits once even with Enter pressed meanwhile; the session lives in the tab',
+    { timeout: 45000 }, async () => {
+        const page = await openGate();
+        let routed = 0;
+        let arrived;
+        const firstArrival = new Promise((resolve) => { arrived = resolve; });
+        let release;
+        const held = new Promise((resolve) => { release = resolve; });
+        await page.route('**/v1/pin/verify', async (route) => {
+            routed += 1;
+            arrived();
+            await held;
+            await route.continue();
+        });
+
+        await page.keyboard.type('1234');
+        await firstArrival;
+        assert.equal(await page.isDisabled('#pinSubmitBtn'), true);
+        await page.keyboard.press('Enter');
+        release();
+        await page.locator('#uploadPanel').waitFor({ state: 'visible' });
+        assert.equal(await verifyCalls(page), 1);
+        assert.equal(routed, 1);
+        await page.unroute('**/v1/pin/verify');
+
+        // A reload keeps the tab's token: straight to the panel, no PIN asked.
+        await page.reload();
+        await page.locator('#uploadPanel').waitFor({ state: 'visible' });
+        assert.equal(await page.locator('#pinGate').isVisible(), false);
+        assert.equal(await verifyCalls(page), 0);
+
+        // Another tab has its own session storage, so it asks again.
+        const otherTab = await openGate();
+        assert.equal(await otherTab.textContent('#pageIntro'), gateIntro);
+        await otherTab.close();
+        await page.close();
+    });
+
+test('a session that dies with a server restart sends the page back to the gate', { timeout: 60000 }, async () => {
+    const page = await openGate();
+    await pasteIntoPINCell(page, 0, pin);
+    await page.locator('#uploadPanel').waitFor({ state: 'visible' });
+
+    const port = receiver.port;
+    await receiver.stop();
+    receiver = await Receiver.start({ saveDir, pin, port });
+    assert.equal(receiver.port, port, 'the new server listens where the page points');
+
+    await page.fill('#deviceName', '会话手机');
+    await page.setInputFiles('#files', files.paths);
+    await page.click('#uploadBtn');
+    await page.locator('#pinGate').waitFor({ state: 'visible' });
+    assert.equal(await page.textContent('#pinError'), 'PIN 已失效，请重新验证');
+    assert.equal(await page.textContent('#pageIntro'), gateIntro);
+    assert.equal(await token(page), null);
+    assert.deepEqual((await rows(page)).map((row) => row.status), ['✗ 需要 PIN 验证']);
+
+    await pasteIntoPINCell(page, 0, pin);
+    await page.locator('#uploadPanel').waitFor({ state: 'visible' });
+    await page.click('#uploadBtn');
+    await waitForSummary(page, '全部完成（1 个文件）');
+    assert.deepEqual((await rows(page)).map((row) => row.status), ['✓ 传输完成 → 会话手机/']);
+    await page.close();
+});
+
+test('after repeated wrong PINs the refused attempts read as wrong PINs', { timeout: 60000 }, async () => {
+    const page = await openGate();
+    const submit = async (digits) => {
+        const answered = page.waitForResponse((response) => response.url().endsWith('/v1/pin/verify'));
+        await page.keyboard.type(digits);
+        const status = (await answered).status();
+        await waitForSubmissionEnd(page);
+        return status;
+    };
+    for (let attempt = 0; attempt < 5; attempt += 1) {
+        assert.equal(await submit('0000'), 403);
+    }
+    // Locked out now: even the right PIN is answered 429.
+    assert.equal(await submit(pin), 429);
+    assert.equal(await page.textContent('#pinError'), 'PIN 错误，请重试');
+    assert.deepEqual(await values(page), ['', '', '', '']);
+    assert.equal(await focusedPINCell(page), 0);
+    assert.equal(await page.locator('#pinGate').isVisible(), true);
+    assert.equal(await token(page), null);
+    await page.close();
+});
