@@ -23,10 +23,14 @@ function(ferrylantern_add_tests target)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
+    # CMake 3.25 splits list-valued test properties, so the environment travels on the command line:
+    # every test (and the discovery run) starts as `env NAME=value … test-binary`.
+    if(ARG_ENVIRONMENT)
+        set_property(TARGET ${target} PROPERTY CROSSCOMPILING_EMULATOR /usr/bin/env ${ARG_ENVIRONMENT})
+    endif()
     gtest_discover_tests(${target}
         DISCOVERY_TIMEOUT 60
         PROPERTIES
             LABELS "${ARG_LABEL}"
-            TIMEOUT ${ARG_TIMEOUT}
-            ENVIRONMENT "${ARG_ENVIRONMENT}")
+            TIMEOUT ${ARG_TIMEOUT})
 endfunction()
