@@ -1,0 +1,51 @@
+#include "ConfirmationMessages.h"
+
+#include <QLocale>
+
+namespace ferrylantern {
+
+namespace {
+
+constexpr qsizetype listedFiles = 8;
+
+} // namespace
+
+QString fileStyleByteCount(std::int64_t bytes)
+{
+    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+}
+
+QString receiveMessage(const ReceiveConfirmationAlertItem& item, const QList<PendingReceiveConfirmation>& queue)
+{
+    const QString tail =
+        QStringLiteral("\n确认后将开始传输。点「全部拒绝」后，所选文件在手机端均显示为传输失败。\n来源：") +
+        item.pending.deviceFolder;
+    if (queue.size() < 2) {
+        return QStringLiteral("文件名：") + item.pending.fileName + QStringLiteral("\n大小：") +
+               fileStyleByteCount(item.pending.byteCount) + tail;
+    }
+    QStringList lines;
+    for (qsizetype i = 0; i < std::min(queue.size(), listedFiles); ++i) {
+        lines.append(
+            QStringLiteral("%1. %2（%3）").arg(i + 1).arg(queue[i].fileName, fileStyleByteCount(queue[i].byteCount)));
+    }
+    if (queue.size() > listedFiles) {
+        lines.append(QStringLiteral("…及其他 %1 个文件").arg(queue.size() - listedFiles));
+    }
+    return QStringLiteral("共 %1 个文件等待确认：\n").arg(queue.size()) + lines.join(QLatin1Char('\n')) + tail;
+}
+
+QString duplicateMessage(const DuplicateResolutionAlertItem& item)
+{
+    const auto& pending = item.pending;
+    QString text = QStringLiteral("目标文件夹中已有同名文件。\n文件名：") + pending.fileName +
+                   QStringLiteral("\n来源：") + pending.deviceFolder + QStringLiteral("\n已有文件：") +
+                   pending.existingFilePath;
+    if (item.queueCount >= 2) {
+        text += QStringLiteral("\n\n共 %1 个同名冲突等待处理。点「全部拒绝」后，本批文件在手机端均显示为传输失败。")
+                    .arg(item.queueCount);
+    }
+    return text;
+}
+
+} // namespace ferrylantern

@@ -1,0 +1,97 @@
+#include "QRCodeView.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+#include <qrencode.h>
+
+#include <memory>
+
+namespace ferrylantern {
+
+namespace {
+
+constexpr int quietZoneModules = 2;
+constexpr qreal panelCornerRadius = 12;
+
+struct QRcodeDeleter
+{
+    void operator()(QRcode* code) const { QRcode_free(code); }
+};
+
+} // namespace
+
+std::optional<QImage> makeQRImage(const QString& content, int side)
+{
+    const QByteArray bytes = content.toUtf8();
+    if (side <= 0 || bytes.contains('\0')) {
+        return std::nullopt;
+    }
+    // Version 0 asks for the smallest version that holds the data; 8-bit mode keeps the bytes as they
+    // are while letting the encoder use denser modes for runs of digits.
+    const std::unique_ptr<QRcode, QRcodeDeleter> code(
+        QRcode_encodeString(bytes.constData(), 0, QR_ECLEVEL_M, QR_MODE_8, 1));
+    if (!code) {
+        return std::nullopt;
+    }
+    const int modules = code->width + 2 * quietZoneModules;
+    QImage grid(modules, modules, QImage::Format_Grayscale8);
+    grid.fill(Qt::white);
+    for (int y = 0; y < code->width; ++y) {
+        for (int x = 0; x < code->width; ++x) {
+            const bool dark = (code->data[y * code->width + x] & 1) != 0;
+            if (dark) {
+                grid.setPixel(x + quietZoneModules, y + quietZoneModules, qRgb(0, 0, 0));
+            }
+        }
+    }
+    QImage scaled = grid.scaled(side, side, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    if (scaled.isNull()) {
+        return std::nullopt;
+    }
+    return scaled;
+}
+
+QRCodeView::QRCodeView(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("qrCodeView"));
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void QRCodeView::setContent(const QString& content)
+{
+    if (content == content_ && image_) {
+        return;
+    }
+    content_ = content;
+    image_ = makeQRImage(content, side);
+    setToolTip(content);
+    setAccessibleName(content);
+    update();
+}
+
+QSize QRCodeView::sizeHint() const
+{
+    return {side + 2 * margin, side + 2 * margin};
+}
+
+void QRCodeView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const QRectF panel(0, 0, side + 2 * margin, side + 2 * margin);
+    if (!image_) {
+        painter.setPen(palette().color(QPalette::PlaceholderText));
+        painter.drawText(panel, Qt::AlignCenter, QStringLiteral("无法生成二维码"));
+        return;
+    }
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    QPainterPath rounded;
+    rounded.addRoundedRect(panel, panelCornerRadius, panelCornerRadius);
+    painter.fillPath(rounded, Qt::white);
+    // Modules stay sharp: no interpolation when the image is drawn.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(QRectF(margin, margin, side, side), *image_);
+}
+
+} // namespace ferrylantern

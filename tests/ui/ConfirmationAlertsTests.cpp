@@ -1,0 +1,209 @@
+// The question dialogs over the real model: when they appear, what they say, which buttons they
+// offer, and what each button answers.
+#include "ConfirmationAlerts.h"
+#include "ConfirmationMessages.h"
+#include "HttpTestClient.h"
+#include "TestSupport.h"
+
+#include <QAbstractButton>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace ferrylantern::test {
+namespace {
+
+QStringList buttonTexts(const QMessageBox* dialog)
+{
+    QStringList texts;
+    for (const auto* button : dialog->buttons()) {
+        texts.append(button->text());
+    }
+    return texts;
+}
+
+QAbstractButton* button(const QMessageBox* dialog, const QString& text)
+{
+    for (auto* candidate : dialog->buttons()) {
+        if (candidate->text() == text) {
+            return candidate;
+        }
+    }
+    return nullptr;
+}
+
+class Dialogs : public ::testing::Test
+{
+protected:
+    Dialogs()
+    {
+        ReceiverConfiguration configuration;
+        configuration.preferences =
+            preferences::PreferenceScope(QString::fromStdString((home.path() / "p.ini").string()));
+        configuration.preferredPort = 0;
+        configuration.deviceName = QStringLiteral("Test Mac");
+        model = std::make_unique<TransferReceiverModel>(configuration);
+        model->setRequireReceiveConfirmation(true);
+        window.resize(400, 300);
+        window.show();
+        alerts = std::make_unique<ConfirmationAlerts>(
+            *model, &window,
+            [this](const ReceiveConfirmationAlertItem& item) {
+                return receiveMessage(item, model->confirmationQueue());
+            },
+            [](const DuplicateResolutionAlertItem& item) { return duplicateMessage(item); });
+    }
+
+    ~Dialogs() override
+    {
+        alerts.reset();
+        model->resolveAllDuplicates(DuplicateFileResolution::cancel);
+        model->rejectAllConfirmations();
+    }
+
+    QMessageBox* waitForDialog()
+    {
+        return QTest::qWaitFor([&] { return alerts->currentDialog() != nullptr; }, 5000) ? alerts->currentDialog()
+                                                                                         : nullptr;
+    }
+
+    OneShotReply<bool> askSingle(const QString& name)
+    {
+        auto [reply, waiter] = makeOneShotReply<bool>(false);
+        model->waitForReceiveConfirmation({Uuid::random(), name.toStdString(), "Phone", 1000}, reply);
+        waiters.push_back(waiter);
+        return reply;
+    }
+
+    OneShotReply<DuplicateFileResolution> askDuplicate(const QString& name)
+    {
+        auto [reply, waiter] = makeOneShotReply<DuplicateFileResolution>(DuplicateFileResolution::cancel);
+        model->waitForDuplicateResolution({Uuid::random(), name.toStdString(), "Phone", "/x/" + name.toStdString()},
+                                          reply);
+        duplicateWaiters.push_back(waiter);
+        return reply;
+    }
+
+    TemporaryFolder home;
+    std::unique_ptr<TransferReceiverModel> model;
+    QWidget window;
+    std::unique_ptr<ConfirmationAlerts> alerts;
+    std::vector<ReplyWaiter<bool>> waiters;
+    std::vector<ReplyWaiter<DuplicateFileResolution>> duplicateWaiters;
+};
+
+TEST_F(Dialogs, ABatchOfTenRaisesOneDialogAfterEightyMilliseconds)
+{
+    model->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 5000));
+    std::string files;
+    for (int i = 1; i <= 10; ++i) {
+        files += std::string(i > 1 ? "," : "") + R"({"filename":"f)" + std::to_string(i) + R"(.txt","byteCount":3})";
+    }
+    const auto port = *model->port();
+    auto preflight = std::async(std::launch::async, [port, files] {
+        return sendRequest(port, buildRequest("POST", "/v1/upload/preflight/batch", "",
+                                              R"({"device":"Phone","files":[)" + files + "]}"));
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->confirmationQueue().size() == 10; }, 5000));
+    QElapsedTimer sinceQueued;
+    sinceQueued.start();
+    auto* dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_GE(sinceQueued.elapsed(), 60); // scheduled, not immediate
+    EXPECT_EQ(dialog->text(), QStringLiteral("是否接收 10 个文件？"));
+    EXPECT_TRUE(dialog->informativeText().contains(QStringLiteral("8. f8.txt")));
+    EXPECT_FALSE(dialog->informativeText().contains(QStringLiteral("f9.txt")));
+    EXPECT_TRUE(dialog->informativeText().contains(QStringLiteral("…及其他 2 个文件")));
+    EXPECT_EQ(buttonTexts(dialog), (QStringList{"接收", "接收所有（10）", "拒绝此项", "全部拒绝"}));
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    button(dialog, QStringLiteral("接收"))->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return preflight.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
+    EXPECT_EQ(preflight.get().status, 200);
+    model->stop();
+}
+
+TEST_F(Dialogs, AnsweringTheFirstOfTwoShowsTheSecondWithCountOne)
+{
+    askSingle(QStringLiteral("a.jpg"));
+    askSingle(QStringLiteral("b.jpg"));
+    auto* first = waitForDialog();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->text(), QStringLiteral("是否接收 2 个文件？"));
+    EXPECT_TRUE(first->informativeText().contains(QStringLiteral("1. a.jpg")));
+    button(first, QStringLiteral("接收"))->click();
+    EXPECT_TRUE(waiters[0].wait());
+    auto* second = waitForDialog();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->text(), QStringLiteral("是否接收文件？"));
+    EXPECT_TRUE(second->informativeText().startsWith(QStringLiteral("文件名：b.jpg")));
+    EXPECT_EQ(buttonTexts(second).last(), QStringLiteral("全部拒绝"));
+    button(second, QStringLiteral("拒绝此项"))->click();
+    EXPECT_FALSE(waiters[1].wait());
+}
+
+TEST_F(Dialogs, DuplicateDialogsOfferAllButtonsOnlyFromTwoQuestions)
+{
+    askDuplicate(QStringLiteral("one.txt"));
+    auto* single = waitForDialog();
+    ASSERT_NE(single, nullptr);
+    EXPECT_EQ(single->text(), QStringLiteral("文件已存在"));
+    EXPECT_EQ(buttonTexts(single), (QStringList{"覆盖", "保留两者", "全部拒绝"}));
+    askDuplicate(QStringLiteral("two.txt"));
+    button(single, QStringLiteral("保留两者"))->click();
+    EXPECT_EQ(duplicateWaiters[0].wait(), DuplicateFileResolution::keepCopy);
+    askDuplicate(QStringLiteral("three.txt"));
+    auto* next = waitForDialog();
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(buttonTexts(next), (QStringList{"覆盖", "保留两者", "全部覆盖（2）", "全部保留两者（2）", "全部拒绝"}));
+    button(next, QStringLiteral("全部覆盖（2）"))->click();
+    EXPECT_EQ(duplicateWaiters[1].wait(), DuplicateFileResolution::overwrite);
+    EXPECT_EQ(duplicateWaiters[2].wait(), DuplicateFileResolution::overwrite);
+    QTest::qWait(150);
+    EXPECT_EQ(alerts->currentDialog(), nullptr);
+}
+
+TEST_F(Dialogs, ADisplacedQuestionComesBackWhenTheOtherIsAnswered)
+{
+    askSingle(QStringLiteral("receive.txt"));
+    ASSERT_NE(waitForDialog(), nullptr);
+    EXPECT_EQ(alerts->currentKind(), ConfirmationAlerts::Kind::receive);
+    askDuplicate(QStringLiteral("dup.txt"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentKind() == ConfirmationAlerts::Kind::duplicate; }, 5000));
+    button(alerts->currentDialog(), QStringLiteral("覆盖"))->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentKind() == ConfirmationAlerts::Kind::receive; }, 5000));
+    button(alerts->currentDialog(), QStringLiteral("接收"))->click();
+    EXPECT_TRUE(waiters[0].wait());
+}
+
+TEST_F(Dialogs, EscapeAndClosingDoNotAnswer)
+{
+    askSingle(QStringLiteral("keep-asking.txt"));
+    auto* dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    dialog->close();
+    QTest::qWait(100);
+    EXPECT_EQ(model->confirmationQueue().size(), 1);
+    EXPECT_EQ(alerts->currentDialog(), dialog);
+}
+
+TEST_F(Dialogs, WithoutAWindowTheDialogIsApplicationModal)
+{
+    alerts = std::make_unique<ConfirmationAlerts>(
+        *model, nullptr, [](const auto&) { return QStringLiteral("text"); }, [](const auto&) { return QString(); });
+    askSingle(QStringLiteral("x.txt"));
+    auto* dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowModality(), Qt::ApplicationModal);
+    button(dialog, QStringLiteral("全部拒绝"))->click();
+    EXPECT_FALSE(waiters[0].wait());
+}
+
+} // namespace
+} // namespace ferrylantern::test
