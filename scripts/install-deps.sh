@@ -12,6 +12,7 @@ build_packages=(
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
     libavahi-client-dev libqrencode-dev nlohmann-json3-dev libsndfile1-dev uuid-dev
     libgtest-dev libgmock-dev
+    librsvg2-bin
 )
 sanitizer_packages=(clang libclang-rt-14-dev)
 service_packages=(dbus avahi-daemon avahi-utils pulseaudio pulseaudio-utils xvfb chromium)

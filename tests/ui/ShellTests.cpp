@@ -1,11 +1,13 @@
 // The application shell's pieces: the QR code (decoded back with zbarimg), the dialog texts and the
 // version text.
+#include "AppAboutView.h"
 #include "AppVersion.h"
 #include "ChildProcess.h"
 #include "ConfirmationMessages.h"
 #include "QRCodeView.h"
 #include "TestSupport.h"
 
+#include <QLabel>
 #include <QLocale>
 
 #include <gtest/gtest.h>
@@ -119,6 +121,18 @@ TEST(AppVersion, VersionTextRules)
     EXPECT_EQ(versionText(std::nullopt, std::nullopt), "1.0");
     EXPECT_EQ(versionText(QStringLiteral("2.1"), QStringLiteral("")), "2.1");
     EXPECT_FALSE(applicationVersionText().isEmpty());
+}
+
+TEST(AppAboutView, ShowsTheLogoNameAndVersion)
+{
+    AppAboutView about(160);
+    const auto* logo = about.findChild<QLabel*>(QStringLiteral("aboutLogo"));
+    ASSERT_NE(logo, nullptr);
+    EXPECT_FALSE(logo->pixmap().isNull()); // the logo resource is embedded
+    EXPECT_EQ(logo->size(), QSize(160, 160));
+    EXPECT_EQ(about.findChild<QLabel*>(QStringLiteral("aboutVersion"))->text(),
+              QStringLiteral("版本 ") + applicationVersionText());
+    EXPECT_EQ(about.width(), 340);
 }
 
 } // namespace
