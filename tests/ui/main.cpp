@@ -1,0 +1,11 @@
+// The view tests run with a QApplication on Qt's offscreen platform, rendering widgets into images.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
