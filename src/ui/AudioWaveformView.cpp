@@ -135,6 +135,11 @@ AudioWaveformView::AudioWaveformView(QUrl fileURL, AudioPlaybackController& play
     updateMeter();
 }
 
+AudioWaveformView::~AudioWaveformView()
+{
+    endInterruptedDrag();
+}
+
 bool AudioWaveformView::isActive() const
 {
     return !fileURL_.isEmpty() && playback_.activeURL() == fileURL_;
@@ -265,6 +270,14 @@ void AudioWaveformView::mousePressEvent(QMouseEvent* event)
     dragChanged(event->position());
 }
 
+void AudioWaveformView::endInterruptedDrag()
+{
+    if (isDragging_) {
+        isDragging_ = false;
+        dragEnded(lastDragLocation_);
+    }
+}
+
 void AudioWaveformView::mouseMoveEvent(QMouseEvent* event)
 {
     if (isDragging_) {
@@ -282,6 +295,7 @@ void AudioWaveformView::mouseReleaseEvent(QMouseEvent* event)
 
 void AudioWaveformView::dragChanged(QPointF location)
 {
+    lastDragLocation_ = location;
     setFocus(Qt::MouseFocusReason);
     if (trackWidth_ > 1) {
         if (!isScrubbingPlayhead_) {
@@ -321,6 +335,7 @@ void AudioWaveformView::showEvent(QShowEvent* event)
 void AudioWaveformView::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
+    endInterruptedDrag();
     if (!event->spontaneous()) {
         cancelLoading();
     }
@@ -344,6 +359,7 @@ void AudioWaveformView::focusInEvent(QFocusEvent* event)
 void AudioWaveformView::focusOutEvent(QFocusEvent* event)
 {
     QWidget::focusOutEvent(event);
+    endInterruptedDrag();
     update();
 }
 

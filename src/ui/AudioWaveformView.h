@@ -84,6 +84,8 @@ public:
 
     AudioWaveformView(QUrl fileURL, AudioPlaybackController& playback, AudioWaveformLoader& loader,
                       QWidget* parent = nullptr);
+    // Ends a drag still in progress, so the controller is not left scrubbing.
+    ~AudioWaveformView() override;
 
     const QUrl& fileURL() const { return fileURL_; }
     LoadState loadState() const { return loadState_; }
@@ -125,6 +127,9 @@ private:
     void updateTexts();
     void dragChanged(QPointF location);
     void dragEnded(QPointF location);
+    // A drag that loses its view (hidden, destroyed, or the keyboard taken by a dialog) never sees
+    // its release; it ends where the pointer was last, and playback goes on if it ran before.
+    void endInterruptedDrag();
     // Whether the focused view handles this key itself rather than letting it pass on.
     bool handlesKey(const QKeyEvent& event) const;
 
@@ -141,6 +146,7 @@ private:
     qreal trackWidth_ = 0;
     bool isScrubbingPlayhead_ = false;
     bool isDragging_ = false;
+    QPointF lastDragLocation_;
     QTimer spinnerTimer_;
     int spinnerStep_ = 0;
 };

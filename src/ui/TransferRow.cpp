@@ -114,6 +114,13 @@ TransferRow::TransferRow(const ReceivedFileRecord& record, bool showWaveform, Au
     updateTimeText();
 }
 
+TransferRow::~TransferRow()
+{
+    // The waveform view, deleted after this body, may still make the controller change (it ends a drag
+    // in progress); this card must not hear of it any more.
+    disconnect(&playback_, nullptr, this, nullptr);
+}
+
 void TransferRow::setShowWaveform(bool show)
 {
     if (show != showWaveform_) {

@@ -34,6 +34,7 @@ class TransferRow final : public QWidget
 public:
     TransferRow(const ReceivedFileRecord& record, bool showWaveform, AudioPlaybackController& playback,
                 AudioWaveformLoader& loader, QWidget* parent = nullptr);
+    ~TransferRow() override;
 
     const ReceivedFileRecord& record() const { return record_; }
     bool isAudio() const { return isAudio_; }

@@ -167,6 +167,21 @@ TEST_F(TransferRowTest, ActiveCardShowsTheControllersRunningTime)
     EXPECT_EQ(card.timeText(), QStringLiteral("01:05.50"));
 }
 
+TEST_F(TransferRowTest, CardRemovedDuringADragLeavesTheControllerReady)
+{
+    const ReceivedFileRecord record = recordOf(QStringLiteral("song.mp3"));
+    rig.addFile(fileURLOf(record), {48000, 2, 480000});
+    auto card = std::make_unique<TransferRow>(record, true, rig.controller(), loader);
+    showAndLoad(*card);
+    auto* waveform = card->findChild<AudioWaveformView*>();
+    ASSERT_GT(waveform->trackWidth(), 1);
+    QTest::mousePress(waveform, Qt::LeftButton, {}, QPoint(10, 40));
+    ASSERT_TRUE(rig.controller().isScrubbing());
+    card.reset(); // the list changed under the pointer
+    EXPECT_FALSE(rig.controller().isScrubbing());
+    EXPECT_EQ(rig.controller().activeURL(), fileURLOf(record));
+}
+
 TEST_F(TransferRowTest, CardWithoutAReadableDurationKeepsThePlaceholder)
 {
     TransferRow card(recordOf(QStringLiteral("LOUD.WAV")), true, rig.controller(), loader); // upper case is audio

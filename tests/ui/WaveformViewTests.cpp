@@ -207,6 +207,31 @@ TEST_F(WaveformViewTest, DragWhilePlayingGoesOnFromTheDropPosition)
     EXPECT_EQ(rig.controller().playbackProgress(), 0.25);
 }
 
+TEST_F(WaveformViewTest, DragThatLosesItsViewStillEndsTheScrub)
+{
+    rig.controller().togglePlayPause(stereoURL);
+    rig.settle();
+    {
+        const auto view = shownView(stereoURL);
+        QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(30, 40));
+        QTest::mouseMove(view.get(), QPoint(150, 40));
+        ASSERT_TRUE(rig.controller().isScrubbing());
+        view->hide(); // a row rebuilt or a dialog raised in the middle of a drag: no release comes
+        EXPECT_FALSE(rig.controller().isScrubbing());
+        rig.settle();
+        EXPECT_TRUE(rig.controller().isPlaying());
+        EXPECT_EQ(rig.controller().playbackProgress(), 0.5);
+
+        view->show();
+        QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(60, 40));
+        ASSERT_TRUE(rig.controller().isScrubbing());
+    } // destroyed while dragging
+    EXPECT_FALSE(rig.controller().isScrubbing());
+    rig.settle();
+    EXPECT_TRUE(rig.controller().isPlaying());
+    EXPECT_EQ(rig.controller().playbackProgress(), 0.2);
+}
+
 TEST_F(WaveformViewTest, ClicksBeforeTheBoxIsMeasuredDoNothing)
 {
     // Never shown: no width has been measured.
