@@ -21,6 +21,12 @@ inline constexpr auto requireReceiveConfirmation = "requireReceiveConfirmation";
 inline constexpr auto saveDirectoryUserSelected = "saveDirectoryUserSelected";   // bool, false
 inline constexpr auto saveDirectoryBookmark = "saveDirectoryBookmark";           // bytes, absent
 
+// Values read when a key is absent.
+inline constexpr auto defaultAppColorScheme = "dark";
+inline constexpr bool defaultShowAudioWaveform = true;
+inline constexpr bool defaultListBySource = false;
+inline constexpr bool defaultTransferPINEnabled = false;
+
 // Where the preferences live. Thread-safe: every call opens its own QSettings, which Qt allows from
 // any thread.
 class PreferenceScope

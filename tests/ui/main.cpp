@@ -1,4 +1,4 @@
-// The interface tests run in a QApplication on Qt's offscreen platform.
+// The view tests run with a QApplication on Qt's offscreen platform, rendering widgets into images.
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -6,6 +6,6 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
+    testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,89 @@
+#include "ActiveReceiveRow.h"
+
+#include "ElidedLabel.h"
+#include "TransferTexts.h"
+#include "ViewStyle.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace ferrylantern {
+
+namespace {
+
+constexpr int verticalPadding = 6;
+constexpr int lineSpacing = 4;
+
+} // namespace
+
+ActiveReceiveRow::ActiveReceiveRow(const TransferReceiveProgress& progress, QWidget* parent)
+    : QWidget(parent)
+    , name_(new ElidedLabel({}, Qt::ElideMiddle, this))
+    , source_(new QLabel(this))
+    , bar_(new QProgressBar(this))
+    , sizes_(new QLabel(this))
+{
+    setObjectName(QStringLiteral("activeReceiveRow"));
+    name_->setObjectName(QStringLiteral("fileName"));
+    useFont(name_, headlineFont);
+    source_->setObjectName(QStringLiteral("sourceLine"));
+    source_->setTextFormat(Qt::PlainText);
+    useFont(source_, captionFont);
+    useSecondaryForeground(source_);
+    bar_->setObjectName(QStringLiteral("progressBar"));
+    bar_->setRange(0, progressSteps);
+    bar_->setTextVisible(false);
+    bar_->setMaximumHeight(fontMetrics().height() / 2 + 2);
+    sizes_->setObjectName(QStringLiteral("progressText"));
+    sizes_->setTextFormat(Qt::PlainText);
+    useFont(sizes_, captionFont);
+    useSecondaryForeground(sizes_);
+
+    auto* cancel = new QPushButton(QStringLiteral("取消"), this);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    cancel->setFlat(true);
+    cancel->setCursor(Qt::PointingHandCursor);
+    connect(cancel, &QPushButton::clicked, this, [this] { emit cancelRequested(progress_.id); });
+
+    auto* barLine = new QHBoxLayout;
+    barLine->setContentsMargins(0, 0, 0, 0);
+    barLine->addWidget(bar_, 1, Qt::AlignVCenter);
+    barLine->addWidget(sizes_, 0, Qt::AlignVCenter);
+
+    auto* column = new QVBoxLayout;
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(lineSpacing);
+    column->addWidget(name_);
+    column->addWidget(source_);
+    column->addLayout(barLine);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, verticalPadding, 0, verticalPadding);
+    layout->addLayout(column, 1);
+    layout->addWidget(cancel, 0, Qt::AlignTop);
+
+    setProgress(progress);
+}
+
+void ActiveReceiveRow::setProgress(const TransferReceiveProgress& progress)
+{
+    progress_ = progress;
+    name_->setFullText(progress_.fileName);
+    const auto source = sourceLineText(progress_.deviceFolder);
+    source_->setText(source.value_or(QString()));
+    source_->setVisible(source.has_value());
+    bar_->setValue(static_cast<int>(std::lround(fraction() * progressSteps)));
+    sizes_->setText(receiveProgressText(progress_.bytesReceived, progress_.totalBytes));
+}
+
+double ActiveReceiveRow::fraction() const
+{
+    return receiveFraction(progress_.bytesReceived, progress_.totalBytes);
+}
+
+} // namespace ferrylantern

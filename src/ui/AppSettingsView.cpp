@@ -1,0 +1,209 @@
+#include "AppSettingsView.h"
+
+#include "PINCodeEntryField.h"
+#include "PINRules.h"
+#include "UserPreferences.h"
+#include "ViewStyle.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace ferrylantern {
+
+namespace {
+
+constexpr int windowMargin = 20;
+constexpr int sectionSpacing = 18;
+constexpr int panelPadding = 12;
+constexpr qreal panelCornerRadius = 8;
+constexpr qreal panelBorderOpacity = 0.08;
+
+// The rounded panel that holds a section's controls in a grouped form.
+class FormPanel final : public QWidget
+{
+public:
+    explicit FormPanel(QWidget* parent)
+        : QWidget(parent)
+    {}
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QColor window = palette().color(QPalette::Window);
+        const QColor fill = isDarkPalette(palette()) ? window.lighter(125) : palette().color(QPalette::Base);
+        QColor border = palette().color(QPalette::WindowText);
+        border.setAlphaF(static_cast<float>(panelBorderOpacity));
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), panelCornerRadius, panelCornerRadius);
+        painter.fillPath(path, fill);
+        painter.setPen(QPen(border, 1));
+        painter.drawPath(path);
+    }
+};
+
+QLabel* sectionHeader(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setWeight(QFont::DemiBold);
+    label->setFont(font);
+    return label;
+}
+
+QLabel* sectionFooter(const QString& text, const QString& name, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    useFont(label, captionFont);
+    useSecondaryForeground(label);
+    return label;
+}
+
+} // namespace
+
+PINFooter pinFooter(bool pinEnabled, const QString& pinCode)
+{
+    if (!pinEnabled) {
+        return {QStringLiteral("关闭后，局域网内扫码即可直接上传。"), false};
+    }
+    if (!isPINRequired(PINSettings{.enabled = true, .code = pinCode.toStdString()})) {
+        return {QStringLiteral("请设置 4 位数字 PIN 后才会生效。"), true};
+    }
+    return {QStringLiteral("手机扫码后需输入此 PIN 才能上传。修改 PIN 后，已打开的上传页需重新验证。"), false};
+}
+
+AppSettingsView::AppSettingsView(UserPreferences& preferences, QWidget* parent)
+    : QWidget(parent)
+    , preferences_(preferences)
+    , appearanceGroup_(new QButtonGroup(this))
+    , pinSwitch_(new QCheckBox(QStringLiteral("启用安全 PIN"), this))
+    , pinEntry_(new QLineEdit(this))
+    , securityFooter_(nullptr)
+{
+    setObjectName(QStringLiteral("settingsView"));
+    setWindowTitle(QStringLiteral("设置"));
+    setFixedWidth(windowWidth);
+
+    // 配色: one choice per appearance.
+    auto* appearancePanel = new FormPanel(this);
+    auto* appearanceLayout = new QGridLayout(appearancePanel);
+    appearanceLayout->setContentsMargins(panelPadding, panelPadding, panelPadding, panelPadding);
+    appearanceLayout->addWidget(new QLabel(QStringLiteral("外观"), appearancePanel), 0, 0, Qt::AlignTop);
+    int row = 0;
+    for (const auto appearance : allAppAppearanceSettings) {
+        auto* button = new QRadioButton(title(appearance), appearancePanel);
+        button->setObjectName(QStringLiteral("appearance-") + rawValue(appearance));
+        appearanceGroup_->addButton(button, static_cast<int>(appearance));
+        appearanceButtons_[appearance] = button;
+        appearanceLayout->addWidget(button, row++, 1);
+    }
+    appearanceLayout->setColumnStretch(1, 1);
+    connect(appearanceGroup_, &QButtonGroup::idClicked, this,
+            [this](int id) { preferences_.setAppearance(static_cast<AppAppearanceSettings>(id)); });
+
+    // 安全: the PIN switch and, while it is on, the PIN.
+    auto* securityPanel = new FormPanel(this);
+    auto* securityLayout = new QVBoxLayout(securityPanel);
+    securityLayout->setContentsMargins(panelPadding, panelPadding, panelPadding, panelPadding);
+    pinSwitch_->setObjectName(QStringLiteral("pinSwitch"));
+    pinEntry_->setObjectName(QStringLiteral("settingsPINEntry"));
+    pinEntry_->setPlaceholderText(QStringLiteral("4 位 PIN"));
+    pinEntry_->setEchoMode(QLineEdit::Password);
+    securityLayout->addWidget(pinSwitch_);
+    securityLayout->addWidget(pinEntry_);
+    connect(pinSwitch_, &QCheckBox::toggled, this, [this](bool on) { preferences_.setPINEnabled(on); });
+    connect(pinEntry_, &QLineEdit::textChanged, this, &AppSettingsView::pinEdited);
+
+    securityFooter_ = sectionFooter({}, QStringLiteral("securityFooter"), this);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(windowMargin, windowMargin, windowMargin, windowMargin);
+    layout->setSpacing(6);
+    layout->addWidget(sectionHeader(QStringLiteral("配色"), this));
+    layout->addWidget(appearancePanel);
+    layout->addWidget(sectionFooter(QStringLiteral("选择应用的浅色、深色外观，或跟随 macOS 系统设置。"),
+                                    QStringLiteral("appearanceFooter"), this));
+    layout->addSpacing(sectionSpacing);
+    layout->addWidget(sectionHeader(QStringLiteral("安全"), this));
+    layout->addWidget(securityPanel);
+    layout->addWidget(securityFooter_);
+    layout->addStretch();
+
+    connect(&preferences_, &UserPreferences::colorSchemeRawValueChanged, this, &AppSettingsView::showAppearance);
+    connect(&preferences_, &UserPreferences::pinEnabledChanged, this, &AppSettingsView::showPIN);
+    connect(&preferences_, &UserPreferences::pinCodeChanged, this, &AppSettingsView::showPIN);
+    showAppearance();
+    showPIN();
+}
+
+QRadioButton* AppSettingsView::appearanceButton(AppAppearanceSettings appearance) const
+{
+    return appearanceButtons_.at(appearance);
+}
+
+void AppSettingsView::showAppearance()
+{
+    appearanceButton(preferences_.appearance())->setChecked(true);
+}
+
+void AppSettingsView::showPIN()
+{
+    const bool enabled = preferences_.pinEnabled();
+    const QString code = preferences_.pinCode();
+    {
+        const QSignalBlocker blocker(pinSwitch_);
+        pinSwitch_->setChecked(enabled);
+    }
+    const QString shown = filteredPIN(code);
+    if (pinEntry_->text() != shown) {
+        const QSignalBlocker blocker(pinEntry_);
+        pinEntry_->setText(shown);
+    }
+    pinEntry_->setVisible(enabled);
+
+    const PINFooter footer = pinFooter(enabled, code);
+    securityFooter_->setText(footer.text);
+    if (footer.isWarning) {
+        QPalette warning = securityFooter_->palette();
+        warning.setColor(QPalette::PlaceholderText, systemOrange(palette()));
+        securityFooter_->setPalette(warning);
+    } else {
+        securityFooter_->setPalette(QPalette());
+    }
+    securityFooter_->setProperty("isWarning", footer.isWarning);
+}
+
+void AppSettingsView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        showPIN(); // the orange of the warning differs between the appearances
+    }
+}
+
+void AppSettingsView::pinEdited(const QString& text)
+{
+    // Filtered after every change, as in the sidebar's field.
+    const QString filtered = filteredPIN(text);
+    if (filtered != text) {
+        const int cursor = std::min(pinEntry_->cursorPosition(), static_cast<int>(filtered.size()));
+        const QSignalBlocker blocker(pinEntry_);
+        pinEntry_->setText(filtered);
+        pinEntry_->setCursorPosition(cursor);
+    }
+    preferences_.setPINCode(filtered);
+}
+
+} // namespace ferrylantern

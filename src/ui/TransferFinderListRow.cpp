@@ -1,0 +1,84 @@
+#include "TransferFinderListRow.h"
+
+#include "AudioFormatCaption.h"
+#include "AudioStreamFormat.h"
+#include "ElidedLabel.h"
+#include "SymbolWidgets.h"
+#include "TransferFileIcon.h"
+#include "TransferTexts.h"
+#include "ViewStyle.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QVBoxLayout>
+
+namespace ferrylantern {
+
+namespace {
+
+constexpr int verticalPadding = 2;
+
+QLabel* captionLabel(const QString& text, const QString& name, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    useFont(label, captionFont);
+    useSecondaryForeground(label);
+    return label;
+}
+
+} // namespace
+
+TransferFinderListRow::TransferFinderListRow(const ReceivedFileRecord& record, AudioWaveformLoader& loader,
+                                             QWidget* parent)
+    : QWidget(parent)
+    , record_(record)
+{
+    setObjectName(QStringLiteral("finderListRow"));
+    const QString fileName = fileNameOf(record_);
+
+    auto* icon = new TransferFileIcon(fileName, this);
+    icon->setFixedSize(iconSide, iconSide);
+
+    auto* names = new QVBoxLayout;
+    names->setContentsMargins(0, 0, 0, 0);
+    names->setSpacing(0);
+    auto* name = new ElidedLabel(fileName, Qt::ElideMiddle, this);
+    name->setObjectName(QStringLiteral("fileName"));
+    names->addWidget(name);
+    if (isAudioFileName(fileName)) {
+        auto* caption = new AudioFormatCaption(loader, this);
+        caption->setFile(fileURLOf(record_), fileName, record_.byteCount);
+        names->addWidget(caption);
+    }
+
+    auto* size = captionLabel(fileSizeText(record_.byteCount), QStringLiteral("fileSize"), this);
+    auto* date = captionLabel(receivedDateText(toDateTime(record_.receivedAt)), QStringLiteral("receivedDate"), this);
+    date->setFixedWidth(dateColumnWidth);
+    date->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    auto* reveal = new SymbolButton(Symbol::folder, SymbolTint::secondary, QStringLiteral("在 Finder 中显示"), this);
+    reveal->setObjectName(QStringLiteral("revealButton"));
+    connect(reveal, &QToolButton::clicked, this, &TransferFinderListRow::revealRequested);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, verticalPadding, 0, verticalPadding);
+    layout->addWidget(icon, 0, Qt::AlignVCenter);
+    layout->addLayout(names, 1);
+    layout->addWidget(size, 0, Qt::AlignVCenter);
+    layout->addWidget(date, 0, Qt::AlignVCenter);
+    layout->addWidget(reveal, 0, Qt::AlignVCenter);
+}
+
+void TransferFinderListRow::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) {
+        emit revealRequested();
+        return;
+    }
+    QWidget::mouseDoubleClickEvent(event);
+}
+
+} // namespace ferrylantern

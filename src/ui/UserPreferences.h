@@ -1,0 +1,69 @@
+// The user preferences the windows show and change: appearance, waveforms on cards, the list by
+// source and the PIN. Every view of the process holds the same object, so a change made in one
+// window shows in the others at once.
+//
+// GUI thread only. Values are read from and written to the preference store at once; a setter given
+// the value already stored notifies nobody.
+//
+//     auto& preferences = UserPreferences::shared();
+//     connect(&preferences, &UserPreferences::pinCodeChanged, field, &PINCodeEntryField::setPINCode);
+#pragma once
+
+#include "AppAppearanceSettings.h"
+#include "Preferences.h"
+
+#include <QObject>
+#include <QString>
+
+namespace ferrylantern {
+
+class UserPreferences final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(UserPreferences)
+
+public:
+    // The application's own preferences, created on first use on the GUI thread.
+    static UserPreferences& shared();
+
+    explicit UserPreferences(preferences::PreferenceScope scope = {}, QObject* parent = nullptr);
+
+    // "appColorSchemePreference" as stored ("dark" when absent), and read as a case.
+    QString colorSchemeRawValue() const;
+    AppAppearanceSettings appearance() const { return appAppearanceFromRawValue(colorSchemeRawValue()); }
+    void setColorSchemeRawValue(const QString& rawValue);
+    void setAppearance(AppAppearanceSettings appearance) { setColorSchemeRawValue(rawValue(appearance)); }
+
+    bool showAudioWaveform() const;
+    void setShowAudioWaveform(bool show);
+
+    bool listBySource() const;
+    void setListBySource(bool bySource);
+
+    // A change of either PIN key ends every PIN session of the upload pages, so an open page has to
+    // verify again before its next upload.
+    bool pinEnabled() const;
+    void setPINEnabled(bool enabled);
+    QString pinCode() const;
+    void setPINCode(const QString& code);
+
+    // Whether the upload page asks for a PIN with the stored values (the server's rule).
+    bool isPINRequired() const;
+
+    const preferences::PreferenceScope& scope() const { return scope_; }
+
+signals:
+    void colorSchemeRawValueChanged(const QString& rawValue);
+    void showAudioWaveformChanged(bool show);
+    void listBySourceChanged(bool bySource);
+    void pinEnabledChanged(bool enabled);
+    void pinCodeChanged(const QString& code);
+
+private:
+    QVariant value(const char* key, const QVariant& fallback) const;
+    void store(const char* key, const QVariant& value);
+
+    preferences::PreferenceScope scope_;
+};
+
+} // namespace ferrylantern

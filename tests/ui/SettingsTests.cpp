@@ -1,0 +1,199 @@
+#include "AppSettingsView.h"
+#include "AppearanceController.h"
+#include "PINCodeEntryField.h"
+#include "SymbolWidgets.h"
+#include "TransferPINSessionStore.h"
+#include "ViewTestSupport.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSettings>
+#include <QStyle>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace ferrylantern {
+namespace {
+
+TEST(UserPreferences, StartInDarkWithWaveformsCardsAndNoPIN)
+{
+    test::TemporaryPreferences preferences;
+    EXPECT_EQ(preferences->colorSchemeRawValue(), QStringLiteral("dark"));
+    EXPECT_EQ(preferences->appearance(), AppAppearanceSettings::dark);
+    EXPECT_TRUE(preferences->showAudioWaveform());
+    EXPECT_FALSE(preferences->listBySource());
+    EXPECT_FALSE(preferences->pinEnabled());
+    EXPECT_EQ(preferences->pinCode(), QString());
+    EXPECT_FALSE(preferences->isPINRequired());
+}
+
+TEST(UserPreferences, EndEveryPINSessionWhenThePINChanges)
+{
+    test::TemporaryPreferences preferences;
+    auto& sessions = TransferPINSessionStore::shared();
+    const std::string beforeCode = sessions.issue();
+    preferences->setPINCode(QStringLiteral("1234"));
+    EXPECT_FALSE(sessions.isValid(beforeCode));
+
+    const std::string beforeSwitch = sessions.issue();
+    preferences->setPINEnabled(true);
+    EXPECT_FALSE(sessions.isValid(beforeSwitch));
+
+    const std::string unchanged = sessions.issue();
+    preferences->setPINCode(QStringLiteral("1234")); // the same PIN again changes nothing
+    EXPECT_TRUE(sessions.isValid(unchanged));
+    sessions.removeAll();
+}
+
+TEST(AppAppearanceSettings, ReadsUnknownStoredTextsAsDark)
+{
+    EXPECT_EQ(appAppearanceFromRawValue(QStringLiteral("system")), AppAppearanceSettings::system);
+    EXPECT_EQ(appAppearanceFromRawValue(QStringLiteral("light")), AppAppearanceSettings::light);
+    EXPECT_EQ(appAppearanceFromRawValue(QStringLiteral("purple")), AppAppearanceSettings::dark);
+    EXPECT_EQ(appAppearanceFromRawValue(QStringLiteral("Light")), AppAppearanceSettings::dark);
+    EXPECT_EQ(title(AppAppearanceSettings::system), QStringLiteral("跟随系统"));
+    EXPECT_TRUE(isDarkPalette(darkAppearancePalette()));
+    EXPECT_FALSE(isDarkPalette(lightAppearancePalette()));
+}
+
+TEST(AppearanceController, DrawsAStoredPurpleDarkAndFollowsThePicker)
+{
+    test::TemporaryPreferences preferences;
+    QSettings(preferences->scope().open()->fileName(), QSettings::IniFormat)
+        .setValue(QStringLiteral("appColorSchemePreference"), QStringLiteral("purple"));
+    AppearanceController appearance(*preferences);
+    EXPECT_EQ(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
+    EXPECT_TRUE(isDarkPalette(QApplication::palette()));
+
+    AppSettingsView settings(*preferences);
+    EXPECT_TRUE(settings.appearanceButton(AppAppearanceSettings::dark)->isChecked());
+    EXPECT_EQ(settings.appearanceButton(AppAppearanceSettings::dark)->text(), QStringLiteral("深色"));
+
+    settings.appearanceButton(AppAppearanceSettings::light)->click();
+    EXPECT_EQ(preferences->colorSchemeRawValue(), QStringLiteral("light"));
+    EXPECT_FALSE(isDarkPalette(QApplication::palette()));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_FALSE(isDarkPalette(settings.palette())); // every window follows
+
+    settings.appearanceButton(AppAppearanceSettings::system)->click();
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window),
+              QApplication::style()->standardPalette().color(QPalette::Window));
+    preferences->setAppearance(AppAppearanceSettings::dark);
+    EXPECT_TRUE(isDarkPalette(QApplication::palette()));
+}
+
+TEST(PINFilter, KeepsTheFirstFourDecimalDigitsAsASCII)
+{
+    EXPECT_EQ(filteredPIN(QStringLiteral("12a3")), QStringLiteral("123"));
+    EXPECT_EQ(filteredPIN(QStringLiteral("123456")), QStringLiteral("1234"));
+    EXPECT_EQ(filteredPIN(QStringLiteral("\uFF11\uFF12\uFF13\uFF14")), QStringLiteral("1234")); // full width
+    EXPECT_EQ(filteredPIN(QStringLiteral("\u56DB\u00BD12")), QStringLiteral("12")); // 四 and ½ are not digits
+}
+
+class PINCodeEntryFieldTest : public testing::Test
+{
+protected:
+    test::TemporaryPreferences preferences;
+    PINCodeEntryField field{*preferences};
+};
+
+TEST_F(PINCodeEntryFieldTest, DropsALetterAtOnce)
+{
+    field.show();
+    QTest::keyClicks(field.lineEdit(), QStringLiteral("1a"));
+    EXPECT_EQ(field.pinCode(), QStringLiteral("1"));
+    EXPECT_EQ(preferences->pinCode(), QStringLiteral("1"));
+    QTest::keyClicks(field.lineEdit(), QStringLiteral("2345"));
+    EXPECT_EQ(field.pinCode(), QStringLiteral("1234"));
+}
+
+TEST_F(PINCodeEntryFieldTest, KeepsTheFirstFourOfSixPastedDigits)
+{
+    QGuiApplication::clipboard()->setText(QStringLiteral("987654"));
+    field.lineEdit()->paste();
+    if (QGuiApplication::clipboard()->text().isEmpty()) {
+        field.lineEdit()->insert(QStringLiteral("987654")); // a platform without a clipboard
+    }
+    EXPECT_EQ(field.pinCode(), QStringLiteral("9876"));
+    EXPECT_EQ(preferences->pinCode(), QStringLiteral("9876"));
+}
+
+TEST_F(PINCodeEntryFieldTest, MasksUntilTheEyeButtonShowsThePIN)
+{
+    auto* eye = field.visibilityButton();
+    EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(field.lineEdit()->placeholderText(), QStringLiteral("4 位 PIN"));
+    EXPECT_EQ(eye->toolTip(), QStringLiteral("显示 PIN"));
+    EXPECT_EQ(eye->symbol(), Symbol::eye);
+    eye->click();
+    EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(eye->toolTip(), QStringLiteral("隐藏 PIN"));
+    EXPECT_EQ(eye->symbol(), Symbol::eyeSlash);
+}
+
+TEST_F(PINCodeEntryFieldTest, KeepsItsTextDimmedWhileDisabled)
+{
+    preferences->setPINCode(QStringLiteral("4321"));
+    EXPECT_EQ(field.pinCode(), QStringLiteral("4321")); // a change made elsewhere shows at once
+    field.setEnabled(false);
+    EXPECT_FALSE(field.lineEdit()->isEnabled());
+    EXPECT_FALSE(field.visibilityButton()->isEnabled());
+    EXPECT_EQ(field.pinCode(), QStringLiteral("4321"));
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(field.graphicsEffect());
+    ASSERT_NE(effect, nullptr);
+    EXPECT_TRUE(effect->isEnabled());
+    EXPECT_DOUBLE_EQ(effect->opacity(), 0.55);
+    field.setEnabled(true);
+    EXPECT_FALSE(effect->isEnabled());
+}
+
+TEST(AppSettingsView, FooterSaysWhetherThePINIsInForce)
+{
+    const PINFooter off = pinFooter(false, QStringLiteral("1234"));
+    EXPECT_EQ(off.text, QStringLiteral("关闭后，局域网内扫码即可直接上传。"));
+    EXPECT_FALSE(off.isWarning);
+    const PINFooter short3 = pinFooter(true, QStringLiteral("123"));
+    EXPECT_EQ(short3.text, QStringLiteral("请设置 4 位数字 PIN 后才会生效。"));
+    EXPECT_TRUE(short3.isWarning);
+    const PINFooter full = pinFooter(true, QStringLiteral("1234"));
+    EXPECT_EQ(full.text, QStringLiteral("手机扫码后需输入此 PIN 才能上传。修改 PIN 后，已打开的上传页需重新验证。"));
+    EXPECT_FALSE(full.isWarning);
+}
+
+TEST(AppSettingsView, ShowsTheWindowAndTheOrangeWarningForAThreeDigitPIN)
+{
+    test::TemporaryPreferences preferences;
+    AppSettingsView settings(*preferences);
+    EXPECT_EQ(settings.windowTitle(), QStringLiteral("设置"));
+    EXPECT_EQ(settings.width(), 420);
+    settings.show();
+    EXPECT_FALSE(settings.pinEntry()->isVisible()); // only while the switch is on
+
+    settings.pinSwitch()->click();
+    EXPECT_TRUE(preferences->pinEnabled());
+    EXPECT_TRUE(settings.pinEntry()->isVisible());
+    QTest::keyClicks(settings.pinEntry(), QStringLiteral("12x3"));
+    EXPECT_EQ(preferences->pinCode(), QStringLiteral("123"));
+    EXPECT_EQ(settings.securityFooter()->text(), QStringLiteral("请设置 4 位数字 PIN 后才会生效。"));
+    const QColor shown = settings.securityFooter()->palette().color(settings.securityFooter()->foregroundRole());
+    EXPECT_GT(shown.red(), 200);
+    EXPECT_GT(shown.red(), shown.blue() + 150);
+    EXPECT_FALSE(preferences->isPINRequired()); // the upload page asks for no PIN either
+
+    QTest::keyClicks(settings.pinEntry(), QStringLiteral("4"));
+    EXPECT_TRUE(preferences->isPINRequired());
+    EXPECT_FALSE(settings.securityFooter()->property("isWarning").toBool());
+
+    // The sidebar's field on the same preferences shows the PIN at once.
+    PINCodeEntryField sidebar(*preferences);
+    EXPECT_EQ(sidebar.pinCode(), QStringLiteral("1234"));
+}
+
+} // namespace
+} // namespace ferrylantern

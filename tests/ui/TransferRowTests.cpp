@@ -1,0 +1,269 @@
+#include "ActiveReceiveRow.h"
+#include "AudioFormatCaption.h"
+#include "AudioWaveformView.h"
+#include "ElidedLabel.h"
+#include "FileReveal.h"
+#include "TransferFileIcon.h"
+#include "TransferFinderListRow.h"
+#include "TransferRow.h"
+#include "TransferSourceSectionHeader.h"
+#include "TransferTexts.h"
+#include "ViewTestSupport.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace ferrylantern {
+namespace {
+
+ReceivedFileRecord recordOf(const QString& fileName, const QString& deviceFolder = QStringLiteral("iPhone"),
+                            std::int64_t byteCount = 1000)
+{
+    return ReceivedFileRecord{.id = Uuid::random(),
+                              .fileName = fileName.toStdString(),
+                              .byteCount = byteCount,
+                              .receivedAt = std::chrono::system_clock::now(),
+                              .fileURL = std::filesystem::path("/received") / fileName.toStdString(),
+                              .deviceFolder = deviceFolder.toStdString()};
+}
+
+class LocaleGuard
+{
+public:
+    explicit LocaleGuard(const QLocale& locale) { QLocale::setDefault(locale); }
+    ~LocaleGuard() { QLocale::setDefault(previous_); }
+    LocaleGuard(const LocaleGuard&) = delete;
+    LocaleGuard& operator=(const LocaleGuard&) = delete;
+
+private:
+    QLocale previous_;
+};
+
+TEST(TransferTexts, WriteSizesInMultiplesOfAThousand)
+{
+    const LocaleGuard english(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(fileSizeText(999), QStringLiteral("999 bytes"));
+    EXPECT_EQ(fileSizeText(1500), QStringLiteral("1.5 kB"));
+    EXPECT_EQ(fileSizeText(1'500'000), QStringLiteral("1.5 MB"));
+    EXPECT_EQ(receiveProgressText(500'000, 2'000'000), QStringLiteral("500.0 kB / 2.0 MB"));
+}
+
+TEST(TransferTexts, ChooseTheCardsTimeText)
+{
+    EXPECT_EQ(cardTimeText(true, QStringLiteral("00:01.00 / 00:03.00"), 3.0), QStringLiteral("00:01.00 / 00:03.00"));
+    EXPECT_EQ(cardTimeText(false, QStringLiteral("00:01.00 / 00:03.00"), 65.5), QStringLiteral("01:05.50"));
+    EXPECT_EQ(cardTimeText(false, {}, std::nullopt), QStringLiteral("--:--.--"));
+    EXPECT_EQ(cardTimeText(false, {}, 0.0), QStringLiteral("--:--.--"));
+}
+
+TEST(TransferTexts, FillTheBarWithoutDividingByZero)
+{
+    EXPECT_EQ(receiveFraction(0, 0), 0);
+    EXPECT_EQ(receiveFraction(500, 0), 0);
+    EXPECT_EQ(receiveFraction(250, 1000), 0.25);
+    EXPECT_EQ(receiveFraction(5000, 1000), 1);
+    EXPECT_EQ(receiveFraction(-5, 1000), 0);
+}
+
+TEST(ActiveReceiveRow, ShowsAnEmptyBarForAnUnknownTotalAndAFullOneWhenPastIt)
+{
+    ActiveReceiveRow row(TransferReceiveProgress{Uuid::random(), QStringLiteral("a.bin"), {}, 0, 0});
+    auto* bar = row.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(row.findChild<QLabel*>(QStringLiteral("sourceLine"))->isHidden(), true);
+
+    row.setProgress(
+        TransferReceiveProgress{row.progress().id, QStringLiteral("a.bin"), QStringLiteral("Android"), 5200, 4096});
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_EQ(row.findChild<QLabel*>(QStringLiteral("sourceLine"))->text(), QStringLiteral("来自：Android"));
+}
+
+TEST(ActiveReceiveRow, CancelsItsOwnUpload)
+{
+    const Uuid id = Uuid::random();
+    ActiveReceiveRow row(TransferReceiveProgress{id, QStringLiteral("a.bin"), {}, 10, 100});
+    QSignalSpy cancelled(&row, &ActiveReceiveRow::cancelRequested);
+    auto* cancel = row.findChild<QPushButton*>(QStringLiteral("cancelButton"));
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(cancel->text(), QStringLiteral("取消"));
+    cancel->click();
+    ASSERT_EQ(cancelled.size(), 1);
+    EXPECT_EQ(cancelled.front().front().value<Uuid>(), id);
+}
+
+class TransferRowTest : public testing::Test
+{
+protected:
+    TransferRowTest()
+        : loader(canned().operations())
+    {}
+
+    static test::CannedAudio canned()
+    {
+        test::CannedAudio audio;
+        audio.durations["/received/song.mp3"] = 65.5;
+        audio.formats["/received/song.mp3"] = {48000, 0, 320};
+        audio.formats["/received/LOUD.WAV"] = {44100, 16, 1411};
+        audio.waveforms["/received/song.mp3"] = test::stereoSamples();
+        return audio;
+    }
+
+    void showAndLoad(QWidget& widget)
+    {
+        widget.resize(500, widget.sizeHint().height());
+        widget.show();
+        test::deliverLoaderAnswers(loader);
+    }
+
+    test::PlaybackRig rig;
+    AudioWaveformLoader loader;
+};
+
+TEST_F(TransferRowTest, NonAudioCardShowsNoTimeCaptionOrWaveform)
+{
+    TransferRow card(recordOf(QStringLiteral("report.pdf")), true, rig.controller(), loader);
+    showAndLoad(card);
+    EXPECT_FALSE(card.isAudio());
+    EXPECT_EQ(card.findChild<AudioWaveformView*>(), nullptr);
+    EXPECT_EQ(card.findChild<AudioFormatCaption*>(), nullptr);
+    EXPECT_EQ(card.findChild<QLabel*>(QStringLiteral("timeText")), nullptr);
+    EXPECT_TRUE(card.timeText().isEmpty());
+}
+
+TEST_F(TransferRowTest, AudioCardShowsItsDurationCaptionAndWaveform)
+{
+    TransferRow card(recordOf(QStringLiteral("song.mp3")), true, rig.controller(), loader);
+    EXPECT_EQ(card.timeText(), QStringLiteral("--:--.--")); // while the duration loads
+    showAndLoad(card);
+    EXPECT_EQ(card.timeText(), QStringLiteral("01:05.50"));
+    EXPECT_EQ(card.findChild<AudioFormatCaption*>()->formatText(), QStringLiteral("48 kHz \u00B7 320 kbps"));
+    EXPECT_TRUE(card.findChild<AudioWaveformView*>()->isVisible());
+
+    card.setShowWaveform(false); // the caption stays; time and waveform go
+    EXPECT_TRUE(card.timeText().isEmpty());
+    EXPECT_FALSE(card.findChild<AudioWaveformView*>()->isVisible());
+    EXPECT_TRUE(card.findChild<AudioFormatCaption*>()->isVisible());
+}
+
+TEST_F(TransferRowTest, ActiveCardShowsTheControllersRunningTime)
+{
+    const ReceivedFileRecord record = recordOf(QStringLiteral("song.mp3"));
+    const QUrl url = fileURLOf(record);
+    rig.addFile(url, {48000, 2, 480000});
+    TransferRow card(record, true, rig.controller(), loader);
+    showAndLoad(card);
+    rig.controller().seek(0.25, url);
+    EXPECT_EQ(card.timeText(), QStringLiteral("00:02.50 / 00:10.00"));
+    rig.controller().stop();
+    EXPECT_EQ(card.timeText(), QStringLiteral("01:05.50"));
+}
+
+TEST_F(TransferRowTest, CardRemovedDuringADragLeavesTheControllerReady)
+{
+    const ReceivedFileRecord record = recordOf(QStringLiteral("song.mp3"));
+    rig.addFile(fileURLOf(record), {48000, 2, 480000});
+    auto card = std::make_unique<TransferRow>(record, true, rig.controller(), loader);
+    showAndLoad(*card);
+    auto* waveform = card->findChild<AudioWaveformView*>();
+    ASSERT_GT(waveform->trackWidth(), 1);
+    QTest::mousePress(waveform, Qt::LeftButton, {}, QPoint(10, 40));
+    ASSERT_TRUE(rig.controller().isScrubbing());
+    card.reset(); // the list changed under the pointer
+    EXPECT_FALSE(rig.controller().isScrubbing());
+    EXPECT_EQ(rig.controller().activeURL(), fileURLOf(record));
+}
+
+TEST_F(TransferRowTest, CardWithoutAReadableDurationKeepsThePlaceholder)
+{
+    TransferRow card(recordOf(QStringLiteral("LOUD.WAV")), true, rig.controller(), loader); // upper case is audio
+    showAndLoad(card);
+    EXPECT_TRUE(card.isAudio());
+    EXPECT_EQ(card.timeText(), QStringLiteral("--:--.--"));
+    EXPECT_EQ(card.findChild<AudioFormatCaption*>()->formatText(), QStringLiteral("44.1 kHz \u00B7 16-bit"));
+}
+
+TEST_F(TransferRowTest, BlankDeviceFolderShowsNoSourceLine)
+{
+    TransferRow named(recordOf(QStringLiteral("a.txt"), QStringLiteral("Pixel 8")), true, rig.controller(), loader);
+    ASSERT_NE(named.findChild<QLabel*>(QStringLiteral("sourceLine")), nullptr);
+    EXPECT_EQ(named.findChild<QLabel*>(QStringLiteral("sourceLine"))->text(), QStringLiteral("来自：Pixel 8"));
+    for (const QString& blank : {QString(), QStringLiteral("   ")}) {
+        TransferRow card(recordOf(QStringLiteral("a.txt"), blank), true, rig.controller(), loader);
+        EXPECT_EQ(card.findChild<QLabel*>(QStringLiteral("sourceLine")), nullptr) << blank.size();
+    }
+}
+
+TEST_F(TransferRowTest, ListRowShortensLongNamesInTheMiddleAndRevealsOnDoubleClick)
+{
+    const QString longName = QStringLiteral("a very long file name that cannot possibly fit into this row at all.pdf");
+    TransferFinderListRow row(recordOf(longName), loader);
+    row.resize(360, row.sizeHint().height());
+    row.show();
+    const auto* name = row.findChild<ElidedLabel*>(QStringLiteral("fileName"));
+    ASSERT_NE(name, nullptr);
+    EXPECT_TRUE(name->text().contains(QChar(0x2026)));
+    EXPECT_TRUE(name->text().startsWith(QStringLiteral("a very")));
+    EXPECT_TRUE(name->text().endsWith(QStringLiteral(".pdf")));
+    EXPECT_EQ(name->toolTip(), longName);
+    EXPECT_EQ(row.findChild<AudioFormatCaption*>(), nullptr);
+
+    QSignalSpy revealed(&row, &TransferFinderListRow::revealRequested);
+    QTest::mouseDClick(row.findChild<QLabel*>(QStringLiteral("fileSize")), Qt::LeftButton);
+    EXPECT_EQ(revealed.size(), 1);
+    row.findChild<QToolButton*>(QStringLiteral("revealButton"))->click();
+    EXPECT_EQ(revealed.size(), 2);
+    EXPECT_EQ(row.findChild<QToolButton*>(QStringLiteral("revealButton"))->toolTip(),
+              QStringLiteral("在 Finder 中显示"));
+}
+
+TEST(TransferFileIcon, ShowsTheDocSymbolForNamesOfNoKnownType)
+{
+    EXPECT_EQ(knownFileType(QStringLiteral("README")), std::nullopt);
+    EXPECT_EQ(knownFileType(QStringLiteral("notes.")), std::nullopt);
+    EXPECT_EQ(knownFileType(QStringLiteral("data.zzqq")), std::nullopt);
+    EXPECT_EQ(knownFileType(QStringLiteral("ticket.pdf")), QStringLiteral("application/pdf"));
+    EXPECT_EQ(knownFileType(QStringLiteral("take.WAV")), QStringLiteral("audio/x-wav"));
+}
+
+TEST(TransferSourceSectionHeader, ShowsTheSourceAndItsCount)
+{
+    TransferSourceSectionHeader header(QStringLiteral("未分类"), 12);
+    EXPECT_EQ(header.sourceText(), QStringLiteral("未分类"));
+    EXPECT_EQ(header.countText(), QStringLiteral("(12)"));
+}
+
+// Takes the place of the desktop's handler for file: addresses.
+class OpenedURLs final : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+
+TEST(FileReveal, OpensTheFoldersFileManagerWhenNoneAnswersOnTheBus)
+{
+    OpenedURLs opened;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "open");
+    revealInFileManager(QStringLiteral("/received/iPhone/photo.jpg"), QDBusConnection(QStringLiteral("no bus")));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    ASSERT_EQ(opened.urls.size(), 1);
+    EXPECT_EQ(opened.urls.front(), QUrl::fromLocalFile(QStringLiteral("/received/iPhone")));
+}
+
+} // namespace
+} // namespace ferrylantern
+
+#include "TransferRowTests.moc"

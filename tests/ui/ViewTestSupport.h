@@ -1,0 +1,73 @@
+// What the view tests share: a loader with canned answers, a playback controller on the manual engine,
+// preferences in a temporary file, and rendering a widget into an image.
+#pragma once
+
+#include "AudioPlaybackController.h"
+#include "AudioWaveformLoader.h"
+#include "ManualAudioOutput.h"
+#include "TestSupport.h"
+#include "UserPreferences.h"
+
+#include <QImage>
+#include <QUrl>
+#include <QWidget>
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace ferrylantern::test {
+
+// Canned loader answers by file path; a path without an entry gets no answer (a failure).
+struct CannedAudio
+{
+    std::map<std::string, StereoWaveformSamples> waveforms;
+    std::map<std::string, double> durations;
+    std::map<std::string, AudioStreamFormat> formats;
+
+    AudioWaveformLoader::Operations operations() const;
+};
+
+// Waits for the loader's work and delivers its answers.
+void deliverLoaderAnswers(AudioWaveformLoader& loader);
+
+StereoWaveformSamples monoSamples(float level = 0.5f);
+StereoWaveformSamples stereoSamples(float level = 0.5f);
+
+// The playback controller on the manual engine, with files of known formats.
+class PlaybackRig
+{
+public:
+    PlaybackRig();
+
+    void addFile(const QUrl& url, AudioFileFormat format);
+    // Runs queued engine work and delivers what comes back until nothing is left.
+    void settle();
+
+    AudioPlaybackController& controller() { return *controller_; }
+    ManualAudioOutputEngine& engine() { return *engine_; }
+
+private:
+    std::map<std::string, AudioFileFormat> formats_;
+    ManualAudioOutputEngine* engine_;
+    ManualAudioNodeQueue* queue_;
+    std::unique_ptr<AudioPlaybackController> controller_;
+};
+
+// Preferences in a settings file of their own, removed with the object.
+class TemporaryPreferences
+{
+public:
+    TemporaryPreferences();
+    UserPreferences& operator*() { return *preferences_; }
+    UserPreferences* operator->() { return preferences_.get(); }
+
+private:
+    TemporaryFolder folder_;
+    std::unique_ptr<UserPreferences> preferences_;
+};
+
+// The widget drawn at its current size into an ARGB image.
+QImage render(QWidget& widget);
+
+} // namespace ferrylantern::test

@@ -1,0 +1,356 @@
+#include "AudioStereoDBFSMeterView.h"
+#include "AudioWaveformView.h"
+#include "ViewTestSupport.h"
+#include "WaveformShape.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QShortcut>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace ferrylantern {
+namespace {
+
+using test::deliverLoaderAnswers;
+
+TEST(WaveformShape, IsSymmetricAboutTheMiddleLine)
+{
+    const std::vector<float> samples{0.0f, 0.3f, 1.0f, 0.6f, 0.2f};
+    const QRectF rect(0, 10, 200, 52);
+    const QPainterPath path = WaveformShape(samples).path(rect);
+    const qreal middle = rect.center().y();
+    const int count = static_cast<int>(samples.size());
+    // Move to the middle, the points left to right, down to the middle, the mirror images right to left.
+    ASSERT_GE(path.elementCount(), 2 * count + 2);
+    EXPECT_EQ(QPointF(path.elementAt(0)), QPointF(0, middle));
+    EXPECT_EQ(QPointF(path.elementAt(count + 1)), QPointF(200, middle));
+    for (int index = 0; index < count; ++index) {
+        const QPointF upper = path.elementAt(1 + index);
+        const QPointF lower = path.elementAt(count + 2 + (count - 1 - index));
+        EXPECT_DOUBLE_EQ(upper.x(), index * 200.0 / (count - 1));
+        EXPECT_DOUBLE_EQ(lower.x(), upper.x());
+        EXPECT_NEAR(lower.y() - middle, middle - upper.y(), 1e-9);
+    }
+    // A full-scale bucket reaches 46 % of the height from the middle.
+    EXPECT_NEAR(middle - QPointF(path.elementAt(3)).y(), 0.46 * 52, 1e-9);
+}
+
+TEST(WaveformShape, StillShowsASliverForSilence)
+{
+    const QRectF rect(0, 0, 300, 38);
+    const QPainterPath zero = WaveformShape({0.0f, 0.0f}).path(rect);
+    EXPECT_NEAR(rect.center().y() - QPointF(zero.elementAt(1)).y(), 0.015 * 38 * 0.46, 1e-6);
+
+    // 512 buckets at or below the sliver draw as one thin band around the middle line.
+    const QPainterPath band = WaveformShape(std::vector<float>(512, 0.01f)).path(rect);
+    EXPECT_NEAR(band.boundingRect().height(), 2 * 0.015 * 38 * 0.46, 1e-6);
+    EXPECT_NEAR(band.boundingRect().center().y(), rect.center().y(), 1e-9);
+}
+
+TEST(WaveformShape, IsEmptyWithoutTwoSamplesOrWithoutRoom)
+{
+    EXPECT_TRUE(WaveformShape({}).path(QRectF(0, 0, 100, 50)).isEmpty());
+    EXPECT_TRUE(WaveformShape({0.5f}).path(QRectF(0, 0, 100, 50)).isEmpty());
+    EXPECT_TRUE(WaveformShape({0.5f, 0.5f}).path(QRectF(0, 0, 0, 50)).isEmpty());
+    EXPECT_TRUE(WaveformShape({0.5f, 0.5f}).path(QRectF(0, 0, 100, 0)).isEmpty());
+    // x counts from 0 of the shape's own space, whatever the rectangle's left edge.
+    EXPECT_EQ(WaveformShape({0.5f, 0.5f}).path(QRectF(50, 0, 100, 50)).boundingRect().left(), 0);
+}
+
+TEST(WaveformGeometry, KeepsThePlayheadInsideTheBox)
+{
+    EXPECT_EQ(waveform::playheadX(0.0, true, 300), 1);
+    EXPECT_EQ(waveform::playheadX(1.0, true, 300), 299);
+    EXPECT_EQ(waveform::playheadX(0.5, true, 300), 150);
+    EXPECT_EQ(waveform::playheadX(7.0, true, 300), 299);
+    EXPECT_EQ(waveform::playheadX(0.5, false, 300), 1); // an inactive file rests at the left edge
+    EXPECT_EQ(waveform::playheadRect(0.5, true, QSizeF(300, 88)), QRectF(149, 1, 2, 86));
+    EXPECT_EQ(waveform::playheadRect(0.5, true, QSizeF(300, 1)).height(), 0);
+}
+
+TEST(WaveformGeometry, TurnsPointerPositionsIntoFractions)
+{
+    EXPECT_EQ(waveform::progressForLocation(0, 300), 0);
+    EXPECT_EQ(waveform::progressForLocation(150, 300), 0.5);
+    EXPECT_EQ(waveform::progressForLocation(-40, 300), 0);
+    EXPECT_EQ(waveform::progressForLocation(900, 300), 1);
+    EXPECT_EQ(waveform::progressForLocation(std::nan(""), 300), 0);
+    EXPECT_EQ(waveform::progressForLocation(120, 0), 0);
+}
+
+class WaveformViewTest : public testing::Test
+{
+protected:
+    static constexpr int boxWidth = 300;
+    const QUrl monoURL = QUrl::fromLocalFile(QStringLiteral("/music/mono.wav"));
+    const QUrl stereoURL = QUrl::fromLocalFile(QStringLiteral("/music/stereo.wav"));
+    const QUrl brokenURL = QUrl::fromLocalFile(QStringLiteral("/music/broken.wav"));
+
+    WaveformViewTest()
+        : loader(canned().operations())
+    {
+        rig.addFile(monoURL, {44100, 1, 441000});
+        rig.addFile(stereoURL, {48000, 2, 480000});
+    }
+
+    test::CannedAudio canned() const
+    {
+        test::CannedAudio audio;
+        audio.waveforms[monoURL.toLocalFile().toStdString()] = test::monoSamples();
+        audio.waveforms[stereoURL.toLocalFile().toStdString()] = test::stereoSamples();
+        return audio;
+    }
+
+    // A shown view whose box is `width` wide, loaded.
+    std::unique_ptr<AudioWaveformView> shownView(const QUrl& url, int width = boxWidth)
+    {
+        auto view = std::make_unique<AudioWaveformView>(url, rig.controller(), loader);
+        view->resize(width + waveform::meterSpacing + view->meterView()->width(), waveform::stereoBoxHeight);
+        view->show();
+        deliverLoaderAnswers(loader);
+        view->resize(width + waveform::meterSpacing + view->meterView()->width(), view->height());
+        QApplication::processEvents();
+        return view;
+    }
+
+    test::PlaybackRig rig;
+    AudioWaveformLoader loader;
+};
+
+TEST_F(WaveformViewTest, MonoFileShowsTheShortBoxAndOneColumn)
+{
+    const auto view = shownView(monoURL);
+    ASSERT_EQ(view->loadState(), AudioWaveformView::LoadState::loaded);
+    EXPECT_EQ(view->height(), waveform::monoBoxHeight);
+    EXPECT_EQ(view->meterView()->size(), QSize(12, 64));
+    EXPECT_EQ(view->accessibleName(), QStringLiteral("单声道波形"));
+    EXPECT_EQ(view->toolTip(),
+              QStringLiteral("拖动或点击定位播放位置，可拖到最左/最右；空格播放/暂停，Esc 停止（单声道）。"));
+}
+
+TEST_F(WaveformViewTest, StereoFileShowsTheTallBoxAndTwoColumns)
+{
+    const auto view = shownView(stereoURL);
+    ASSERT_EQ(view->loadState(), AudioWaveformView::LoadState::loaded);
+    EXPECT_EQ(view->height(), waveform::stereoBoxHeight);
+    EXPECT_EQ(view->meterView()->size(), QSize(21, 88));
+    EXPECT_EQ(view->accessibleName(), QStringLiteral("立体声波形，上左下右"));
+}
+
+TEST_F(WaveformViewTest, LoadsWithTheStereoTextsAndEndsInFailureWithoutAWaveform)
+{
+    AudioWaveformView view(brokenURL, rig.controller(), loader);
+    view.resize(400, 88);
+    view.show();
+    EXPECT_EQ(view.loadState(), AudioWaveformView::LoadState::loading);
+    EXPECT_EQ(view.accessibleName(), QStringLiteral("立体声波形，上左下右"));
+    deliverLoaderAnswers(loader);
+    EXPECT_EQ(view.loadState(), AudioWaveformView::LoadState::failed);
+    EXPECT_EQ(view.height(), waveform::stereoBoxHeight);
+}
+
+TEST_F(WaveformViewTest, DropsTheAnswerOfALoadCancelledByHiding)
+{
+    AudioWaveformView view(monoURL, rig.controller(), loader);
+    view.resize(400, 88);
+    view.show();
+    view.hide();
+    deliverLoaderAnswers(loader);
+    EXPECT_EQ(view.loadState(), AudioWaveformView::LoadState::loading);
+    view.show(); // the cache answers the new load
+    deliverLoaderAnswers(loader);
+    EXPECT_EQ(view.loadState(), AudioWaveformView::LoadState::loaded);
+}
+
+TEST_F(WaveformViewTest, ClickAtTheLeftEdgeActivatesTheFileAtTheStartAndLeavesItPaused)
+{
+    const auto view = shownView(stereoURL);
+    ASSERT_EQ(view->trackWidth(), boxWidth);
+    QTest::mouseClick(view.get(), Qt::LeftButton, {}, QPoint(0, 40));
+    rig.settle();
+    EXPECT_EQ(rig.controller().activeURL(), stereoURL);
+    EXPECT_EQ(rig.controller().playbackProgress(), 0.0);
+    EXPECT_FALSE(rig.controller().isPlaying());
+    EXPECT_FALSE(rig.controller().isScrubbing());
+    EXPECT_EQ(view->window()->focusWidget(), view.get()); // a click gives the view the keyboard
+}
+
+TEST_F(WaveformViewTest, DragPastTheRightEdgeReachesTheEnd)
+{
+    const auto view = shownView(stereoURL);
+    QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(150, 40));
+    EXPECT_TRUE(rig.controller().isScrubbing());
+    EXPECT_EQ(rig.controller().playbackProgress(), 0.5);
+    QTest::mouseMove(view.get(), QPoint(boxWidth + 200, 40));
+    EXPECT_EQ(rig.controller().playbackProgress(), 1.0);
+    QTest::mouseRelease(view.get(), Qt::LeftButton, {}, QPoint(boxWidth + 200, 40));
+    rig.settle();
+    EXPECT_EQ(rig.controller().playbackProgress(), 1.0);
+    EXPECT_FALSE(rig.controller().isScrubbing());
+    EXPECT_FALSE(view->isScrubbingPlayhead());
+}
+
+TEST_F(WaveformViewTest, DragWhilePlayingGoesOnFromTheDropPosition)
+{
+    const auto view = shownView(stereoURL);
+    rig.controller().togglePlayPause(stereoURL);
+    rig.settle();
+    ASSERT_TRUE(rig.controller().isPlaying());
+    QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(60, 40));
+    EXPECT_FALSE(rig.controller().isPlaying()); // paused while dragging
+    QTest::mouseRelease(view.get(), Qt::LeftButton, {}, QPoint(75, 40));
+    rig.settle();
+    EXPECT_TRUE(rig.controller().isPlaying());
+    EXPECT_EQ(rig.controller().playbackProgress(), 0.25);
+}
+
+TEST_F(WaveformViewTest, DragThatLosesItsViewStillEndsTheScrub)
+{
+    rig.controller().togglePlayPause(stereoURL);
+    rig.settle();
+    {
+        const auto view = shownView(stereoURL);
+        QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(30, 40));
+        QTest::mouseMove(view.get(), QPoint(150, 40));
+        ASSERT_TRUE(rig.controller().isScrubbing());
+        view->hide(); // a row rebuilt or a dialog raised in the middle of a drag: no release comes
+        EXPECT_FALSE(rig.controller().isScrubbing());
+        rig.settle();
+        EXPECT_TRUE(rig.controller().isPlaying());
+        EXPECT_EQ(rig.controller().playbackProgress(), 0.5);
+
+        view->show();
+        QTest::mousePress(view.get(), Qt::LeftButton, {}, QPoint(60, 40));
+        ASSERT_TRUE(rig.controller().isScrubbing());
+    } // destroyed while dragging
+    EXPECT_FALSE(rig.controller().isScrubbing());
+    rig.settle();
+    EXPECT_TRUE(rig.controller().isPlaying());
+    EXPECT_EQ(rig.controller().playbackProgress(), 0.2);
+}
+
+TEST_F(WaveformViewTest, ClicksBeforeTheBoxIsMeasuredDoNothing)
+{
+    // Never shown: no width has been measured.
+    AudioWaveformView unmeasured(stereoURL, rig.controller(), loader);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&unmeasured, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(&unmeasured, &release);
+    EXPECT_EQ(unmeasured.trackWidth(), 0);
+
+    // Shown, but with a box of a single point.
+    const auto narrow = shownView(stereoURL, 1);
+    EXPECT_LE(narrow->trackWidth(), 1);
+    QTest::mouseClick(narrow.get(), Qt::LeftButton, {}, QPoint(0, 40));
+    rig.settle();
+    EXPECT_TRUE(rig.controller().activeURL().isEmpty());
+    EXPECT_FALSE(rig.controller().isScrubbing());
+}
+
+TEST_F(WaveformViewTest, SpaceTogglesPlayback)
+{
+    const auto view = shownView(monoURL);
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_Space);
+    rig.settle();
+    EXPECT_EQ(rig.controller().activeURL(), monoURL);
+    EXPECT_TRUE(rig.controller().isPlaying());
+    QTest::keyClick(view.get(), Qt::Key_Space);
+    rig.settle();
+    EXPECT_FALSE(rig.controller().isPlaying());
+}
+
+// Records the keys that reach it, as the main window would.
+class KeyRecorder final : public QWidget
+{
+public:
+    QList<int> keys;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override { keys.append(event->key()); }
+};
+
+TEST_F(WaveformViewTest, EscapeOnAnInactiveRowPassesOnAndOnTheActiveRowStops)
+{
+    KeyRecorder window;
+    auto* view = new AudioWaveformView(monoURL, rig.controller(), loader, &window);
+    window.resize(400, 100);
+    view->resize(400, 64);
+    window.show();
+    deliverLoaderAnswers(loader);
+
+    rig.controller().togglePlayPause(stereoURL); // another file plays
+    rig.settle();
+    QKeyEvent inactiveEscape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(view, &inactiveEscape);
+    EXPECT_EQ(window.keys, QList<int>{Qt::Key_Escape});
+    EXPECT_TRUE(rig.controller().isPlaying());
+
+    rig.controller().togglePlayPause(monoURL);
+    rig.settle();
+    QKeyEvent activeEscape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(view, &activeEscape);
+    EXPECT_TRUE(activeEscape.isAccepted());
+    EXPECT_EQ(window.keys.size(), 1);
+    EXPECT_TRUE(rig.controller().activeURL().isEmpty());
+}
+
+TEST_F(WaveformViewTest, LeavesEscapeToTheWindowsShortcutWhenItsFileIsNotActive)
+{
+    QWidget window;
+    auto* view = new AudioWaveformView(monoURL, rig.controller(), loader, &window);
+    view->resize(400, 64);
+    int windowEscapes = 0;
+    auto* stopCommand = new QShortcut(QKeySequence(Qt::Key_Escape), &window);
+    QObject::connect(stopCommand, &QShortcut::activated, [&windowEscapes] { ++windowEscapes; });
+    window.show();
+    QApplication::setActiveWindow(&window);
+    view->setFocus();
+
+    QTest::keyClick(view, Qt::Key_Escape);
+    EXPECT_EQ(windowEscapes, 1);
+
+    rig.controller().togglePlayPause(monoURL);
+    rig.settle();
+    QTest::keyClick(view, Qt::Key_Escape); // the view stops its own file; the window's command stays quiet
+    EXPECT_EQ(windowEscapes, 1);
+    EXPECT_TRUE(rig.controller().activeURL().isEmpty());
+}
+
+TEST_F(WaveformViewTest, DrawsThePlayheadAtTheControllersPosition)
+{
+    const auto view = shownView(monoURL);
+    view->setFocus(); // the focus ring does not hide a playhead resting at the left edge
+    const QColor orange = test::render(*view).pixelColor(1, 32);
+    EXPECT_GT(orange.red(), 200);
+    EXPECT_LT(orange.blue(), 80);
+
+    rig.controller().seek(0.5, monoURL);
+    const QImage image = test::render(*view);
+    EXPECT_GT(image.pixelColor(150, 32).red(), 200);
+    EXPECT_LT(image.pixelColor(1, 32).red(), 200);
+}
+
+TEST_F(WaveformViewTest, ShowsTheMetersOnlyForTheActiveFile)
+{
+    const auto view = shownView(stereoURL);
+    rig.controller().togglePlayPause(stereoURL);
+    rig.settle();
+    rig.engine().render(std::vector<float>(512, 0.5f), 2);
+    rig.controller().meterTick();
+    EXPECT_NEAR(view->meterView()->leftDBFS(), -6.02, 0.01);
+
+    rig.controller().togglePlayPause(monoURL); // another file takes over
+    rig.settle();
+    EXPECT_EQ(view->meterView()->leftDBFS(), -80);
+    EXPECT_EQ(view->meterView()->rightDBFS(), -80);
+}
+
+} // namespace
+} // namespace ferrylantern
