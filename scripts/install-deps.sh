@@ -20,7 +20,7 @@ service_packages=(dbus avahi-daemon avahi-utils pulseaudio pulseaudio-utils xvfb
 runtime_packages=(qt6-qpa-plugins libqt6multimedia6)
 tool_packages=(
     ffmpeg curl socat zbar-tools imagemagick fonts-wqy-microhei desktop-file-utils appstream
-    nodejs npm procps iproute2 psmisc
+    nodejs npm procps iproute2 psmisc x11-utils xdotool
 )
 bench_packages=(nginx-light wrk hyperfine jq time)
 

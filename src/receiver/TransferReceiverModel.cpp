@@ -103,6 +103,7 @@ void TransferReceiverModel::finishStart(const std::shared_ptr<SimpleSocketHTTPSe
 {
     if (generation != startGeneration_) {
         server->stop(); // stop() came while this start was under way
+        emit startFinished();
         return;
     }
     if (!started) {

@@ -1,0 +1,73 @@
+// The main window: the sidebar (service, address and QR code, save folder, errors) beside the
+// transfers, with the toolbar's title and its view, waveform and clear buttons. It owns the one
+// receiver model, starts receiving when it is first shown, brings itself to the front when a question
+// arrives, and shows the questions as dialogs.
+//
+// GUI thread only.
+#pragma once
+
+#include "ReceiverTypes.h"
+#include "TransferReceiverModel.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QLabel;
+class QSplitter;
+
+namespace ferrylantern {
+
+class AudioPlaybackController;
+class AudioWaveformLoader;
+class ConfirmationAlerts;
+class SidebarView;
+class SymbolButton;
+class TransferListView;
+class UserPreferences;
+
+class ContentView final : public QMainWindow
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ContentView)
+
+public:
+    ContentView(ReceiverConfiguration configuration, UserPreferences& preferences, AudioPlaybackController& playback,
+                AudioWaveformLoader& loader, QWidget* parent = nullptr);
+    ~ContentView() override;
+
+    TransferReceiverModel& model() { return model_; }
+    SidebarView* sidebar() const { return sidebar_; }
+    TransferListView* transfers() const { return transfers_; }
+    ConfirmationAlerts* alerts() const { return alerts_.get(); }
+
+    // Asks for a folder (directory chooser opened at the current one) and applies it.
+    void chooseSaveDirectory();
+
+signals:
+    // The first start after the window appeared has ended.
+    void initialStartFinished();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildToolbar();
+    void showToolbar();
+    void setAllowReceive(bool allow);
+    void bringToFront();
+
+    TransferReceiverModel model_;
+    UserPreferences& preferences_;
+    AudioPlaybackController& playback_;
+    SidebarView* sidebar_;
+    TransferListView* transfers_;
+    QLabel* title_ = nullptr;
+    SymbolButton* viewModeButton_ = nullptr;
+    SymbolButton* waveformButton_ = nullptr;
+    SymbolButton* clearButton_ = nullptr;
+    std::unique_ptr<ConfirmationAlerts> alerts_;
+    bool wasShown_ = false;
+};
+
+} // namespace ferrylantern

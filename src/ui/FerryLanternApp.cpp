@@ -1,0 +1,111 @@
+#include "FerryLanternApp.h"
+
+#include "AppAboutView.h"
+#include "AppSettingsView.h"
+#include "AppearanceController.h"
+#include "AudioPlaybackController.h"
+#include "AudioWaveformLoader.h"
+#include "BuildInfo.h"
+#include "ContentView.h"
+#include "UserPreferences.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMenuBar>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace ferrylantern {
+
+void setUpApplicationIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("FerryLantern"));
+    QCoreApplication::setApplicationName(QStringLiteral("FerryLantern"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(FERRYLANTERN_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.ferrylantern.FerryLantern"));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/ferrylantern/logo.png")));
+}
+
+FerryLanternApp::FerryLanternApp(const ReceiverConfiguration& configuration, QObject* parent)
+    : QObject(parent)
+    , appearance_(std::make_unique<AppearanceController>(UserPreferences::shared()))
+    , mainWindow_(std::make_unique<ContentView>(configuration, UserPreferences::shared(),
+                                                AudioPlaybackController::shared(), AudioWaveformLoader::shared()))
+{
+    mainWindow_->resize(defaultWidth, defaultHeight);
+    installCommands();
+}
+
+FerryLanternApp::~FerryLanternApp()
+{
+    delete about_;
+    delete settings_;
+}
+
+void FerryLanternApp::showMainWindow()
+{
+    mainWindow_->show();
+}
+
+void FerryLanternApp::installCommands()
+{
+    auto* appMenu = mainWindow_->menuBar()->addMenu(QStringLiteral("FerryLantern"));
+    auto* about = appMenu->addAction(QStringLiteral("About FerryLantern"));
+    about->setObjectName(QStringLiteral("aboutAction"));
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, &FerryLanternApp::showAbout);
+    auto* settings = appMenu->addAction(QStringLiteral("设置…"));
+    settings->setObjectName(QStringLiteral("settingsAction"));
+    settings->setMenuRole(QAction::PreferencesRole);
+    settings->setShortcut(QKeySequence::Preferences);
+    connect(settings, &QAction::triggered, this, &FerryLanternApp::showSettings);
+    appMenu->addSeparator();
+    auto* quit = appMenu->addAction(QStringLiteral("退出"));
+    quit->setMenuRole(QAction::QuitRole);
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, qApp, &QApplication::quit);
+
+    auto* viewMenu = mainWindow_->menuBar()->addMenu(QStringLiteral("显示"));
+    auto* stopPlayback = viewMenu->addAction(QStringLiteral("停止播放"));
+    stopPlayback->setObjectName(QStringLiteral("stopPlaybackAction"));
+    stopPlayback->setShortcut(QKeySequence(Qt::Key_Escape));
+    stopPlayback->setShortcutContext(Qt::WindowShortcut);
+    connect(stopPlayback, &QAction::triggered, this, [] { AudioPlaybackController::shared().stop(); });
+}
+
+void FerryLanternApp::showAbout()
+{
+    if (!about_) {
+        about_ = new QWidget(nullptr, Qt::Dialog);
+        about_->setObjectName(QStringLiteral("aboutWindow"));
+        about_->setAttribute(Qt::WA_DeleteOnClose);
+        about_->setWindowTitle(QStringLiteral("About FerryLantern"));
+        auto* layout = new QVBoxLayout(about_);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(new AppAboutView(160, about_));
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+        about_->adjustSize();
+        if (const auto* screen = mainWindow_->screen()) {
+            about_->move(screen->availableGeometry().center() - about_->rect().center());
+        }
+    }
+    about_->show();
+    about_->raise();
+    about_->activateWindow();
+}
+
+void FerryLanternApp::showSettings()
+{
+    if (!settings_) {
+        auto* view = new AppSettingsView(UserPreferences::shared());
+        view->setAttribute(Qt::WA_DeleteOnClose);
+        settings_ = view;
+    }
+    settings_->show();
+    settings_->raise();
+    settings_->activateWindow();
+}
+
+} // namespace ferrylantern

@@ -1,0 +1,54 @@
+// The application: its identity (name, version, icon, desktop file), the appearance applied to every
+// window, the main window, the about window ("About FerryLantern", one instance, centred when first
+// shown), the settings window (the standard preferences command), and the menu commands.
+//
+// GUI thread only. Create it after the QApplication; it lives as long as the windows.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+namespace ferrylantern {
+
+class AppearanceController;
+class ContentView;
+struct ReceiverConfiguration;
+
+// Sets the application's name, organisation, version, desktop file name and window icon.
+void setUpApplicationIdentity();
+
+class FerryLanternApp final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FerryLanternApp)
+
+public:
+    static constexpr int defaultWidth = 300;
+    static constexpr int defaultHeight = 480;
+
+    explicit FerryLanternApp(const ReceiverConfiguration& configuration, QObject* parent = nullptr);
+    ~FerryLanternApp() override;
+
+    ContentView& mainWindow() const { return *mainWindow_; }
+    void showMainWindow();
+    // Opens the about window, or brings the open one forward.
+    void showAbout();
+    // Opens the settings window, or brings the open one forward.
+    void showSettings();
+
+    QWidget* aboutWindow() const { return about_; }
+    QWidget* settingsWindow() const { return settings_; }
+
+private:
+    void installCommands();
+
+    std::unique_ptr<AppearanceController> appearance_;
+    std::unique_ptr<ContentView> mainWindow_;
+    QPointer<QWidget> about_;
+    QPointer<QWidget> settings_;
+};
+
+} // namespace ferrylantern

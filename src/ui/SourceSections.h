@@ -1,0 +1,23 @@
+// The list-by-source layout of the finished transfers: one section per sending device, sections in
+// file-browser order ("2" before "10", case ignored), files newest first within a section, records
+// without a device folder under "未分类".
+#pragma once
+
+#include "ServerCallbacks.h"
+
+#include <QList>
+#include <QString>
+
+namespace ferrylantern {
+
+struct SourceSection
+{
+    QString source;
+    QList<ReceivedFileRecord> records;
+};
+
+inline constexpr auto uncategorisedSource = "未分类";
+
+QList<SourceSection> sourceSections(const QList<ReceivedFileRecord>& records);
+
+} // namespace ferrylantern

@@ -1,0 +1,208 @@
+// The main window with the real model and server on 127.0.0.1: starting on first show, uploads in
+// flight and finished, the list by source, the toolbar's rules, the address and its QR code.
+#include "ActiveReceiveRow.h"
+#include "ContentView.h"
+#include "HttpTestClient.h"
+#include "QRCodeView.h"
+#include "SidebarView.h"
+#include "SourceSections.h"
+#include "SymbolWidgets.h"
+#include "ToolbarState.h"
+#include "TransferListView.h"
+#include "TransferRow.h"
+#include "ViewTestSupport.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+
+namespace ferrylantern::test {
+namespace {
+
+ReceivedFileRecord record(const std::string& device, const std::string& name, int secondsAgo)
+{
+    return {Uuid::random(), name,  10, std::chrono::system_clock::now() - std::chrono::seconds(secondsAgo),
+            "/tmp/" + name, device};
+}
+
+TEST(SourceSections, GroupsByDeviceInFileBrowserOrderNewestFirst)
+{
+    const auto sections = sourceSections({record("Phone 10", "a", 5), record("  ", "b", 1), record("phone 2", "c", 3),
+                                          record("Phone 10", "d", 1), record("", "e", 9), record("Alpha", "f", 2)});
+    QStringList titles;
+    for (const auto& section : sections) {
+        titles.append(section.source);
+    }
+    EXPECT_EQ(titles, (QStringList{"Alpha", "phone 2", "Phone 10", "未分类"}));
+    EXPECT_EQ(sections[2].records[0].fileName, "d"); // newest first whatever the model's order
+    EXPECT_EQ(sections[2].records[1].fileName, "a");
+    EXPECT_EQ(sections[3].records.size(), 2);
+}
+
+TEST(ToolbarState, FollowsTheTransfersAndTheModes)
+{
+    const auto idle = toolbarState(
+        {.hasRecords = false, .hasUploadsInFlight = false, .listBySource = false, .showAudioWaveform = true});
+    EXPECT_EQ(idle.title, "已接收文件");
+    EXPECT_FALSE(idle.viewMode.enabled);
+    EXPECT_FALSE(idle.clear.enabled);
+    EXPECT_EQ(idle.waveforms.help, "隐藏波形与时间");
+
+    const auto busy = toolbarState(
+        {.hasRecords = true, .hasUploadsInFlight = true, .listBySource = false, .showAudioWaveform = false});
+    EXPECT_EQ(busy.title, "正在接收");
+    EXPECT_FALSE(busy.viewMode.enabled);
+    EXPECT_EQ(busy.viewMode.help, "传输过程中无法切换视图");
+    EXPECT_EQ(busy.waveforms.symbol, Symbol::eyeSlash);
+    EXPECT_EQ(busy.waveforms.help, "显示波形与时间");
+
+    const auto list = toolbarState(
+        {.hasRecords = true, .hasUploadsInFlight = false, .listBySource = true, .showAudioWaveform = true});
+    EXPECT_TRUE(list.viewMode.enabled);
+    EXPECT_TRUE(list.viewMode.checked);
+    EXPECT_EQ(list.viewMode.help, "切换为卡片视图");
+    EXPECT_FALSE(list.waveforms.enabled);
+    EXPECT_EQ(toolbarState({.hasRecords = true}).viewMode.help, "按来源列表显示（Finder 列表）");
+}
+
+class MainWindow : public ::testing::Test
+{
+protected:
+    MainWindow()
+    {
+        ReceiverConfiguration configuration;
+        configuration.preferences = preferences->scope();
+        configuration.preferredPort = 0;
+        configuration.deviceName = QStringLiteral("Test Mac");
+        window = std::make_unique<ContentView>(configuration, *preferences, rig.controller(), loader);
+        window->resize(1000, 700);
+    }
+
+    ~MainWindow() override
+    {
+        window->model().rejectAllConfirmations();
+        window->model().stop();
+    }
+
+    void showAndWaitForStart()
+    {
+        window->show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->model().isRunning(); }, 5000));
+    }
+
+    std::uint16_t port() { return *window->model().port(); }
+
+    template <typename Widget>
+    Widget* find(const char* name)
+    {
+        return window->findChild<Widget*>(QString::fromLatin1(name));
+    }
+
+    TemporaryPreferences preferences;
+    CannedAudio audio;
+    AudioWaveformLoader loader{audio.operations()};
+    PlaybackRig rig;
+    std::unique_ptr<ContentView> window;
+};
+
+TEST_F(MainWindow, StartsReceivingWhenFirstShown)
+{
+    EXPECT_FALSE(window->model().isRunning());
+    showAndWaitForStart();
+    EXPECT_EQ(find<QLabel>("statusText")->text(), QStringLiteral("正在接收 · 端口 %1").arg(port()));
+    EXPECT_TRUE(find<QCheckBox>("allowReceive")->isChecked());
+    EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::empty);
+    EXPECT_EQ(find<QLabel>("toolbarTitle")->text(), "已接收文件");
+
+    const auto url = window->model().accessURL() ? window->model().accessURL() : window->model().localAccessURL();
+    EXPECT_EQ(find<QRCodeView>("qrCodeView")->content(), *url);
+    EXPECT_EQ(find<QLabel>("accessURL")->text(), *url);
+
+    find<QCheckBox>("allowReceive")->setChecked(false);
+    EXPECT_FALSE(window->model().isRunning());
+    EXPECT_EQ(find<QLabel>("statusText")->text(), "未启动");
+}
+
+TEST_F(MainWindow, AFailedStartTurnsTheSwitchOffAndShowsTheReason)
+{
+    const auto folder = window->model().saveDirectory().toStdString();
+    std::filesystem::remove_all(folder);
+    std::ofstream(folder) << "a file where the folder should be";
+    window->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !find<QCheckBox>("allowReceive")->isChecked(); }, 5000));
+    EXPECT_FALSE(window->model().isRunning());
+    EXPECT_TRUE(find<QLabel>("errorMessage")->isVisible());
+    EXPECT_FALSE(find<QLabel>("errorMessage")->text().isEmpty());
+    std::filesystem::remove(folder);
+}
+
+TEST_F(MainWindow, AnUploadShowsInFlightThenAsACard)
+{
+    showAndWaitForStart();
+    TestConnection upload(port());
+    upload.send("POST /v1/upload?filename=song.txt&device=Phone HTTP/1.1\r\nContent-Length: 10\r\n\r\nhalf-");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->activeRows().size() == 1; }, 5000));
+    EXPECT_EQ(find<QLabel>("toolbarTitle")->text(), "正在接收");
+    auto* viewMode = find<SymbolButton>("viewModeButton");
+    EXPECT_FALSE(viewMode->isEnabled());
+    EXPECT_EQ(viewMode->toolTip(), "传输过程中无法切换视图");
+
+    upload.send("done!");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->cards().size() == 1; }, 5000));
+    EXPECT_TRUE(window->transfers()->activeRows().isEmpty());
+    EXPECT_EQ(window->transfers()->cards().first()->record().fileName, "song.txt");
+    EXPECT_TRUE(viewMode->isEnabled());
+    EXPECT_EQ(find<QLabel>("toolbarTitle")->text(), "已接收文件");
+}
+
+TEST_F(MainWindow, ListModeGroupsBySourceAndTheWaveformButtonRests)
+{
+    window->show();
+    auto& model = window->model();
+    model.handleFileReceived(record("Phone 10", "a.txt", 3));
+    model.handleFileReceived(record("Phone 2", "b.txt", 2));
+    model.handleFileReceived(record(" ", "c.txt", 1));
+    EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::cards);
+    EXPECT_EQ(window->transfers()->cards().size(), 3);
+    find<SymbolButton>("viewModeButton")->click();
+    EXPECT_TRUE(preferences->listBySource());
+    EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::list);
+    EXPECT_EQ(window->transfers()->listSections(), (QStringList{"Phone 2", "Phone 10", "未分类"}));
+    EXPECT_FALSE(find<SymbolButton>("waveformButton")->isEnabled());
+    find<SymbolButton>("viewModeButton")->click();
+    EXPECT_TRUE(preferences->showAudioWaveform()); // unchanged while the list was shown
+    find<SymbolButton>("clearButton")->click();
+    EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::empty);
+}
+
+TEST_F(MainWindow, CancellingAnUploadInFlightEndsIt)
+{
+    showAndWaitForStart();
+    TestConnection upload(port());
+    upload.send("POST /v1/upload?filename=big.bin&device=Phone HTTP/1.1\r\nContent-Length: 1000000\r\n\r\nstart");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->activeRows().size() == 1; }, 5000));
+    auto* row = window->transfers()->activeRows().first();
+    emit row->cancelRequested(row->progress().id);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->activeRows().isEmpty(); }, 5000));
+    EXPECT_EQ(upload.readAll(), "");
+}
+
+TEST_F(MainWindow, TheAddressSectionGoesWhenTheServiceStops)
+{
+    showAndWaitForStart();
+    auto* section = find<QWidget>("addressSection");
+    auto* hint = find<QLabel>("noAddressHint");
+    EXPECT_TRUE(section->isVisible() || hint->isVisible());
+    window->model().stop();
+    EXPECT_FALSE(section->isVisible());
+    EXPECT_FALSE(hint->isVisible());
+    EXPECT_TRUE(find<QLabel>("savePath")->isVisible());
+}
+
+} // namespace
+} // namespace ferrylantern::test
