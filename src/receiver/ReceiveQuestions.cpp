@@ -105,10 +105,14 @@ void TransferReceiverModel::respondToCurrentConfirmation(bool accept)
     if (confirmationQueue_.isEmpty()) {
         return;
     }
-    const Uuid id = confirmationQueue_.first().id;
+    answerSingleConfirmation(confirmationQueue_.first().id, accept);
+}
+
+bool TransferReceiverModel::answerSingleConfirmation(const Uuid& id, bool accept)
+{
     const auto found = confirmationContinuations_.find(id);
     if (found == confirmationContinuations_.end()) {
-        return;
+        return false;
     }
     auto reply = found->second;
     confirmationContinuations_.erase(found);
@@ -117,6 +121,7 @@ void TransferReceiverModel::respondToCurrentConfirmation(bool accept)
     queue.removeIf([&](const auto& item) { return item.id == id; });
     setConfirmationQueue(std::move(queue));
     reply.resume(accept);
+    return true;
 }
 
 void TransferReceiverModel::answerCurrentBatch(bool accept)

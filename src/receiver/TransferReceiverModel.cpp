@@ -258,15 +258,7 @@ void TransferReceiverModel::cancelReceive(const Uuid& id)
     if (httpServer_) {
         httpServer_->cancelUpload(id);
     }
-    if (const auto found = confirmationContinuations_.find(id); found != confirmationContinuations_.end()) {
-        auto reply = found->second;
-        confirmationContinuations_.erase(found);
-        waitingSingles_.removeIf([&](const auto& item) { return item.id == id; });
-        auto queue = confirmationQueue_;
-        queue.removeIf([&](const auto& item) { return item.id == id; });
-        setConfirmationQueue(std::move(queue));
-        reply.resume(false);
-    }
+    answerSingleConfirmation(id, false);
     if (duplicateContinuations_.contains(id)) {
         resolveDuplicate(DuplicateFileResolution::cancel, id);
     }

@@ -183,6 +183,9 @@ private:
                              qint64 epochWhenAsked);
     void receiveBatchConfirmation(const std::vector<ReceiveConfirmationRequest>& requests, OneShotReply<bool> reply,
                                   qint64 epochWhenAsked);
+    // Removes the single question `id` from the queue and its reply from the store, then answers it;
+    // false when no such question waits.
+    bool answerSingleConfirmation(const Uuid& id, bool accept);
     // Answers the batch on screen and shows the next one waiting, or the single questions left.
     void answerCurrentBatch(bool accept);
     void showNextConfirmations();

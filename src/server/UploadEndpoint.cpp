@@ -155,6 +155,14 @@ private:
         if (head_.contentLength == 0) {
             return SocketHTTPError::emptyBody;
         }
+        return saveAs([this](PartialFile& file) { return receiveBodyInto(file); });
+    }
+
+    // Claims the destination of `safeName_` (asking about a same-name file), has `writeContent` fill
+    // a partial file and gives the complete file its name.
+    template <typename WriteContent>
+    std::optional<UploadFailure> saveAs(WriteContent writeContent)
+    {
         if (const auto error = createFolder()) {
             return error;
         }
@@ -166,11 +174,11 @@ private:
         if (!file) {
             return file.error();
         }
-        auto received = receiveBodyInto(*file);
-        if (!received) {
-            return received.error();
+        const Expected<std::int64_t, UploadFailure> written = writeContent(*file);
+        if (!written) {
+            return written.error();
         }
-        return finish(*destination, *file, *received);
+        return finish(*destination, *file, *written);
     }
 
     // Streams the body through one 256 KiB buffer into `file`; returns the byte count.
@@ -215,21 +223,12 @@ private:
             return SocketHTTPError::invalidMultipart;
         }
         safeName_ = safeFileName(part->fileName.value_or("upload-" + makeUUIDText()));
-        if (const auto error = createFolder()) {
-            return error;
-        }
-        auto destination = UploadDestination::choose(folder_, safeName_, context_.callbacks, uploadID_, deviceFolder_);
-        if (!destination) {
-            return destination.error();
-        }
-        auto file = PartialFile::create(folder_);
-        if (!file) {
-            return file.error();
-        }
-        if (const auto error = file->write(part->data)) {
-            return error;
-        }
-        return finish(*destination, *file, static_cast<std::int64_t>(part->data.size()));
+        return saveAs([&part](PartialFile& file) -> Expected<std::int64_t, UploadFailure> {
+            if (const auto error = file.write(part->data)) {
+                return Unexpected{UploadFailure(error)};
+            }
+            return static_cast<std::int64_t>(part->data.size());
+        });
     }
 
     Expected<std::string, UploadFailure> readWholeBody()

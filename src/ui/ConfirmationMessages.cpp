@@ -1,6 +1,6 @@
 #include "ConfirmationMessages.h"
 
-#include <QLocale>
+#include "TransferTexts.h"
 
 namespace ferrylantern {
 
@@ -10,11 +10,6 @@ constexpr qsizetype listedFiles = 8;
 
 } // namespace
 
-QString fileStyleByteCount(std::int64_t bytes)
-{
-    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
-}
-
 QString receiveMessage(const ReceiveConfirmationAlertItem& item, const QList<PendingReceiveConfirmation>& queue)
 {
     const QString tail =
@@ -22,12 +17,12 @@ QString receiveMessage(const ReceiveConfirmationAlertItem& item, const QList<Pen
         item.pending.deviceFolder;
     if (queue.size() < 2) {
         return QStringLiteral("文件名：") + item.pending.fileName + QStringLiteral("\n大小：") +
-               fileStyleByteCount(item.pending.byteCount) + tail;
+               fileSizeText(item.pending.byteCount) + tail;
     }
     QStringList lines;
     for (qsizetype i = 0; i < std::min(queue.size(), listedFiles); ++i) {
         lines.append(
-            QStringLiteral("%1. %2（%3）").arg(i + 1).arg(queue[i].fileName, fileStyleByteCount(queue[i].byteCount)));
+            QStringLiteral("%1. %2（%3）").arg(i + 1).arg(queue[i].fileName, fileSizeText(queue[i].byteCount)));
     }
     if (queue.size() > listedFiles) {
         lines.append(QStringLiteral("…及其他 %1 个文件").arg(queue.size() - listedFiles));

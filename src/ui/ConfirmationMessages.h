@@ -10,9 +10,6 @@
 
 namespace ferrylantern {
 
-// A byte count as the file browser writes it (multiples of 1000, e.g. "1.2 MB").
-QString fileStyleByteCount(std::int64_t bytes);
-
 // The receive dialog's text for `item`, listing `queue` (the model's confirmation queue when built).
 QString receiveMessage(const ReceiveConfirmationAlertItem& item, const QList<PendingReceiveConfirmation>& queue);
 

@@ -19,16 +19,6 @@ namespace {
 
 constexpr int verticalPadding = 2;
 
-QLabel* captionLabel(const QString& text, const QString& name, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setTextFormat(Qt::PlainText);
-    useFont(label, captionFont);
-    useSecondaryForeground(label);
-    return label;
-}
-
 } // namespace
 
 TransferFinderListRow::TransferFinderListRow(const ReceivedFileRecord& record, AudioWaveformLoader& loader,

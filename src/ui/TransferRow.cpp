@@ -22,16 +22,6 @@ namespace {
 constexpr int partSpacing = 8;
 constexpr int verticalPadding = 4;
 
-QLabel* captionLabel(const QString& text, const QString& name, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setTextFormat(Qt::PlainText);
-    useFont(label, captionFont);
-    useSecondaryForeground(label);
-    return label;
-}
-
 } // namespace
 
 TransferRow::TransferRow(const ReceivedFileRecord& record, bool showWaveform, AudioPlaybackController& playback,

@@ -3,6 +3,7 @@
 #include "AppAppearanceSettings.h"
 
 #include <QFontDatabase>
+#include <QLabel>
 #include <QWidget>
 
 namespace ferrylantern {
@@ -83,6 +84,16 @@ void useSecondaryForeground(QWidget* widget)
 void useFont(QWidget* widget, QFont (*style)(const QFont&))
 {
     widget->setFont(style(widget->font()));
+}
+
+QLabel* captionLabel(const QString& text, const QString& name, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    useFont(label, captionFont);
+    useSecondaryForeground(label);
+    return label;
 }
 
 } // namespace ferrylantern

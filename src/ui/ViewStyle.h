@@ -9,6 +9,7 @@
 #include <QFont>
 #include <QPalette>
 
+class QLabel;
 class QWidget;
 
 namespace ferrylantern {
@@ -29,6 +30,9 @@ QColor systemGreen(const QPalette& palette);
 
 // Draws a label's text in the secondary colour, following every palette change.
 void useSecondaryForeground(QWidget* widget);
+// A plain-text label in caption size and the secondary colour, named `name` for tests.
+QLabel* captionLabel(const QString& text, const QString& name, QWidget* parent);
+
 // Gives a widget a font of the given style derived from its current font.
 void useFont(QWidget* widget, QFont (*style)(const QFont&));
 

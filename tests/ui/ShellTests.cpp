@@ -6,6 +6,7 @@
 #include "ConfirmationMessages.h"
 #include "QRCodeView.h"
 #include "TestSupport.h"
+#include "TransferTexts.h"
 
 #include <QLabel>
 #include <QLocale>
@@ -81,9 +82,9 @@ TEST(ConfirmationMessages, OneFileNamesItsSizeAndSource)
     const auto file = pending(1);
     EXPECT_EQ(
         receiveMessage({file, 1}, {file}),
-        QStringLiteral("文件名：photo1.jpg\n大小：") + fileStyleByteCount(1500000) +
+        QStringLiteral("文件名：photo1.jpg\n大小：") + fileSizeText(1500000) +
             QStringLiteral("\n确认后将开始传输。点「全部拒绝」后，所选文件在手机端均显示为传输失败。\n来源：iPhone"));
-    EXPECT_EQ(fileStyleByteCount(1500000), QLocale().formattedDataSize(1500000, 1, QLocale::DataSizeSIFormat));
+    EXPECT_EQ(fileSizeText(1500000), QLocale().formattedDataSize(1500000, 1, QLocale::DataSizeSIFormat));
 }
 
 TEST(ConfirmationMessages, ABatchListsEightFilesAndCountsTheRest)
@@ -95,8 +96,8 @@ TEST(ConfirmationMessages, ABatchListsEightFilesAndCountsTheRest)
     const auto text = receiveMessage({queue.first(), queue.size()}, queue);
     const auto lines = text.split(QLatin1Char('\n'));
     EXPECT_EQ(lines[0], QStringLiteral("共 10 个文件等待确认："));
-    EXPECT_EQ(lines[1], QStringLiteral("1. photo1.jpg（") + fileStyleByteCount(1000) + QStringLiteral("）"));
-    EXPECT_EQ(lines[8], QStringLiteral("8. photo8.jpg（") + fileStyleByteCount(1000) + QStringLiteral("）"));
+    EXPECT_EQ(lines[1], QStringLiteral("1. photo1.jpg（") + fileSizeText(1000) + QStringLiteral("）"));
+    EXPECT_EQ(lines[8], QStringLiteral("8. photo8.jpg（") + fileSizeText(1000) + QStringLiteral("）"));
     EXPECT_EQ(lines[9], QStringLiteral("…及其他 2 个文件"));
     EXPECT_EQ(lines.last(), QStringLiteral("来源：iPhone"));
     EXPECT_EQ(text.count(QStringLiteral("photo")), 8);
