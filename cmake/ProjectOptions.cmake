@@ -15,6 +15,14 @@ if(FERRYLANTERN_SANITIZE)
     target_link_options(ferrylantern_common INTERFACE ${sanitize_flags})
 endif()
 
+if(FERRYLANTERN_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "FERRYLANTERN_FUZZ needs clang: configure with -DCMAKE_CXX_COMPILER=clang++")
+    endif()
+    # Coverage feedback for libFuzzer in every library; only the fuzz executables link libFuzzer itself.
+    target_compile_options(ferrylantern_common INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
 # ferrylantern_add_tests(<target> LABEL <label> [ENVIRONMENT <vars>...])
 # Registers every GoogleTest case of <target> with CTest under the subsystem label, so that
 # `ctest -L <label>` runs one subsystem alone.
