@@ -158,8 +158,21 @@ NameParts splitExtension(std::string_view name)
 std::string copyName(std::string_view safeName, int n)
 {
     const auto parts = splitExtension(safeName);
-    const std::string suffix = "-" + std::to_string(n) + (parts.extension ? "." + std::string(*parts.extension) : "");
-    const auto room = maxFileNameBytes > suffix.size() ? maxFileNameBytes - suffix.size() : 0;
+    const std::string number = "-" + std::to_string(n);
+    std::string_view extension = parts.extension.value_or("");
+    const std::size_t dot = parts.extension ? 1 : 0;
+    // The copy keeps at least the first character of the base; an extension that leaves no room for it
+    // and the number gives up its end.
+    std::size_t firstCharacter = prefixLengthInCharacters(parts.base, 1);
+    if (number.size() + dot + firstCharacter > maxFileNameBytes) {
+        firstCharacter = 0;
+    }
+    if (number.size() + dot + firstCharacter + extension.size() > maxFileNameBytes) {
+        const auto room = maxFileNameBytes - number.size() - dot - firstCharacter;
+        extension = extension.substr(0, prefixLengthWithinBytes(extension, room));
+    }
+    const std::string suffix = number + (extension.empty() ? "" : "." + std::string(extension));
+    const auto room = maxFileNameBytes - suffix.size();
     return std::string(parts.base.substr(0, prefixLengthWithinBytes(parts.base, room))) + suffix;
 }
 

@@ -138,5 +138,25 @@ TEST(CopyName, NumbersBeforeTheExtension)
     EXPECT_TRUE(copyName(std::string(251, 'a') + ".jpg", 12).ends_with("-12.jpg"));
 }
 
+TEST(CopyName, FitsWhenTheExtensionAloneNearlyFillsTheName)
+{
+    // A safe name of 255 bytes that is nearly all extension: its copies must fit in 255 bytes too,
+    // or keeping both files fails only after the whole body has arrived.
+    const std::string name = "a." + std::string(253, 'x');
+    for (const int n : {1, 12, 1000000}) {
+        SCOPED_TRACE(n);
+        const auto copy = copyName(name, n);
+        EXPECT_LE(copy.size(), maxFileNameBytes);
+        EXPECT_NE(copy.find("-" + std::to_string(n) + ".x"), std::string::npos);
+    }
+    std::string wide = "a.";
+    for (int i = 0; i < 84; ++i) {
+        wide += "文"; // 254 bytes in all; the extension is cut at a character, never inside one
+    }
+    const auto copy = copyName(wide, 7);
+    EXPECT_LE(copy.size(), maxFileNameBytes);
+    EXPECT_EQ((copy.size() - std::string("a-7.").size()) % 3, 0U);
+}
+
 } // namespace
 } // namespace ferrylantern

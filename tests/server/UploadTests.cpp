@@ -247,6 +247,17 @@ TEST_F(Upload, SameNameFilesAreKeptAsNumberedCopies)
     EXPECT_EQ(questions[0].existingFilePath, std::filesystem::absolute(phoneFolder() / "photo.jpg").string());
 }
 
+TEST_F(Upload, ACopyOfANameThatIsNearlyAllExtensionIsSaved)
+{
+    owner.autoDuplicate = DuplicateFileResolution::keepCopy;
+    const std::string name = "a." + std::string(253, 'x');
+    EXPECT_EQ(upload("filename=" + name + "&device=Phone", "one").status, 200);
+    const auto copy = upload("filename=" + name + "&device=Phone", "two");
+    ASSERT_EQ(copy.status, 200) << copy.body;
+    EXPECT_EQ(json::parse(copy.body)["fileName"], "a-1." + std::string(251, 'x'));
+    EXPECT_EQ(entriesUnder(saveFolder.path()).size(), 2U);
+}
+
 TEST_F(Upload, OverwriteReplacesAndCancelRefuses)
 {
     EXPECT_EQ(upload("filename=doc.txt&device=Phone", "old").status, 200);
