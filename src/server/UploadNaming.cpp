@@ -17,6 +17,12 @@ std::string freshUploadName()
     return "upload-" + makeUUIDText();
 }
 
+// A name that stays inside the folder it is joined to.
+bool isUsableComponent(std::string_view name)
+{
+    return !name.empty() && name != "." && name != "..";
+}
+
 // The last non-empty piece between slashes; a text made only of slashes stays "/".
 std::string_view lastPathComponent(std::string_view text)
 {
@@ -72,11 +78,13 @@ std::string safeFileName(std::string_view requestedName)
     if (component.empty() || component == "." || component == "..") {
         return freshUploadName();
     }
-    const auto replaced = withForbiddenCharactersReplaced(component);
-    if (replaced.empty()) {
+    auto fitted = fittedFileName(withForbiddenCharactersReplaced(component));
+    // Shortening keeps whole characters: a first character of more than 255 bytes (a letter with
+    // hundreds of combining marks) leaves nothing, or only the dots before it.
+    if (!isUsableComponent(fitted)) {
         return freshUploadName();
     }
-    return fittedFileName(replaced);
+    return fitted;
 }
 
 std::string sanitizedDeviceName(std::string_view deviceName)
@@ -91,11 +99,13 @@ std::string sanitizedDeviceName(std::string_view deviceName)
     }
     const auto replaced = withForbiddenCharactersReplaced(component);
     auto result = std::string(trimWhitespaceAndNewlines(replaced));
-    if (result.empty()) {
-        return std::string(unknownDevice);
-    }
     result.resize(prefixLengthInCharacters(result, maxDeviceFolderCharacters));
     result.resize(prefixLengthWithinBytes(result, maxFileNameBytes));
+    // The second trim and the shortening can leave a dot name (" .." trims to ".."), which would put
+    // the files into the save folder itself or beside it.
+    if (!isUsableComponent(result)) {
+        return std::string(unknownDevice);
+    }
     return result;
 }
 

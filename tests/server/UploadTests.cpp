@@ -188,6 +188,20 @@ TEST_F(Upload, AVeryLongNameIsShortenedAndItsTicketStillMatches)
     EXPECT_EQ(json::parse(reply.body)["fileName"], std::string(251, 'n') + ".txt");
 }
 
+TEST_F(Upload, ADeviceNameThatTrimsToDotsKeepsTheFileInsideTheSaveFolder)
+{
+    // "x/%20.." is the device " .." once its last path component is taken; trimmed, that was "..",
+    // and the file went into the save folder's parent.
+    const std::string name = "escape-" + Uuid::random().text() + ".txt";
+    const auto reply = upload("filename=" + name + "&device=x/%20..", "outside?");
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    EXPECT_EQ(json::parse(reply.body)["deviceFolder"], "unknown-device");
+    const auto outside = saveFolder.path().parent_path() / name;
+    EXPECT_FALSE(std::filesystem::exists(outside));
+    std::filesystem::remove(outside); // should it be there, leave nothing in the shared folder
+    EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{"unknown-device/" + name});
+}
+
 TEST_F(Upload, AnEmptyBodyIsRefused)
 {
     const auto reply = upload("filename=empty.txt&device=Phone", "");
