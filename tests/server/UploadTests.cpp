@@ -399,5 +399,37 @@ TEST_F(Upload, ExpectContinueGetsTheInterimAnswerBeforeTheBody)
     EXPECT_EQ(parseReply(received + connection.readAll())->status, 200);
 }
 
+class LeftoverPartialFiles : public ServerTest
+{
+protected:
+    std::filesystem::path leave(const std::filesystem::path& relative, std::chrono::hours age)
+    {
+        const auto path = saveFolder.path() / relative;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << "bytes of an upload that never finished";
+        std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - age);
+        return path;
+    }
+};
+
+TEST_F(LeftoverPartialFiles, StartRemovesOnlyPartialFilesUnchangedForAnHour)
+{
+    const auto partialName = [] { return std::string(partialFilePrefix) + makeUUIDText() + ".part"; };
+    const auto crashed = leave(std::filesystem::path("Phone") / partialName(), std::chrono::hours(2));
+    const auto crashedElsewhere = leave(std::filesystem::path("Tablet") / partialName(), std::chrono::hours(30));
+    // Another FerryLantern may be writing this one into the same folder right now.
+    const auto receiving = leave(std::filesystem::path("Phone") / partialName(), std::chrono::hours(0));
+    const auto lookalike = leave("Phone/.ferrylantern-notes.part", std::chrono::hours(2));
+    const auto received = leave("Phone/photo.jpg", std::chrono::hours(2));
+    const auto outsideDeviceFolders = leave(partialName(), std::chrono::hours(2));
+
+    startServer();
+    EXPECT_FALSE(std::filesystem::exists(crashed));
+    EXPECT_FALSE(std::filesystem::exists(crashedElsewhere));
+    for (const auto& kept : {receiving, lookalike, received, outsideDeviceFolders}) {
+        EXPECT_TRUE(std::filesystem::exists(kept)) << kept;
+    }
+}
+
 } // namespace
 } // namespace ferrylantern::test
