@@ -15,11 +15,19 @@ if(FERRYLANTERN_SANITIZE)
     target_link_options(ferrylantern_common INTERFACE ${sanitize_flags})
 endif()
 
-# ferrylantern_add_tests(<target> LABEL <label> [ENVIRONMENT <vars>...])
+if(FERRYLANTERN_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "FERRYLANTERN_FUZZ needs clang: configure with -DCMAKE_CXX_COMPILER=clang++")
+    endif()
+    # Coverage feedback for libFuzzer in every library; only the fuzz executables link libFuzzer itself.
+    target_compile_options(ferrylantern_common INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
+# ferrylantern_add_tests(<target> LABEL <label> [TIMEOUT <s>] [RESOURCE_LOCK <name>] [ENVIRONMENT <vars>...])
 # Registers every GoogleTest case of <target> with CTest under the subsystem label, so that
-# `ctest -L <label>` runs one subsystem alone.
+# `ctest -L <label>` runs one subsystem alone. Tests that share a RESOURCE_LOCK never run at once.
 function(ferrylantern_add_tests target)
-    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "ENVIRONMENT" ${ARGN})
+    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT;RESOURCE_LOCK" "ENVIRONMENT" ${ARGN})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
@@ -28,9 +36,14 @@ function(ferrylantern_add_tests target)
     if(ARG_ENVIRONMENT)
         set_property(TARGET ${target} PROPERTY CROSSCOMPILING_EMULATOR /usr/bin/env ${ARG_ENVIRONMENT})
     endif()
+    set(lock)
+    if(ARG_RESOURCE_LOCK)
+        set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+    endif()
     gtest_discover_tests(${target}
         DISCOVERY_TIMEOUT 60
         PROPERTIES
             LABELS "${ARG_LABEL}"
-            TIMEOUT ${ARG_TIMEOUT})
+            TIMEOUT ${ARG_TIMEOUT}
+            ${lock})
 endfunction()

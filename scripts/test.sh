@@ -2,7 +2,7 @@
 # Builds FerryLantern and passes every test, from a fresh Debian 12 machine or an existing checkout:
 # installs what is missing, builds incrementally, runs the test suite, then builds the server and its
 # tests again under AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer, and runs
-# them there too.
+# them there too, and finally builds the libFuzzer targets with clang and replays their corpus.
 #
 #   scripts/test.sh            everything
 #   scripts/test.sh -L server  only the tests of one subsystem (server, web, receiver, audio, ui, fuzz, fault)
@@ -36,5 +36,9 @@ configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DFERRYLANTERN_SERVER_ON
 echo "== Server under ThreadSanitizer"
 configure_and_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DFERRYLANTERN_SERVER_ONLY=ON -DFERRYLANTERN_SANITIZE=thread
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest "${ctest_arguments[@]}")
+
+echo "== Fuzz targets (libFuzzer, clang): build, replay the corpus"
+configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DFERRYLANTERN_FUZZ=ON
+(cd build-fuzz && ctest "${ctest_arguments[@]}")
 
 echo "== All tests passed"

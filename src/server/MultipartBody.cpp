@@ -2,6 +2,8 @@
 
 #include "Text.h"
 
+#include <vector>
+
 namespace ferrylantern {
 
 namespace {
@@ -54,6 +56,61 @@ std::optional<std::string_view> contentDispositionLine(std::string_view headerBl
     return std::nullopt;
 }
 
+// Finds the delimiter in a body. Boundaries have at most 70 characters (RFC 2046 §5.1.1), and for
+// those the library's search is fast. It compares up to the whole delimiter at every position where
+// the delimiter's first byte occurs, though, so a hostile boundary of thousands of "-" against a body
+// of "-" would cost hours of work for one request; longer delimiters are therefore searched with
+// Knuth-Morris-Pratt, linear in the body's length whatever the delimiter.
+class DelimiterSearch
+{
+public:
+    explicit DelimiterSearch(std::string delimiter)
+        : delimiter_(std::move(delimiter))
+    {
+        if (delimiter_.size() <= maxPlainSearchLength) {
+            return;
+        }
+        // fallback_[i]: the length of the longest proper prefix of delimiter_[0..i] that is also its suffix.
+        fallback_.assign(delimiter_.size(), 0);
+        std::size_t matched = 0;
+        for (std::size_t i = 1; i < delimiter_.size(); ++i) {
+            while (matched > 0 && delimiter_[i] != delimiter_[matched]) {
+                matched = fallback_[matched - 1];
+            }
+            if (delimiter_[i] == delimiter_[matched]) {
+                ++matched;
+            }
+            fallback_[i] = matched;
+        }
+    }
+
+    std::size_t find(std::string_view body, std::size_t from) const
+    {
+        if (fallback_.empty()) {
+            return body.find(delimiter_, from);
+        }
+        std::size_t matched = 0;
+        for (std::size_t i = from; i < body.size(); ++i) {
+            while (matched > 0 && body[i] != delimiter_[matched]) {
+                matched = fallback_[matched - 1];
+            }
+            if (body[i] == delimiter_[matched]) {
+                ++matched;
+            }
+            if (matched == delimiter_.size()) {
+                return i + 1 - matched;
+            }
+        }
+        return std::string_view::npos;
+    }
+
+private:
+    static constexpr std::size_t maxPlainSearchLength = 2 + 70; // "--" and the longest valid boundary
+
+    std::string delimiter_;
+    std::vector<std::size_t> fallback_; // only for delimiters longer than maxPlainSearchLength
+};
+
 } // namespace
 
 std::optional<std::string> multipartBoundary(std::string_view contentType)
@@ -99,7 +156,8 @@ std::optional<std::string> contentDispositionFileName(std::string_view value)
 std::optional<MultipartFilePart> firstMultipartFilePart(std::string_view body, std::string_view boundary)
 {
     const std::string delimiter = "--" + std::string(trimWhitespaceAndNewlines(boundary));
-    std::size_t position = body.find(delimiter);
+    const DelimiterSearch search(delimiter);
+    std::size_t position = search.find(body, 0);
     while (position != std::string_view::npos) {
         const auto afterDelimiter = position + delimiter.size();
         if (body.substr(afterDelimiter, 2) == "--") {
@@ -115,7 +173,7 @@ std::optional<MultipartFilePart> firstMultipartFilePart(std::string_view body, s
             return std::nullopt;
         }
         const auto dataStart = headerEnd + 4;
-        const auto next = body.find(delimiter, dataStart);
+        const auto next = search.find(body, dataStart);
         if (next == std::string_view::npos) {
             return std::nullopt; // a part that never ends
         }

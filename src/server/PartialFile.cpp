@@ -102,4 +102,43 @@ std::error_code PartialFile::commit(const std::filesystem::path& destination, Re
     return {};
 }
 
+bool isPartialFileName(std::string_view name)
+{
+    if (!name.starts_with(partialFilePrefix) || !name.ends_with(partialFileSuffix)) {
+        return false;
+    }
+    const auto middle =
+        name.substr(partialFilePrefix.size(), name.size() - partialFilePrefix.size() - partialFileSuffix.size());
+    return middle.size() == 36 && Uuid::parse(middle).has_value();
+}
+
+std::size_t removeStalePartialFiles(const std::filesystem::path& saveDirectory, std::chrono::seconds olderThan)
+{
+    namespace fs = std::filesystem;
+    const auto cutoff = fs::file_time_type::clock::now() - olderThan;
+    std::size_t removed = 0;
+    std::error_code error;
+    // Partial files live only in the device folders, one level below the save folder.
+    for (fs::directory_iterator folders(saveDirectory, error), end; !error && folders != end;
+         folders.increment(error)) {
+        std::error_code folderError;
+        if (!folders->is_directory(folderError)) {
+            continue;
+        }
+        for (fs::directory_iterator files(folders->path(), folderError); !folderError && files != end;
+             files.increment(folderError)) {
+            std::error_code fileError;
+            if (!isPartialFileName(files->path().filename().string()) || !files->is_regular_file(fileError) ||
+                files->is_symlink(fileError)) {
+                continue;
+            }
+            const auto modified = files->last_write_time(fileError);
+            if (!fileError && modified < cutoff && fs::remove(files->path(), fileError)) {
+                ++removed;
+            }
+        }
+    }
+    return removed;
+}
+
 } // namespace ferrylantern

@@ -8,6 +8,7 @@
 
 #include "Expected.h"
 
+#include <chrono>
 #include <filesystem>
 #include <span>
 #include <system_error>
@@ -52,5 +53,19 @@ private:
 // The prefix of the hidden temporary names, so tools and tests can recognise leftovers.
 inline constexpr std::string_view partialFilePrefix = ".ferrylantern-";
 inline constexpr std::string_view partialFileSuffix = ".part";
+
+// True for the exact names PartialFile gives its temporary files: the prefix, a UUID, the suffix.
+bool isPartialFileName(std::string_view name);
+
+// A partial file unchanged for this long belongs to no upload in progress: a receiving upload writes
+// at least once per idle limit (two minutes) or fails and removes its file.
+inline constexpr std::chrono::hours stalePartialFileAge{1};
+
+// Removes the partial files that a killed process or a power cut left in the device folders of
+// `saveDirectory`: regular files with a partial file's exact name, unchanged for longer than
+// `olderThan`. Younger partial files may belong to another FerryLantern process writing into the same
+// folders and are kept, as is every other file. Returns how many files were removed; never fails.
+std::size_t removeStalePartialFiles(const std::filesystem::path& saveDirectory,
+                                    std::chrono::seconds olderThan = stalePartialFileAge);
 
 } // namespace ferrylantern

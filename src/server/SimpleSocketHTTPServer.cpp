@@ -1,5 +1,6 @@
 #include "SimpleSocketHTTPServer.h"
 
+#include "PartialFile.h"
 #include "RequestRouter.h"
 #include "ServerContext.h"
 
@@ -120,6 +121,9 @@ Expected<std::uint16_t, SocketHTTPError> SimpleSocketHTTPServer::start()
         close(*fd);
         return Unexpected{SocketHTTPError::noPortAssigned};
     }
+    // What a killed process left behind is cleared before anything new is received. Younger partial
+    // files are kept: another FerryLantern may be receiving into the same folders right now.
+    removeStalePartialFiles(context_->saveDirectory);
     listenFD_ = *fd;
     port_ = port;
     acceptThread_ = std::thread([this, listenFD = *fd] { acceptLoop(listenFD); });

@@ -63,8 +63,9 @@ public:
     SimpleSocketHTTPServer(const SimpleSocketHTTPServer&) = delete;
     SimpleSocketHTTPServer& operator=(const SimpleSocketHTTPServer&) = delete;
 
-    // Binds, listens and starts the accept loop. Returns the bound port, or socketCreateFailed,
-    // bindFailed or noPortAssigned; a failed start leaves no socket open.
+    // Binds, listens, removes the partial files a killed process left in the save folder long ago, and
+    // starts the accept loop. Returns the bound port, or socketCreateFailed, bindFailed or
+    // noPortAssigned; a failed start leaves no socket open.
     [[nodiscard]] Expected<std::uint16_t, SocketHTTPError> start();
 
     // Closes the listening socket, ends the accept loop and empties the PIN session store, so every

@@ -17,6 +17,12 @@ std::string freshUploadName()
     return "upload-" + makeUUIDText();
 }
 
+// A name that stays inside the folder it is joined to.
+bool isUsableComponent(std::string_view name)
+{
+    return !name.empty() && name != "." && name != "..";
+}
+
 // The last non-empty piece between slashes; a text made only of slashes stays "/".
 std::string_view lastPathComponent(std::string_view text)
 {
@@ -72,11 +78,13 @@ std::string safeFileName(std::string_view requestedName)
     if (component.empty() || component == "." || component == "..") {
         return freshUploadName();
     }
-    const auto replaced = withForbiddenCharactersReplaced(component);
-    if (replaced.empty()) {
+    auto fitted = fittedFileName(withForbiddenCharactersReplaced(component));
+    // Shortening keeps whole characters: a first character of more than 255 bytes (a letter with
+    // hundreds of combining marks) leaves nothing, or only the dots before it.
+    if (!isUsableComponent(fitted)) {
         return freshUploadName();
     }
-    return fittedFileName(replaced);
+    return fitted;
 }
 
 std::string sanitizedDeviceName(std::string_view deviceName)
@@ -91,11 +99,13 @@ std::string sanitizedDeviceName(std::string_view deviceName)
     }
     const auto replaced = withForbiddenCharactersReplaced(component);
     auto result = std::string(trimWhitespaceAndNewlines(replaced));
-    if (result.empty()) {
-        return std::string(unknownDevice);
-    }
     result.resize(prefixLengthInCharacters(result, maxDeviceFolderCharacters));
     result.resize(prefixLengthWithinBytes(result, maxFileNameBytes));
+    // The second trim and the shortening can leave a dot name (" .." trims to ".."), which would put
+    // the files into the save folder itself or beside it.
+    if (!isUsableComponent(result)) {
+        return std::string(unknownDevice);
+    }
     return result;
 }
 
@@ -158,8 +168,21 @@ NameParts splitExtension(std::string_view name)
 std::string copyName(std::string_view safeName, int n)
 {
     const auto parts = splitExtension(safeName);
-    const std::string suffix = "-" + std::to_string(n) + (parts.extension ? "." + std::string(*parts.extension) : "");
-    const auto room = maxFileNameBytes > suffix.size() ? maxFileNameBytes - suffix.size() : 0;
+    const std::string number = "-" + std::to_string(n);
+    std::string_view extension = parts.extension.value_or("");
+    const std::size_t dot = parts.extension ? 1 : 0;
+    // The copy keeps at least the first character of the base; an extension that leaves no room for it
+    // and the number gives up its end.
+    std::size_t firstCharacter = prefixLengthInCharacters(parts.base, 1);
+    if (number.size() + dot + firstCharacter > maxFileNameBytes) {
+        firstCharacter = 0;
+    }
+    if (number.size() + dot + firstCharacter + extension.size() > maxFileNameBytes) {
+        const auto room = maxFileNameBytes - number.size() - dot - firstCharacter;
+        extension = extension.substr(0, prefixLengthWithinBytes(extension, room));
+    }
+    const std::string suffix = number + (extension.empty() ? "" : "." + std::string(extension));
+    const auto room = maxFileNameBytes - suffix.size();
     return std::string(parts.base.substr(0, prefixLengthWithinBytes(parts.base, room))) + suffix;
 }
 

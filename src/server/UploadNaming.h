@@ -46,7 +46,8 @@ struct NameParts
 NameParts splitExtension(std::string_view name);
 
 // The n-th copy name of `safeName`: base, "-", n and the extension ("photo-2.jpg"), with the base
-// shortened when needed so the result still fits in 255 bytes.
+// shortened when needed so the result still fits in 255 bytes, and the extension too when it alone
+// leaves no room for the number.
 std::string copyName(std::string_view safeName, int n);
 
 } // namespace ferrylantern

@@ -79,5 +79,30 @@ TEST(MultipartParser, FindsThePartWhateverTheCut)
     EXPECT_TRUE(firstMultipartFilePart(text, "B"));
 }
 
+TEST(MultipartParser, FindsThePartWithABoundaryLongerThanSeventyCharacters)
+{
+    // Longer boundaries than the RFC allows take the linear search. The data holds a near-miss of the
+    // delimiter, and the delimiter itself starts one dash into a longer run of dashes, where a search
+    // that forgot what it had matched would miss it.
+    const std::string boundary = std::string(200, '-') + "x" + std::string(99, '-');
+    const std::string data = "--" + std::string(200, '-') + "y";
+    const std::string text = "--" + boundary + "\r\nContent-Disposition: form-data; filename=\"long.bin\"\r\n\r\n" +
+                             data + "\r\n---" + boundary + "--\r\n";
+    const auto part = firstMultipartFilePart(text, boundary);
+    ASSERT_TRUE(part);
+    EXPECT_EQ(part->data, data + "\r\n-"); // no line break right before the delimiter: the data runs up to it
+    EXPECT_EQ(part->fileName, "long.bin");
+}
+
+TEST(MultipartParser, AHostileBoundaryCostsWorkLinearInTheBody)
+{
+    // A boundary of 256 Ki "-" and a "b", against 32 MiB of "-": comparing the whole delimiter at every
+    // position took minutes of CPU for this one body; the linear search finds nothing in a moment.
+    const std::string boundary = std::string(256 * 1024, '-') + "b";
+    const std::string text =
+        "--" + boundary + "\r\nContent-Disposition: form-data; filename=\"x\"\r\n\r\n" + std::string(32 << 20, '-');
+    EXPECT_FALSE(firstMultipartFilePart(text, boundary));
+}
+
 } // namespace
 } // namespace ferrylantern

@@ -147,6 +147,34 @@ TEST_F(PINGate, WrongAttemptsLockTheAddressOutEvenForTheRightPIN)
     EXPECT_FALSE(verifyPIN("1234").empty());
 }
 
+TEST_F(PINGate, AHundredWrongAttemptsTakeDaysWhileAnotherAddressVerifiesAtOnce)
+{
+    // A guesser that waits out every lock-out: five free tries, then waits of 30 s doubling up to an
+    // hour, so 100 checked guesses take 30 + 60 + … + 1920 s and then 88 hours.
+    setPIN(true, "1234");
+    auto expectedWait = 30s;
+    std::chrono::seconds waited{0};
+    int checked = 0;
+    while (checked < 100) {
+        const auto reply = post("/v1/pin/verify", R"({"pin":"0000"})");
+        if (reply.status == 403) {
+            ++checked;
+            continue;
+        }
+        ASSERT_EQ(reply.status, 429) << "after " << checked << " wrong attempts";
+        const std::chrono::seconds wait{std::stoll(reply.header("retry-after").value_or("0"))};
+        ASSERT_EQ(wait, expectedWait) << "after " << checked << " wrong attempts";
+        // Another address is not slowed by this one's failures.
+        TestConnection other(port, defaultTestTimeout, "127.0.0.2");
+        other.send(buildRequest("POST", "/v1/pin/verify", "", R"({"pin":"1234"})"));
+        ASSERT_EQ(parseReply(other.readAll())->status, 200);
+        clock.advance(wait);
+        waited += wait;
+        expectedWait = std::min(expectedWait * 2, std::chrono::seconds(3600));
+    }
+    EXPECT_EQ(waited, 3810s + 88 * 3600s); // about 3.7 days
+}
+
 TEST_F(PINGate, ARightPINWithinTheFirstTriesIsNeverSlowed)
 {
     setPIN(true, "1234");

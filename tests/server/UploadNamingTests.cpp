@@ -49,6 +49,26 @@ TEST(SafeFileName, ReplacesNULSoTheNameCannotBeCutShort)
     EXPECT_EQ(safeFileName(std::string("evil\0.txt", 9)), "evil_.txt");
 }
 
+// A letter followed by `marks` combining acute accents: one character of 1 + 2 * marks bytes.
+std::string heavilyAccented(int marks)
+{
+    std::string text = "a";
+    for (int i = 0; i < marks; ++i) {
+        text += "\u0301";
+    }
+    return text;
+}
+
+TEST(SafeFileName, ANameThatShortensToNothingOrDotsBecomesAFreshUploadName)
+{
+    // Shortening to 255 bytes keeps whole characters, so a first character longer than that leaves
+    // nothing, and one after two dots leaves "..".
+    for (const auto& requested : {heavilyAccented(200), ".." + heavilyAccented(200)}) {
+        const auto safe = safeFileName(requested);
+        EXPECT_TRUE(isFreshUploadName(safe)) << safe;
+    }
+}
+
 TEST(SafeFileName, ShortensLongNamesKeepingExtensionAndWholeCharacters)
 {
     const std::string longBase(300, 'a');
@@ -83,6 +103,18 @@ TEST(DeviceFolder, SanitizesNames)
         emoji += "👩‍👩‍👧‍👦"; // 25 bytes each: 64 of them would not fit a file name
     }
     EXPECT_LE(sanitizedDeviceName(emoji).size(), maxFileNameBytes);
+}
+
+TEST(DeviceFolder, NeverBecomesADotName)
+{
+    // Trimmed a second time after the last path component is taken, " .." becomes ".."; a folder of
+    // that name would put the files beside the save folder. Shortening to 255 bytes can do the same.
+    for (const auto& name : {std::string("x/ .."), std::string(". /"), std::string("x/\u3000.\u3000"),
+                             ".." + heavilyAccented(200), heavilyAccented(200)}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(sanitizedDeviceName(name), "unknown-device");
+    }
+    EXPECT_EQ(deviceLabelFromUserAgent("Mozilla/5.0 (Linux; x/ .. Build/1) Android"), "unknown-device");
 }
 
 RequestHead headWith(std::string_view target, std::string_view userAgent = "")
@@ -136,6 +168,26 @@ TEST(CopyName, NumbersBeforeTheExtension)
     EXPECT_EQ(copyName(".bashrc", 1), ".bashrc-1");
     EXPECT_EQ(copyName(std::string(251, 'a') + ".jpg", 12).size(), maxFileNameBytes);
     EXPECT_TRUE(copyName(std::string(251, 'a') + ".jpg", 12).ends_with("-12.jpg"));
+}
+
+TEST(CopyName, FitsWhenTheExtensionAloneNearlyFillsTheName)
+{
+    // A safe name of 255 bytes that is nearly all extension: its copies must fit in 255 bytes too,
+    // or keeping both files fails only after the whole body has arrived.
+    const std::string name = "a." + std::string(253, 'x');
+    for (const int n : {1, 12, 1000000}) {
+        SCOPED_TRACE(n);
+        const auto copy = copyName(name, n);
+        EXPECT_LE(copy.size(), maxFileNameBytes);
+        EXPECT_NE(copy.find("-" + std::to_string(n) + ".x"), std::string::npos);
+    }
+    std::string wide = "a.";
+    for (int i = 0; i < 84; ++i) {
+        wide += "文"; // 254 bytes in all; the extension is cut at a character, never inside one
+    }
+    const auto copy = copyName(wide, 7);
+    EXPECT_LE(copy.size(), maxFileNameBytes);
+    EXPECT_EQ((copy.size() - std::string("a-7.").size()) % 3, 0U);
 }
 
 } // namespace

@@ -188,6 +188,20 @@ TEST_F(Upload, AVeryLongNameIsShortenedAndItsTicketStillMatches)
     EXPECT_EQ(json::parse(reply.body)["fileName"], std::string(251, 'n') + ".txt");
 }
 
+TEST_F(Upload, ADeviceNameThatTrimsToDotsKeepsTheFileInsideTheSaveFolder)
+{
+    // "x/%20.." is the device " .." once its last path component is taken; trimmed, that was "..",
+    // and the file went into the save folder's parent.
+    const std::string name = "escape-" + Uuid::random().text() + ".txt";
+    const auto reply = upload("filename=" + name + "&device=x/%20..", "outside?");
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    EXPECT_EQ(json::parse(reply.body)["deviceFolder"], "unknown-device");
+    const auto outside = saveFolder.path().parent_path() / name;
+    EXPECT_FALSE(std::filesystem::exists(outside));
+    std::filesystem::remove(outside); // should it be there, leave nothing in the shared folder
+    EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{"unknown-device/" + name});
+}
+
 TEST_F(Upload, AnEmptyBodyIsRefused)
 {
     const auto reply = upload("filename=empty.txt&device=Phone", "");
@@ -245,6 +259,17 @@ TEST_F(Upload, SameNameFilesAreKeptAsNumberedCopies)
     EXPECT_EQ(questions[0].fileName, "photo.jpg");
     EXPECT_EQ(questions[0].deviceFolder, "Phone");
     EXPECT_EQ(questions[0].existingFilePath, std::filesystem::absolute(phoneFolder() / "photo.jpg").string());
+}
+
+TEST_F(Upload, ACopyOfANameThatIsNearlyAllExtensionIsSaved)
+{
+    owner.autoDuplicate = DuplicateFileResolution::keepCopy;
+    const std::string name = "a." + std::string(253, 'x');
+    EXPECT_EQ(upload("filename=" + name + "&device=Phone", "one").status, 200);
+    const auto copy = upload("filename=" + name + "&device=Phone", "two");
+    ASSERT_EQ(copy.status, 200) << copy.body;
+    EXPECT_EQ(json::parse(copy.body)["fileName"], "a-1." + std::string(251, 'x'));
+    EXPECT_EQ(entriesUnder(saveFolder.path()).size(), 2U);
 }
 
 TEST_F(Upload, OverwriteReplacesAndCancelRefuses)
@@ -372,6 +397,38 @@ TEST_F(Upload, ExpectContinueGetsTheInterimAnswerBeforeTheBody)
     EXPECT_EQ(received, "HTTP/1.1 100 Continue\r\n\r\n");
     connection.send("hello");
     EXPECT_EQ(parseReply(received + connection.readAll())->status, 200);
+}
+
+class LeftoverPartialFiles : public ServerTest
+{
+protected:
+    std::filesystem::path leave(const std::filesystem::path& relative, std::chrono::hours age)
+    {
+        const auto path = saveFolder.path() / relative;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << "bytes of an upload that never finished";
+        std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - age);
+        return path;
+    }
+};
+
+TEST_F(LeftoverPartialFiles, StartRemovesOnlyPartialFilesUnchangedForAnHour)
+{
+    const auto partialName = [] { return std::string(partialFilePrefix) + makeUUIDText() + ".part"; };
+    const auto crashed = leave(std::filesystem::path("Phone") / partialName(), std::chrono::hours(2));
+    const auto crashedElsewhere = leave(std::filesystem::path("Tablet") / partialName(), std::chrono::hours(30));
+    // Another FerryLantern may be writing this one into the same folder right now.
+    const auto receiving = leave(std::filesystem::path("Phone") / partialName(), std::chrono::hours(0));
+    const auto lookalike = leave("Phone/.ferrylantern-notes.part", std::chrono::hours(2));
+    const auto received = leave("Phone/photo.jpg", std::chrono::hours(2));
+    const auto outsideDeviceFolders = leave(partialName(), std::chrono::hours(2));
+
+    startServer();
+    EXPECT_FALSE(std::filesystem::exists(crashed));
+    EXPECT_FALSE(std::filesystem::exists(crashedElsewhere));
+    for (const auto& kept : {receiving, lookalike, received, outsideDeviceFolders}) {
+        EXPECT_TRUE(std::filesystem::exists(kept)) << kept;
+    }
 }
 
 } // namespace

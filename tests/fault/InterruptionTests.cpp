@@ -1,0 +1,196 @@
+// Uploads that never finish: clients that vanish at any point of a request, and a server killed in the
+// middle of several uploads. Nothing incomplete may ever show under a final name, and the server must
+// go on serving.
+#include "FaultFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+
+namespace ferrylantern::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Interruptions : public ::testing::Test
+{
+protected:
+    TemporaryFolder folder;
+    std::filesystem::path saveDirectory = folder.path() / "save";
+};
+
+std::string multipartBody(std::string_view data)
+{
+    return "--B\r\nContent-Disposition: form-data; name=\"file\"; filename=\"m.bin\"\r\n\r\n" + std::string(data) +
+           "\r\n--B--\r\n";
+}
+
+TEST_F(Interruptions, ClientsThatVanishMidRequestLeaveNothingBehind)
+{
+    ServerProcess server(saveDirectory, folder.path() / "server");
+    ASSERT_NE(server.port(), 0) << server.output();
+    const auto baseline = server.snapshot();
+
+    constexpr int rounds = 200;
+    constexpr unsigned seed = 20261206;
+    std::mt19937 random(seed);
+    int inHead = 0;
+    int inBody = 0;
+    int resets = 0;
+    int multipart = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const auto size = std::uniform_int_distribution<std::int64_t>(1, 256 * 1024)(random);
+        const auto data = generatedBytes(static_cast<std::uint64_t>(round), 0, static_cast<std::size_t>(size));
+        std::string request;
+        if (random() % 4 == 0) {
+            const auto body = multipartBody(data);
+            request = "POST /v1/upload?device=Phone HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=B\r\n"
+                      "Content-Length: " +
+                      std::to_string(body.size()) + "\r\n\r\n" + body;
+            ++multipart;
+        } else {
+            request = uploadHead({"filename=cut-" + std::to_string(round) + ".bin&device=Phone", 0, size, ""}) + data;
+        }
+        // Half of the clients vanish somewhere in the head, half somewhere in the body (after the
+        // blank line and before the last byte).
+        const auto headLength = request.find("\r\n\r\n") + 4;
+        const bool cutInHead = random() % 2 == 0;
+        const auto cut = cutInHead ? std::uniform_int_distribution<std::size_t>(0, headLength - 1)(random)
+                                   : std::uniform_int_distribution<std::size_t>(headLength, request.size() - 1)(random);
+        (cutInHead ? inHead : inBody) += 1;
+        TestConnection connection(server.port());
+        ASSERT_TRUE(connection.isConnected());
+        connection.send(std::string_view(request).substr(0, cut));
+        if (random() % 2 == 0) {
+            connection.abort(); // RST, as a phone that drops off the network
+            ++resets;
+        }
+        // Otherwise the connection closes normally (FIN) when it goes out of scope.
+    }
+
+    // The server accepts in order: once a later request is answered, every vanished client has been
+    // accepted. Then every handler ends and the server is back to the threads it had before.
+    EXPECT_EQ(sendRequest(server.port(), buildRequest("GET", "/v1/info")).status, 200);
+    const bool settled = eventually([&] { return server.snapshot().threads <= baseline.threads; }, 20s);
+    EXPECT_TRUE(settled);
+    const auto left = filesUnder(saveDirectory);
+    EXPECT_TRUE(left.empty()) << left.size() << " files left, the first " << left.front();
+
+    const UploadRequest after{"filename=after.bin&device=Phone", 99, 1 << 20, ""};
+    const auto reply = upload(server.port(), after);
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    EXPECT_TRUE(holdsGeneratedContent(saveDirectory / "Phone" / "after.bin", after.seed, after.size));
+
+    reportFigure("disconnects (in head / in body; RST / FIN)",
+                 std::to_string(rounds) + " (" + std::to_string(inHead) + " / " + std::to_string(inBody) + "; " +
+                     std::to_string(resets) + " / " + std::to_string(rounds - resets) + "), " +
+                     std::to_string(multipart) + " multipart, seed " + std::to_string(seed));
+    reportFigure("files or partial files left", std::to_string(left.size()));
+    reportFigure("upload after the disconnects", std::to_string(reply.status));
+}
+
+TEST_F(Interruptions, AServerKilledMidUploadLeavesNoTruncatedFileAndServesAgain)
+{
+    constexpr int finished = 3;
+    constexpr int inFlight = 8;
+    const std::int64_t size = byScale<std::int64_t>(16, 64) << 20;
+    auto first = std::make_unique<ServerProcess>(saveDirectory, folder.path() / "first");
+    ASSERT_NE(first->port(), 0) << first->output();
+    for (int i = 0; i < finished; ++i) {
+        const UploadRequest request{"filename=done-" + std::to_string(i) + ".bin&device=Phone",
+                                    static_cast<std::uint64_t>(i), 1 << 20, ""};
+        ASSERT_EQ(upload(first->port(), request).status, 200);
+    }
+
+    // Each upload in flight has sent half of its body when the server dies.
+    std::vector<std::unique_ptr<TestConnection>> connections;
+    for (int i = 0; i < inFlight; ++i) {
+        const UploadRequest request{"filename=flight-" + std::to_string(i) + ".bin&device=Phone",
+                                    static_cast<std::uint64_t>(100 + i), size, ""};
+        connections.push_back(std::make_unique<TestConnection>(first->port()));
+        ASSERT_TRUE(connections.back()->send(uploadHead(request)));
+        ASSERT_TRUE(connections.back()->send(generatedBytes(request.seed, 0, static_cast<std::size_t>(size / 2))));
+    }
+    const auto phone = saveDirectory / "Phone";
+    const bool allWriting = eventually(
+        [&] {
+            std::int64_t written = 0;
+            int partial = 0;
+            for (const auto& file : filesUnder(phone)) {
+                if (isPartialFileName(file)) {
+                    ++partial;
+                    std::error_code error;
+                    written += static_cast<std::int64_t>(std::filesystem::file_size(phone / file, error));
+                }
+            }
+            return partial == inFlight && written >= inFlight * (size / 2);
+        },
+        20s);
+    ASSERT_TRUE(allWriting);
+    first->killHard();
+    connections.clear();
+
+    int partialFiles = 0;
+    int finalFiles = 0;
+    for (const auto& file : filesUnder(saveDirectory)) {
+        if (isPartialFileName(file)) {
+            ++partialFiles;
+            continue;
+        }
+        ++finalFiles;
+        // Only the files that were complete before the kill carry a final name, and they are whole.
+        const auto name = file.filename().string();
+        ASSERT_TRUE(name.starts_with("done-")) << "a final name for an unfinished upload: " << file;
+        const int index = name[5] - '0';
+        EXPECT_TRUE(holdsGeneratedContent(saveDirectory / file, static_cast<std::uint64_t>(index), 1 << 20));
+    }
+    EXPECT_EQ(finalFiles, finished);
+
+    // A new server on the same folder serves, and the names the killed uploads had are free.
+    auto second = std::make_unique<ServerProcess>(saveDirectory, folder.path() / "second");
+    ASSERT_NE(second->port(), 0) << second->output();
+    EXPECT_EQ(sendRequest(second->port(), buildRequest("GET", "/v1/info")).status, 200);
+    const UploadRequest again{"filename=flight-0.bin&device=Phone", 100, size, ""};
+    const auto reply = upload(second->port(), again);
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    EXPECT_TRUE(holdsGeneratedContent(phone / "flight-0.bin", again.seed, again.size));
+    int partialAfterRestart = 0;
+    for (const auto& file : filesUnder(saveDirectory)) {
+        partialAfterRestart += isPartialFileName(file);
+    }
+    // Young partial files may belong to another FerryLantern writing into the same folder: kept.
+    EXPECT_EQ(partialAfterRestart, inFlight);
+    ASSERT_TRUE(second->stop());
+
+    // Partial files from a crash long ago are removed when a server next starts; other files stay.
+    const auto longAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(2);
+    for (const auto& file : filesUnder(phone)) {
+        std::filesystem::last_write_time(phone / file, longAgo);
+    }
+    const auto lookalike = phone / ".ferrylantern-notes.part";
+    {
+        std::ofstream(lookalike) << "a file of the user's";
+    }
+    std::filesystem::last_write_time(lookalike, longAgo);
+    ServerProcess third(saveDirectory, folder.path() / "third");
+    ASSERT_NE(third.port(), 0) << third.output();
+    int partialAfterLaterStart = 0;
+    for (const auto& file : filesUnder(saveDirectory)) {
+        partialAfterLaterStart += isPartialFileName(file) && file.filename() != lookalike.filename();
+    }
+    EXPECT_EQ(partialAfterLaterStart, 0);
+    EXPECT_TRUE(std::filesystem::exists(lookalike));
+    EXPECT_EQ(filesUnder(saveDirectory).size(), static_cast<std::size_t>(finished + 1 + 1));
+
+    reportFigure("uploads killed mid-body x size (MiB)", std::to_string(inFlight) + " x " + std::to_string(size >> 20));
+    reportFigure("truncated files under a final name", std::to_string(finalFiles - finished));
+    reportFigure("complete files intact", std::to_string(finalFiles) + " of " + std::to_string(finished));
+    reportFigure("hidden partial files after the kill / after restart / start 2 h later",
+                 std::to_string(partialFiles) + " / " + std::to_string(partialAfterRestart) + " / " +
+                     std::to_string(partialAfterLaterStart));
+    reportFigure("upload after restart", std::to_string(reply.status));
+}
+
+} // namespace
+} // namespace ferrylantern::test

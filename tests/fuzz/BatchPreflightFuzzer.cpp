@@ -1,0 +1,87 @@
+// The batch preflight's JSON body, decoded as the endpoint decodes it, and the names the endpoint
+// derives from it. The first piece is the request's query (its "device" parameter counts when the
+// body names no device); the other pieces are the body as it arrives. A decoded request must encode
+// and decode to itself, and the names derived for the tickets must be the names the uploads derive
+// later, or the tickets would never match.
+#include "FuzzSupport.h"
+#include "RequestHead.h"
+#include "Text.h"
+#include "TransferMessages.h"
+#include "UploadNaming.h"
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+using namespace ferrylantern;
+
+namespace {
+
+bool isFreshUploadName(const std::string& name)
+{
+    return name.starts_with("upload-") && name.size() == 7 + 36;
+}
+
+bool isUsableName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.size() <= maxFileNameBytes &&
+           name.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos;
+}
+
+bool sameRequest(const TransferPreflightBatchRequest& a, const TransferPreflightBatchRequest& b)
+{
+    if (a.device != b.device || a.files.size() != b.files.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.files.size(); ++i) {
+        if (a.files[i].filename != b.files[i].filename || a.files[i].byteCount != b.files[i].byteCount) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const auto input = fuzz::splitInput(data, size);
+    std::string body;
+    for (std::size_t i = 1; i < input.pieces.size(); ++i) {
+        body += input.pieces[i];
+    }
+    const auto request = decodeMessage<TransferPreflightBatchRequest>(body);
+    if (!request) {
+        FUZZ_CHECK(!request.error().empty());
+        return 0;
+    }
+    const auto again = decodeMessage<TransferPreflightBatchRequest>(nlohmann::json(*request).dump());
+    FUZZ_CHECK(again && sameRequest(*request, *again));
+
+    // The device folder of the batch: the body's device when it is not blank, else the query's.
+    RequestHead head;
+    head.target = "/v1/upload/preflight/batch?" + std::string(fuzz::pieceOrEmpty(input, 0));
+    head.query = parseQuery(head.target);
+    if (request->device && !trimWhitespaceAndNewlines(*request->device).empty()) {
+        head.query.insert_or_assign("device", std::string(trimWhitespaceAndNewlines(*request->device)));
+        // The page sends the device untrimmed with each upload.
+        FUZZ_CHECK(sanitizedDeviceName(*request->device) ==
+                   sanitizedDeviceName(trimWhitespaceAndNewlines(*request->device)));
+    }
+    const auto folder = deviceFolderFor(head, "10.0.0.7");
+    FUZZ_CHECK(isUsableName(folder));
+    FUZZ_CHECK(folder.find(':') == std::string::npos);
+
+    for (const auto& file : request->files) {
+        const std::string trimmed(trimWhitespaceAndNewlines(file.filename));
+        if (trimmed.empty()) {
+            continue; // refused with "无效的文件名"
+        }
+        const auto forTicket = safeFileName(trimmed);
+        FUZZ_CHECK(isUsableName(forTicket));
+        // The upload derives the name from the untrimmed query parameter.
+        if (!isFreshUploadName(forTicket)) {
+            FUZZ_CHECK(safeFileName(file.filename) == forTicket);
+        }
+    }
+    return 0;
+}

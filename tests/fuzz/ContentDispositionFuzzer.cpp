@@ -1,0 +1,43 @@
+// The file name of a Content-Disposition value, the way an upload's name reaches the disk: every piece
+// of the input is one parameter ("filename=…", "filename*=…" or anything else), joined by ";". The
+// name found must give a safe file name.
+#include "FuzzSupport.h"
+#include "MultipartBody.h"
+#include "UploadNaming.h"
+
+#include <string>
+
+using namespace ferrylantern;
+
+namespace {
+
+bool isSafe(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.size() <= maxFileNameBytes &&
+           name.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos;
+}
+
+void check(std::string_view value)
+{
+    const auto name = contentDispositionFileName(value);
+    if (!name) {
+        return;
+    }
+    FUZZ_CHECK(!name->empty());
+    FUZZ_CHECK(isSafe(safeFileName(*name)));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const auto input = fuzz::splitInput(data, size);
+    check(input.payload);
+    std::string joined;
+    for (const auto piece : input.pieces) {
+        joined += joined.empty() ? "" : "; ";
+        joined += piece;
+    }
+    check(joined);
+    return 0;
+}

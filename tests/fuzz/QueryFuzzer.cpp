@@ -1,0 +1,61 @@
+// The query parser and the route path, on request targets built from the input's pieces: the first
+// piece is the path, the others are the query's parameters joined by "&".
+#include "FuzzSupport.h"
+#include "RequestHead.h"
+#include "Text.h"
+
+#include <string>
+
+using namespace ferrylantern;
+
+namespace {
+
+void checkTarget(const std::string& target)
+{
+    const auto query = parseQuery(target);
+    const bool absolute = target.starts_with("http://") || target.starts_with("https://");
+    if (isValidUTF8(target)) {
+        // Percent-decoding never produces text that is not UTF-8; it falls back to the raw text.
+        for (const auto& [name, value] : query) {
+            FUZZ_CHECK(isValidUTF8(name) && isValidUTF8(value));
+        }
+    }
+    if (!absolute) {
+        FUZZ_CHECK(query.empty() || target.find('?') != std::string::npos);
+        for (const auto& [name, value] : query) {
+            FUZZ_CHECK(name.find('&') == std::string::npos && name.find('=') == std::string::npos);
+        }
+        // A later parameter of the same name replaces an earlier one.
+        if (!query.empty()) {
+            const auto& name = query.begin()->first;
+            if (!name.empty()) {
+                const auto replaced = parseQuery(target + "&" + name + "=later");
+                FUZZ_CHECK(replaced.at(name) == "later");
+            }
+        }
+    }
+    const auto path = routePath(target);
+    FUZZ_CHECK(!path.empty());
+    if (absolute) {
+        FUZZ_CHECK(path.front() == '/');
+    } else {
+        FUZZ_CHECK(path == "/" || target.starts_with(path));
+        FUZZ_CHECK(path.find('?') == std::string::npos);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const auto input = fuzz::splitInput(data, size);
+    checkTarget(std::string(input.payload));
+
+    std::string target(fuzz::pieceOrEmpty(input, 0));
+    for (std::size_t i = 1; i < input.pieces.size(); ++i) {
+        target += i == 1 ? "?" : "&";
+        target += input.pieces[i];
+    }
+    checkTarget(target);
+    return 0;
+}

@@ -1,0 +1,94 @@
+// The names a received file gets on disk. Pieces: the requested file name, the device name, the user
+// agent, and a copy number. Every name derived must be one the server can create inside its folder and
+// nowhere else: never empty, ".", "..", never holding "/", "\\" or NUL, at most 255 bytes; a device
+// folder also at most 64 characters.
+#include "FuzzSupport.h"
+#include "RequestHead.h"
+#include "Text.h"
+#include "UploadNaming.h"
+
+#include <string>
+
+using namespace ferrylantern;
+
+namespace {
+
+bool isFreshUploadName(const std::string& name)
+{
+    return name.starts_with("upload-") && name.size() == 7 + 36;
+}
+
+void checkUsableName(const std::string& name)
+{
+    FUZZ_CHECK(!name.empty());
+    FUZZ_CHECK(name != "." && name != "..");
+    FUZZ_CHECK(name.size() <= maxFileNameBytes);
+    FUZZ_CHECK(name.find_first_of(std::string_view("/\\:\0", 4)) == std::string::npos);
+}
+
+void checkDeviceFolder(const std::string& folder)
+{
+    checkUsableName(folder);
+    FUZZ_CHECK(characterCount(folder) <= maxDeviceFolderCharacters);
+}
+
+std::string percentEncoded(std::string_view bytes)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        encoded += '%';
+        encoded += hex[byte >> 4];
+        encoded += hex[byte & 0xF];
+    }
+    return encoded;
+}
+
+int copyNumber(std::string_view bytes)
+{
+    std::uint32_t value = 0;
+    for (const char c : bytes.substr(0, 4)) {
+        value = value << 8 | static_cast<unsigned char>(c);
+    }
+    return static_cast<int>(1 + value % 1000000);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const auto input = fuzz::splitInput(data, size);
+    const auto requested = fuzz::pieceOrEmpty(input, 0);
+    const auto device = fuzz::pieceOrEmpty(input, 1);
+    const auto userAgent = fuzz::pieceOrEmpty(input, 2);
+
+    const auto safe = safeFileName(requested);
+    checkUsableName(safe);
+    if (!isFreshUploadName(safe)) {
+        // The preflight trims the name before deriving; the upload does not. Both must agree.
+        FUZZ_CHECK(safeFileName(trimWhitespaceAndNewlines(requested)) == safe);
+        FUZZ_CHECK(safeFileName(requested) == safe);
+    }
+    const int n = copyNumber(fuzz::pieceOrEmpty(input, 3));
+    const auto copy = copyName(safe, n);
+    checkUsableName(copy);
+
+    checkDeviceFolder(sanitizedDeviceName(device));
+    FUZZ_CHECK(sanitizedDeviceName(trimWhitespaceAndNewlines(device)) == sanitizedDeviceName(device));
+    if (const auto label = deviceLabelFromUserAgent(userAgent)) {
+        checkDeviceFolder(*label);
+    }
+
+    RequestHead head;
+    head.target = "/v1/upload?device=" + percentEncoded(device);
+    head.query = parseQuery(head.target);
+    if (isValidUTF8(userAgent)) {
+        head.headers["user-agent"] = std::string(trimSpacesAndTabs(userAgent));
+    }
+    checkDeviceFolder(deviceFolderFor(head, "192.168.1.20"));
+    head.query.clear();
+    checkDeviceFolder(deviceFolderFor(head, "192.168.1.20"));
+    checkDeviceFolder(deviceFolderFor(head, std::nullopt));
+    return 0;
+}
