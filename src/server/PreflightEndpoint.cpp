@@ -113,7 +113,8 @@ void handleUploadPreflightBatch(ServerContext& context, Connection& connection)
     }
     const auto request = decodeMessage<TransferPreflightBatchRequest>(*body);
     if (!request) {
-        answerText(connection, 500, request.error());
+        // The decoder's text may quote the request's own bytes.
+        answerText(connection, 500, validUTF8Text(request.error()));
         return;
     }
     if (request->files.empty()) {

@@ -200,6 +200,24 @@ bool isValidUTF8(std::string_view text)
     return true;
 }
 
+std::string validUTF8Text(std::string_view text)
+{
+    std::string result;
+    result.reserve(text.size());
+    std::size_t offset = 0;
+    while (offset < text.size()) {
+        int length = 0;
+        if (decodeScalar(text, offset, length)) {
+            result.append(text.substr(offset, static_cast<std::size_t>(length)));
+            offset += static_cast<std::size_t>(length);
+        } else {
+            result.append("\uFFFD");
+            offset += 1;
+        }
+    }
+    return result;
+}
+
 char32_t nextScalar(std::string_view text, std::size_t& offset)
 {
     int length = 0;

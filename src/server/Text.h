@@ -19,6 +19,10 @@ std::string_view trimWhitespaceAndNewlines(std::string_view text);
 
 bool isValidUTF8(std::string_view text);
 
+// `text` with every byte that is not part of well-formed UTF-8 replaced by U+FFFD, for texts that
+// quote what a client sent.
+std::string validUTF8Text(std::string_view text);
+
 std::string asciiLowercased(std::string_view text);
 std::string asciiUppercased(std::string_view text);
 bool startsWithIgnoringASCIICase(std::string_view text, std::string_view prefix);

@@ -1,5 +1,6 @@
 #include "UploadNaming.h"
 
+#include "PartialFile.h"
 #include "RequestHead.h"
 #include "Text.h"
 #include "Uuid.h"
@@ -83,6 +84,11 @@ std::string safeFileName(std::string_view requestedName)
     // hundreds of combining marks) leaves nothing, or only the dots before it.
     if (!isUsableComponent(fitted)) {
         return freshUploadName();
+    }
+    // The server's own partial files are removed when they are left over; a received file must
+    // never carry such a name.
+    if (isPartialFileName(fitted)) {
+        fitted.front() = '_';
     }
     return fitted;
 }

@@ -19,7 +19,8 @@ constexpr std::size_t maxDeviceFolderCharacters = 64;
 
 // A file name that is safe to create inside the device folder: the last path component of the trimmed
 // request, with "/", ":", "\\" and NUL replaced by "_", shortened to 255 bytes (keeping the extension
-// and whole characters). Empty, "." and ".." become "upload-" plus a fresh UUID.
+// and whole characters). Empty, "." and ".." become "upload-" plus a fresh UUID. A name of the server's
+// own hidden partial files gets "_" for its leading dot.
 std::string safeFileName(std::string_view requestedName);
 
 // A device name made fit for a folder: trimmed, last path component, "/", ":", "\\" and NUL replaced

@@ -25,6 +25,12 @@ TEST(UTF8, AcceptsWellFormedTextOnly)
     EXPECT_FALSE(isValidUTF8("\xe4\xb8"));         // truncated
 }
 
+TEST(UTF8, InvalidBytesBecomeReplacementCharacters)
+{
+    EXPECT_EQ(validUTF8Text("ok \xff 中 \xe4\xb8"), "ok \uFFFD 中 \uFFFD\uFFFD");
+    EXPECT_EQ(validUTF8Text("plain"), "plain");
+}
+
 TEST(PercentDecoding, FailsOnMalformedEscapesAndInvalidUTF8)
 {
     EXPECT_EQ(percentDecoded("%E4%B8%AD%20a+b"), "中 a+b");

@@ -44,6 +44,14 @@ TEST(SafeFileName, EmptyAndDotNamesBecomeFreshUploadNames)
     EXPECT_NE(safeFileName("."), safeFileName("."));
 }
 
+TEST(SafeFileName, NeverTakesTheNameOfAPartialFile)
+{
+    // Left-over partial files are removed on start-up; a received file of that name must not be.
+    const std::string partial = ".ferrylantern-0F8E0C52-6A1B-4D5E-9E43-2B1C3D4E5F60.part";
+    EXPECT_EQ(safeFileName(partial), "_ferrylantern-0F8E0C52-6A1B-4D5E-9E43-2B1C3D4E5F60.part");
+    EXPECT_EQ(safeFileName(".ferrylantern-notes.part"), ".ferrylantern-notes.part");
+}
+
 TEST(SafeFileName, ReplacesNULSoTheNameCannotBeCutShort)
 {
     EXPECT_EQ(safeFileName(std::string("evil\0.txt", 9)), "evil_.txt");
