@@ -22,6 +22,39 @@ TemporaryFolder::~TemporaryFolder()
     std::filesystem::remove_all(path_, ignored);
 }
 
+namespace {
+
+std::optional<std::string> environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+void restore(const char* name, const std::optional<std::string>& value)
+{
+    if (value) {
+        setenv(name, value->c_str(), 1);
+    } else {
+        unsetenv(name);
+    }
+}
+
+} // namespace
+
+ScopedHome::ScopedHome()
+    : previousHome_(environment("HOME"))
+    , previousConfigHome_(environment("XDG_CONFIG_HOME"))
+{
+    setenv("HOME", folder_.path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (folder_.path() / ".config").c_str(), 1);
+}
+
+ScopedHome::~ScopedHome()
+{
+    restore("HOME", previousHome_);
+    restore("XDG_CONFIG_HOME", previousConfigHome_);
+}
+
 std::chrono::system_clock::time_point ManualClock::now() const
 {
     // 2026-01-01T00:00:00Z: a fixed start keeps expiry arithmetic in tests reproducible.

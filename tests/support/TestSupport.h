@@ -5,6 +5,8 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string>
 
 namespace ferrylantern::test {
 
@@ -21,6 +23,25 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Points HOME and XDG_CONFIG_HOME at a fresh temporary folder for the object's life, so the default
+// save folder and the application's own preferences are the test's alone, even when tests run in
+// parallel processes.
+class ScopedHome
+{
+public:
+    ScopedHome();
+    ~ScopedHome();
+    ScopedHome(const ScopedHome&) = delete;
+    ScopedHome& operator=(const ScopedHome&) = delete;
+
+    const std::filesystem::path& path() const { return folder_.path(); }
+
+private:
+    TemporaryFolder folder_;
+    std::optional<std::string> previousHome_;
+    std::optional<std::string> previousConfigHome_;
 };
 
 // Starts at a fixed moment and moves only when the test says so. Thread-safe.

@@ -1,10 +1,9 @@
-// The application shell: its windows, their commands and the appearance they share. The tests run with
-// HOME and XDG_CONFIG_HOME inside the build folder (set by CTest), so the shared preferences are the
-// test's own.
+// The application shell: its windows, their commands and the appearance they share.
 #include "AppSettingsView.h"
 #include "AudioPlaybackController.h"
 #include "ContentView.h"
 #include "FerryLanternApp.h"
+#include "TestSupport.h"
 #include "UserPreferences.h"
 
 #include <QAction>
@@ -19,6 +18,10 @@ namespace {
 class Application : public ::testing::Test
 {
 protected:
+    // The application's shared preferences and default save folder: this test's own, since every
+    // test runs in a process of its own and the shared objects are made on first use.
+    ScopedHome home;
+
     Application()
     {
         setUpApplicationIdentity();

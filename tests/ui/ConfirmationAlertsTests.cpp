@@ -88,7 +88,7 @@ protected:
         return reply;
     }
 
-    TemporaryFolder home;
+    ScopedHome home;
     std::unique_ptr<TransferReceiverModel> model;
     QWidget window;
     std::unique_ptr<ConfirmationAlerts> alerts;

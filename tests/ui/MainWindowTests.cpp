@@ -103,6 +103,7 @@ protected:
         return window->findChild<Widget*>(QString::fromLatin1(name));
     }
 
+    ScopedHome home; // first: the model's default save folder lies in it
     TemporaryPreferences preferences;
     CannedAudio audio;
     AudioWaveformLoader loader{audio.operations()};
