@@ -196,14 +196,7 @@ void AppSettingsView::changeEvent(QEvent* event)
 void AppSettingsView::pinEdited(const QString& text)
 {
     // Filtered after every change, as in the sidebar's field.
-    const QString filtered = filteredPIN(text);
-    if (filtered != text) {
-        const int cursor = std::min(pinEntry_->cursorPosition(), static_cast<int>(filtered.size()));
-        const QSignalBlocker blocker(pinEntry_);
-        pinEntry_->setText(filtered);
-        pinEntry_->setCursorPosition(cursor);
-    }
-    preferences_.setPINCode(filtered);
+    preferences_.setPINCode(filterPINEntry(pinEntry_, text));
 }
 
 } // namespace ferrylantern

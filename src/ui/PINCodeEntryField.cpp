@@ -39,6 +39,18 @@ QString filteredPIN(const QString& text)
     return QString::fromStdString(normalizedPIN(digits.toStdString()));
 }
 
+QString filterPINEntry(QLineEdit* entry, const QString& text)
+{
+    const QString filtered = filteredPIN(text);
+    if (filtered != text) {
+        const int cursor = std::min(entry->cursorPosition(), static_cast<int>(filtered.size()));
+        const QSignalBlocker blocker(entry);
+        entry->setText(filtered);
+        entry->setCursorPosition(cursor);
+    }
+    return filtered;
+}
+
 PINCodeEntryField::PINCodeEntryField(UserPreferences& preferences, QWidget* parent)
     : QWidget(parent)
     , preferences_(preferences)
@@ -91,14 +103,7 @@ void PINCodeEntryField::setPINVisible(bool visible)
 void PINCodeEntryField::textChanged(const QString& text)
 {
     // Every change is filtered at once: a letter or a fifth digit never stays in the field.
-    const QString filtered = filteredPIN(text);
-    if (filtered != text) {
-        const int cursor = std::min(entry_->cursorPosition(), static_cast<int>(filtered.size()));
-        const QSignalBlocker blocker(entry_);
-        entry_->setText(filtered);
-        entry_->setCursorPosition(cursor);
-    }
-    preferences_.setPINCode(filtered);
+    preferences_.setPINCode(filterPINEntry(entry_, text));
 }
 
 void PINCodeEntryField::showStoredPIN(const QString& code)

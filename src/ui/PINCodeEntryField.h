@@ -20,6 +20,10 @@ class UserPreferences;
 // always passes the server's rule (normalizedPIN) unchanged.
 QString filteredPIN(const QString& text);
 
+// Filters what `entry` holds after a change to `text`, writing the filtered text back (cursor kept)
+// when it differs, and returns it.
+QString filterPINEntry(QLineEdit* entry, const QString& text);
+
 class PINCodeEntryField final : public QWidget
 {
     Q_OBJECT
