@@ -1,10 +1,10 @@
 // The PIN gate against a server started with --pin: the cells, submission, the tab's session, a
 // session that dies with a server restart, and the lock-out after repeated wrong PINs.
 import assert from 'node:assert/strict';
-import { rm } from 'node:fs/promises';
 import { after, before, test } from 'node:test';
 
 import {
+    tearDown,
     Receiver, focusedPINCell, launchChromium, makeFiles, newPhone, openPage, pasteIntoPINCell, pinCells, rows,
     screenshot, temporaryFolder, waitForSummary, waitForText,
 } from './support.mjs';
@@ -35,10 +35,7 @@ before(async () => {
 }, { timeout: 90000 });
 
 after(async () => {
-    await chromium?.close();
-    await receiver?.stop();
-    await rm(saveDir, { recursive: true, force: true });
-    await rm(files.folder, { recursive: true, force: true });
+    await tearDown({ chromium, receiver, folders: [saveDir, files?.folder] });
     assert.deepEqual(context?.scriptErrors, []);
 }, { timeout: 30000 });
 

@@ -1,10 +1,10 @@
 // The receiving computer's name is filled into the page's title, its intro and a string of its
 // script. Whatever the name holds, it must show literally and leave markup and script alone.
 import assert from 'node:assert/strict';
-import { rm } from 'node:fs/promises';
 import { after, before, test } from 'node:test';
 
 import {
+    tearDown,
     Receiver, launchChromium, makeFiles, newPhone, rows, temporaryFolder, waitForSummary,
 } from './support.mjs';
 
@@ -26,10 +26,7 @@ before(async () => {
 }, { timeout: 90000 });
 
 after(async () => {
-    await chromium?.close();
-    await receiver?.stop();
-    await rm(saveDir, { recursive: true, force: true });
-    await rm(files.folder, { recursive: true, force: true });
+    await tearDown({ chromium, receiver, folders: [saveDir, files?.folder] });
 }, { timeout: 30000 });
 
 test('the page as sent shows the name literally in title and intro', { timeout: 30000 }, async () => {

@@ -24,6 +24,15 @@ export const waitTimeout = 15000;
 const startTimeout = 20000;
 const stopTimeout = 10000;
 
+// Closes the browser, stops the receiver and removes the folders a test file made.
+export async function tearDown({ chromium, receiver, folders = [] }) {
+    await chromium?.close();
+    await receiver?.stop();
+    for (const folder of folders) {
+        if (folder) await rm(folder, { recursive: true, force: true });
+    }
+}
+
 export async function temporaryFolder(prefix) {
     return mkdtemp(path.join(tmpdir(), prefix));
 }

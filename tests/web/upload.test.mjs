@@ -7,6 +7,7 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 
 import {
+    tearDown,
     Receiver, launchChromium, makeFiles, newPhone, openPage, rows, screenshot, temporaryFolder, waitForSummary,
 } from './support.mjs';
 
@@ -26,9 +27,7 @@ before(async () => {
 }, { timeout: 90000 });
 
 after(async () => {
-    await chromium?.close();
-    await receiver?.stop();
-    await rm(saveDir, { recursive: true, force: true });
+    await tearDown({ chromium, receiver, folders: [saveDir] });
     // Nothing in this file needs a PIN, so nothing may have asked for one.
     assert.ok(!requestedPaths.includes('/v1/pin/verify'), 'the page never verifies a PIN the server does not want');
     assert.deepEqual(context?.scriptErrors, []);
