@@ -1,7 +1,7 @@
 // How many progress events one upload sends per second, whatever the chunk size: an upload of three
 // seconds is paced in small chunks from a client thread while the server's progress callback counts
 // `updated` events. Prints, per chunk size, the events per second overall and in the busiest second.
-#include "SimpleSocketHTTPServer.h"
+#include "server/SimpleSocketHTTPServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -3,8 +3,8 @@
 //   waveform_bench extract FILE   one extraction of 512 buckets; prints the seconds it took
 //   waveform_bench loader FILE    through a fresh loader: first waveform request, the cached second
 //                                 one, a duration lookup of an uncached file and of a cached one
-#include "AudioWaveformLoader.h"
-#include "WaveformExtraction.h"
+#include "audio/AudioWaveformLoader.h"
+#include "audio/WaveformExtraction.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

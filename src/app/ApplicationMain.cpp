@@ -1,6 +1,6 @@
 // ferrylantern: the desktop application. Receiving starts as soon as the main window shows.
-#include "FerryLanternApp.h"
-#include "TransferReceiverModel.h"
+#include "receiver/TransferReceiverModel.h"
+#include "ui/FerryLanternApp.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
-#include "ServerCommandLine.h"
+#include "app/ServerCommandLine.h"
 
-#include "Text.h"
+#include "server/Text.h"
 
 namespace ferrylantern {
 

@@ -6,7 +6,7 @@
 // Scripts outside the project rely on these options; keep their meaning and defaults.
 #pragma once
 
-#include "Expected.h"
+#include "server/Expected.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "ServerConsole.h"
+#include "app/ServerConsole.h"
 
 #include <unistd.h>
 

@@ -5,8 +5,8 @@
 // GUI thread only, like the model it watches.
 #pragma once
 
-#include "ServerCommandLine.h"
-#include "TransferReceiverModel.h"
+#include "app/ServerCommandLine.h"
+#include "receiver/TransferReceiverModel.h"
 
 #include <QObject>
 #include <QSocketNotifier>

@@ -2,10 +2,10 @@
 // same model as the desktop application (DNS-SD included) with a settings scope of its own, so the
 // desktop's preferences never change what a script gets from the command line. Usage errors exit 2,
 // a failed start exits 1, SIGINT and SIGTERM exit 0.
-#include "ServerCommandLine.h"
-#include "ServerConsole.h"
-#include "StopSignals.h"
-#include "TransferReceiverModel.h"
+#include "app/ServerCommandLine.h"
+#include "app/ServerConsole.h"
+#include "app/StopSignals.h"
+#include "receiver/TransferReceiverModel.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "AudioContainer.h"
+#include "audio/AudioContainer.h"
 
-#include "FFmpegSupport.h"
+#include "audio/FFmpegSupport.h"
 
 #include <cmath>
 #include <limits>

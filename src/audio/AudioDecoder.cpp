@@ -1,6 +1,6 @@
-#include "AudioDecoder.h"
+#include "audio/AudioDecoder.h"
 
-#include "FFmpegSupport.h"
+#include "audio/FFmpegSupport.h"
 
 #include <algorithm>
 #include <vector>

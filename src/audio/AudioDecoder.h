@@ -8,7 +8,7 @@
 //     bool whole = decoder->status() == DecoderStatus::completed;
 #pragma once
 
-#include "AudioContainer.h"
+#include "audio/AudioContainer.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "AudioFormatProbe.h"
+#include "audio/AudioFormatProbe.h"
 
-#include "AudioContainer.h"
+#include "audio/AudioContainer.h"
 
 #include <sndfile.h>
 

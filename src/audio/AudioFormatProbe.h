@@ -4,7 +4,7 @@
 // Pure functions that read only the given file; thread-safe. The loader runs them on its pool threads.
 #pragma once
 
-#include "AudioStreamFormat.h"
+#include "audio/AudioStreamFormat.h"
 
 #include <cstdint>
 #include <filesystem>

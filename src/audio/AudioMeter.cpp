@@ -1,4 +1,4 @@
-#include "AudioMeter.h"
+#include "audio/AudioMeter.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "AudioNodeQueue.h"
+#include "audio/AudioNodeQueue.h"
 
 namespace ferrylantern {
 

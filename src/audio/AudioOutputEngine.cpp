@@ -1,4 +1,4 @@
-#include "AudioOutputEngine.h"
+#include "audio/AudioOutputEngine.h"
 
 namespace ferrylantern {
 

@@ -5,7 +5,7 @@
 // in order; an engine is created, used and destroyed there.
 #pragma once
 
-#include "AudioContainer.h"
+#include "audio/AudioContainer.h"
 
 #include <cstdint>
 #include <filesystem>

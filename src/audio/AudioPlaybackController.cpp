@@ -1,6 +1,6 @@
-#include "AudioPlaybackController.h"
+#include "audio/AudioPlaybackController.h"
 
-#include "QtAudioOutputEngine.h"
+#include "audio/QtAudioOutputEngine.h"
 
 #include <QCoreApplication>
 

@@ -11,10 +11,10 @@
 //     playback.seek(0.5, url);                             // the position moves; playback does not start
 #pragma once
 
-#include "AudioContainer.h"
-#include "AudioMeter.h"
-#include "AudioNodeQueue.h"
-#include "AudioOutputEngine.h"
+#include "audio/AudioContainer.h"
+#include "audio/AudioMeter.h"
+#include "audio/AudioNodeQueue.h"
+#include "audio/AudioOutputEngine.h"
 
 #include <QObject>
 #include <QString>

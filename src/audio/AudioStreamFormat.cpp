@@ -1,4 +1,4 @@
-#include "AudioStreamFormat.h"
+#include "audio/AudioStreamFormat.h"
 
 #include <algorithm>
 #include <charconv>

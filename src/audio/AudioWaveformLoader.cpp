@@ -1,7 +1,7 @@
-#include "AudioWaveformLoader.h"
+#include "audio/AudioWaveformLoader.h"
 
-#include "AudioFormatProbe.h"
-#include "WaveformExtraction.h"
+#include "audio/AudioFormatProbe.h"
+#include "audio/WaveformExtraction.h"
 
 #include <QCoreApplication>
 #include <QPointer>

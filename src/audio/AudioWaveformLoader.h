@@ -10,8 +10,8 @@
 //     AudioWaveformLoader::shared().loadStereoSamples(url, this, [this](auto samples) { show(samples); });
 #pragma once
 
-#include "AudioStreamFormat.h"
-#include "StereoWaveformSamples.h"
+#include "audio/AudioStreamFormat.h"
+#include "audio/StereoWaveformSamples.h"
 
 #include <QHash>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "FFmpegSupport.h"
+#include "audio/FFmpegSupport.h"
 
 extern "C" {
 #include <libavutil/log.h>

@@ -1,6 +1,6 @@
-#include "PlaybackSegmentSource.h"
+#include "audio/PlaybackSegmentSource.h"
 
-#include "AudioDecoder.h"
+#include "audio/AudioDecoder.h"
 
 #include <algorithm>
 #include <cstring>

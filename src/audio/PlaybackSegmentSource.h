@@ -6,7 +6,7 @@
 // readyRead() on the audio node thread.
 #pragma once
 
-#include "AudioOutputEngine.h"
+#include "audio/AudioOutputEngine.h"
 
 #include <QIODevice>
 

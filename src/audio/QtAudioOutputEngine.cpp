@@ -1,6 +1,6 @@
-#include "QtAudioOutputEngine.h"
+#include "audio/QtAudioOutputEngine.h"
 
-#include "PlaybackSegmentSource.h"
+#include "audio/PlaybackSegmentSource.h"
 
 #include <QAudioFormat>
 #include <QAudioSink>

@@ -8,7 +8,7 @@
 // any thread: its Qt objects are made on first use.
 #pragma once
 
-#include "AudioOutputEngine.h"
+#include "audio/AudioOutputEngine.h"
 
 #include <QAudioDevice>
 #include <QTimer>

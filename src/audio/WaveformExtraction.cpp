@@ -1,6 +1,6 @@
-#include "WaveformExtraction.h"
+#include "audio/WaveformExtraction.h"
 
-#include "AudioDecoder.h"
+#include "audio/AudioDecoder.h"
 
 #include <algorithm>
 #include <cmath>

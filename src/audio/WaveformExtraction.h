@@ -5,7 +5,7 @@
 // them on its pool threads, tests and benchmarks call them directly.
 #pragma once
 
-#include "StereoWaveformSamples.h"
+#include "audio/StereoWaveformSamples.h"
 
 #include <cstdint>
 #include <filesystem>

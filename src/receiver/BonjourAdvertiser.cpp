@@ -1,4 +1,4 @@
-#include "BonjourAdvertiser.h"
+#include "receiver/BonjourAdvertiser.h"
 
 #include <avahi-client/client.h>
 #include <avahi-client/publish.h>

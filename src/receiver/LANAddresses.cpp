@@ -1,4 +1,4 @@
-#include "LANAddresses.h"
+#include "receiver/LANAddresses.h"
 
 #include <ifaddrs.h>
 #include <netdb.h>

@@ -1,4 +1,4 @@
-#include "Preferences.h"
+#include "receiver/Preferences.h"
 
 namespace ferrylantern::preferences {
 

@@ -3,7 +3,7 @@
 // (organisation and application "FerryLantern") or, for ferrylantern-server, a file of its own.
 #pragma once
 
-#include "PINRules.h"
+#include "server/PINRules.h"
 
 #include <QSettings>
 #include <QString>

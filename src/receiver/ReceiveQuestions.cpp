@@ -1,7 +1,7 @@
 // The two queues of questions for the desktop user: receive confirmations (single uploads and whole
 // batches) and same-name questions. Every stored reply is resumed exactly once: each path removes a
 // reply from its store before resuming it, and the stores only ever hold unanswered replies.
-#include "TransferReceiverModel.h"
+#include "receiver/TransferReceiverModel.h"
 
 #include <QTimer>
 

@@ -2,7 +2,7 @@
 // dialogs present, and the model's own failure.
 #pragma once
 
-#include "ServerCallbacks.h"
+#include "server/ServerCallbacks.h"
 
 #include <QMetaType>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "SaveDirectory.h"
+#include "receiver/SaveDirectory.h"
 
 #include <QDir>
 #include <QFileInfo>

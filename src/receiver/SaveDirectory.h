@@ -9,8 +9,8 @@
 // GUI thread only (the scoped folder is process-wide state).
 #pragma once
 
-#include "Expected.h"
-#include "Preferences.h"
+#include "receiver/Preferences.h"
+#include "server/Expected.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "TransferReceiverModel.h"
+#include "receiver/TransferReceiverModel.h"
 
-#include "HostName.h"
-#include "SaveDirectory.h"
+#include "receiver/SaveDirectory.h"
+#include "server/HostName.h"
 
 #include <QThread>
 #include <QThreadPool>

@@ -10,12 +10,12 @@
 // value has a change signal that fires only when the value really changes.
 #pragma once
 
-#include "BonjourAdvertiser.h"
-#include "LANAddresses.h"
-#include "ModelLink.h"
-#include "Preferences.h"
-#include "ReceiverTypes.h"
-#include "SimpleSocketHTTPServer.h"
+#include "receiver/BonjourAdvertiser.h"
+#include "receiver/LANAddresses.h"
+#include "receiver/ModelLink.h"
+#include "receiver/Preferences.h"
+#include "receiver/ReceiverTypes.h"
+#include "server/SimpleSocketHTTPServer.h"
 
 #include <QList>
 #include <QObject>

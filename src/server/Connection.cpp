@@ -1,6 +1,6 @@
-#include "Connection.h"
+#include "server/Connection.h"
 
-#include "Text.h"
+#include "server/Text.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

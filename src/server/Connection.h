@@ -6,10 +6,10 @@
 // closes it.
 #pragma once
 
-#include "Expected.h"
-#include "HttpResponse.h"
-#include "RequestHead.h"
-#include "SocketHTTPError.h"
+#include "server/Expected.h"
+#include "server/HttpResponse.h"
+#include "server/RequestHead.h"
+#include "server/SocketHTTPError.h"
 
 #include <sys/types.h>
 

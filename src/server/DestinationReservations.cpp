@@ -1,6 +1,6 @@
-#include "DestinationReservations.h"
+#include "server/DestinationReservations.h"
 
-#include "UploadNaming.h"
+#include "server/UploadNaming.h"
 
 namespace ferrylantern {
 

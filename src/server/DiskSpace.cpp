@@ -1,4 +1,4 @@
-#include "DiskSpace.h"
+#include "server/DiskSpace.h"
 
 #include <sys/statvfs.h>
 

@@ -1,7 +1,7 @@
 // Whether the save folder's volume has room for an upload.
 #pragma once
 
-#include "SocketHTTPError.h"
+#include "server/SocketHTTPError.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,6 +1,6 @@
-#include "HostName.h"
+#include "server/HostName.h"
 
-#include "Text.h"
+#include "server/Text.h"
 
 #include <limits.h>
 #include <unistd.h>

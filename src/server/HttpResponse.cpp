@@ -1,4 +1,4 @@
-#include "HttpResponse.h"
+#include "server/HttpResponse.h"
 
 namespace ferrylantern {
 

@@ -1,6 +1,6 @@
-#include "MultipartBody.h"
+#include "server/MultipartBody.h"
 
-#include "Text.h"
+#include "server/Text.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "OwnerQuestions.h"
+#include "server/OwnerQuestions.h"
 
 namespace ferrylantern {
 

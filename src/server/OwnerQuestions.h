@@ -3,7 +3,7 @@
 // callback is not asked at all and gives the answer the server assumes without an owner.
 #pragma once
 
-#include "ServerCallbacks.h"
+#include "server/ServerCallbacks.h"
 
 namespace ferrylantern {
 

@@ -1,4 +1,4 @@
-#include "PINAttemptLimiter.h"
+#include "server/PINAttemptLimiter.h"
 
 #include <algorithm>
 

@@ -9,7 +9,7 @@
 // Thread-safe.
 #pragma once
 
-#include "Clock.h"
+#include "server/Clock.h"
 
 #include <chrono>
 #include <cstddef>

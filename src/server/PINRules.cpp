@@ -1,6 +1,6 @@
-#include "PINRules.h"
+#include "server/PINRules.h"
 
-#include "Text.h"
+#include "server/Text.h"
 
 namespace ferrylantern {
 

@@ -1,6 +1,6 @@
-#include "Endpoints.h"
-#include "ServerContext.h"
-#include "TransferMessages.h"
+#include "server/Endpoints.h"
+#include "server/ServerContext.h"
+#include "server/TransferMessages.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
-#include "PartialFile.h"
+#include "server/PartialFile.h"
 
-#include "Uuid.h"
+#include "server/Uuid.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -6,7 +6,7 @@
 // Thread-compatible: owned by one upload handler.
 #pragma once
 
-#include "Expected.h"
+#include "server/Expected.h"
 
 #include <chrono>
 #include <filesystem>

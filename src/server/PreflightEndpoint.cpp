@@ -1,10 +1,10 @@
-#include "DiskSpace.h"
-#include "Endpoints.h"
-#include "OwnerQuestions.h"
-#include "ServerContext.h"
-#include "Text.h"
-#include "TransferMessages.h"
-#include "UploadNaming.h"
+#include "server/DiskSpace.h"
+#include "server/Endpoints.h"
+#include "server/OwnerQuestions.h"
+#include "server/ServerContext.h"
+#include "server/Text.h"
+#include "server/TransferMessages.h"
+#include "server/UploadNaming.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
-#include "RequestHead.h"
+#include "server/RequestHead.h"
 
-#include "Text.h"
+#include "server/Text.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,8 +1,8 @@
-#include "RequestRouter.h"
+#include "server/RequestRouter.h"
 
-#include "Endpoints.h"
-#include "ServerContext.h"
-#include "Text.h"
+#include "server/Endpoints.h"
+#include "server/ServerContext.h"
+#include "server/Text.h"
 
 namespace ferrylantern {
 

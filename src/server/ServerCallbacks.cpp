@@ -1,4 +1,4 @@
-#include "ServerCallbacks.h"
+#include "server/ServerCallbacks.h"
 
 namespace ferrylantern {
 

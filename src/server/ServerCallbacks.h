@@ -7,8 +7,8 @@
 // answered). There is no time limit.
 #pragma once
 
-#include "OneShotReply.h"
-#include "Uuid.h"
+#include "server/OneShotReply.h"
+#include "server/Uuid.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "ServerContext.h"
+#include "server/ServerContext.h"
 
-#include "Text.h"
+#include "server/Text.h"
 
 namespace ferrylantern {
 

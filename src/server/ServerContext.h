@@ -6,12 +6,12 @@
 // by the stores' own locks.
 #pragma once
 
-#include "Connection.h"
-#include "PINAttemptLimiter.h"
-#include "SimpleSocketHTTPServer.h"
-#include "TransferPINSessionStore.h"
-#include "UploadSessionRegistry.h"
-#include "UploadTicketStore.h"
+#include "server/Connection.h"
+#include "server/PINAttemptLimiter.h"
+#include "server/SimpleSocketHTTPServer.h"
+#include "server/TransferPINSessionStore.h"
+#include "server/UploadSessionRegistry.h"
+#include "server/UploadTicketStore.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,8 +1,8 @@
-#include "SimpleSocketHTTPServer.h"
+#include "server/SimpleSocketHTTPServer.h"
 
-#include "PartialFile.h"
-#include "RequestRouter.h"
-#include "ServerContext.h"
+#include "server/PartialFile.h"
+#include "server/RequestRouter.h"
+#include "server/ServerContext.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -11,11 +11,11 @@
 // operations and requireReceiveConfirmation may be called from any thread.
 #pragma once
 
-#include "Clock.h"
-#include "Expected.h"
-#include "PINRules.h"
-#include "ServerCallbacks.h"
-#include "SocketHTTPError.h"
+#include "server/Clock.h"
+#include "server/Expected.h"
+#include "server/PINRules.h"
+#include "server/ServerCallbacks.h"
+#include "server/SocketHTTPError.h"
 
 #include <atomic>
 #include <chrono>

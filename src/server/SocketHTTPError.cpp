@@ -1,4 +1,4 @@
-#include "SocketHTTPError.h"
+#include "server/SocketHTTPError.h"
 
 namespace ferrylantern {
 

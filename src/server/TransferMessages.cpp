@@ -1,4 +1,4 @@
-#include "TransferMessages.h"
+#include "server/TransferMessages.h"
 
 #include <limits>
 

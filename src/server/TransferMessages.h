@@ -7,7 +7,7 @@
 //   if (!request) connection.sendResponse(500, request.error(), contentType::plainText);
 #pragma once
 
-#include "Expected.h"
+#include "server/Expected.h"
 
 #include <cstdint>
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
-#include "TransferPINSessionStore.h"
+#include "server/TransferPINSessionStore.h"
 
-#include "Uuid.h"
+#include "server/Uuid.h"
 
 #include <algorithm>
 

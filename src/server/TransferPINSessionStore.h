@@ -4,7 +4,7 @@
 // never holds it across another call.
 #pragma once
 
-#include "Clock.h"
+#include "server/Clock.h"
 
 #include <chrono>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "server/Text.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
-#include "UploadDestination.h"
+#include "server/UploadDestination.h"
 
-#include "OwnerQuestions.h"
+#include "server/OwnerQuestions.h"
 
 #include <cerrno>
 

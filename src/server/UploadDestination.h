@@ -6,11 +6,11 @@
 // thread with no lock held.
 #pragma once
 
-#include "DestinationReservations.h"
-#include "Expected.h"
-#include "PartialFile.h"
-#include "ServerCallbacks.h"
-#include "SocketHTTPError.h"
+#include "server/DestinationReservations.h"
+#include "server/Expected.h"
+#include "server/PartialFile.h"
+#include "server/ServerCallbacks.h"
+#include "server/SocketHTTPError.h"
 
 #include <filesystem>
 #include <string>

@@ -2,16 +2,16 @@
 // confirmation), claims a destination, receives the body into a hidden partial file, gives the
 // complete file its name and answers with where it went. Every failure removes the partial file and
 // reports `failed` to the owner.
-#include "DiskSpace.h"
-#include "Endpoints.h"
-#include "MultipartBody.h"
-#include "OwnerQuestions.h"
-#include "ServerContext.h"
-#include "Text.h"
-#include "TransferMessages.h"
-#include "UploadDestination.h"
-#include "UploadNaming.h"
-#include "UploadProgressEmitter.h"
+#include "server/DiskSpace.h"
+#include "server/Endpoints.h"
+#include "server/MultipartBody.h"
+#include "server/OwnerQuestions.h"
+#include "server/ServerContext.h"
+#include "server/Text.h"
+#include "server/TransferMessages.h"
+#include "server/UploadDestination.h"
+#include "server/UploadNaming.h"
+#include "server/UploadProgressEmitter.h"
 
 #include <nlohmann/json.hpp>
 #include <vector>

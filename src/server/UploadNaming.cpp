@@ -1,9 +1,9 @@
-#include "UploadNaming.h"
+#include "server/UploadNaming.h"
 
-#include "PartialFile.h"
-#include "RequestHead.h"
-#include "Text.h"
-#include "Uuid.h"
+#include "server/PartialFile.h"
+#include "server/RequestHead.h"
+#include "server/Text.h"
+#include "server/Uuid.h"
 
 #include <algorithm>
 

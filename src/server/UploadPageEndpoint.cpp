@@ -1,6 +1,6 @@
-#include "Endpoints.h"
-#include "ServerContext.h"
-#include "UploadPage.h"
+#include "server/Endpoints.h"
+#include "server/ServerContext.h"
+#include "webclient/UploadPage.h"
 
 namespace ferrylantern {
 

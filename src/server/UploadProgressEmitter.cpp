@@ -1,4 +1,4 @@
-#include "UploadProgressEmitter.h"
+#include "server/UploadProgressEmitter.h"
 
 #include <chrono>
 

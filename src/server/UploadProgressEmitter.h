@@ -5,7 +5,7 @@
 // thread with no lock held.
 #pragma once
 
-#include "ServerCallbacks.h"
+#include "server/ServerCallbacks.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "UploadSessionRegistry.h"
+#include "server/UploadSessionRegistry.h"
 
 #include <sys/socket.h>
 

@@ -1,4 +1,4 @@
-#include "UploadTicketStore.h"
+#include "server/UploadTicketStore.h"
 
 namespace ferrylantern {
 

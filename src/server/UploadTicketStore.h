@@ -4,8 +4,8 @@
 // Thread-safe: every access happens under `approvedSessionLock_`.
 #pragma once
 
-#include "Clock.h"
-#include "Uuid.h"
+#include "server/Clock.h"
+#include "server/Uuid.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "Uuid.h"
+#include "server/Uuid.h"
 
 #include <uuid/uuid.h>
 

@@ -1,8 +1,8 @@
-#include "ActiveReceiveRow.h"
+#include "ui/ActiveReceiveRow.h"
 
-#include "ElidedLabel.h"
-#include "TransferTexts.h"
-#include "ViewStyle.h"
+#include "ui/ElidedLabel.h"
+#include "ui/TransferTexts.h"
+#include "ui/ViewStyle.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -4,7 +4,7 @@
 // GUI thread only (a widget).
 #pragma once
 
-#include "ReceiverTypes.h"
+#include "receiver/ReceiverTypes.h"
 
 #include <QWidget>
 

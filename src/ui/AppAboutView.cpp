@@ -1,6 +1,6 @@
-#include "AppAboutView.h"
+#include "ui/AppAboutView.h"
 
-#include "AppVersion.h"
+#include "ui/AppVersion.h"
 
 #include <QGraphicsDropShadowEffect>
 #include <QIcon>

@@ -1,4 +1,4 @@
-#include "AppAppearanceSettings.h"
+#include "ui/AppAppearanceSettings.h"
 
 namespace ferrylantern {
 

@@ -1,9 +1,9 @@
-#include "AppSettingsView.h"
+#include "ui/AppSettingsView.h"
 
-#include "PINCodeEntryField.h"
-#include "PINRules.h"
-#include "UserPreferences.h"
-#include "ViewStyle.h"
+#include "server/PINRules.h"
+#include "ui/PINCodeEntryField.h"
+#include "ui/UserPreferences.h"
+#include "ui/ViewStyle.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -5,7 +5,7 @@
 // GUI thread only (a widget).
 #pragma once
 
-#include "AppAppearanceSettings.h"
+#include "ui/AppAppearanceSettings.h"
 
 #include <QWidget>
 

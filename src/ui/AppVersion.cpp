@@ -1,4 +1,4 @@
-#include "AppVersion.h"
+#include "ui/AppVersion.h"
 
 #include "BuildInfo.h"
 

@@ -1,4 +1,4 @@
-#include "AppearanceController.h"
+#include "ui/AppearanceController.h"
 
 #include <QApplication>
 #include <QStyle>

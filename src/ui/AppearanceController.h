@@ -7,8 +7,8 @@
 //     AppearanceController appearance(UserPreferences::shared());
 #pragma once
 
-#include "AppAppearanceSettings.h"
-#include "UserPreferences.h"
+#include "ui/AppAppearanceSettings.h"
+#include "ui/UserPreferences.h"
 
 #include <QObject>
 

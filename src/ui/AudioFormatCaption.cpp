@@ -1,7 +1,7 @@
-#include "AudioFormatCaption.h"
+#include "ui/AudioFormatCaption.h"
 
-#include "AudioWaveformLoader.h"
-#include "ViewStyle.h"
+#include "audio/AudioWaveformLoader.h"
+#include "ui/ViewStyle.h"
 
 #include <QPainter>
 

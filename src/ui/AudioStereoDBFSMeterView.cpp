@@ -1,4 +1,4 @@
-#include "AudioStereoDBFSMeterView.h"
+#include "ui/AudioStereoDBFSMeterView.h"
 
 #include <QPainter>
 #include <QPainterPath>

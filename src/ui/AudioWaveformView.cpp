@@ -1,12 +1,12 @@
-#include "AudioWaveformView.h"
+#include "ui/AudioWaveformView.h"
 
-#include "AppAppearanceSettings.h"
-#include "AudioPlaybackController.h"
-#include "AudioStereoDBFSMeterView.h"
-#include "AudioWaveformLoader.h"
-#include "SymbolIcon.h"
-#include "ViewStyle.h"
-#include "WaveformShape.h"
+#include "audio/AudioPlaybackController.h"
+#include "audio/AudioWaveformLoader.h"
+#include "ui/AppAppearanceSettings.h"
+#include "ui/AudioStereoDBFSMeterView.h"
+#include "ui/SymbolIcon.h"
+#include "ui/ViewStyle.h"
+#include "ui/WaveformShape.h"
 
 #include <QKeyEvent>
 #include <QPainter>

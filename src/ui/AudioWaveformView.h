@@ -12,7 +12,7 @@
 //                                        AudioWaveformLoader::shared(), card);
 #pragma once
 
-#include "StereoWaveformSamples.h"
+#include "audio/StereoWaveformSamples.h"
 
 #include <QColor>
 #include <QPointer>

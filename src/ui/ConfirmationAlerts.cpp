@@ -1,4 +1,4 @@
-#include "ConfirmationAlerts.h"
+#include "ui/ConfirmationAlerts.h"
 
 #include <QApplication>
 #include <QPushButton>

@@ -10,7 +10,7 @@
 // GUI thread only.
 #pragma once
 
-#include "TransferReceiverModel.h"
+#include "receiver/TransferReceiverModel.h"
 
 #include <QMessageBox>
 #include <QObject>

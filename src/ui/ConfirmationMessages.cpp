@@ -1,6 +1,6 @@
-#include "ConfirmationMessages.h"
+#include "ui/ConfirmationMessages.h"
 
-#include "TransferTexts.h"
+#include "ui/TransferTexts.h"
 
 namespace ferrylantern {
 

@@ -3,7 +3,7 @@
 // which file exists.
 #pragma once
 
-#include "ReceiverTypes.h"
+#include "receiver/ReceiverTypes.h"
 
 #include <QList>
 #include <QString>

@@ -1,14 +1,14 @@
-#include "ContentView.h"
+#include "ui/ContentView.h"
 
-#include "AudioPlaybackController.h"
-#include "ConfirmationAlerts.h"
-#include "ConfirmationMessages.h"
-#include "SidebarView.h"
-#include "SymbolWidgets.h"
-#include "ToolbarState.h"
-#include "TransferListView.h"
-#include "UserPreferences.h"
-#include "ViewStyle.h"
+#include "audio/AudioPlaybackController.h"
+#include "ui/ConfirmationAlerts.h"
+#include "ui/ConfirmationMessages.h"
+#include "ui/SidebarView.h"
+#include "ui/SymbolWidgets.h"
+#include "ui/ToolbarState.h"
+#include "ui/TransferListView.h"
+#include "ui/UserPreferences.h"
+#include "ui/ViewStyle.h"
 
 #include <QApplication>
 #include <QFileDialog>

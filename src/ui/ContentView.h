@@ -6,8 +6,8 @@
 // GUI thread only.
 #pragma once
 
-#include "ReceiverTypes.h"
-#include "TransferReceiverModel.h"
+#include "receiver/ReceiverTypes.h"
+#include "receiver/TransferReceiverModel.h"
 
 #include <QMainWindow>
 

@@ -1,13 +1,13 @@
-#include "FerryLanternApp.h"
+#include "ui/FerryLanternApp.h"
 
-#include "AppAboutView.h"
-#include "AppSettingsView.h"
-#include "AppearanceController.h"
-#include "AudioPlaybackController.h"
-#include "AudioWaveformLoader.h"
 #include "BuildInfo.h"
-#include "ContentView.h"
-#include "UserPreferences.h"
+#include "audio/AudioPlaybackController.h"
+#include "audio/AudioWaveformLoader.h"
+#include "ui/AppAboutView.h"
+#include "ui/AppSettingsView.h"
+#include "ui/AppearanceController.h"
+#include "ui/ContentView.h"
+#include "ui/UserPreferences.h"
 
 #include <QAction>
 #include <QApplication>

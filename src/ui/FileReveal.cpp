@@ -1,4 +1,4 @@
-#include "FileReveal.h"
+#include "ui/FileReveal.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>

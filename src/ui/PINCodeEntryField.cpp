@@ -1,8 +1,8 @@
-#include "PINCodeEntryField.h"
+#include "ui/PINCodeEntryField.h"
 
-#include "PINRules.h"
-#include "SymbolWidgets.h"
-#include "UserPreferences.h"
+#include "server/PINRules.h"
+#include "ui/SymbolWidgets.h"
+#include "ui/UserPreferences.h"
 
 #include <QEvent>
 #include <QGraphicsOpacityEffect>

@@ -1,4 +1,4 @@
-#include "QRCodeView.h"
+#include "ui/QRCodeView.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,13 +1,13 @@
-#include "SidebarView.h"
+#include "ui/SidebarView.h"
 
-#include "FileReveal.h"
-#include "PINCodeEntryField.h"
-#include "QRCodeView.h"
-#include "SaveDirectory.h"
-#include "StatusIndicatorDot.h"
-#include "TransferReceiverModel.h"
-#include "UserPreferences.h"
-#include "ViewStyle.h"
+#include "receiver/SaveDirectory.h"
+#include "receiver/TransferReceiverModel.h"
+#include "ui/FileReveal.h"
+#include "ui/PINCodeEntryField.h"
+#include "ui/QRCodeView.h"
+#include "ui/StatusIndicatorDot.h"
+#include "ui/UserPreferences.h"
+#include "ui/ViewStyle.h"
 
 #include <QCheckBox>
 #include <QFormLayout>

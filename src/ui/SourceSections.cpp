@@ -1,6 +1,6 @@
-#include "SourceSections.h"
+#include "ui/SourceSections.h"
 
-#include "Text.h"
+#include "server/Text.h"
 
 #include <QCollator>
 #include <QLocale>

@@ -3,7 +3,7 @@
 // without a device folder under "未分类".
 #pragma once
 
-#include "ServerCallbacks.h"
+#include "server/ServerCallbacks.h"
 
 #include <QList>
 #include <QString>

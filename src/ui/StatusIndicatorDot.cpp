@@ -1,6 +1,6 @@
-#include "StatusIndicatorDot.h"
+#include "ui/StatusIndicatorDot.h"
 
-#include "ViewStyle.h"
+#include "ui/ViewStyle.h"
 
 #include <QPainter>
 

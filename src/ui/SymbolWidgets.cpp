@@ -1,6 +1,6 @@
-#include "SymbolWidgets.h"
+#include "ui/SymbolWidgets.h"
 
-#include "ViewStyle.h"
+#include "ui/ViewStyle.h"
 
 #include <QEvent>
 #include <QPainter>

@@ -4,7 +4,7 @@
 // GUI thread only.
 #pragma once
 
-#include "SymbolIcon.h"
+#include "ui/SymbolIcon.h"
 
 #include <QToolButton>
 #include <QWidget>

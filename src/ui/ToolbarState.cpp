@@ -1,4 +1,4 @@
-#include "ToolbarState.h"
+#include "ui/ToolbarState.h"
 
 namespace ferrylantern {
 

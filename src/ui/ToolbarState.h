@@ -2,7 +2,7 @@
 // buttons the symbol, the help text and whether it can be pressed.
 #pragma once
 
-#include "SymbolIcon.h"
+#include "ui/SymbolIcon.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "TransferFileIcon.h"
+#include "ui/TransferFileIcon.h"
 
-#include "SymbolIcon.h"
-#include "ViewStyle.h"
+#include "ui/SymbolIcon.h"
+#include "ui/ViewStyle.h"
 
 #include <QMimeDatabase>
 #include <QPainter>

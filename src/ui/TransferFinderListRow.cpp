@@ -1,12 +1,12 @@
-#include "TransferFinderListRow.h"
+#include "ui/TransferFinderListRow.h"
 
-#include "AudioFormatCaption.h"
-#include "AudioStreamFormat.h"
-#include "ElidedLabel.h"
-#include "SymbolWidgets.h"
-#include "TransferFileIcon.h"
-#include "TransferTexts.h"
-#include "ViewStyle.h"
+#include "audio/AudioStreamFormat.h"
+#include "ui/AudioFormatCaption.h"
+#include "ui/ElidedLabel.h"
+#include "ui/SymbolWidgets.h"
+#include "ui/TransferFileIcon.h"
+#include "ui/TransferTexts.h"
+#include "ui/ViewStyle.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

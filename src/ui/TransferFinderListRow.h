@@ -5,7 +5,7 @@
 // GUI thread only (a widget).
 #pragma once
 
-#include "ServerCallbacks.h"
+#include "server/ServerCallbacks.h"
 
 #include <QWidget>
 

@@ -1,15 +1,15 @@
-#include "TransferListView.h"
+#include "ui/TransferListView.h"
 
-#include "ActiveReceiveRow.h"
-#include "FileReveal.h"
-#include "SourceSections.h"
-#include "SymbolWidgets.h"
-#include "TransferFinderListRow.h"
-#include "TransferReceiverModel.h"
-#include "TransferRow.h"
-#include "TransferSourceSectionHeader.h"
-#include "UserPreferences.h"
-#include "ViewStyle.h"
+#include "receiver/TransferReceiverModel.h"
+#include "ui/ActiveReceiveRow.h"
+#include "ui/FileReveal.h"
+#include "ui/SourceSections.h"
+#include "ui/SymbolWidgets.h"
+#include "ui/TransferFinderListRow.h"
+#include "ui/TransferRow.h"
+#include "ui/TransferSourceSectionHeader.h"
+#include "ui/UserPreferences.h"
+#include "ui/ViewStyle.h"
 
 #include <QLabel>
 #include <QScrollArea>

@@ -6,7 +6,7 @@
 // GUI thread only.
 #pragma once
 
-#include "ReceiverTypes.h"
+#include "receiver/ReceiverTypes.h"
 
 #include <QHash>
 #include <QStackedWidget>

@@ -1,14 +1,14 @@
-#include "TransferRow.h"
+#include "ui/TransferRow.h"
 
-#include "AudioFormatCaption.h"
-#include "AudioPlaybackController.h"
-#include "AudioStreamFormat.h"
-#include "AudioWaveformLoader.h"
-#include "AudioWaveformView.h"
-#include "ElidedLabel.h"
-#include "SymbolWidgets.h"
-#include "TransferTexts.h"
-#include "ViewStyle.h"
+#include "audio/AudioPlaybackController.h"
+#include "audio/AudioStreamFormat.h"
+#include "audio/AudioWaveformLoader.h"
+#include "ui/AudioFormatCaption.h"
+#include "ui/AudioWaveformView.h"
+#include "ui/ElidedLabel.h"
+#include "ui/SymbolWidgets.h"
+#include "ui/TransferTexts.h"
+#include "ui/ViewStyle.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

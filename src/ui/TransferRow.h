@@ -9,7 +9,7 @@
 // GUI thread only (a widget).
 #pragma once
 
-#include "ServerCallbacks.h"
+#include "server/ServerCallbacks.h"
 
 #include <QPointer>
 #include <QUrl>

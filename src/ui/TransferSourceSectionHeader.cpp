@@ -1,7 +1,7 @@
-#include "TransferSourceSectionHeader.h"
+#include "ui/TransferSourceSectionHeader.h"
 
-#include "SymbolWidgets.h"
-#include "ViewStyle.h"
+#include "ui/SymbolWidgets.h"
+#include "ui/ViewStyle.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

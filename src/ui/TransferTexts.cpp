@@ -1,6 +1,6 @@
-#include "TransferTexts.h"
+#include "ui/TransferTexts.h"
 
-#include "AudioPlaybackController.h"
+#include "audio/AudioPlaybackController.h"
 
 #include <QLocale>
 

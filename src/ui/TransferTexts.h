@@ -4,7 +4,7 @@
 // Pure functions of their arguments and the default locale; thread-safe.
 #pragma once
 
-#include "ServerCallbacks.h"
+#include "server/ServerCallbacks.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "UserPreferences.h"
+#include "ui/UserPreferences.h"
 
-#include "PINRules.h"
-#include "TransferPINSessionStore.h"
+#include "server/PINRules.h"
+#include "server/TransferPINSessionStore.h"
 
 namespace ferrylantern {
 

@@ -9,8 +9,8 @@
 //     connect(&preferences, &UserPreferences::pinCodeChanged, field, &PINCodeEntryField::setPINCode);
 #pragma once
 
-#include "AppAppearanceSettings.h"
-#include "Preferences.h"
+#include "receiver/Preferences.h"
+#include "ui/AppAppearanceSettings.h"
 
 #include <QObject>
 #include <QString>

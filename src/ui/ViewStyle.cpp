@@ -1,6 +1,6 @@
-#include "ViewStyle.h"
+#include "ui/ViewStyle.h"
 
-#include "AppAppearanceSettings.h"
+#include "ui/AppAppearanceSettings.h"
 
 #include <QFontDatabase>
 #include <QLabel>

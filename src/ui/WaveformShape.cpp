@@ -1,4 +1,4 @@
-#include "WaveformShape.h"
+#include "ui/WaveformShape.h"
 
 #include <algorithm>
 #include <cmath>

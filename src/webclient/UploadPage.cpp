@@ -1,6 +1,6 @@
-#include "UploadPage.h"
+#include "webclient/UploadPage.h"
 
-#include "UploadPageResource.h"
+#include "webclient/UploadPageResource.h"
 
 #include <initializer_list>
 

@@ -1,6 +1,6 @@
-#include "AudioDecoder.h"
-#include "AudioTestFiles.h"
-#include "TestSupport.h"
+#include "audio/AudioDecoder.h"
+#include "tests/audio/AudioTestFiles.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

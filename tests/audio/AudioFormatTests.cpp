@@ -1,7 +1,7 @@
-#include "AudioFormatProbe.h"
-#include "AudioStreamFormat.h"
-#include "AudioTestFiles.h"
-#include "TestSupport.h"
+#include "audio/AudioFormatProbe.h"
+#include "audio/AudioStreamFormat.h"
+#include "tests/audio/AudioTestFiles.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>

@@ -1,4 +1,4 @@
-#include "AudioMeter.h"
+#include "audio/AudioMeter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The controller on the real output engine where no sound server answers: playback stays silent,
 // publishes no progress, and nothing crashes. This program is the only one that runs the test, so it can
 // point the sound client at a socket that does not exist before anything opens a connection.
-#include "AudioPlaybackController.h"
-#include "AudioTestFiles.h"
-#include "QtAudioOutputEngine.h"
-#include "TestSupport.h"
+#include "audio/AudioPlaybackController.h"
+#include "audio/QtAudioOutputEngine.h"
+#include "tests/audio/AudioTestFiles.h"
+#include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QMediaDevices>

@@ -1,9 +1,9 @@
 // The controller on the real output engine and a real sound server. scripts/test.sh runs the audio
 // tests under scripts/with-pulseaudio.sh, which starts PulseAudio with a null sink when none is running.
-#include "AudioPlaybackController.h"
-#include "AudioTestFiles.h"
-#include "QtAudioOutputEngine.h"
-#include "TestSupport.h"
+#include "audio/AudioPlaybackController.h"
+#include "audio/QtAudioOutputEngine.h"
+#include "tests/audio/AudioTestFiles.h"
+#include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QMediaDevices>

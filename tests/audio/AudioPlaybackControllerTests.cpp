@@ -1,7 +1,7 @@
-#include "AudioPlaybackController.h"
-#include "AudioTestFiles.h"
-#include "ManualAudioOutput.h"
-#include "TestSupport.h"
+#include "audio/AudioPlaybackController.h"
+#include "tests/audio/AudioTestFiles.h"
+#include "tests/audio/ManualAudioOutput.h"
+#include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>

@@ -1,4 +1,4 @@
-#include "AudioTestFiles.h"
+#include "tests/audio/AudioTestFiles.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,6 +1,6 @@
-#include "AudioTestFiles.h"
-#include "AudioWaveformLoader.h"
-#include "TestSupport.h"
+#include "audio/AudioWaveformLoader.h"
+#include "tests/audio/AudioTestFiles.h"
+#include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QThread>

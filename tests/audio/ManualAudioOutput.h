@@ -4,8 +4,8 @@
 // GUI thread only (the tests run the queue on the thread that drives the controller).
 #pragma once
 
-#include "AudioNodeQueue.h"
-#include "AudioOutputEngine.h"
+#include "audio/AudioNodeQueue.h"
+#include "audio/AudioOutputEngine.h"
 
 #include <algorithm>
 #include <deque>

@@ -1,6 +1,6 @@
-#include "AudioTestFiles.h"
-#include "TestSupport.h"
-#include "WaveformExtraction.h"
+#include "audio/WaveformExtraction.h"
+#include "tests/audio/AudioTestFiles.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "FaultFixture.h"
+#include "tests/fault/FaultFixture.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -5,9 +5,9 @@
 // Every wait is bounded: network operations by the test client's timeout, polling by `eventually`.
 #pragma once
 
-#include "ChildProcess.h"
-#include "HttpTestClient.h"
-#include "TestSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/HttpTestClient.h"
+#include "tests/support/TestSupport.h"
 
 #include <sys/types.h>
 

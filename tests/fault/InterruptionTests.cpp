@@ -1,7 +1,7 @@
 // Uploads that never finish: clients that vanish at any point of a request, and a server killed in the
 // middle of several uploads. Nothing incomplete may ever show under a final name, and the server must
 // go on serving.
-#include "FaultFixture.h"
+#include "tests/fault/FaultFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Load that ferrylantern-server must hold: connections that never send a byte, a batch of 500 files,
 // and 64 large uploads at once, every file checked byte for byte on disk.
-#include "FaultFixture.h"
+#include "tests/fault/FaultFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Guessing the PIN from the network: wrong attempts from one address are slowed down by the lock-out
 // (five free tries, then 429 with Retry-After), while another address still verifies at once.
-#include "FaultFixture.h"
+#include "tests/fault/FaultFixture.h"
 
 #include <gtest/gtest.h>
 

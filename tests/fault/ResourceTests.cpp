@@ -1,6 +1,6 @@
 // Resources that run out: a save folder whose disk fills up during an upload, and a server that runs
 // out of descriptors. Both must end cleanly and recover once the resource is back.
-#include "FaultFixture.h"
+#include "tests/fault/FaultFixture.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -3,11 +3,11 @@
 // body names no device); the other pieces are the body as it arrives. A decoded request must encode
 // and decode to itself, and the names derived for the tickets must be the names the uploads derive
 // later, or the tickets would never match.
-#include "FuzzSupport.h"
-#include "RequestHead.h"
-#include "Text.h"
-#include "TransferMessages.h"
-#include "UploadNaming.h"
+#include "server/RequestHead.h"
+#include "server/Text.h"
+#include "server/TransferMessages.h"
+#include "server/UploadNaming.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 #include <nlohmann/json.hpp>
 #include <string>

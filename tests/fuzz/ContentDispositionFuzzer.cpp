@@ -1,9 +1,9 @@
 // The file name of a Content-Disposition value, the way an upload's name reaches the disk: every piece
 // of the input is one parameter ("filename=…", "filename*=…" or anything else), joined by ";". The
 // name found must give a safe file name.
-#include "FuzzSupport.h"
-#include "MultipartBody.h"
-#include "UploadNaming.h"
+#include "server/MultipartBody.h"
+#include "server/UploadNaming.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 #include <string>
 

@@ -2,9 +2,9 @@
 // pieces are the body as it arrives. The body is parsed whole, as the server does once it has read
 // it, and also cut after every piece: a cut body may hold no part yet, but a part found in it must be
 // the part of the whole body, so the parser never decides on bytes it has not seen.
-#include "FuzzSupport.h"
-#include "MultipartBody.h"
-#include "Text.h"
+#include "server/MultipartBody.h"
+#include "server/Text.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 #include <optional>
 #include <string>

@@ -1,9 +1,9 @@
 // The PIN rule, on text typed in pieces. Pieces are moved to character boundaries first, as a PIN field
 // receives whole characters. The normalized PIN keeps at most four numeric characters, in order, and
 // normalizing pieces one by one and then the joined results gives the PIN of the whole text.
-#include "FuzzSupport.h"
-#include "PINRules.h"
-#include "Text.h"
+#include "server/PINRules.h"
+#include "server/Text.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 #include <string>
 

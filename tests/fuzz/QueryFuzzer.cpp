@@ -1,8 +1,8 @@
 // The query parser and the route path, on request targets built from the input's pieces: the first
 // piece is the path, the others are the query's parameters joined by "&".
-#include "FuzzSupport.h"
-#include "RequestHead.h"
-#include "Text.h"
+#include "server/RequestHead.h"
+#include "server/Text.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 #include <string>
 

@@ -3,7 +3,7 @@
 // g++ and the sanitizer builds included. A failed invariant aborts, which fails the test.
 //
 //   fuzz_request_head_replay tests/fuzz/corpus/request_head
-#include "FuzzSupport.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,8 +1,8 @@
 // The text helpers every parser stands on: trimming, UTF-8, percent-decoding, decimal integers and the
 // character counting that keeps names within their limits. Pieces: the text, then a byte and a
 // character limit.
-#include "FuzzSupport.h"
-#include "Text.h"
+#include "server/Text.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 #include <charconv>
 #include <string>

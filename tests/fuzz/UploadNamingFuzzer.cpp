@@ -2,10 +2,10 @@
 // agent, and a copy number. Every name derived must be one the server can create inside its folder and
 // nowhere else: never empty, ".", "..", never holding "/", "\\" or NUL, at most 255 bytes; a device
 // folder also at most 64 characters.
-#include "FuzzSupport.h"
-#include "RequestHead.h"
-#include "Text.h"
-#include "UploadNaming.h"
+#include "server/RequestHead.h"
+#include "server/Text.h"
+#include "server/UploadNaming.h"
+#include "tests/fuzz/FuzzSupport.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 // DNS-SD for real: publications through the Avahi daemon, found again by browsing it. The test
 // command starts a system D-Bus and avahi-daemon (scripts/with-avahi.sh); without them the tests skip.
-#include "BonjourAdvertiser.h"
-#include "ChildProcess.h"
-#include "ReceiverFixture.h"
+#include "receiver/BonjourAdvertiser.h"
+#include "tests/receiver/ReceiverFixture.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 // Prints the host's usable addresses as "id<TAB>label" lines, best first; used by the tests inside a
 // private network namespace.
-#include "LANAddresses.h"
+#include "receiver/LANAddresses.h"
 
 #include <cstdio>
 

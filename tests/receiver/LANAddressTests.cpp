@@ -1,8 +1,8 @@
 // Address ranking and labels as pure functions, and the real interface list inside a private network
 // namespace with made-up interfaces.
-#include "ChildProcess.h"
-#include "LANAddresses.h"
-#include "ReceiverFixture.h"
+#include "receiver/LANAddresses.h"
+#include "tests/receiver/ReceiverFixture.h"
+#include "tests/support/ChildProcess.h"
 
 namespace ferrylantern::test {
 namespace {

@@ -1,6 +1,6 @@
 // The model's lifecycle and lists, driving a real server over 127.0.0.1 inside the event loop.
-#include "ReceiverFixture.h"
-#include "SaveDirectory.h"
+#include "receiver/SaveDirectory.h"
+#include "tests/receiver/ReceiverFixture.h"
 
 #include <QSignalSpy>
 

@@ -1,6 +1,6 @@
 // The two question queues: every question answers its waiting request exactly once, whichever way
 // the user (or a cancellation) answers it.
-#include "ReceiverFixture.h"
+#include "tests/receiver/ReceiverFixture.h"
 
 #include <QSignalSpy>
 

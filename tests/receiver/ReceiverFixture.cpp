@@ -1,4 +1,4 @@
-#include "ReceiverFixture.h"
+#include "tests/receiver/ReceiverFixture.h"
 
 #include <QDir>
 

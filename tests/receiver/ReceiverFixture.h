@@ -2,9 +2,9 @@
 // a preference file of its own, and a model on an ephemeral port of 127.0.0.1.
 #pragma once
 
-#include "HttpTestClient.h"
-#include "TestSupport.h"
-#include "TransferReceiverModel.h"
+#include "receiver/TransferReceiverModel.h"
+#include "tests/support/HttpTestClient.h"
+#include "tests/support/TestSupport.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 // The save folder: default, choice, remembering and falling back.
-#include "ReceiverFixture.h"
-#include "SaveDirectory.h"
+#include "receiver/SaveDirectory.h"
+#include "tests/receiver/ReceiverFixture.h"
 
 #include <QDir>
 

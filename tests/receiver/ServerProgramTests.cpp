@@ -1,8 +1,8 @@
 // ferrylantern-server as scripts use it: it serves, answers questions as told or on the terminal,
 // prints its lines, and stops with the exit codes scripts rely on.
-#include "ChildProcess.h"
-#include "HttpTestClient.h"
-#include "TestSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/HttpTestClient.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

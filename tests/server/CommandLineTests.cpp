@@ -1,5 +1,5 @@
 // The command line of ferrylantern-server: its options, values and defaults.
-#include "ServerCommandLine.h"
+#include "app/ServerCommandLine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The connection server over real sockets: exact bytes of the fixed answers, head limits, routing,
 // interim answers, idle limits and listening-socket lifecycle.
-#include "RequestHead.h"
-#include "ServerFixture.h"
+#include "server/RequestHead.h"
+#include "tests/server/ServerFixture.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "MultipartBody.h"
+#include "server/MultipartBody.h"
 
 #include <gtest/gtest.h>
 

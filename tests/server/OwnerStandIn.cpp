@@ -1,4 +1,4 @@
-#include "OwnerStandIn.h"
+#include "tests/server/OwnerStandIn.h"
 
 #include <algorithm>
 #include <chrono>

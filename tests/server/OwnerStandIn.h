@@ -2,7 +2,7 @@
 // questions either at once (when an automatic answer is set) or later from the test thread.
 #pragma once
 
-#include "ServerCallbacks.h"
+#include "server/ServerCallbacks.h"
 
 #include <condition_variable>
 #include <functional>

@@ -1,6 +1,6 @@
 // The PIN gate over real sockets: the info endpoint's report, verification, token transport and
 // lifetime, revocation on settings changes and the limit on wrong attempts.
-#include "ServerFixture.h"
+#include "tests/server/ServerFixture.h"
 
 #include <nlohmann/json.hpp>
 

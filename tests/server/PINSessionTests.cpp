@@ -1,7 +1,7 @@
-#include "PINAttemptLimiter.h"
-#include "TestSupport.h"
-#include "TransferPINSessionStore.h"
-#include "Uuid.h"
+#include "server/PINAttemptLimiter.h"
+#include "server/TransferPINSessionStore.h"
+#include "server/Uuid.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Single and batch preflights over real sockets: every check in its order with its answer, tickets,
 // and the questions put to the owner.
-#include "DiskSpace.h"
-#include "ServerFixture.h"
+#include "server/DiskSpace.h"
+#include "tests/server/ServerFixture.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,4 +1,4 @@
-#include "RequestHead.h"
+#include "server/RequestHead.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ServerFixture.h"
+#include "tests/server/ServerFixture.h"
 
 #include <nlohmann/json.hpp>
 

@@ -2,12 +2,12 @@
 // the test moves, its own PIN session store and PIN settings the test changes at will.
 #pragma once
 
-#include "HttpTestClient.h"
-#include "OwnerStandIn.h"
-#include "PINAttemptLimiter.h"
-#include "SimpleSocketHTTPServer.h"
-#include "TestSupport.h"
-#include "TransferPINSessionStore.h"
+#include "server/PINAttemptLimiter.h"
+#include "server/SimpleSocketHTTPServer.h"
+#include "server/TransferPINSessionStore.h"
+#include "tests/server/OwnerStandIn.h"
+#include "tests/support/HttpTestClient.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "PINRules.h"
-#include "Text.h"
+#include "server/PINRules.h"
+#include "server/Text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "RequestHead.h"
-#include "UploadNaming.h"
+#include "server/RequestHead.h"
+#include "server/UploadNaming.h"
 
 #include <gtest/gtest.h>
 

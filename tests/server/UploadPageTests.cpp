@@ -1,4 +1,4 @@
-#include "UploadPage.h"
+#include "webclient/UploadPage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The small stateful pieces of an upload: replies, the progress throttle, tickets and the registry of
 // cancellable connections.
-#include "OneShotReply.h"
-#include "TestSupport.h"
-#include "UploadProgressEmitter.h"
-#include "UploadSessionRegistry.h"
-#include "UploadTicketStore.h"
+#include "server/OneShotReply.h"
+#include "server/UploadProgressEmitter.h"
+#include "server/UploadSessionRegistry.h"
+#include "server/UploadTicketStore.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

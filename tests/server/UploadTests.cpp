@@ -1,7 +1,7 @@
 // POST "/v1/upload" over real sockets: saving byte-identical files, tickets, questions, duplicates,
 // multipart bodies, and every way an upload can fail without leaving anything behind.
-#include "PartialFile.h"
-#include "ServerFixture.h"
+#include "server/PartialFile.h"
+#include "tests/server/ServerFixture.h"
 
 #include <fstream>
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
-#include "ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>

@@ -1,10 +1,10 @@
 // The application shell: its windows, their commands and the appearance they share.
-#include "AppSettingsView.h"
-#include "AudioPlaybackController.h"
-#include "ContentView.h"
-#include "FerryLanternApp.h"
-#include "TestSupport.h"
-#include "UserPreferences.h"
+#include "audio/AudioPlaybackController.h"
+#include "tests/support/TestSupport.h"
+#include "ui/AppSettingsView.h"
+#include "ui/ContentView.h"
+#include "ui/FerryLanternApp.h"
+#include "ui/UserPreferences.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,9 +1,9 @@
 // The question dialogs over the real model: when they appear, what they say, which buttons they
 // offer, and what each button answers.
-#include "ConfirmationAlerts.h"
-#include "ConfirmationMessages.h"
-#include "HttpTestClient.h"
-#include "TestSupport.h"
+#include "tests/support/HttpTestClient.h"
+#include "tests/support/TestSupport.h"
+#include "ui/ConfirmationAlerts.h"
+#include "ui/ConfirmationMessages.h"
 
 #include <QAbstractButton>
 #include <QElapsedTimer>

@@ -1,16 +1,16 @@
 // The main window with the real model and server on 127.0.0.1: starting on first show, uploads in
 // flight and finished, the list by source, the toolbar's rules, the address and its QR code.
-#include "ActiveReceiveRow.h"
-#include "ContentView.h"
-#include "HttpTestClient.h"
-#include "QRCodeView.h"
-#include "SidebarView.h"
-#include "SourceSections.h"
-#include "SymbolWidgets.h"
-#include "ToolbarState.h"
-#include "TransferListView.h"
-#include "TransferRow.h"
-#include "ViewTestSupport.h"
+#include "tests/support/HttpTestClient.h"
+#include "tests/ui/ViewTestSupport.h"
+#include "ui/ActiveReceiveRow.h"
+#include "ui/ContentView.h"
+#include "ui/QRCodeView.h"
+#include "ui/SidebarView.h"
+#include "ui/SourceSections.h"
+#include "ui/SymbolWidgets.h"
+#include "ui/ToolbarState.h"
+#include "ui/TransferListView.h"
+#include "ui/TransferRow.h"
 
 #include <QCheckBox>
 #include <QLabel>

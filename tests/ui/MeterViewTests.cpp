@@ -1,5 +1,5 @@
-#include "AudioStereoDBFSMeterView.h"
-#include "ViewTestSupport.h"
+#include "tests/ui/ViewTestSupport.h"
+#include "ui/AudioStereoDBFSMeterView.h"
 
 #include <gtest/gtest.h>
 

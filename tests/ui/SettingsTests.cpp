@@ -1,9 +1,9 @@
-#include "AppSettingsView.h"
-#include "AppearanceController.h"
-#include "PINCodeEntryField.h"
-#include "SymbolWidgets.h"
-#include "TransferPINSessionStore.h"
-#include "ViewTestSupport.h"
+#include "server/TransferPINSessionStore.h"
+#include "tests/ui/ViewTestSupport.h"
+#include "ui/AppSettingsView.h"
+#include "ui/AppearanceController.h"
+#include "ui/PINCodeEntryField.h"
+#include "ui/SymbolWidgets.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,12 +1,12 @@
 // The application shell's pieces: the QR code (decoded back with zbarimg), the dialog texts and the
 // version text.
-#include "AppAboutView.h"
-#include "AppVersion.h"
-#include "ChildProcess.h"
-#include "ConfirmationMessages.h"
-#include "QRCodeView.h"
-#include "TestSupport.h"
-#include "TransferTexts.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestSupport.h"
+#include "ui/AppAboutView.h"
+#include "ui/AppVersion.h"
+#include "ui/ConfirmationMessages.h"
+#include "ui/QRCodeView.h"
+#include "ui/TransferTexts.h"
 
 #include <QLabel>
 #include <QLocale>

@@ -1,4 +1,4 @@
-#include "ViewTestSupport.h"
+#include "tests/ui/ViewTestSupport.h"
 
 #include <QCoreApplication>
 #include <QPainter>

@@ -2,11 +2,11 @@
 // preferences in a temporary file, and rendering a widget into an image.
 #pragma once
 
-#include "AudioPlaybackController.h"
-#include "AudioWaveformLoader.h"
-#include "ManualAudioOutput.h"
-#include "TestSupport.h"
-#include "UserPreferences.h"
+#include "audio/AudioPlaybackController.h"
+#include "audio/AudioWaveformLoader.h"
+#include "tests/audio/ManualAudioOutput.h"
+#include "tests/support/TestSupport.h"
+#include "ui/UserPreferences.h"
 
 #include <QImage>
 #include <QUrl>

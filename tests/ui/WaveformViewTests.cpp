@@ -1,7 +1,7 @@
-#include "AudioStereoDBFSMeterView.h"
-#include "AudioWaveformView.h"
-#include "ViewTestSupport.h"
-#include "WaveformShape.h"
+#include "tests/ui/ViewTestSupport.h"
+#include "ui/AudioStereoDBFSMeterView.h"
+#include "ui/AudioWaveformView.h"
+#include "ui/WaveformShape.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -5,14 +5,14 @@
 //
 // The gallery keeps its preferences in a temporary file of its own, so it never changes the
 // application's settings.
-#include "AppearanceController.h"
-#include "AudioPlaybackController.h"
-#include "AudioWaveformLoader.h"
-#include "AudioWaveformView.h"
-#include "GalleryWindow.h"
-#include "SampleAudio.h"
-#include "UserPreferences.h"
-#include "WaveformExtraction.h"
+#include "audio/AudioPlaybackController.h"
+#include "audio/AudioWaveformLoader.h"
+#include "audio/WaveformExtraction.h"
+#include "ui/AppearanceController.h"
+#include "ui/AudioWaveformView.h"
+#include "ui/UserPreferences.h"
+#include "ui/gallery/GalleryWindow.h"
+#include "ui/gallery/SampleAudio.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,7 +1,7 @@
 // The gallery's window: one titled section per view, filled with sample data.
 #pragma once
 
-#include "SampleAudio.h"
+#include "ui/gallery/SampleAudio.h"
 
 #include <QList>
 #include <QPair>

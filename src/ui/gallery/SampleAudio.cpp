@@ -1,4 +1,4 @@
-#include "SampleAudio.h"
+#include "ui/gallery/SampleAudio.h"
 
 #include <QDir>
 #include <QFile>
