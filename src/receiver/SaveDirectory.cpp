@@ -13,12 +13,6 @@ namespace ferrylantern {
 
 namespace {
 
-std::optional<QString>& scopedFolder()
-{
-    static std::optional<QString> folder;
-    return folder;
-}
-
 // A bookmark is the folder's absolute path; resolving it fails only for data that names no path.
 std::optional<QString> resolveBookmark(const QByteArray& bookmark)
 {
@@ -29,14 +23,10 @@ std::optional<QString> resolveBookmark(const QByteArray& bookmark)
     return QDir::cleanPath(path);
 }
 
-bool startAccessing(const QString& folder)
+// Files can be written into `folder`: it is a folder and the user may create entries in it.
+bool isWritableFolder(const QString& folder)
 {
-    const QFileInfo info(folder);
-    if (!info.isDir() || access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
-        return false;
-    }
-    scopedFolder() = folder;
-    return true;
+    return QFileInfo(folder).isDir() && access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
 } // namespace
@@ -79,7 +69,6 @@ std::optional<QString> createFolder(const QString& folder)
 
 QString resolveInitialSaveDirectory(const preferences::PreferenceScope& scope)
 {
-    stopAccessingSaveDirectory();
     const auto settings = scope.open();
     const QByteArray bookmark = settings->value(preferences::saveDirectoryBookmark).toByteArray();
     if (!settings->value(preferences::saveDirectoryUserSelected, false).toBool() || bookmark.isEmpty()) {
@@ -90,7 +79,7 @@ QString resolveInitialSaveDirectory(const preferences::PreferenceScope& scope)
         return defaultSaveDirectory();
     }
     // A path never goes stale, so there is nothing to renew here.
-    if (!startAccessing(*folder)) {
+    if (!isWritableFolder(*folder)) {
         return defaultSaveDirectory();
     }
     return *folder;
@@ -99,7 +88,6 @@ QString resolveInitialSaveDirectory(const preferences::PreferenceScope& scope)
 Expected<std::monostate, SaveDirectoryFailure> applySaveDirectory(const QString& folder, bool userSelected,
                                                                   const preferences::PreferenceScope& scope)
 {
-    stopAccessingSaveDirectory();
     if (const auto error = createFolder(folder)) {
         return Unexpected{SaveDirectoryFailure(*error)};
     }
@@ -114,7 +102,7 @@ Expected<std::monostate, SaveDirectoryFailure> applySaveDirectory(const QString&
         return Unexpected{SaveDirectoryFailure(QStringLiteral("无法记住所选文件夹"))};
     }
     settings->setValue(preferences::saveDirectoryUserSelected, true);
-    if (!startAccessing(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()))) {
+    if (!isWritableFolder(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()))) {
         return Unexpected{SaveDirectoryFailure(SaveDirectoryError::scopeAccessDenied)};
     }
     return std::monostate{};
@@ -129,16 +117,6 @@ std::optional<QByteArray> refreshSaveDirectoryBookmark(const QString& folder, co
     const QByteArray bookmark = path.toUtf8();
     scope.open()->setValue(preferences::saveDirectoryBookmark, bookmark);
     return bookmark;
-}
-
-void stopAccessingSaveDirectory()
-{
-    scopedFolder().reset();
-}
-
-std::optional<QString> scopedSaveDirectory()
-{
-    return scopedFolder();
 }
 
 } // namespace ferrylantern

@@ -1,12 +1,11 @@
-// The save folder: the default under the user's downloads folder, a folder the user chose and that is
-// remembered across launches, and "scoped access" to it.
+// The save folder: the default under the user's downloads folder, and a folder the user chose that is
+// remembered across launches.
 //
-// On Linux there are no security-scoped bookmarks: the stored bookmark is the folder's absolute path
-// (UTF-8 bytes), resolving it never reports a stale bookmark, and access is granted when the folder
-// exists and the user may write into it. The order of steps and the failure behaviour are those of a
-// platform with real bookmarks, so a folder that went away falls back to the default silently.
+// The stored bookmark is the folder's absolute path (UTF-8 bytes). A remembered folder is used when it
+// still exists and the user may write into it; otherwise the default is used silently, and the
+// preferences keep naming the chosen folder so the next launch tries it again.
 //
-// GUI thread only (the scoped folder is process-wide state).
+// Thread-compatible: the functions keep no state of their own.
 #pragma once
 
 #include "receiver/Preferences.h"
@@ -45,12 +44,6 @@ Expected<std::monostate, SaveDirectoryFailure> applySaveDirectory(const QString&
 // Stores a bookmark of `folder`; returns it, or nullopt when none can be made.
 std::optional<QByteArray> refreshSaveDirectoryBookmark(const QString& folder,
                                                        const preferences::PreferenceScope& scope);
-
-// Releases the folder held under scoped access, if any.
-void stopAccessingSaveDirectory();
-
-// The folder currently held under scoped access, for tests and diagnostics.
-std::optional<QString> scopedSaveDirectory();
 
 // Creates a folder with all missing parents; the error is the file system's description.
 std::optional<QString> createFolder(const QString& folder);
