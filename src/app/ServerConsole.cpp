@@ -27,10 +27,10 @@ ServerConsole::ServerConsole(TransferReceiverModel& model, const ServerCommandLi
     answersReady_.setEnabled(confirm_ == ConsoleAnswer::ask || onDuplicate_ == ConsoleAnswer::ask);
     connect(&answersReady_, &QSocketNotifier::activated, this, &ServerConsole::readAnswers);
     // Queued: answering changes the queue, which must not call back into the answer in progress.
-    connect(&model_, &TransferReceiverModel::confirmationQueueChanged, this, &ServerConsole::answerQuestions,
-            Qt::QueuedConnection);
-    connect(&model_, &TransferReceiverModel::duplicateQueueChanged, this, &ServerConsole::answerQuestions,
-            Qt::QueuedConnection);
+    connect(&model_.confirmations(), &ReceiveConfirmationQueue::confirmationQueueChanged, this,
+            &ServerConsole::answerQuestions, Qt::QueuedConnection);
+    connect(&model_.duplicates(), &DuplicateResolutionQueue::duplicateQueueChanged, this,
+            &ServerConsole::answerQuestions, Qt::QueuedConnection);
     connect(&model_, &TransferReceiverModel::fileReceived, this, [this](const ReceivedFileRecord& record) {
         printLine(QStringLiteral("saved %1 (%2 bytes)")
                       .arg(QString::fromStdString(record.fileURL.string()))
@@ -48,27 +48,27 @@ void ServerConsole::answerQuestions()
     if (prompt_ != Prompt::none) {
         return; // one question on the terminal at a time
     }
-    if (const auto item = model_.currentReceiveConfirmationItem()) {
+    if (const auto item = model_.confirmations().currentReceiveConfirmationItem()) {
         if (confirm_ == ConsoleAnswer::ask) {
             askConfirmation(*item);
         } else {
-            model_.respondToCurrentConfirmation(confirm_ != ConsoleAnswer::reject);
+            model_.confirmations().respondToCurrentConfirmation(confirm_ != ConsoleAnswer::reject);
         }
         return;
     }
-    if (const auto item = model_.currentDuplicateResolutionItem()) {
+    if (const auto item = model_.duplicates().currentDuplicateResolutionItem()) {
         switch (onDuplicate_) {
         case ConsoleAnswer::overwrite:
-            model_.resolveDuplicate(DuplicateFileResolution::overwrite);
+            model_.duplicates().resolveDuplicate(DuplicateFileResolution::overwrite);
             return;
         case ConsoleAnswer::cancel:
-            model_.resolveDuplicate(DuplicateFileResolution::cancel);
+            model_.duplicates().resolveDuplicate(DuplicateFileResolution::cancel);
             return;
         case ConsoleAnswer::ask:
             askDuplicate(*item);
             return;
         default:
-            model_.resolveDuplicate(DuplicateFileResolution::keepCopy);
+            model_.duplicates().resolveDuplicate(DuplicateFileResolution::keepCopy);
             return;
         }
     }
@@ -82,7 +82,7 @@ void ServerConsole::askConfirmation(const ReceiveConfirmationAlertItem& item)
             ? QStringLiteral("Receive %1 from %2?").arg(describe(item.pending), item.pending.deviceFolder)
             : QStringLiteral("Receive %1 files from %2?").arg(item.queueCount).arg(item.pending.deviceFolder);
     if (item.queueCount >= 2) {
-        for (const auto& pending : model_.confirmationQueue()) {
+        for (const auto& pending : model_.confirmations().confirmationQueue()) {
             question += QStringLiteral("\n  ") + describe(pending);
         }
     }
@@ -132,15 +132,15 @@ void ServerConsole::apply(const QString& answer)
 {
     const Prompt prompt = std::exchange(prompt_, Prompt::none);
     if (prompt == Prompt::confirmation) {
-        model_.respondToCurrentConfirmation(answer == QLatin1String("y") || answer == QLatin1String("Y") ||
-                                            answer == QLatin1String("yes"));
+        model_.confirmations().respondToCurrentConfirmation(
+            answer == QLatin1String("y") || answer == QLatin1String("Y") || answer == QLatin1String("yes"));
     } else if (prompt == Prompt::duplicate) {
         if (answer == QLatin1String("o") || answer == QLatin1String("overwrite")) {
-            model_.resolveDuplicate(DuplicateFileResolution::overwrite);
+            model_.duplicates().resolveDuplicate(DuplicateFileResolution::overwrite);
         } else if (answer == QLatin1String("c") || answer == QLatin1String("cancel")) {
-            model_.resolveDuplicate(DuplicateFileResolution::cancel);
+            model_.duplicates().resolveDuplicate(DuplicateFileResolution::cancel);
         } else {
-            model_.resolveDuplicate(DuplicateFileResolution::keepCopy);
+            model_.duplicates().resolveDuplicate(DuplicateFileResolution::keepCopy);
         }
     }
     answerQuestions();

@@ -2,17 +2,15 @@
 // same model as the desktop application (DNS-SD included) with a settings scope of its own, so the
 // desktop's preferences never change what a script gets from the command line. Usage errors exit 2,
 // a failed start exits 1, SIGINT and SIGTERM exit 0.
+#include "app/OrderlyExit.h"
 #include "app/ServerCommandLine.h"
 #include "app/ServerConsole.h"
-#include "app/StopSignals.h"
 #include "receiver/TransferReceiverModel.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
 #include <QTemporaryDir>
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
@@ -23,7 +21,6 @@ namespace {
 
 constexpr int usageError = 2;
 constexpr int startFailure = 1;
-constexpr std::chrono::seconds shutdownGrace{3};
 
 // Written under a temporary name and renamed, so a script polling for the file never reads half.
 bool writePortFile(const QString& file, quint16 port)
@@ -50,24 +47,6 @@ void printAddresses(const TransferReceiverModel& model, const QString& saveDirec
     }
     std::printf("%s\n", model.localAccessURL().value_or(QString()).toUtf8().constData());
     std::fflush(stdout);
-}
-
-// Cancels what is in flight, answers what waits, stops, and gives running requests a moment.
-void shutDown(TransferReceiverModel& model)
-{
-    const auto server = model.httpServer();
-    if (server) {
-        server->cancelAllUploads();
-    }
-    model.rejectAllConfirmations();
-    model.resolveAllDuplicates(DuplicateFileResolution::cancel);
-    model.stop();
-    if (server && !server->waitForConnectionsToFinish(shutdownGrace)) {
-        // A stalled client still holds a request: leave without tearing down what it uses.
-        std::fflush(stdout);
-        _exit(0);
-    }
-    QCoreApplication::processEvents(); // the last lines of cancelled uploads
 }
 
 } // namespace
@@ -106,11 +85,7 @@ int main(int argc, char** argv)
         }
     }
     ServerConsole console(model, *commandLine);
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &application, [&] {
-        shutDown(model);
-        QCoreApplication::quit();
-    });
+    const OrderlyExit orderlyExit(model);
     QObject::connect(&model, &TransferReceiverModel::startFinished, &application, [&] {
         if (!model.isRunning()) {
             std::cerr << "ferrylantern-server: " << model.errorMessage().value_or(QString()).toStdString() << "\n";

@@ -3,6 +3,8 @@
 #include "receiver/SaveDirectory.h"
 #include "server/HostName.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
@@ -10,8 +12,6 @@
 namespace ferrylantern {
 
 namespace {
-
-constexpr qsizetype maxRecentTransfers = 100;
 
 template <typename Value, typename Signal>
 void assign(TransferReceiverModel* model, Value& field, Value value, Signal signal)
@@ -39,8 +39,6 @@ TransferReceiverModel::TransferReceiverModel(ReceiverConfiguration configuration
     , configuration_(std::move(configuration))
     , link_(std::make_shared<ModelLink<TransferReceiverModel>>(this))
 {
-    qRegisterMetaType<ReceivedFileRecord>();
-    qRegisterMetaType<TransferReceiveProgress>();
     deviceName_ = configuration_.deviceName.value_or(QString::fromStdString(localComputerName()));
     if (deviceName_.trimmed().isEmpty()) {
         deviceName_ = QStringLiteral("Mac");
@@ -50,6 +48,11 @@ TransferReceiverModel::TransferReceiverModel(ReceiverConfiguration configuration
     usesCustomSaveDirectory_ = settings->value(preferences::saveDirectoryUserSelected, false).toBool();
     requireReceiveConfirmation_ = settings->value(preferences::requireReceiveConfirmation, false).toBool();
     createFolder(saveDirectory_); // a failure shows when the server starts
+    connect(&confirmations_, &ReceiveConfirmationQueue::confirmationEpochChanged, this,
+            [this] { link_->epoch = confirmations_.confirmationEpoch(); });
+    connect(&confirmations_, &ReceiveConfirmationQueue::questionQueued, this,
+            &TransferReceiverModel::requestBringToFront);
+    connect(&duplicates_, &DuplicateResolutionQueue::questionQueued, this, &TransferReceiverModel::requestBringToFront);
 }
 
 TransferReceiverModel::~TransferReceiverModel()
@@ -143,13 +146,43 @@ void TransferReceiverModel::stop()
     bonjour_.reset();
     if (httpServer_) {
         httpServer_->stop();
-        httpServer_.reset();
+        stoppedServers_.push_back(std::move(httpServer_));
     }
+    std::erase_if(stoppedServers_, [](const auto& server) { return server->activeConnectionCount() == 0; });
     setPort(std::nullopt);
     setIsRunning(false);
     if (isStarting_) {
         setIsStarting(false);
     }
+}
+
+bool TransferReceiverModel::shutDown(std::chrono::milliseconds grace)
+{
+    assertGUIThread();
+    isShuttingDown_ = true;
+    const auto servers = serversWithConnections();
+    for (const auto& server : servers) {
+        server->cancelAllUploads();
+    }
+    confirmations_.refuseEverything();
+    duplicates_.resolveAllDuplicates(DuplicateFileResolution::cancel);
+    stop();
+    // The cancelled requests remove their partial files and report; their last events and any
+    // question already on its way arrive through the event loop, which keeps running meanwhile.
+    const QDeadlineTimer deadline(grace);
+    constexpr std::chrono::milliseconds step{10};
+    bool ended = false;
+    while (!ended) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, static_cast<int>(step.count()));
+        ended = std::all_of(servers.begin(), servers.end(),
+                            [&](const auto& server) { return server->waitForConnectionsToFinish(step); });
+        if (deadline.hasExpired()) {
+            break;
+        }
+    }
+    QCoreApplication::processEvents();
+    stoppedServers_.clear();
+    return ended;
 }
 
 QString TransferReceiverModel::statusText() const
@@ -188,9 +221,8 @@ TransferServerCallbacks TransferReceiverModel::serverCallbacks() const
     };
     callbacks.resolveDuplicateFile = [link = link_](const DuplicateFileRequest& request,
                                                     OneShotReply<DuplicateFileResolution> reply) {
-        if (!link->post([request, reply](TransferReceiverModel* model) {
-                model->waitForDuplicateResolution(request, reply);
-            })) {
+        if (!link->post(
+                [request, reply](TransferReceiverModel* model) { model->receiveDuplicateQuestion(request, reply); })) {
             reply.resume(DuplicateFileResolution::keepCopy);
         }
     };
@@ -204,70 +236,99 @@ void TransferReceiverModel::requestBringToFront() const
     }
 }
 
+std::vector<std::shared_ptr<SimpleSocketHTTPServer>> TransferReceiverModel::serversWithConnections() const
+{
+    auto servers = stoppedServers_;
+    if (httpServer_) {
+        servers.push_back(httpServer_);
+    }
+    return servers;
+}
+
+// MARK: Questions
+
+void TransferReceiverModel::receiveConfirmation(const ReceiveConfirmationRequest& request, OneShotReply<bool> reply,
+                                                qint64 epochWhenAsked)
+{
+    assertGUIThread();
+    if (isShuttingDown_) {
+        reply.resume(false);
+    } else if (!requireReceiveConfirmation_) {
+        reply.resume(true);
+    } else {
+        confirmations_.waitForReceiveConfirmation(request, std::move(reply), epochWhenAsked);
+    }
+}
+
+void TransferReceiverModel::receiveBatchConfirmation(const std::vector<ReceiveConfirmationRequest>& requests,
+                                                     OneShotReply<bool> reply, qint64 epochWhenAsked)
+{
+    assertGUIThread();
+    if (isShuttingDown_) {
+        reply.resume(false);
+    } else if (!requireReceiveConfirmation_) {
+        reply.resume(true);
+    } else {
+        confirmations_.waitForBatchReceiveConfirmation(requests, std::move(reply), epochWhenAsked);
+    }
+}
+
+void TransferReceiverModel::receiveDuplicateQuestion(const DuplicateFileRequest& request,
+                                                     OneShotReply<DuplicateFileResolution> reply)
+{
+    assertGUIThread();
+    if (isShuttingDown_) {
+        reply.resume(DuplicateFileResolution::cancel);
+    } else {
+        duplicates_.waitForDuplicateResolution(request, std::move(reply));
+    }
+}
+
+void TransferReceiverModel::rejectAllConfirmations()
+{
+    assertGUIThread();
+    confirmations_.rejectAllConfirmations();
+    // Uploads registered a moment ago whose start has not reached us yet are cancelled with the rest.
+    for (const auto& server : serversWithConnections()) {
+        server->cancelAllUploads();
+    }
+    activeReceives_.clear();
+}
+
 // MARK: Transfers
 
 void TransferReceiverModel::handleUploadProgress(const TransferUploadProgressEvent& event)
 {
     assertGUIThread();
-    auto receives = activeReceives_;
-    const auto id = uploadID(event);
-    const auto entry = std::find_if(receives.begin(), receives.end(), [&](const auto& item) { return item.id == id; });
-    if (const auto* started = std::get_if<UploadStarted>(&event)) {
-        TransferReceiveProgress progress{id, QString::fromStdString(started->fileName),
-                                         QString::fromStdString(started->deviceFolder), 0, started->totalBytes};
-        if (entry != receives.end()) {
-            *entry = progress;
-        } else {
-            receives.append(progress);
-        }
-    } else if (const auto* updated = std::get_if<UploadUpdated>(&event)) {
-        if (entry == receives.end()) {
-            return;
-        }
-        entry->bytesReceived = updated->bytesReceived;
-    } else {
-        std::optional<TransferReceiveProgress> ended;
-        if (entry != receives.end()) {
-            ended = *entry;
-        }
-        receives.removeIf([&](const auto& item) { return item.id == id; });
-        setActiveReceives(std::move(receives));
-        if (std::holds_alternative<UploadFailed>(event)) {
-            emit uploadFailed(id, ended);
-        }
-        return;
+    const auto ended = activeReceives_.apply(event);
+    if (std::holds_alternative<UploadFailed>(event)) {
+        emit uploadFailed(uploadID(event), ended);
     }
-    setActiveReceives(std::move(receives));
 }
 
 void TransferReceiverModel::handleFileReceived(const ReceivedFileRecord& record)
 {
     assertGUIThread();
-    auto records = recentTransfers_;
-    records.prepend(record);
-    if (records.size() > maxRecentTransfers) {
-        records.resize(maxRecentTransfers);
-    }
-    setRecentTransfers(std::move(records));
+    recentTransfers_.prepend(record);
     emit fileReceived(record);
 }
 
 void TransferReceiverModel::cancelReceive(const Uuid& id)
 {
     assertGUIThread();
-    if (httpServer_) {
-        httpServer_->cancelUpload(id);
+    for (const auto& server : serversWithConnections()) {
+        server->cancelUpload(id);
     }
-    answerSingleConfirmation(id, false);
-    if (duplicateContinuations_.contains(id)) {
-        resolveDuplicate(DuplicateFileResolution::cancel, id);
+    confirmations_.refuse(id);
+    if (duplicates_.isWaiting(id)) {
+        duplicates_.resolveDuplicate(DuplicateFileResolution::cancel, id);
     }
 }
 
 void TransferReceiverModel::clearRecentTransfers()
 {
     assertGUIThread();
-    setRecentTransfers({});
+    recentTransfers_.clear();
 }
 
 // MARK: Addresses
@@ -386,32 +447,6 @@ void TransferReceiverModel::setPort(std::optional<quint16> value)
 void TransferReceiverModel::setErrorMessage(const std::optional<QString>& value)
 {
     assign(this, errorMessage_, value, &TransferReceiverModel::errorMessageChanged);
-}
-
-void TransferReceiverModel::setActiveReceives(QList<TransferReceiveProgress> value)
-{
-    assign(this, activeReceives_, std::move(value), &TransferReceiverModel::activeReceivesChanged);
-}
-
-void TransferReceiverModel::setRecentTransfers(QList<ReceivedFileRecord> value)
-{
-    assign(this, recentTransfers_, std::move(value), &TransferReceiverModel::recentTransfersChanged);
-}
-
-void TransferReceiverModel::setConfirmationQueue(QList<PendingReceiveConfirmation> value)
-{
-    assign(this, confirmationQueue_, std::move(value), &TransferReceiverModel::confirmationQueueChanged);
-}
-
-void TransferReceiverModel::setConfirmationEpoch(qint64 value)
-{
-    link_->epoch = value;
-    assign(this, confirmationEpoch_, value, &TransferReceiverModel::confirmationEpochChanged);
-}
-
-void TransferReceiverModel::setDuplicateQueue(QList<PendingDuplicateResolution> value)
-{
-    assign(this, duplicateQueue_, std::move(value), &TransferReceiverModel::duplicateQueueChanged);
 }
 
 void TransferReceiverModel::setSaveDirectoryValue(const QString& value)

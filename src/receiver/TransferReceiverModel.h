@@ -1,31 +1,36 @@
 // The receiver's central model: starts and stops the transfer server and the DNS-SD advertisement,
-// keeps the finished and in-flight transfers, queues the server's questions for the desktop user,
-// owns the save folder and the host's LAN addresses, and derives what the window shows.
+// keeps the finished and in-flight transfers as list models, owns the two question queues, the save
+// folder and the host's LAN addresses, and shuts everything down on the way out.
 //
 //   TransferReceiverModel model;                  // reads the preferences, resolves the save folder
 //   model.start();                                // asynchronous; failures land in errorMessage()
-//   connect(&model, &TransferReceiverModel::confirmationQueueChanged, …);
+//   connect(&model.confirmations(), &ReceiveConfirmationQueue::confirmationQueueChanged, …);
+//   …
+//   model.shutDown(grace);                        // on every way out of the program
 //
 // GUI thread only (asserted): work from the server's threads arrives as queued calls. Every stored
 // value has a change signal that fires only when the value really changes.
 #pragma once
 
+#include "receiver/ActiveReceiveListModel.h"
 #include "receiver/BonjourAdvertiser.h"
+#include "receiver/DuplicateResolutionQueue.h"
 #include "receiver/LANAddresses.h"
 #include "receiver/ModelLink.h"
 #include "receiver/Preferences.h"
+#include "receiver/ReceiveConfirmationQueue.h"
 #include "receiver/ReceiverTypes.h"
+#include "receiver/RecentTransferListModel.h"
 #include "server/SimpleSocketHTTPServer.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
 
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace ferrylantern {
 
@@ -48,10 +53,6 @@ class TransferReceiverModel : public QObject
     Q_PROPERTY(bool isStarting READ isStarting NOTIFY isStartingChanged)
     Q_PROPERTY(std::optional<quint16> port READ port NOTIFY portChanged)
     Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage NOTIFY errorMessageChanged)
-    Q_PROPERTY(
-        QList<ferrylantern::ReceivedFileRecord> recentTransfers READ recentTransfers NOTIFY recentTransfersChanged)
-    Q_PROPERTY(
-        QList<ferrylantern::TransferReceiveProgress> activeReceives READ activeReceives NOTIFY activeReceivesChanged)
     Q_PROPERTY(QList<ferrylantern::LANIPv4Address> lanAddresses READ lanAddresses NOTIFY lanAddressesChanged)
     Q_PROPERTY(std::optional<QString> selectedAddressID READ selectedAddressID WRITE setSelectedAddressID NOTIFY
                    selectedAddressIDChanged)
@@ -60,15 +61,11 @@ class TransferReceiverModel : public QObject
     Q_PROPERTY(QString deviceName READ deviceName CONSTANT)
     Q_PROPERTY(bool requireReceiveConfirmation READ requireReceiveConfirmation WRITE setRequireReceiveConfirmation
                    NOTIFY requireReceiveConfirmationChanged)
-    Q_PROPERTY(QList<ferrylantern::PendingReceiveConfirmation> confirmationQueue READ confirmationQueue NOTIFY
-                   confirmationQueueChanged)
-    Q_PROPERTY(qint64 confirmationEpoch READ confirmationEpoch NOTIFY confirmationEpochChanged)
-    Q_PROPERTY(
-        QList<ferrylantern::PendingDuplicateResolution> duplicateQueue READ duplicateQueue NOTIFY duplicateQueueChanged)
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
 
 public:
     explicit TransferReceiverModel(ReceiverConfiguration configuration = {}, QObject* parent = nullptr);
+    // Stops without waiting: questions still stored are refused as their replies are destroyed.
     ~TransferReceiverModel() override;
 
     // Lifecycle.
@@ -79,6 +76,11 @@ public:
     // Withdraws the advertisement and stops the server; uploads in progress and questions waiting
     // for the user run on.
     void stop();
+    // The way out of the program: cancels every upload (also those a stopped server still runs),
+    // refuses every waiting question, stops, and waits up to `grace` for the connections to end while
+    // their last events arrive. From here on a new question is refused at once. Returns whether every
+    // connection ended; partial files of cancelled uploads are gone by then.
+    [[nodiscard]] bool shutDown(std::chrono::milliseconds grace);
 
     bool isRunning() const { return isRunning_; }
     bool isStarting() const { return isStarting_; }
@@ -88,9 +90,11 @@ public:
     // "正在接收 · 端口 N" while running, otherwise "未启动".
     QString statusText() const;
 
-    // Transfers.
-    const QList<ReceivedFileRecord>& recentTransfers() const { return recentTransfers_; }
-    const QList<TransferReceiveProgress>& activeReceives() const { return activeReceives_; }
+    // Transfers: the finished files, newest first, and the uploads in flight, in the order they started.
+    const RecentTransferListModel& recentTransferList() const { return recentTransfers_; }
+    const ActiveReceiveListModel& activeReceiveList() const { return activeReceives_; }
+    const QList<ReceivedFileRecord>& recentTransfers() const { return recentTransfers_.records(); }
+    const QList<TransferReceiveProgress>& activeReceives() const { return activeReceives_.receives(); }
     void handleUploadProgress(const TransferUploadProgressEvent& event);
     void handleFileReceived(const ReceivedFileRecord& record);
     // Cancels one upload in flight, and answers a question it is waiting on (false, or cancel).
@@ -114,26 +118,15 @@ public:
     // Applies a new folder; a running server restarts on it. Failures go to errorMessage.
     void setSaveDirectory(const QString& folder, bool userSelected);
 
-    // Receive confirmations.
+    // Questions for the desktop user. The dialogs answer through the queues; rejecting all receive
+    // confirmations also ends every upload in flight, so it is the model's.
     bool requireReceiveConfirmation() const { return requireReceiveConfirmation_; }
     void setRequireReceiveConfirmation(bool required);
-    const QList<PendingReceiveConfirmation>& confirmationQueue() const { return confirmationQueue_; }
-    qint64 confirmationEpoch() const { return confirmationEpoch_; }
-    std::optional<ReceiveConfirmationAlertItem> currentReceiveConfirmationItem() const;
-    void waitForReceiveConfirmation(const ReceiveConfirmationRequest& request, OneShotReply<bool> reply);
-    void waitForBatchReceiveConfirmation(const std::vector<ReceiveConfirmationRequest>& requests,
-                                         OneShotReply<bool> reply);
-    void respondToCurrentConfirmation(bool accept);
-    void acceptAllConfirmations();
+    ReceiveConfirmationQueue& confirmations() { return confirmations_; }
+    const ReceiveConfirmationQueue& confirmations() const { return confirmations_; }
+    DuplicateResolutionQueue& duplicates() { return duplicates_; }
+    const DuplicateResolutionQueue& duplicates() const { return duplicates_; }
     void rejectAllConfirmations();
-
-    // Same-name questions.
-    const QList<PendingDuplicateResolution>& duplicateQueue() const { return duplicateQueue_; }
-    std::optional<DuplicateResolutionAlertItem> currentDuplicateResolutionItem() const;
-    void waitForDuplicateResolution(const DuplicateFileRequest& request, OneShotReply<DuplicateFileResolution> reply);
-    // Answers the question for `id`, or the head of the queue when no id is given.
-    void resolveDuplicate(DuplicateFileResolution resolution, const std::optional<Uuid>& id = std::nullopt);
-    void resolveAllDuplicates(DuplicateFileResolution resolution);
 
     // Called when a new question is queued, to bring the application to the front. The window sets
     // it; without a window nothing happens.
@@ -151,16 +144,11 @@ signals:
     void isStartingChanged();
     void portChanged();
     void errorMessageChanged();
-    void recentTransfersChanged();
-    void activeReceivesChanged();
     void lanAddressesChanged();
     void selectedAddressIDChanged();
     void saveDirectoryChanged();
     void usesCustomSaveDirectoryChanged();
     void requireReceiveConfirmationChanged();
-    void confirmationQueueChanged();
-    void confirmationEpochChanged();
-    void duplicateQueueChanged();
     // Derived values: the status text and the access URLs.
     void statusTextChanged();
     void accessURLChanged();
@@ -173,38 +161,24 @@ signals:
                       const std::optional<ferrylantern::TransferReceiveProgress>& progress);
 
 private:
-    struct PendingBatch
-    {
-        QList<PendingReceiveConfirmation> entries;
-        OneShotReply<bool> reply;
-    };
-
     void receiveConfirmation(const ReceiveConfirmationRequest& request, OneShotReply<bool> reply,
                              qint64 epochWhenAsked);
     void receiveBatchConfirmation(const std::vector<ReceiveConfirmationRequest>& requests, OneShotReply<bool> reply,
                                   qint64 epochWhenAsked);
-    // Removes the single question `id` from the queue and its reply from the store, then answers it;
-    // false when no such question waits.
-    bool answerSingleConfirmation(const Uuid& id, bool accept);
-    // Answers the batch on screen and shows the next one waiting, or the single questions left.
-    void answerCurrentBatch(bool accept);
-    void showNextConfirmations();
+    void receiveDuplicateQuestion(const DuplicateFileRequest& request, OneShotReply<DuplicateFileResolution> reply);
 
     void assertGUIThread() const;
     void finishStart(const std::shared_ptr<SimpleSocketHTTPServer>& server,
                      const Expected<std::uint16_t, SocketHTTPError>& started, quint64 generation);
     void failStart(const QString& message);
     void requestBringToFront() const;
+    // The running server and the stopped ones whose connections still run.
+    std::vector<std::shared_ptr<SimpleSocketHTTPServer>> serversWithConnections() const;
 
     void setIsRunning(bool value);
     void setIsStarting(bool value);
     void setPort(std::optional<quint16> value);
     void setErrorMessage(const std::optional<QString>& value);
-    void setActiveReceives(QList<TransferReceiveProgress> value);
-    void setRecentTransfers(QList<ReceivedFileRecord> value);
-    void setConfirmationQueue(QList<PendingReceiveConfirmation> value);
-    void setConfirmationEpoch(qint64 value);
-    void setDuplicateQueue(QList<PendingDuplicateResolution> value);
     void setSaveDirectoryValue(const QString& value);
     void setUsesCustomSaveDirectory(bool value);
     void setLANAddresses(QList<LANIPv4Address> value);
@@ -213,10 +187,11 @@ private:
     std::shared_ptr<ModelLink<TransferReceiverModel>> link_;
     bool isRunning_ = false;
     bool isStarting_ = false;
+    bool isShuttingDown_ = false;
     std::optional<quint16> port_;
     std::optional<QString> errorMessage_;
-    QList<ReceivedFileRecord> recentTransfers_;
-    QList<TransferReceiveProgress> activeReceives_;
+    RecentTransferListModel recentTransfers_;
+    ActiveReceiveListModel activeReceives_;
     QList<LANIPv4Address> lanAddresses_;
     std::optional<QString> selectedAddressID_;
     QString saveDirectory_;
@@ -224,18 +199,11 @@ private:
     QString deviceName_;
     bool requireReceiveConfirmation_ = false;
     std::shared_ptr<SimpleSocketHTTPServer> httpServer_;
+    // Servers stopped while connections still ran: their uploads can still be cancelled.
+    std::vector<std::shared_ptr<SimpleSocketHTTPServer>> stoppedServers_;
     std::unique_ptr<BonjourAdvertiser> bonjour_;
-    QList<PendingReceiveConfirmation> confirmationQueue_;
-    std::map<Uuid, OneShotReply<bool>> confirmationContinuations_;
-    std::optional<OneShotReply<bool>> batchConfirmationContinuation_;
-    // Batches that arrived while another batch was on screen, answered in turn.
-    std::deque<PendingBatch> waitingBatches_;
-    // The single questions whose replies wait, in arrival order; they return to the queue when a
-    // batch that displaced them is answered.
-    QList<PendingReceiveConfirmation> waitingSingles_;
-    qint64 confirmationEpoch_ = 0;
-    QList<PendingDuplicateResolution> duplicateQueue_;
-    std::map<Uuid, OneShotReply<DuplicateFileResolution>> duplicateContinuations_;
+    ReceiveConfirmationQueue confirmations_;
+    DuplicateResolutionQueue duplicates_;
     std::function<void()> bringToFront_;
     quint64 startGeneration_ = 0;
 };

@@ -42,9 +42,9 @@ ConfirmationAlerts::ConfirmationAlerts(TransferReceiverModel& model, QWidget* wi
         kindState.presentTimer.setInterval(presentationDelayMs);
         connect(&kindState.presentTimer, &QTimer::timeout, this, [this, kind] { presentHead(kind); });
     }
-    connect(&model_, &TransferReceiverModel::confirmationQueueChanged, this,
+    connect(&model_.confirmations(), &ReceiveConfirmationQueue::confirmationQueueChanged, this,
             [this] { headMayHaveChanged(Kind::receive); });
-    connect(&model_, &TransferReceiverModel::duplicateQueueChanged, this,
+    connect(&model_.duplicates(), &DuplicateResolutionQueue::duplicateQueueChanged, this,
             [this] { headMayHaveChanged(Kind::duplicate); });
 }
 
@@ -59,10 +59,10 @@ ConfirmationAlerts::~ConfirmationAlerts()
 std::optional<QString> ConfirmationAlerts::currentHeadID(Kind kind) const
 {
     if (kind == Kind::receive) {
-        const auto item = model_.currentReceiveConfirmationItem();
+        const auto item = model_.confirmations().currentReceiveConfirmationItem();
         return item ? std::optional(item->identity()) : std::nullopt;
     }
-    const auto item = model_.currentDuplicateResolutionItem();
+    const auto item = model_.duplicates().currentDuplicateResolutionItem();
     return item ? std::optional(item->identity()) : std::nullopt;
 }
 
@@ -89,10 +89,11 @@ void ConfirmationAlerts::headMayHaveChanged(Kind kind)
 void ConfirmationAlerts::presentHead(Kind kind)
 {
     if (kind == Kind::receive) {
-        if (const auto item = model_.currentReceiveConfirmationItem(); item && item->identity() == receive_.headID) {
+        if (const auto item = model_.confirmations().currentReceiveConfirmationItem();
+            item && item->identity() == receive_.headID) {
             presentReceive(*item);
         }
-    } else if (const auto item = model_.currentDuplicateResolutionItem();
+    } else if (const auto item = model_.duplicates().currentDuplicateResolutionItem();
                item && item->identity() == duplicate_.headID) {
         presentDuplicate(*item);
     }
@@ -116,11 +117,11 @@ void ConfirmationAlerts::presentReceive(const ReceiveConfirmationAlertItem& item
     dialog->setDefaultButton(qobject_cast<QPushButton*>(accept));
     show(Kind::receive, dialog, [this, accept, acceptAll, decline, rejectAll](QAbstractButton* pressed) {
         if (pressed == accept) {
-            model_.respondToCurrentConfirmation(true);
+            model_.confirmations().respondToCurrentConfirmation(true);
         } else if (pressed == acceptAll) {
-            model_.acceptAllConfirmations();
+            model_.confirmations().acceptAllConfirmations();
         } else if (pressed == decline) {
-            model_.respondToCurrentConfirmation(false);
+            model_.confirmations().respondToCurrentConfirmation(false);
         } else if (pressed == rejectAll) {
             model_.rejectAllConfirmations();
         }
@@ -149,15 +150,15 @@ void ConfirmationAlerts::presentDuplicate(const DuplicateResolutionAlertItem& it
     dialog->setDefaultButton(qobject_cast<QPushButton*>(keep));
     show(Kind::duplicate, dialog, [this, overwrite, keep, overwriteAll, keepAll, rejectAll](QAbstractButton* pressed) {
         if (pressed == overwrite) {
-            model_.resolveDuplicate(DuplicateFileResolution::overwrite);
+            model_.duplicates().resolveDuplicate(DuplicateFileResolution::overwrite);
         } else if (pressed == keep) {
-            model_.resolveDuplicate(DuplicateFileResolution::keepCopy);
+            model_.duplicates().resolveDuplicate(DuplicateFileResolution::keepCopy);
         } else if (pressed != nullptr && pressed == overwriteAll) {
-            model_.resolveAllDuplicates(DuplicateFileResolution::overwrite);
+            model_.duplicates().resolveAllDuplicates(DuplicateFileResolution::overwrite);
         } else if (pressed != nullptr && pressed == keepAll) {
-            model_.resolveAllDuplicates(DuplicateFileResolution::keepCopy);
+            model_.duplicates().resolveAllDuplicates(DuplicateFileResolution::keepCopy);
         } else if (pressed == rejectAll) {
-            model_.resolveAllDuplicates(DuplicateFileResolution::cancel);
+            model_.duplicates().resolveAllDuplicates(DuplicateFileResolution::cancel);
         }
     });
 }

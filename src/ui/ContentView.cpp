@@ -59,7 +59,9 @@ ContentView::ContentView(ReceiverConfiguration configuration, UserPreferences& p
     model_.setBringToFrontHandler([this] { bringToFront(); });
     alerts_ = std::make_unique<ConfirmationAlerts>(
         model_, this,
-        [this](const ReceiveConfirmationAlertItem& item) { return receiveMessage(item, model_.confirmationQueue()); },
+        [this](const ReceiveConfirmationAlertItem& item) {
+            return receiveMessage(item, model_.confirmations().confirmationQueue());
+        },
         [](const DuplicateResolutionAlertItem& item) { return duplicateMessage(item); });
 }
 
@@ -101,8 +103,13 @@ void ContentView::buildToolbar()
     toolbar->addWidget(waveformButton_);
     toolbar->addWidget(clearButton_);
 
-    connect(&model_, &TransferReceiverModel::recentTransfersChanged, this, &ContentView::showToolbar);
-    connect(&model_, &TransferReceiverModel::activeReceivesChanged, this, &ContentView::showToolbar);
+    // Only whether the lists are empty matters here, so row changes (progress) are not listened to.
+    for (const QAbstractItemModel* list :
+         std::initializer_list<const QAbstractItemModel*>{&model_.recentTransferList(), &model_.activeReceiveList()}) {
+        connect(list, &QAbstractItemModel::rowsInserted, this, &ContentView::showToolbar);
+        connect(list, &QAbstractItemModel::rowsRemoved, this, &ContentView::showToolbar);
+        connect(list, &QAbstractItemModel::modelReset, this, &ContentView::showToolbar);
+    }
     connect(&preferences_, &UserPreferences::listBySourceChanged, this, &ContentView::showToolbar);
     connect(&preferences_, &UserPreferences::showAudioWaveformChanged, this, &ContentView::showToolbar);
     showToolbar();

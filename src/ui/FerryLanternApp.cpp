@@ -63,6 +63,7 @@ void FerryLanternApp::installCommands()
     connect(settings, &QAction::triggered, this, &FerryLanternApp::showSettings);
     appMenu->addSeparator();
     auto* quit = appMenu->addAction(QStringLiteral("退出"));
+    quit->setObjectName(QStringLiteral("quitAction"));
     quit->setMenuRole(QAction::QuitRole);
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, qApp, &QApplication::quit);

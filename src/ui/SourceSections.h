@@ -20,4 +20,9 @@ inline constexpr auto uncategorisedSource = "未分类";
 
 QList<SourceSection> sourceSections(const QList<ReceivedFileRecord>& records);
 
+// The section a record belongs to: its trimmed device folder, or "未分类".
+QString sourceOf(const ReceivedFileRecord& record);
+// The order of sections: file-browser order, numbers by value, case ignored.
+bool sourceComesBefore(const QString& a, const QString& b);
+
 } // namespace ferrylantern

@@ -1,27 +1,25 @@
 // The main window's detail column: "等待文件" while there is nothing to show; otherwise the uploads in
 // flight on top, then the finished files either as cards (newest first) or as a list grouped by
-// sending device. Rows are kept and updated in place as the model changes, so progress updates and
-// audio previews do not rebuild the column.
+// sending device. Each part follows the model's lists row by row, so a progress event repaints its own
+// row and a new file adds its own card; nothing is rebuilt for them.
 //
 // GUI thread only.
 #pragma once
 
 #include "receiver/ReceiverTypes.h"
 
-#include <QHash>
 #include <QStackedWidget>
-
-class QLabel;
-class QVBoxLayout;
-class QScrollArea;
 
 namespace ferrylantern {
 
 class ActiveReceiveRow;
+class ActiveReceiveSection;
 class AudioPlaybackController;
 class AudioWaveformLoader;
+class TransferCardList;
 class TransferReceiverModel;
 class TransferRow;
+class TransferSourceList;
 class UserPreferences;
 
 class TransferListView final : public QStackedWidget
@@ -48,27 +46,14 @@ public:
     QStringList listSections() const;
 
 private:
-    void showTransfers();
-    void showActiveReceives(QVBoxLayout* layout, QHash<QString, ActiveReceiveRow*>& rows, int insertAt);
-    void showCards();
-    void showList();
-    ActiveReceiveRow* makeActiveRow(const TransferReceiveProgress& progress, QWidget* parent);
+    void showMode();
 
     TransferReceiverModel& model_;
     UserPreferences& preferences_;
-    AudioPlaybackController& playback_;
-    AudioWaveformLoader& loader_;
     QWidget* emptyState_;
-    QScrollArea* cardScroll_;
-    QVBoxLayout* cardLayout_;
-    QHash<QString, ActiveReceiveRow*> cardActiveRows_;
-    QHash<QString, TransferRow*> cardRows_;
-    QScrollArea* listScroll_;
-    QWidget* listContent_ = nullptr;
-    QVBoxLayout* listActiveLayout_ = nullptr;
-    QHash<QString, ActiveReceiveRow*> listActiveRows_;
-    QStringList listSections_;
-    QStringList listRecordIDs_; // the records the list was last built from
+    ActiveReceiveSection* activeSection_;
+    TransferCardList* cardList_;
+    TransferSourceList* sourceList_;
 };
 
 } // namespace ferrylantern

@@ -2,6 +2,7 @@
 #include "receiver/SaveDirectory.h"
 #include "tests/receiver/ReceiverFixture.h"
 
+#include <QAbstractItemModelTester>
 #include <QSignalSpy>
 
 #include <fstream>
@@ -11,6 +12,14 @@
 
 namespace ferrylantern::test {
 namespace {
+
+// Qt's model checker watches every signal of the list from here on; it only reads, but wants a
+// non-const model.
+std::unique_ptr<QAbstractItemModelTester> checkedModel(const QAbstractItemModel& list)
+{
+    return std::make_unique<QAbstractItemModelTester>(const_cast<QAbstractItemModel*>(&list),
+                                                      QAbstractItemModelTester::FailureReportingMode::Fatal);
+}
 
 ReceivedFileRecord recordNamed(const std::string& name)
 {
@@ -74,9 +83,10 @@ TEST_F(ModelLifecycle, StopMakesTheServerUnreachableAndClearsThePort)
 
 TEST_F(ModelLifecycle, StopDuringAStartKeepsTheModelStopped)
 {
+    QSignalSpy finished(model.get(), &TransferReceiverModel::startFinished);
     model->start();
     model->stop();
-    QTest::qWait(200);
+    ASSERT_TRUE(finished.wait(5000));
     EXPECT_FALSE(model->isRunning());
     EXPECT_FALSE(model->isStarting());
     EXPECT_FALSE(model->httpServer());
@@ -85,12 +95,14 @@ TEST_F(ModelLifecycle, StopDuringAStartKeepsTheModelStopped)
 TEST_F(ModelLifecycle, AnUploadShowsInFlightAndThenAsARecord)
 {
     startAndWait(*model);
-    QSignalSpy active(model.get(), &TransferReceiverModel::activeReceivesChanged);
+    QSignalSpy appeared(&model->activeReceiveList(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy went(&model->activeReceiveList(), &QAbstractItemModel::rowsRemoved);
     const auto reply =
         requestWhileProcessing(*model, buildRequest("POST", "/v1/upload?filename=a.txt&device=Phone", "", "hello"));
     ASSERT_EQ(reply.status, 200);
     ASSERT_TRUE(waitFor([&] { return model->recentTransfers().size() == 1; }));
-    EXPECT_GE(active.count(), 2); // appeared, then went
+    EXPECT_EQ(appeared.count(), 1);
+    EXPECT_EQ(went.count(), 1);
     EXPECT_TRUE(model->activeReceives().isEmpty());
     const auto& record = model->recentTransfers().first();
     EXPECT_EQ(record.fileName, "a.txt");
@@ -98,11 +110,16 @@ TEST_F(ModelLifecycle, AnUploadShowsInFlightAndThenAsARecord)
     EXPECT_EQ(nlohmann::json::parse(reply.body)["id"], record.id.text());
 }
 
-TEST_F(ModelLifecycle, KeepsTheNewestHundredRecords)
+TEST_F(ModelLifecycle, KeepsTheNewestHundredRecordsOneRowAtATime)
 {
+    const auto tester = checkedModel(model->recentTransferList());
+    QSignalSpy inserted(&model->recentTransferList(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&model->recentTransferList(), &QAbstractItemModel::rowsRemoved);
     for (int i = 1; i <= 101; ++i) {
         model->handleFileReceived(recordNamed("file" + std::to_string(i)));
     }
+    EXPECT_EQ(inserted.count(), 101);
+    EXPECT_EQ(removed.count(), 1); // the oldest, once the hundred were full
     ASSERT_EQ(model->recentTransfers().size(), 100);
     EXPECT_EQ(model->recentTransfers().first().fileName, "file101");
     EXPECT_EQ(model->recentTransfers().last().fileName, "file2");
@@ -112,6 +129,7 @@ TEST_F(ModelLifecycle, KeepsTheNewestHundredRecords)
 
 TEST_F(ModelLifecycle, ProgressEventsMaintainTheUploadsInFlight)
 {
+    const auto tester = checkedModel(model->activeReceiveList());
     const auto a = Uuid::random();
     const auto b = Uuid::random();
     model->handleUploadProgress(UploadStarted{a, "a.bin", "Phone", 100});
@@ -121,7 +139,7 @@ TEST_F(ModelLifecycle, ProgressEventsMaintainTheUploadsInFlight)
     EXPECT_EQ(model->activeReceives()[0].fileName, "a2.bin");
     EXPECT_EQ(model->activeReceives()[0].totalBytes, 200);
 
-    QSignalSpy changes(model.get(), &TransferReceiverModel::activeReceivesChanged);
+    QSignalSpy changes(&model->activeReceiveList(), &QAbstractItemModel::dataChanged);
     model->handleUploadProgress(UploadUpdated{a, 40});
     EXPECT_EQ(model->activeReceives()[0].bytesReceived, 40);
     model->handleUploadProgress(UploadUpdated{a, 40}); // no real change, no signal
@@ -135,6 +153,28 @@ TEST_F(ModelLifecycle, ProgressEventsMaintainTheUploadsInFlight)
     EXPECT_EQ(model->activeReceives()[0].id, b);
     model->handleUploadProgress(UploadFailed{b});
     EXPECT_TRUE(model->activeReceives().isEmpty());
+}
+
+TEST_F(ModelLifecycle, OneProgressEventChangesOneRowAmongSixtyFour)
+{
+    model->handleFileReceived(recordNamed("done.txt"));
+    std::vector<Uuid> uploads(64);
+    for (auto& id : uploads) {
+        id = Uuid::random();
+        model->handleUploadProgress(UploadStarted{id, "big.bin", "Phone", 1 << 20});
+    }
+    QSignalSpy rowChanges(&model->activeReceiveList(), &QAbstractItemModel::dataChanged);
+    QSignalSpy layoutChanges(&model->activeReceiveList(), &QAbstractItemModel::layoutChanged);
+    QSignalSpy resets(&model->activeReceiveList(), &QAbstractItemModel::modelReset);
+    QSignalSpy recordChanges(&model->recentTransferList(), &QAbstractItemModel::dataChanged);
+    QSignalSpy recordResets(&model->recentTransferList(), &QAbstractItemModel::modelReset);
+    model->handleUploadProgress(UploadUpdated{uploads[37], 4096});
+    ASSERT_EQ(rowChanges.count(), 1);
+    const auto changed = rowChanges.first().at(0).value<QModelIndex>();
+    EXPECT_EQ(changed.row(), 37);
+    EXPECT_EQ(rowChanges.first().at(1).value<QModelIndex>().row(), 37);
+    EXPECT_EQ(changed.data(ActiveReceiveListModel::progressRole).value<TransferReceiveProgress>().bytesReceived, 4096);
+    EXPECT_EQ(layoutChanges.count() + resets.count() + recordChanges.count() + recordResets.count(), 0);
 }
 
 TEST_F(ModelLifecycle, RequireConfirmationIsRememberedAndReachesTheServer)
@@ -167,7 +207,7 @@ TEST_F(ModelLifecycle, ChangingTheSaveFolderWhileRunningRestartsOnIt)
 TEST_F(ModelLifecycle, ChangingTheSaveFolderWhileStoppedDoesNotStart)
 {
     model->setSaveDirectory(QString::fromStdString((home.path() / "Other").string()), true);
-    QTest::qWait(50);
+    QCoreApplication::processEvents(); // a restart would have been posted by now
     EXPECT_FALSE(model->isRunning());
     EXPECT_FALSE(model->isStarting());
 }

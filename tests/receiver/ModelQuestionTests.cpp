@@ -32,6 +32,22 @@ bool answered(const ReplyWaiter<bool>& waiter, OneShotReply<bool>& reply)
     return reply.isResumed() && waiter.wait();
 }
 
+// The queues on their own: no model, no server, no event loop.
+class ConfirmationQueue : public ::testing::Test
+{
+protected:
+    void ask(const ReceiveConfirmationRequest& request, OneShotReply<bool> reply)
+    {
+        queue.waitForReceiveConfirmation(request, std::move(reply), queue.confirmationEpoch());
+    }
+    void askBatch(const std::vector<ReceiveConfirmationRequest>& requests, OneShotReply<bool> reply)
+    {
+        queue.waitForBatchReceiveConfirmation(requests, std::move(reply), queue.confirmationEpoch());
+    }
+
+    ReceiveConfirmationQueue queue;
+};
+
 class ModelQuestions : public ReceiverTest
 {
 protected:
@@ -42,34 +58,33 @@ protected:
     }
 };
 
-TEST_F(ModelQuestions, SingleQuestionsQueueInArrivalOrder)
+TEST_F(ConfirmationQueue, SingleQuestionsQueueInArrivalOrder)
 {
-    int broughtToFront = 0;
-    model->setBringToFrontHandler([&] { ++broughtToFront; });
+    QSignalSpy broughtToFront(&queue, &ReceiveConfirmationQueue::questionQueued);
     auto first = asked();
     auto second = asked();
     const auto a = question("a.jpg");
-    model->waitForReceiveConfirmation(a, first.reply);
-    model->waitForReceiveConfirmation(question("b.jpg"), second.reply);
-    EXPECT_EQ(broughtToFront, 2);
-    auto item = model->currentReceiveConfirmationItem();
+    ask(a, first.reply);
+    ask(question("b.jpg"), second.reply);
+    EXPECT_EQ(broughtToFront.count(), 2);
+    auto item = queue.currentReceiveConfirmationItem();
     ASSERT_TRUE(item);
     EXPECT_EQ(item->pending.fileName, "a.jpg");
     EXPECT_EQ(item->queueCount, 2);
     EXPECT_EQ(item->identity(), QString::fromStdString(a.uploadID.text()));
 
-    model->respondToCurrentConfirmation(true);
+    queue.respondToCurrentConfirmation(true);
     EXPECT_TRUE(answered(first.waiter, first.reply));
-    item = model->currentReceiveConfirmationItem();
+    item = queue.currentReceiveConfirmationItem();
     ASSERT_TRUE(item);
     EXPECT_EQ(item->pending.fileName, "b.jpg");
     EXPECT_EQ(item->queueCount, 1);
 
-    model->respondToCurrentConfirmation(false);
+    queue.respondToCurrentConfirmation(false);
     EXPECT_TRUE(second.reply.isResumed());
     EXPECT_FALSE(second.waiter.wait());
-    EXPECT_FALSE(model->currentReceiveConfirmationItem());
-    model->respondToCurrentConfirmation(true); // nothing left: nothing happens
+    EXPECT_FALSE(queue.currentReceiveConfirmationItem());
+    queue.respondToCurrentConfirmation(true); // nothing left: nothing happens
 }
 
 TEST_F(ModelQuestions, WithTheSettingOffNothingIsHeld)
@@ -77,88 +92,90 @@ TEST_F(ModelQuestions, WithTheSettingOffNothingIsHeld)
     model->setRequireReceiveConfirmation(false);
     auto single = asked();
     auto batch = asked();
-    model->waitForReceiveConfirmation(question("a"), single.reply);
-    model->waitForBatchReceiveConfirmation({question("b")}, batch.reply);
-    EXPECT_TRUE(answered(single.waiter, single.reply));
-    EXPECT_TRUE(answered(batch.waiter, batch.reply));
-    EXPECT_TRUE(model->confirmationQueue().isEmpty());
+    const auto callbacks = model->serverCallbacks();
+    callbacks.confirmBeforeSave(question("a"), single.reply);
+    callbacks.confirmBatchBeforeSave({question("b")}, batch.reply);
+    ASSERT_TRUE(waitFor([&] { return single.reply.isResumed() && batch.reply.isResumed(); }));
+    EXPECT_TRUE(single.waiter.wait());
+    EXPECT_TRUE(batch.waiter.wait());
+    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
 }
 
-TEST_F(ModelQuestions, ABatchIsOneQuestionWithOneAnswer)
+TEST_F(ConfirmationQueue, ABatchIsOneQuestionWithOneAnswer)
 {
     auto batch = asked();
-    model->waitForBatchReceiveConfirmation({question("1"), question("2"), question("3")}, batch.reply);
-    const auto item = model->currentReceiveConfirmationItem();
+    askBatch({question("1"), question("2"), question("3")}, batch.reply);
+    const auto item = queue.currentReceiveConfirmationItem();
     ASSERT_TRUE(item);
     EXPECT_EQ(item->queueCount, 3);
     EXPECT_EQ(item->pending.fileName, "1");
-    model->respondToCurrentConfirmation(true);
+    queue.respondToCurrentConfirmation(true);
     EXPECT_TRUE(answered(batch.waiter, batch.reply));
-    EXPECT_TRUE(model->confirmationQueue().isEmpty());
+    EXPECT_TRUE(queue.confirmationQueue().isEmpty());
 
     auto empty = asked();
-    model->waitForBatchReceiveConfirmation({}, empty.reply);
+    askBatch({}, empty.reply);
     EXPECT_TRUE(answered(empty.waiter, empty.reply));
 }
 
-TEST_F(ModelQuestions, ASecondBatchWaitsForTheFirstToBeAnswered)
+TEST_F(ConfirmationQueue, ASecondBatchWaitsForTheFirstToBeAnswered)
 {
     auto first = asked();
     auto second = asked();
-    model->waitForBatchReceiveConfirmation({question("a1"), question("a2")}, first.reply);
-    model->waitForBatchReceiveConfirmation({question("b1", "Tablet")}, second.reply);
-    EXPECT_EQ(model->currentReceiveConfirmationItem()->pending.fileName, "a1");
-    model->respondToCurrentConfirmation(false);
+    askBatch({question("a1"), question("a2")}, first.reply);
+    askBatch({question("b1", "Tablet")}, second.reply);
+    EXPECT_EQ(queue.currentReceiveConfirmationItem()->pending.fileName, "a1");
+    queue.respondToCurrentConfirmation(false);
     EXPECT_TRUE(first.reply.isResumed());
     EXPECT_FALSE(first.waiter.wait());
     EXPECT_FALSE(second.reply.isResumed());
-    EXPECT_EQ(model->currentReceiveConfirmationItem()->pending.deviceFolder, "Tablet");
-    model->acceptAllConfirmations();
+    EXPECT_EQ(queue.currentReceiveConfirmationItem()->pending.deviceFolder, "Tablet");
+    queue.acceptAllConfirmations();
     EXPECT_TRUE(answered(second.waiter, second.reply));
 }
 
-TEST_F(ModelQuestions, SinglesPushedAsideByABatchComeBackAfterIt)
+TEST_F(ConfirmationQueue, SinglesPushedAsideByABatchComeBackAfterIt)
 {
     auto single = asked();
     auto batch = asked();
-    model->waitForReceiveConfirmation(question("single.txt"), single.reply);
-    model->waitForBatchReceiveConfirmation({question("b1"), question("b2")}, batch.reply);
-    EXPECT_EQ(model->currentReceiveConfirmationItem()->queueCount, 2);
-    EXPECT_EQ(model->currentReceiveConfirmationItem()->pending.fileName, "b1");
-    model->respondToCurrentConfirmation(true);
+    ask(question("single.txt"), single.reply);
+    askBatch({question("b1"), question("b2")}, batch.reply);
+    EXPECT_EQ(queue.currentReceiveConfirmationItem()->queueCount, 2);
+    EXPECT_EQ(queue.currentReceiveConfirmationItem()->pending.fileName, "b1");
+    queue.respondToCurrentConfirmation(true);
     EXPECT_TRUE(answered(batch.waiter, batch.reply));
-    const auto item = model->currentReceiveConfirmationItem();
+    const auto item = queue.currentReceiveConfirmationItem();
     ASSERT_TRUE(item);
     EXPECT_EQ(item->pending.fileName, "single.txt");
-    model->respondToCurrentConfirmation(true);
+    queue.respondToCurrentConfirmation(true);
     EXPECT_TRUE(answered(single.waiter, single.reply));
 }
 
-TEST_F(ModelQuestions, AcceptAllAndRejectAllAnswerEverySingleQuestion)
+TEST_F(ConfirmationQueue, AcceptAllAndRejectAllAnswerEverySingleQuestion)
 {
     std::vector<AskedConfirmation> questions;
     for (int i = 0; i < 3; ++i) {
         questions.push_back(asked());
-        model->waitForReceiveConfirmation(question("f" + std::to_string(i)), questions.back().reply);
+        ask(question("f" + std::to_string(i)), questions.back().reply);
     }
-    model->acceptAllConfirmations();
+    queue.acceptAllConfirmations();
     for (auto& each : questions) {
         EXPECT_TRUE(answered(each.waiter, each.reply));
     }
     questions.clear();
     for (int i = 0; i < 3; ++i) {
         questions.push_back(asked());
-        model->waitForReceiveConfirmation(question("g" + std::to_string(i)), questions.back().reply);
+        ask(question("g" + std::to_string(i)), questions.back().reply);
     }
-    QSignalSpy epoch(model.get(), &TransferReceiverModel::confirmationEpochChanged);
-    model->rejectAllConfirmations();
-    EXPECT_EQ(model->confirmationEpoch(), 1);
+    QSignalSpy epoch(&queue, &ReceiveConfirmationQueue::confirmationEpochChanged);
+    queue.rejectAllConfirmations();
+    EXPECT_EQ(queue.confirmationEpoch(), 1);
     EXPECT_EQ(epoch.count(), 1);
     for (auto& each : questions) {
         EXPECT_TRUE(each.reply.isResumed());
         EXPECT_FALSE(each.waiter.wait());
     }
-    EXPECT_TRUE(model->confirmationQueue().isEmpty());
+    EXPECT_TRUE(queue.confirmationQueue().isEmpty());
 }
 
 TEST_F(ModelQuestions, AQuestionAskedBeforeARejectAllIsRefusedWhenItArrives)
@@ -171,54 +188,56 @@ TEST_F(ModelQuestions, AQuestionAskedBeforeARejectAllIsRefusedWhenItArrives)
     model->rejectAllConfirmations();
     ASSERT_TRUE(waitFor([&] { return pending.reply.isResumed(); }));
     EXPECT_FALSE(pending.waiter.wait());
-    EXPECT_TRUE(model->confirmationQueue().isEmpty());
+    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
 
     // Asked after the reject-all: queued as usual.
     auto later = asked();
     std::thread([&] { callbacks.confirmBeforeSave(question("next.txt"), later.reply); }).join();
-    ASSERT_TRUE(waitFor([&] { return model->confirmationQueue().size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return model->confirmations().confirmationQueue().size() == 1; }));
     EXPECT_FALSE(later.reply.isResumed());
 }
 
 TEST_F(ModelQuestions, CancellingAnUploadAnswersItsQuestions)
 {
+    const auto callbacks = model->serverCallbacks();
     auto confirmation = asked();
     const auto request = question("c.txt");
-    model->waitForReceiveConfirmation(request, confirmation.reply);
+    callbacks.confirmBeforeSave(request, confirmation.reply);
     auto [duplicate, duplicateWaiter] = makeOneShotReply<DuplicateFileResolution>(DuplicateFileResolution::keepCopy);
     const DuplicateFileRequest same{Uuid::random(), "d.txt", "Phone", "/x/d.txt"};
-    model->waitForDuplicateResolution(same, duplicate);
+    callbacks.resolveDuplicateFile(same, duplicate);
+    ASSERT_TRUE(waitFor([&] { return model->duplicates().isWaiting(same.uploadID); }));
 
     model->cancelReceive(request.uploadID);
     EXPECT_TRUE(confirmation.reply.isResumed());
     EXPECT_FALSE(confirmation.waiter.wait());
-    EXPECT_TRUE(model->confirmationQueue().isEmpty());
+    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
     model->cancelReceive(same.uploadID);
     EXPECT_EQ(duplicateWaiter.wait(), DuplicateFileResolution::cancel);
-    EXPECT_TRUE(model->duplicateQueue().isEmpty());
+    EXPECT_TRUE(model->duplicates().duplicateQueue().isEmpty());
 }
 
-TEST_F(ModelQuestions, DuplicateQuestionsQueueAndAnswerOneOrAll)
+TEST(DuplicateQueue, QuestionsQueueAndAnswerOneOrAll)
 {
-    model->setRequireReceiveConfirmation(false); // same-name questions do not depend on it
+    DuplicateResolutionQueue queue;
     std::vector<std::pair<OneShotReply<DuplicateFileResolution>, ReplyWaiter<DuplicateFileResolution>>> replies;
     for (int i = 0; i < 3; ++i) {
         replies.push_back(makeOneShotReply<DuplicateFileResolution>(DuplicateFileResolution::cancel));
-        model->waitForDuplicateResolution({Uuid::random(), "p" + std::to_string(i) + ".jpg", "Phone", "/x"},
-                                          replies.back().first);
+        queue.waitForDuplicateResolution({Uuid::random(), "p" + std::to_string(i) + ".jpg", "Phone", "/x"},
+                                         replies.back().first);
     }
-    auto item = model->currentDuplicateResolutionItem();
+    auto item = queue.currentDuplicateResolutionItem();
     ASSERT_TRUE(item);
     EXPECT_EQ(item->queueCount, 3);
     EXPECT_EQ(item->pending.fileName, "p0.jpg");
-    model->resolveDuplicate(DuplicateFileResolution::overwrite);
+    queue.resolveDuplicate(DuplicateFileResolution::overwrite);
     EXPECT_EQ(replies[0].second.wait(), DuplicateFileResolution::overwrite);
-    EXPECT_EQ(model->currentDuplicateResolutionItem()->queueCount, 2);
-    model->resolveAllDuplicates(DuplicateFileResolution::keepCopy);
+    EXPECT_EQ(queue.currentDuplicateResolutionItem()->queueCount, 2);
+    queue.resolveAllDuplicates(DuplicateFileResolution::keepCopy);
     EXPECT_EQ(replies[1].second.wait(), DuplicateFileResolution::keepCopy);
     EXPECT_EQ(replies[2].second.wait(), DuplicateFileResolution::keepCopy);
-    EXPECT_FALSE(model->currentDuplicateResolutionItem());
-    model->resolveDuplicate(DuplicateFileResolution::cancel); // empty queue: nothing happens
+    EXPECT_FALSE(queue.currentDuplicateResolutionItem());
+    queue.resolveDuplicate(DuplicateFileResolution::cancel); // empty queue: nothing happens
 }
 
 // End to end: the server's questions reach the queues and the answers reach the uploads.
@@ -249,8 +268,8 @@ TEST_F(ModelQuestionsOverTheNetwork, ABatchPreflightWaitsForTheUser)
     auto reply = sendInBackground(buildRequest(
         "POST", "/v1/upload/preflight/batch", "",
         R"({"device":"Phone","files":[{"filename":"a","byteCount":1},{"filename":"b","byteCount":2},{"filename":"c","byteCount":3}]})"));
-    ASSERT_TRUE(waitFor([&] { return model->confirmationQueue().size() == 3; }));
-    model->respondToCurrentConfirmation(true);
+    ASSERT_TRUE(waitFor([&] { return model->confirmations().confirmationQueue().size() == 3; }));
+    model->confirmations().respondToCurrentConfirmation(true);
     EXPECT_EQ(finish(reply).status, 200);
 }
 
@@ -262,8 +281,9 @@ TEST_F(ModelQuestionsOverTheNetwork, RejectAllEndsUploadsInFlight)
     ASSERT_TRUE(waitFor([&] { return model->activeReceives().size() == 1; }));
     model->rejectAllConfirmations();
     EXPECT_TRUE(model->activeReceives().isEmpty());
+    QSignalSpy failed(model.get(), &TransferReceiverModel::uploadFailed);
     EXPECT_EQ(upload.readAll(), ""); // the connection was cut
-    QTest::qWait(50);
+    ASSERT_TRUE(failed.wait(5000));
     EXPECT_TRUE(model->activeReceives().isEmpty()); // the failed event does not bring it back
     EXPECT_FALSE(std::filesystem::exists(model->saveDirectory().toStdString() + "/Phone/big.bin"));
 }
@@ -271,11 +291,11 @@ TEST_F(ModelQuestionsOverTheNetwork, RejectAllEndsUploadsInFlight)
 TEST_F(ModelQuestionsOverTheNetwork, CancellingFromTheRowAnswersTheWaitingUpload)
 {
     auto reply = sendInBackground(buildRequest("POST", "/v1/upload?filename=q.txt&device=Phone", "", "body"));
-    ASSERT_TRUE(waitFor([&] { return model->confirmationQueue().size() == 1; }));
-    model->cancelReceive(model->confirmationQueue().first().id);
+    ASSERT_TRUE(waitFor([&] { return model->confirmations().confirmationQueue().size() == 1; }));
+    model->cancelReceive(model->confirmations().confirmationQueue().first().id);
     const auto answer = finish(reply);
     EXPECT_TRUE(answer.status == 0 || answer.body == "传输已取消") << answer.raw; // cut, or told so
-    EXPECT_TRUE(model->confirmationQueue().isEmpty());
+    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
 }
 
 TEST_F(ModelQuestionsOverTheNetwork, SameNameUploadsAskAndFollowTheAnswer)
@@ -284,9 +304,9 @@ TEST_F(ModelQuestionsOverTheNetwork, SameNameUploadsAskAndFollowTheAnswer)
     const auto upload = buildRequest("POST", "/v1/upload?filename=dup.txt&device=Phone", "", "one");
     ASSERT_EQ(requestWhileProcessing(*model, upload).status, 200);
     auto second = sendInBackground(upload);
-    ASSERT_TRUE(waitFor([&] { return model->duplicateQueue().size() == 1; }));
-    EXPECT_EQ(model->duplicateQueue().first().fileName, "dup.txt");
-    model->resolveDuplicate(DuplicateFileResolution::keepCopy);
+    ASSERT_TRUE(waitFor([&] { return model->duplicates().duplicateQueue().size() == 1; }));
+    EXPECT_EQ(model->duplicates().duplicateQueue().first().fileName, "dup.txt");
+    model->duplicates().resolveDuplicate(DuplicateFileResolution::keepCopy);
     const auto answer = finish(second);
     EXPECT_EQ(answer.status, 200);
     EXPECT_NE(answer.body.find("dup-1.txt"), std::string::npos);

@@ -18,13 +18,8 @@ ReceiverTest::ReceiverTest()
 ReceiverTest::~ReceiverTest()
 {
     if (model) {
-        model->resolveAllDuplicates(DuplicateFileResolution::cancel);
-        model->rejectAllConfirmations();
-        const auto server = model->httpServer();
+        EXPECT_TRUE(model->shutDown(std::chrono::seconds(10)));
         model.reset();
-        if (server) {
-            server->waitForConnectionsToFinish(std::chrono::seconds(10));
-        }
     }
     qputenv("HOME", previousHome_);
     qputenv("XDG_CONFIG_HOME", previousConfigHome_);

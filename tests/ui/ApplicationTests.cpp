@@ -1,5 +1,7 @@
 // The application shell: its windows, their commands and the appearance they share.
+#include "app/OrderlyExit.h"
 #include "audio/AudioPlaybackController.h"
+#include "tests/support/HttpTestClient.h"
 #include "tests/support/TestSupport.h"
 #include "ui/AppSettingsView.h"
 #include "ui/ContentView.h"
@@ -9,8 +11,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
 
 namespace ferrylantern::test {
 namespace {
@@ -95,6 +102,80 @@ TEST_F(Application, StopPlaybackIsOnEscape)
     stop->trigger(); // with nothing playing: no effect, no crash
     EXPECT_FALSE(AudioPlaybackController::shared().isPlaying());
 }
+
+// Every way out of the application: the quit command, closing the last window, and SIGTERM as a
+// session logout sends it. The exit sequence is the one main() installs.
+enum class WayOut
+{
+    quitCommand,
+    closingTheWindow,
+    terminateSignal,
+};
+
+class LeavingTheApplication : public Application, public ::testing::WithParamInterface<WayOut>
+{};
+
+std::vector<std::filesystem::path> filesUnder(const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            files.push_back(entry.path());
+        }
+    }
+    return files;
+}
+
+TEST_P(LeavingTheApplication, DuringAnUploadLeavesNoPartialFileAndNoRequestRunning)
+{
+    const OrderlyExit orderlyExit(app->mainWindow().model());
+    auto& model = app->mainWindow().model();
+    app->showMainWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.isRunning(); }, 5000));
+    const auto server = model.httpServer();
+    const std::filesystem::path saveFolder = model.saveDirectory().toStdString();
+
+    TestConnection upload(*model.port());
+    upload.send("POST /v1/upload?filename=slow.bin&device=Phone HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n" +
+                std::string(300000, 'x'));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !model.activeReceives().isEmpty() && model.activeReceives().first().bytesReceived > 0; }, 5000));
+    ASSERT_EQ(filesUnder(saveFolder).size(), 1u); // the hidden partial file
+
+    QTimer::singleShot(0, app.get(), [&] {
+        switch (GetParam()) {
+        case WayOut::quitCommand:
+            app->mainWindow().findChild<QAction*>(QStringLiteral("quitAction"))->trigger();
+            break;
+        case WayOut::closingTheWindow:
+            app->mainWindow().close();
+            break;
+        case WayOut::terminateSignal:
+            ::kill(::getpid(), SIGTERM);
+            break;
+        }
+    });
+    EXPECT_EQ(QApplication::exec(), 0);
+
+    EXPECT_TRUE(filesUnder(saveFolder).empty());
+    EXPECT_EQ(server->activeConnectionCount(), 0);
+    EXPECT_FALSE(model.isRunning());
+    EXPECT_EQ(upload.readAll().find("200 OK"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWay, LeavingTheApplication,
+                         ::testing::Values(WayOut::quitCommand, WayOut::closingTheWindow, WayOut::terminateSignal),
+                         [](const ::testing::TestParamInfo<WayOut>& way) {
+                             switch (way.param) {
+                             case WayOut::quitCommand:
+                                 return "QuitCommand";
+                             case WayOut::closingTheWindow:
+                                 return "ClosingTheWindow";
+                             case WayOut::terminateSignal:
+                                 return "TerminateSignal";
+                             }
+                             return "";
+                         });
 
 } // namespace
 } // namespace ferrylantern::test

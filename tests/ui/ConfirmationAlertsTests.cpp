@@ -53,7 +53,7 @@ protected:
         alerts = std::make_unique<ConfirmationAlerts>(
             *model, &window,
             [this](const ReceiveConfirmationAlertItem& item) {
-                return receiveMessage(item, model->confirmationQueue());
+                return receiveMessage(item, model->confirmations().confirmationQueue());
             },
             [](const DuplicateResolutionAlertItem& item) { return duplicateMessage(item); });
     }
@@ -61,8 +61,7 @@ protected:
     ~Dialogs() override
     {
         alerts.reset();
-        model->resolveAllDuplicates(DuplicateFileResolution::cancel);
-        model->rejectAllConfirmations();
+        EXPECT_TRUE(model->shutDown(std::chrono::seconds(10)));
     }
 
     QMessageBox* waitForDialog()
@@ -74,7 +73,8 @@ protected:
     OneShotReply<bool> askSingle(const QString& name)
     {
         auto [reply, waiter] = makeOneShotReply<bool>(false);
-        model->waitForReceiveConfirmation({Uuid::random(), name.toStdString(), "Phone", 1000}, reply);
+        model->confirmations().waitForReceiveConfirmation({Uuid::random(), name.toStdString(), "Phone", 1000}, reply,
+                                                          model->confirmations().confirmationEpoch());
         waiters.push_back(waiter);
         return reply;
     }
@@ -82,8 +82,8 @@ protected:
     OneShotReply<DuplicateFileResolution> askDuplicate(const QString& name)
     {
         auto [reply, waiter] = makeOneShotReply<DuplicateFileResolution>(DuplicateFileResolution::cancel);
-        model->waitForDuplicateResolution({Uuid::random(), name.toStdString(), "Phone", "/x/" + name.toStdString()},
-                                          reply);
+        model->duplicates().waitForDuplicateResolution(
+            {Uuid::random(), name.toStdString(), "Phone", "/x/" + name.toStdString()}, reply);
         duplicateWaiters.push_back(waiter);
         return reply;
     }
@@ -109,7 +109,7 @@ TEST_F(Dialogs, ABatchOfTenRaisesOneDialogAfterEightyMilliseconds)
         return sendRequest(port, buildRequest("POST", "/v1/upload/preflight/batch", "",
                                               R"({"device":"Phone","files":[)" + files + "]}"));
     });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->confirmationQueue().size() == 10; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->confirmations().confirmationQueue().size() == 10; }, 5000));
     QElapsedTimer sinceQueued;
     sinceQueued.start();
     auto* dialog = waitForDialog();
@@ -164,8 +164,8 @@ TEST_F(Dialogs, DuplicateDialogsOfferAllButtonsOnlyFromTwoQuestions)
     button(next, QStringLiteral("全部覆盖（2）"))->click();
     EXPECT_EQ(duplicateWaiters[1].wait(), DuplicateFileResolution::overwrite);
     EXPECT_EQ(duplicateWaiters[2].wait(), DuplicateFileResolution::overwrite);
-    QTest::qWait(150);
-    EXPECT_EQ(alerts->currentDialog(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return alerts->currentDialog() == nullptr; }, 5000));
+    EXPECT_TRUE(model->duplicates().duplicateQueue().isEmpty()); // nothing left to present later
 }
 
 TEST_F(Dialogs, ADisplacedQuestionComesBackWhenTheOtherIsAnswered)
@@ -188,8 +188,8 @@ TEST_F(Dialogs, EscapeAndClosingDoNotAnswer)
     ASSERT_NE(dialog, nullptr);
     QTest::keyClick(dialog, Qt::Key_Escape);
     dialog->close();
-    QTest::qWait(100);
-    EXPECT_EQ(model->confirmationQueue().size(), 1);
+    QCoreApplication::processEvents(); // an answer would have been given by now
+    EXPECT_EQ(model->confirmations().confirmationQueue().size(), 1);
     EXPECT_EQ(alerts->currentDialog(), dialog);
 }
 

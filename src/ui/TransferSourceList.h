@@ -1,0 +1,62 @@
+// The finished files grouped by sending device: a header per source (in file-browser order) with its
+// files newest first on alternating backgrounds, below the uploads in flight. Bound to the model's list
+// of records: a new file joins its section (which appears when it is the source's first), a file past
+// the limit leaves its section; the other rows stay as they are.
+//
+// GUI thread only.
+#pragma once
+
+#include <QList>
+#include <QScrollArea>
+#include <QStringList>
+
+class QVBoxLayout;
+
+namespace ferrylantern {
+
+class AudioWaveformLoader;
+class RecentTransferListModel;
+class TransferFinderListRow;
+class TransferSourceSectionHeader;
+struct ReceivedFileRecord;
+
+class TransferSourceList final : public QScrollArea
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TransferSourceList)
+
+public:
+    static constexpr int rowSpacing = 2;
+
+    TransferSourceList(const RecentTransferListModel& records, AudioWaveformLoader& loader, QWidget* parent = nullptr);
+
+    // The place above the sections for the uploads in flight.
+    QVBoxLayout* activeSlot() const { return activeSlot_; }
+    // The section titles in order.
+    QStringList sectionTitles() const;
+
+private:
+    struct Section
+    {
+        QString source;
+        TransferSourceSectionHeader* header;
+        QList<TransferFinderListRow*> rows; // newest first
+    };
+
+    void insertRecord(const ReceivedFileRecord& record);
+    void removeRecords(int first, int last);
+    void rebuild();
+    Section& sectionFor(const QString& source);
+    // The layout position of a section's header.
+    int headerPosition(qsizetype sectionIndex) const;
+    void showSection(const Section& section);
+    TransferFinderListRow* makeRow(const ReceivedFileRecord& record);
+
+    const RecentTransferListModel& records_;
+    AudioWaveformLoader& loader_;
+    QVBoxLayout* layout_;
+    QVBoxLayout* activeSlot_;
+    QList<Section> sections_;
+};
+
+} // namespace ferrylantern
