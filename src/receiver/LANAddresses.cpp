@@ -1,17 +1,29 @@
 #include "receiver/LANAddresses.h"
 
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <span>
 
 namespace ferrylantern {
 
 namespace {
 
-constexpr const char* excludedInterfacePrefixes[] = {"lo",   "utun", "gif",    "stf",   "anpi",
-                                                     "awdl", "llw",  "bridge", "vmnet", "vboxnet"};
+// Loopback, and interfaces that lead to virtual machines, containers or tunnels rather than to the
+// network a phone is on: macOS names, then Linux ones (libvirt, Docker, Podman, LXC, Kubernetes CNI,
+// VPNs and overlay networks).
+constexpr const char* excludedInterfacePrefixes[] = {
+    "lo",    "utun", "gif", "stf", "anpi", "awdl",      "llw", "bridge", "vmnet", "vboxnet", "docker", "veth",   "br-",
+    "virbr", "vnet", "tun", "tap", "wg",   "tailscale", "zt",  "lxc",    "lxdbr", "podman",  "cni",    "flannel"};
+
+bool startsWithAny(const QString& interface, std::span<const char* const> prefixes)
+{
+    return std::any_of(prefixes.begin(), prefixes.end(),
+                       [&](const char* prefix) { return interface.startsWith(QLatin1String(prefix)); });
+}
 
 int rangeScore(const QString& address)
 {
@@ -31,16 +43,16 @@ int rangeScore(const QString& address)
 
 int interfaceScore(const QString& interface)
 {
-    if (interface == QLatin1String("en0")) {
+    switch (interfaceRole(interface)) {
+    case InterfaceRole::wifi:
         return 0;
+    case InterfaceRole::wired:
+        return 10;
+    case InterfaceRole::other:
+    case InterfaceRole::excluded:
+        break;
     }
-    return interface.startsWith(QLatin1String("en")) ? 10 : 40;
-}
-
-bool isExcludedInterface(const QString& interface)
-{
-    return std::any_of(std::begin(excludedInterfacePrefixes), std::end(excludedInterfacePrefixes),
-                       [&](const char* prefix) { return interface.startsWith(QLatin1String(prefix)); });
+    return 40;
 }
 
 // Numeric host text of an IPv4 socket address, in a buffer of NI_MAXHOST (1025) bytes.
@@ -55,6 +67,23 @@ std::optional<QString> numericHost(const sockaddr* address)
 
 } // namespace
 
+InterfaceRole interfaceRole(const QString& interface)
+{
+    constexpr const char* wifiPrefixes[] = {"wl"};
+    constexpr const char* wiredPrefixes[] = {"en", "eth"};
+    if (startsWithAny(interface, excludedInterfacePrefixes)) {
+        return InterfaceRole::excluded;
+    }
+    // en0 is a Mac's Wi-Fi; on Linux, en* names (enp3s0, eno1) are wired and wl* names wireless.
+    if (interface == QLatin1String("en0") || startsWithAny(interface, wifiPrefixes)) {
+        return InterfaceRole::wifi;
+    }
+    if (startsWithAny(interface, wiredPrefixes)) {
+        return InterfaceRole::wired;
+    }
+    return InterfaceRole::other;
+}
+
 int addressRank(const QString& interface, const QString& address)
 {
     if (address.startsWith(QLatin1String("169.254."))) {
@@ -66,11 +95,14 @@ int addressRank(const QString& interface, const QString& address)
 QString addressLabel(const QString& interface, const QString& address)
 {
     const QString separator = QStringLiteral(" \u00B7 ");
-    if (interface == QLatin1String("en0")) {
+    switch (interfaceRole(interface)) {
+    case InterfaceRole::wifi:
         return QStringLiteral("Wi\u2011Fi (") + interface + QLatin1Char(')') + separator + address;
-    }
-    if (interface.startsWith(QLatin1String("en"))) {
+    case InterfaceRole::wired:
         return QStringLiteral("以太网/网络 (") + interface + QLatin1Char(')') + separator + address;
+    case InterfaceRole::other:
+    case InterfaceRole::excluded:
+        break;
     }
     return interface + separator + address;
 }
@@ -84,7 +116,7 @@ QList<LANIPv4Address> rankLANAddresses(const QList<InterfaceAddress>& entries)
     };
     QList<Ranked> kept;
     for (const auto& entry : entries) {
-        if (!entry.ipv4Address || isExcludedInterface(entry.interface) ||
+        if (!entry.ipv4Address || !entry.isUpAndRunning || interfaceRole(entry.interface) == InterfaceRole::excluded ||
             entry.ipv4Address->startsWith(QLatin1String("127."))) {
             continue;
         }
@@ -110,7 +142,9 @@ QList<LANIPv4Address> discoverLANIPv4Addresses()
     }
     QList<InterfaceAddress> entries;
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        InterfaceAddress item{QString::fromUtf8(entry->ifa_name), std::nullopt};
+        constexpr unsigned upAndRunning = IFF_UP | IFF_RUNNING;
+        InterfaceAddress item{QString::fromUtf8(entry->ifa_name), std::nullopt,
+                              (entry->ifa_flags & upAndRunning) == upAndRunning};
         if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET) {
             item.ipv4Address = numericHost(entry->ifa_addr);
         }

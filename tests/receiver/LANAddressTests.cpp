@@ -15,8 +15,10 @@ TEST(LANAddresses, RankByRangeAndInterface)
         const char* address;
         int rank;
     } cases[] = {
-        {"en0", "192.168.1.20", 0},   {"en5", "10.0.0.3", 11},     {"en0", "172.32.0.5", 5}, {"en0", "172.20.0.5", 2},
-        {"wlan0", "192.168.0.9", 40}, {"en0", "169.254.3.4", 900}, {"en1", "8.8.8.8", 15},   {"en0", "172.x.0.1", 5},
+        {"en0", "192.168.1.20", 0},    {"en5", "10.0.0.3", 11},     {"en0", "172.32.0.5", 5},
+        {"en0", "172.20.0.5", 2},      {"wlan0", "192.168.0.9", 0}, {"en0", "169.254.3.4", 900},
+        {"en1", "8.8.8.8", 15},        {"en0", "172.x.0.1", 5},     {"wlp2s0", "10.0.0.23", 1},
+        {"enp3s0", "192.168.1.5", 10}, {"eth0", "10.1.1.1", 11},    {"usb0", "192.168.42.9", 40},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(std::string(row.interface) + " " + row.address);
@@ -28,43 +30,60 @@ TEST(LANAddresses, LabelsUseTheNonBreakingHyphenAndMiddleDot)
 {
     EXPECT_EQ(addressLabel("en0", "192.168.1.20"), QStringLiteral("Wi\u2011Fi (en0) \u00B7 192.168.1.20"));
     EXPECT_EQ(addressLabel("en5", "10.0.0.3"), QStringLiteral("以太网/网络 (en5) \u00B7 10.0.0.3"));
-    EXPECT_EQ(addressLabel("wlan0", "192.168.0.9"), QStringLiteral("wlan0 \u00B7 192.168.0.9"));
+    EXPECT_EQ(addressLabel("wlp2s0", "10.0.0.23"), QStringLiteral("Wi\u2011Fi (wlp2s0) \u00B7 10.0.0.23"));
+    EXPECT_EQ(addressLabel("eth0", "10.1.1.1"), QStringLiteral("以太网/网络 (eth0) \u00B7 10.1.1.1"));
+    EXPECT_EQ(addressLabel("usb0", "192.168.42.9"), QStringLiteral("usb0 \u00B7 192.168.42.9"));
 }
 
 TEST(LANAddresses, KeepsUsableEntriesBestFirstInStableOrder)
 {
     const QList<InterfaceAddress> entries{
-        {"en5", "10.0.0.3"},      {"lo", "127.0.0.1"},      {"utun3", "10.8.0.1"},    {"bridge100", "192.168.2.1"},
-        {"en0", "192.168.1.20"},  {"en0", std::nullopt},    {"eth9", "127.0.0.5"},    {"en2", "169.254.1.1"},
-        {"wlan0", "192.168.0.9"}, {"wlan1", "192.168.0.8"}, {"awdl0", "192.168.9.9"},
+        {"en5", "10.0.0.3"},          {"lo", "127.0.0.1"},         {"utun3", "10.8.0.1"},
+        {"bridge100", "192.168.2.1"}, {"virbr0", "192.168.122.1"}, {"docker0", "172.17.0.1"},
+        {"br-1a2b", "172.18.0.1"},    {"veth12ab", "192.168.5.1"}, {"tailscale0", "10.64.0.2"},
+        {"wg0", "10.9.0.1"},          {"en0", "192.168.1.20"},     {"en0", std::nullopt},
+        {"eth9", "127.0.0.5"},        {"en2", "169.254.1.1"},      {"wlan0", "192.168.0.9"},
+        {"usb0", "192.168.0.8"},      {"awdl0", "192.168.9.9"},    {"enp3s0", "192.168.7.7", false},
     };
     QStringList ids;
     for (const auto& address : rankLANAddresses(entries)) {
         ids.append(address.id());
     }
-    EXPECT_EQ(ids, (QStringList{"en0-192.168.1.20", "en5-10.0.0.3", "wlan0-192.168.0.9", "wlan1-192.168.0.8"}));
+    EXPECT_EQ(ids, (QStringList{"en0-192.168.1.20", "wlan0-192.168.0.9", "en5-10.0.0.3", "usb0-192.168.0.8"}));
 }
 
-// The real getifaddrs path, in a network namespace of its own (needs root and unshare; skipped
-// where the sandbox forbids it).
-TEST(LANAddresses, ReadsTheSystemInterfaceList)
+// The real getifaddrs path, in a network namespace of its own with a laptop's interfaces: Wi-Fi,
+// wired, a libvirt bridge, Docker's bridge (down), a container's veth and a VPN. The address list, and
+// the address ferrylantern-server tells people to open, are the Wi-Fi one first. Needs root and
+// unshare; skipped where the sandbox forbids it.
+TEST(LANAddresses, ReadsTheSystemInterfaceListOfALaptopWithVirtualNetworks)
 {
     TemporaryFolder folder;
-    // veth pairs rather than dummy interfaces: some kernels here lack the dummy driver.
-    const std::string script = "ip link add en0 type veth peer name p0 && ip addr add 192.168.1.20/24 dev en0 && "
-                               "ip link set en0 up && "
-                               "ip link add en5 type veth peer name p5 && ip addr add 10.0.0.3/8 dev en5 && "
-                               "ip link set en5 up && "
-                               "ip link add utun3 type veth peer name p3 && ip addr add 10.8.0.1/24 dev utun3 && "
-                               "ip link set utun3 up && ip link set lo up && "
-                               "exec " FERRYLANTERN_LAN_PROBE;
+    // veth pairs rather than dummy interfaces (some kernels here lack the dummy driver); both ends go
+    // up so the interface has a carrier.
+    const auto link = [](const std::string& name, const std::string& address, bool up = true) {
+        return "ip link add " + name + " type veth peer name p" + name + " && ip addr add " + address + " dev " + name +
+               (up ? " && ip link set p" + name + " up && ip link set " + name + " up" : "") + " && ";
+    };
+    const std::string script =
+        link("virbr0", "192.168.122.1/24") + link("enp3s0", "192.168.1.5/24") + link("wlp2s0", "10.0.0.23/24") +
+        link("docker0", "172.17.0.1/16", false) + link("veth9a1b", "172.18.0.5/16") +
+        link("tailscale0", "100.101.1.2/32") + "ip link set lo up && " FERRYLANTERN_LAN_PROBE " && " +
+        FERRYLANTERN_SERVER_BINARY " --port 0 --port-file " + (folder.path() / "port").string() + " --save-dir " +
+        (folder.path() / "in").string() + " & for i in $(seq 200); do [ -s " + (folder.path() / "port").string() +
+        " ] && break; sleep 0.05; done; kill -TERM $!; wait $!";
     ChildProcess probe("/usr/bin/unshare", {"--net", "/bin/sh", "-c", script}, folder.path());
-    const auto status = probe.waitForExit();
+    const auto status = probe.waitForExit(std::chrono::seconds(20));
     if (status != 0) {
         GTEST_SKIP() << "no private network namespace here: " << probe.standardError();
     }
-    EXPECT_EQ(probe.standardOutput(), "en0-192.168.1.20\tWi\u2011Fi (en0) \u00B7 192.168.1.20\n"
-                                      "en5-10.0.0.3\t以太网/网络 (en5) \u00B7 10.0.0.3\n");
+    const auto output = probe.standardOutput();
+    EXPECT_EQ(output.substr(0, output.find("FerryLantern")),
+              "wlp2s0-10.0.0.23\tWi\u2011Fi (wlp2s0) \u00B7 10.0.0.23\n"
+              "enp3s0-192.168.1.5\t以太网/网络 (enp3s0) \u00B7 192.168.1.5\n");
+    const auto port = waitForPortFile(folder.path() / "port");
+    ASSERT_TRUE(port);
+    EXPECT_NE(output.find("http://10.0.0.23:" + std::to_string(*port) + "/\n"), std::string::npos) << output;
 }
 
 class AddressSelection : public ReceiverTest
