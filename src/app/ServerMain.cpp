@@ -5,12 +5,15 @@
 #include "app/OrderlyExit.h"
 #include "app/ServerCommandLine.h"
 #include "app/ServerConsole.h"
+#include "app/TerminalQRCode.h"
 #include "receiver/TransferReceiverModel.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
@@ -38,12 +41,22 @@ void writeSettings(const preferences::PreferenceScope& scope, const ServerComman
     settings->setValue(preferences::requireReceiveConfirmation, commandLine.confirm.has_value());
 }
 
-void printAddresses(const TransferReceiverModel& model, const QString& saveDirectory)
+// What someone at the terminal needs: where files go, the address a phone opens (also as a QR code
+// to scan off the screen), the address on this computer, and a port other than the one asked for.
+void printAddresses(const TransferReceiverModel& model, std::uint16_t preferredPort)
 {
     std::printf("FerryLantern receiving as \"%s\" into %s\n", model.deviceName().toUtf8().constData(),
-                saveDirectory.toUtf8().constData());
+                model.saveDirectory().toUtf8().constData());
+    if (preferredPort != 0 && model.port() != preferredPort) {
+        std::printf("Port %u is in use; using port %u instead (a firewall rule for %u does not cover it)\n",
+                    unsigned{preferredPort}, unsigned{*model.port()}, unsigned{preferredPort});
+    }
     if (const auto url = model.accessURL()) {
         std::printf("%s\n", url->toUtf8().constData());
+        if (const auto code = QRCodeModules::encode(*url)) {
+            const auto colours = isatty(STDOUT_FILENO) != 0 ? TerminalColours::lightOnDark : TerminalColours::none;
+            std::fputs(terminalQRCode(*code, colours).c_str(), stdout);
+        }
     }
     std::printf("%s\n", model.localAccessURL().value_or(QString()).toUtf8().constData());
     std::fflush(stdout);
@@ -98,7 +111,7 @@ int main(int argc, char** argv)
             QCoreApplication::exit(startFailure);
             return;
         }
-        printAddresses(model, model.saveDirectory());
+        printAddresses(model, commandLine->port);
     });
     model.start();
     return QCoreApplication::exec();

@@ -1,11 +1,9 @@
 #include "ui/QRCodeView.h"
 
+#include "receiver/QRCodeModules.h"
+
 #include <QPainter>
 #include <QPainterPath>
-
-#include <qrencode.h>
-
-#include <memory>
 
 namespace ferrylantern {
 
@@ -14,33 +12,23 @@ namespace {
 constexpr int quietZoneModules = 2;
 constexpr qreal panelCornerRadius = 12;
 
-struct QRcodeDeleter
-{
-    void operator()(QRcode* code) const { QRcode_free(code); }
-};
-
 } // namespace
 
 std::optional<QImage> makeQRImage(const QString& content, int side)
 {
-    const QByteArray bytes = content.toUtf8();
-    if (side <= 0 || bytes.contains('\0')) {
+    if (side <= 0) {
         return std::nullopt;
     }
-    // Version 0 asks for the smallest version that holds the data; 8-bit mode keeps the bytes as they
-    // are while letting the encoder use denser modes for runs of digits.
-    const std::unique_ptr<QRcode, QRcodeDeleter> code(
-        QRcode_encodeString(bytes.constData(), 0, QR_ECLEVEL_M, QR_MODE_8, 1));
+    const auto code = QRCodeModules::encode(content);
     if (!code) {
         return std::nullopt;
     }
-    const int modules = code->width + 2 * quietZoneModules;
+    const int modules = code->width() + 2 * quietZoneModules;
     QImage grid(modules, modules, QImage::Format_Grayscale8);
     grid.fill(Qt::white);
-    for (int y = 0; y < code->width; ++y) {
-        for (int x = 0; x < code->width; ++x) {
-            const bool dark = (code->data[y * code->width + x] & 1) != 0;
-            if (dark) {
+    for (int y = 0; y < code->width(); ++y) {
+        for (int x = 0; x < code->width(); ++x) {
+            if (code->isDark(x, y)) {
                 grid.setPixel(x + quietZoneModules, y + quietZoneModules, qRgb(0, 0, 0));
             }
         }

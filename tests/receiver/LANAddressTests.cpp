@@ -4,8 +4,60 @@
 #include "tests/receiver/ReceiverFixture.h"
 #include "tests/support/ChildProcess.h"
 
+#include <fstream>
+#include <sstream>
+
 namespace ferrylantern::test {
 namespace {
+
+// Reads a QR code printed in half blocks (light modules drawn) as a camera would: rendered into a
+// picture and scanned by zbar. Empty when nothing could be read.
+std::string scanTerminalQRCode(const std::string& output, const std::filesystem::path& folder)
+{
+    std::vector<std::vector<bool>> light; // module rows
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("\u2588") == std::string::npos) {
+            continue;
+        }
+        std::vector<bool> top;
+        std::vector<bool> bottom;
+        for (std::size_t at = 0; at < line.size();) {
+            const bool block = line.compare(at, 3, "\u2588") == 0;
+            const bool upper = line.compare(at, 3, "\u2580") == 0;
+            const bool lower = line.compare(at, 3, "\u2584") == 0;
+            top.push_back(block || upper);
+            bottom.push_back(block || lower);
+            at += block || upper || lower ? 3 : 1;
+        }
+        light.push_back(top);
+        light.push_back(bottom);
+    }
+    if (light.empty()) {
+        return {};
+    }
+    constexpr int scale = 6;
+    const auto width = light.front().size();
+    std::string pixels;
+    for (const auto& row : light) {
+        for (int repeat = 0; repeat < scale; ++repeat) {
+            for (std::size_t x = 0; x < width; ++x) {
+                pixels.append(scale, x < row.size() && row[x] ? '\xff' : '\0');
+            }
+        }
+    }
+    const auto picture = folder / "code.pgm";
+    std::ofstream(picture, std::ios::binary) << "P5\n"
+                                             << width * scale << ' ' << light.size() * scale << "\n255\n"
+                                             << pixels;
+    ChildProcess scanner("/usr/bin/zbarimg", {"--raw", "-q", picture.string()}, folder);
+    scanner.waitForExit();
+    auto text = scanner.standardOutput();
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
 
 TEST(LANAddresses, RankByRangeAndInterface)
 {
@@ -83,7 +135,9 @@ TEST(LANAddresses, ReadsTheSystemInterfaceListOfALaptopWithVirtualNetworks)
               "enp3s0-192.168.1.5\t以太网/网络 (enp3s0) \u00B7 192.168.1.5\n");
     const auto port = waitForPortFile(folder.path() / "port");
     ASSERT_TRUE(port);
-    EXPECT_NE(output.find("http://10.0.0.23:" + std::to_string(*port) + "/\n"), std::string::npos) << output;
+    const auto url = "http://10.0.0.23:" + std::to_string(*port) + "/";
+    EXPECT_NE(output.find(url + "\n"), std::string::npos) << output;
+    EXPECT_EQ(scanTerminalQRCode(output, folder.path()), url) << output;
 }
 
 class AddressSelection : public ReceiverTest

@@ -71,6 +71,25 @@ TEST_F(ServerProgram, StopsOnSIGINTWithoutAPIN)
     EXPECT_EQ(program->waitForExit(), 0);
 }
 
+TEST_F(ServerProgram, SaysWhenTheAskedPortIsTakenAndWhichItUses)
+{
+    auto first = launch({"--port", "0", "--port-file", portFile.string(), "--save-dir", folder.path().string()});
+    const auto taken = waitForPortFile(portFile);
+    ASSERT_TRUE(taken);
+    const auto secondPortFile = folder.path() / "second-port";
+    auto second = launch({"--port", std::to_string(*taken), "--port-file", secondPortFile.string(), "--save-dir",
+                          folder.path().string()});
+    const auto used = waitForPortFile(secondPortFile);
+    ASSERT_TRUE(used);
+    EXPECT_NE(*used, *taken);
+    second->signal(SIGTERM);
+    EXPECT_EQ(second->waitForExit(), 0);
+    EXPECT_NE(second->standardOutput().find("Port " + std::to_string(*taken) + " is in use; using port " +
+                                            std::to_string(*used) + " instead"),
+              std::string::npos)
+        << second->standardOutput();
+}
+
 TEST_F(ServerProgram, AnswersQuestionsAsToldAndPrintsALinePerFile)
 {
     auto program = launch({"--port", "0", "--port-file", portFile.string(), "--save-dir", folder.path().string(),
