@@ -69,6 +69,10 @@ Expected<ServerCommandLine, std::string> parseServerCommandLine(std::span<const 
             commandLine.showHelp = true;
             continue;
         }
+        if (option == "--addresses") {
+            commandLine.listAddresses = true;
+            continue;
+        }
         const bool takesValue = option == "--save-dir" || option == "--name" || option == "--port" ||
                                 option == "--port-file" || option == "--pin" || option == "--confirm" ||
                                 option == "--on-duplicate";
@@ -140,6 +144,8 @@ std::string serverUsage()
            "  --on-duplicate ANSWER\n"
            "                    when a file of the same name exists: overwrite it, keep both (save a\n"
            "                    numbered copy), cancel the upload, or ask on the terminal (default: keep)\n"
+           "  --addresses       print this computer's addresses that phones can reach, best first\n"
+           "                    (\"ADDRESS<TAB>LABEL\" lines), and exit\n"
            "  -h, --help        show this help\n"
            "\n"
            "Prints one line per saved file (\"saved PATH (N bytes)\") and per failed upload\n"

@@ -2,6 +2,7 @@
 //
 //   ferrylantern-server [--save-dir DIR] [--name NAME] [--port N] [--port-file FILE] [--pin DDDD]
 //                       [--confirm accept|reject|ask] [--on-duplicate overwrite|keep|cancel|ask]
+//   ferrylantern-server --addresses
 //
 // Scripts outside the project rely on these options; keep their meaning and defaults.
 #pragma once
@@ -38,6 +39,7 @@ struct ServerCommandLine
     std::optional<ConsoleAnswer> confirm;               // switches confirmation on; absent: off
     ConsoleAnswer onDuplicate = ConsoleAnswer::keep;
     bool showHelp = false;
+    bool listAddresses = false; // print the addresses phones can reach, best first, and exit
 };
 
 // Parses the arguments after the program name. Options take their value as the next argument or

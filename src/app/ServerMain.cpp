@@ -6,6 +6,7 @@
 #include "app/ServerCommandLine.h"
 #include "app/ServerConsole.h"
 #include "app/TerminalQRCode.h"
+#include "receiver/LANAddresses.h"
 #include "receiver/TransferReceiverModel.h"
 
 #include <QCoreApplication>
@@ -76,6 +77,12 @@ int main(int argc, char** argv)
     }
     if (commandLine->showHelp) {
         std::cout << serverUsage();
+        return 0;
+    }
+    if (commandLine->listAddresses) {
+        for (const auto& address : discoverLANIPv4Addresses()) {
+            std::printf("%s\t%s\n", address.address.toUtf8().constData(), address.label.toUtf8().constData());
+        }
         return 0;
     }
 

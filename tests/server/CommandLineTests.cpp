@@ -19,6 +19,8 @@ TEST(ServerCommandLine, DefaultsAndValues)
     EXPECT_EQ(defaults->port, 53317);
     EXPECT_EQ(defaults->pin, std::nullopt);
     EXPECT_EQ(defaults->name, std::nullopt);
+    EXPECT_FALSE(defaults->listAddresses);
+    EXPECT_TRUE(parse({"--addresses"})->listAddresses);
 
     const auto given =
         parse({"--port", "0", "--name=Studio PC", "--pin", "0042", "--port-file", "p", "--save-dir", "/x"});
