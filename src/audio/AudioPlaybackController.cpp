@@ -170,11 +170,13 @@ void AudioPlaybackController::activate(const QUrl& url)
         return *format;
     }();
     if (std::holds_alternative<ActivationError>(opened)) {
-        // Not reported further: the controller stays idle and a following play does nothing.
+        // Not reported further: the controller stays idle and a following play does nothing. Whatever
+        // played before falls silent, as idle promises.
         audioFile_.reset();
         setActiveURL({});
         setDurationSeconds(0);
         updateTimeDisplay();
+        onAudioQueue([](AudioNode& node) { node.engine->pause(); });
         return;
     }
     const auto format = std::get<AudioFileFormat>(opened);

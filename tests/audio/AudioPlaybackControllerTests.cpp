@@ -271,6 +271,7 @@ TEST_F(PlaybackControllerTest, AFileThatCannotBePlayedLeavesTheControllerIdle)
         controller->togglePlayPause(QUrl::fromLocalFile(QString::fromUtf8(path)));
         settle();
         EXPECT_EQ(stateOf(*controller), "idle");
+        EXPECT_FALSE(engine->isPlaying()); // the file that played before falls silent
         EXPECT_EQ(controller->timeDisplayText(), QStringLiteral("--:--.-- / --:--.--"));
         EXPECT_EQ(controller->durationSeconds(), 0.0);
     }
