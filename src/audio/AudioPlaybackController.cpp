@@ -87,6 +87,59 @@ double fractionOf(std::int64_t frame, std::int64_t lengthFrames)
 
 } // namespace
 
+// Takes what observers see when an operation begins and, when it ends, announces each property whose
+// value differs: once, and after every value is final, so an observer that reads several properties
+// never sees them half way.
+class AudioPlaybackController::ChangeAnnouncement
+{
+public:
+    explicit ChangeAnnouncement(AudioPlaybackController& controller)
+        : controller_(controller)
+        , before_(observe(controller))
+    {}
+    ~ChangeAnnouncement()
+    {
+        const Observed after = observe(controller_);
+        const auto announce = [this](bool changed, void (AudioPlaybackController::*signal)()) {
+            if (changed) {
+                emit(controller_.*signal)();
+            }
+        };
+        announce(after.state != before_.state, &AudioPlaybackController::stateChanged);
+        announce(after.activeURL != before_.activeURL, &AudioPlaybackController::activeURLChanged);
+        announce(after.isPlaying != before_.isPlaying, &AudioPlaybackController::isPlayingChanged);
+        announce(after.isScrubbing != before_.isScrubbing, &AudioPlaybackController::isScrubbingChanged);
+        announce(after.durationSeconds != before_.durationSeconds, &AudioPlaybackController::durationSecondsChanged);
+        announce(after.progress != before_.progress, &AudioPlaybackController::playbackProgressChanged);
+        announce(after.timeText != before_.timeText, &AudioPlaybackController::timeDisplayTextChanged);
+        announce(after.meterLevels != before_.meterLevels, &AudioPlaybackController::meterLevelsChanged);
+    }
+    Q_DISABLE_COPY_MOVE(ChangeAnnouncement)
+
+private:
+    struct Observed
+    {
+        State state;
+        QUrl activeURL;
+        bool isPlaying;
+        bool isScrubbing;
+        double durationSeconds;
+        double progress;
+        QString timeText;
+        AudioMeterLevels meterLevels;
+    };
+
+    static Observed observe(const AudioPlaybackController& controller)
+    {
+        return {controller.state(),           controller.activeURL(),       controller.isPlaying(),
+                controller.isScrubbing(),     controller.durationSeconds(), controller.playbackProgress(),
+                controller.timeDisplayText(), controller.meterLevels()};
+    }
+
+    AudioPlaybackController& controller_;
+    const Observed before_;
+};
+
 AudioPlaybackController& AudioPlaybackController::shared()
 {
     static AudioPlaybackController* instance = [] {
@@ -103,7 +156,6 @@ AudioPlaybackController::AudioPlaybackController(std::unique_ptr<AudioOutputEngi
                                                  std::unique_ptr<AudioNodeQueue> queue, FileFormatReader readFileFormat,
                                                  QObject* parent)
     : QObject(parent)
-    , timeDisplayText_(noTimeDisplayText)
     , readFileFormat_(std::move(readFileFormat))
     , meterPeaks_(std::make_shared<MeterPeakStorage>())
     , node_(new AudioNode{std::move(engine), meterPeaks_})
@@ -138,29 +190,185 @@ void AudioPlaybackController::onGuiThread(Work&& work)
     QMetaObject::invokeMethod(this, std::forward<Work>(work), Qt::QueuedConnection);
 }
 
-bool AudioPlaybackController::isActive(const QUrl& url) const
+QUrl AudioPlaybackController::activeURL() const
 {
-    return !activeURL_.isEmpty() && activeURL_ == url;
+    return audioFile_ ? audioFile_->url : QUrl();
+}
+
+double AudioPlaybackController::durationSeconds() const
+{
+    return audioFile_ ? static_cast<double>(audioFile_->format.lengthFrames) / audioFile_->format.sampleRate : 0;
+}
+
+QString AudioPlaybackController::timeDisplayText() const
+{
+    const double duration = durationSeconds();
+    if (!(duration > 0)) {
+        return noTimeDisplayText;
+    }
+    return formatTime(duration * playbackProgress_) + QStringLiteral(" / ") + formatTime(duration);
 }
 
 void AudioPlaybackController::togglePlayPause(const QUrl& url)
 {
-    if (isActive(url) && isPlaying_) {
-        pause();
-        return;
-    }
+    const ChangeAnnouncement announcement(*this);
     if (!isActive(url)) {
         activate(url);
     }
-    play();
+    transition(Event::togglePlayPause);
+}
+
+void AudioPlaybackController::stop()
+{
+    const ChangeAnnouncement announcement(*this);
+    transition(Event::stop);
+}
+
+void AudioPlaybackController::seek(double progress, const QUrl& url)
+{
+    const ChangeAnnouncement announcement(*this);
+    movePosition(progress, url);
+}
+
+void AudioPlaybackController::beginScrub(const QUrl& url)
+{
+    const ChangeAnnouncement announcement(*this);
+    if (!isActive(url)) {
+        activate(url);
+    }
+    transition(Event::beginScrub);
+}
+
+void AudioPlaybackController::endScrub(double progress, const QUrl& url)
+{
+    const ChangeAnnouncement announcement(*this);
+    movePosition(progress, url);
+    transition(Event::endScrub);
+}
+
+AudioPlaybackController::State AudioPlaybackController::nextState(State state, Event event)
+{
+    if (event == Event::stop) {
+        return State::idle;
+    }
+    if (event == Event::opened) {
+        return State::ready;
+    }
+    const bool isSeek = event == Event::seekKeepingStartFrame || event == Event::seekMovingStartFrame;
+    switch (state) {
+    case State::idle:
+        return State::idle; // only opening a file leaves it
+    case State::ready:
+    case State::finished:
+        if (event == Event::togglePlayPause) {
+            return State::playing;
+        }
+        if (event == Event::beginScrub) {
+            return State::scrubbingFromPaused;
+        }
+        return isSeek ? State::ready : state; // a seek leaves the end, even to the finished segment's start
+    case State::playing:
+        if (event == Event::togglePlayPause) {
+            return State::paused;
+        }
+        if (event == Event::beginScrub) {
+            return State::scrubbingFromPlaying;
+        }
+        if (event == Event::reachedEnd) {
+            return State::finished;
+        }
+        return event == Event::seekMovingStartFrame ? State::ready : state;
+    case State::paused:
+        if (event == Event::togglePlayPause) {
+            return State::playing;
+        }
+        if (event == Event::beginScrub) {
+            return State::scrubbingFromPaused;
+        }
+        return event == Event::seekMovingStartFrame ? State::ready : state;
+    case State::scrubbingFromPlaying:
+        if (event == Event::togglePlayPause) {
+            return State::scrubbingFromPaused;
+        }
+        return event == Event::endScrub ? State::playing : state;
+    case State::scrubbingFromPaused:
+        if (event == Event::togglePlayPause) {
+            return State::scrubbingFromPlaying;
+        }
+        return event == Event::endScrub ? State::ready : state;
+    }
+    return state;
+}
+
+void AudioPlaybackController::transition(Event event)
+{
+    const State from = state_;
+    state_ = nextState(from, event);
+    if (state_ != from) {
+        enter(state_, from);
+    }
+}
+
+// Brings the player, the timers and the position to what `state` promises.
+void AudioPlaybackController::enter(State state, State from)
+{
+    if (from == State::playing) {
+        stopTimers();
+        resetMeters(); // levels are shown only while playing
+    }
+    switch (state) {
+    case State::idle:
+        ++scheduleGeneration_;
+        audioFile_.reset();
+        segmentStartFrame_ = 0;
+        playbackProgress_ = 0;
+        onAudioQueue([](AudioNode& node) {
+            node.engine->pause();
+            node.removeMeterTap();
+        });
+        return;
+    case State::ready:
+        // A newly opened file's player holds nothing yet; otherwise what it holds belongs to another
+        // start frame, or was played to its end.
+        if (from != State::idle) {
+            ++scheduleGeneration_;
+            onAudioQueue([](AudioNode& node) { node.engine->stop(); });
+        }
+        return;
+    case State::playing:
+        if (from == State::paused) {
+            continuePausedSegment();
+        } else if (!scheduleAndPlay(from == State::scrubbingFromPlaying ? Restart::yes : Restart::no)) {
+            transition(Event::reachedEnd);
+            return;
+        }
+        startTimers();
+        return;
+    case State::paused:
+        pausePlayer();
+        return;
+    case State::finished:
+        playbackProgress_ = 1.0;
+        return;
+    case State::scrubbingFromPlaying:
+        if (from == State::playing) {
+            ++scheduleGeneration_;
+            onAudioQueue([](AudioNode& node) { node.engine->pause(); });
+        }
+        return;
+    case State::scrubbingFromPaused:
+        return; // nothing plays: the drag moves only the position
+    }
+}
+
+bool AudioPlaybackController::isActive(const QUrl& url) const
+{
+    return audioFile_ && audioFile_->url == url;
 }
 
 void AudioPlaybackController::activate(const QUrl& url)
 {
-    stopTimers();
-    ++scheduleGeneration_;
-    resetState();
-
+    transition(Event::stop);
     const std::filesystem::path path = localPath(url);
     const auto opened = [&]() -> std::variant<AudioFileFormat, ActivationError> {
         auto format = readFileFormat_(path);
@@ -170,77 +378,42 @@ void AudioPlaybackController::activate(const QUrl& url)
         return *format;
     }();
     if (std::holds_alternative<ActivationError>(opened)) {
-        // Not reported further: the controller stays idle and a following play does nothing.
-        audioFile_.reset();
-        setActiveURL({});
-        setDurationSeconds(0);
-        updateTimeDisplay();
-        return;
+        return; // not reported further: the controller stays idle and a following play does nothing
     }
     const auto format = std::get<AudioFileFormat>(opened);
-    audioFile_ = OpenAudioFile{path, format};
-    setActiveURL(url);
-    segmentStartFrame_ = 0;
-    setDurationSeconds(static_cast<double>(format.lengthFrames) / format.sampleRate);
-    setPlaybackProgress(0);
+    audioFile_ = OpenAudioFile{url, path, format};
     onAudioQueue([format](AudioNode& node) { node.configureGraph(format); });
-    updateTimeDisplay();
+    transition(Event::opened);
 }
 
-void AudioPlaybackController::resetState()
+void AudioPlaybackController::movePosition(double progress, const QUrl& url)
 {
-    audioFile_.reset();
-    setActiveURL({});
-    setIsPlaying(false);
-    setPlaybackProgress(0);
-    setDurationSeconds(0);
-    segmentStartFrame_ = 0;
-    hasScheduledSegment_ = false;
-    lastScheduledStartFrame_ = -1;
-    resetMeters();
-    updateTimeDisplay();
-}
-
-void AudioPlaybackController::play()
-{
+    const double clamped = std::isnan(progress) ? 0.0 : std::clamp(progress, 0.0, 1.0);
+    if (!isActive(url)) {
+        activate(url);
+    }
     if (!audioFile_) {
-        return;
+        return; // nothing could be opened, so there is no position to move
     }
-    const bool resumes =
-        hasScheduledSegment_ && lastScheduledStartFrame_ == segmentStartFrame_ && lastScheduledStartFrame_ >= 0;
-    if (!resumes) {
-        scheduleAndPlay(hasScheduledSegment_ || lastScheduledStartFrame_ >= 0 ? Restart::yes : Restart::no);
-        return;
+    const std::int64_t frame = frameForProgress(clamped, audioFile_->format.lengthFrames);
+    const bool movesStartFrame = frame != segmentStartFrame_;
+    if (movesStartFrame) {
+        segmentStartFrame_ = frame;
+        ++scheduleGeneration_; // a position the player reports for the old frame would undo this one
     }
-    // The paused segment continues. Its completion was made stale by the pause; it gets one for the
-    // current generation, so the end of the file after a resume still finishes playback (once).
-    onAudioQueue([completion = completionFor(scheduleGeneration_)](AudioNode& node) {
-        node.engine->replaceCompletion(completion);
-        if (!node.engine->isRunning()) {
-            node.engine->start();
-        }
-        if (!node.engine->isPlaying()) {
-            node.engine->play();
-        }
-    });
-    setIsPlaying(true);
-    startTimers();
+    playbackProgress_ = clamped;
+    transition(movesStartFrame ? Event::seekMovingStartFrame : Event::seekKeepingStartFrame);
 }
 
-void AudioPlaybackController::scheduleAndPlay(Restart restart)
+bool AudioPlaybackController::scheduleAndPlay(Restart restart)
 {
-    if (!audioFile_) {
-        return;
-    }
-    const std::uint64_t generation = ++scheduleGeneration_;
     const std::int64_t start = segmentStartFrame_;
     const std::int64_t frameCount = audioFile_->format.lengthFrames - start;
     if (frameCount < 1) {
-        finishPlayback();
-        return;
+        return false;
     }
     const AudioSegment segment{audioFile_->path, start, frameCount};
-    onAudioQueue([this, restart, segment, generation, completion = completionFor(generation)](AudioNode& node) {
+    onAudioQueue([restart, segment, completion = completionFor(++scheduleGeneration_)](AudioNode& node) {
         if (restart == Restart::yes) {
             node.engine->stop();
         } else {
@@ -254,16 +427,22 @@ void AudioPlaybackController::scheduleAndPlay(Restart restart)
         if (!node.engine->isPlaying()) {
             node.engine->play();
         }
-        onGuiThread([this, generation, start = segment.startFrame] {
-            // A pause, seek or stop since then has the last word.
-            if (scheduleGeneration_ != generation) {
-                return;
-            }
-            hasScheduledSegment_ = true;
-            lastScheduledStartFrame_ = start;
-            setIsPlaying(true);
-            startTimers();
-        });
+    });
+    return true;
+}
+
+// The paused segment continues. Its completion was made stale by the pause; it gets one for the current
+// generation, so the end of the file after a resume still finishes playback (once).
+void AudioPlaybackController::continuePausedSegment()
+{
+    onAudioQueue([completion = completionFor(scheduleGeneration_)](AudioNode& node) {
+        node.engine->replaceCompletion(completion);
+        if (!node.engine->isRunning()) {
+            node.engine->start();
+        }
+        if (!node.engine->isPlaying()) {
+            node.engine->play();
+        }
     });
 }
 
@@ -272,127 +451,33 @@ SegmentCompletion AudioPlaybackController::completionFor(std::uint64_t generatio
     return [this, generation] {
         onGuiThread([this, generation] {
             if (scheduleGeneration_ == generation) {
-                finishPlayback();
+                const ChangeAnnouncement announcement(*this);
+                transition(Event::reachedEnd);
             }
         });
     };
 }
 
-void AudioPlaybackController::pause()
+// Pauses the player and makes where it stopped the start frame, from which play continues.
+void AudioPlaybackController::pausePlayer()
 {
     const std::uint64_t generation = ++scheduleGeneration_;
-    const std::int64_t length = audioFile_ ? audioFile_->format.lengthFrames : 0;
-    const bool hasFile = audioFile_.has_value();
-    onAudioQueue([this, generation, length, hasFile](AudioNode& node) {
-        if (hasFile) {
-            if (const auto position = node.playerPosition()) {
-                const std::int64_t frame = std::min(*position, length);
-                onGuiThread([this, generation, frame, length] {
-                    // Dropped when a seek, stop or new schedule came after the pause.
-                    if (scheduleGeneration_ != generation) {
-                        return;
-                    }
-                    segmentStartFrame_ = frame;
-                    lastScheduledStartFrame_ = frame;
-                    setPlaybackProgress(fractionOf(frame, length));
-                    updateTimeDisplay();
-                });
-            }
+    const std::int64_t length = audioFile_->format.lengthFrames;
+    onAudioQueue([this, generation, length](AudioNode& node) {
+        if (const auto position = node.playerPosition()) {
+            const std::int64_t frame = std::min(*position, length);
+            onGuiThread([this, generation, frame, length] {
+                // Dropped when a seek, stop or new schedule came after the pause.
+                if (scheduleGeneration_ != generation) {
+                    return;
+                }
+                const ChangeAnnouncement announcement(*this);
+                segmentStartFrame_ = frame;
+                playbackProgress_ = fractionOf(frame, length);
+            });
         }
         node.engine->pause();
     });
-    setIsPlaying(false);
-    stopTimers();
-    resetMeters();
-    updateTimeDisplay();
-}
-
-void AudioPlaybackController::stop()
-{
-    stopTimers();
-    ++scheduleGeneration_;
-    lastScheduledStartFrame_ = -1;
-    resetState();
-    onAudioQueue([](AudioNode& node) {
-        node.engine->pause();
-        node.removeMeterTap();
-    });
-}
-
-void AudioPlaybackController::seek(double progress, const QUrl& url)
-{
-    const double clamped = std::isnan(progress) ? 0.0 : std::clamp(progress, 0.0, 1.0);
-    if (!isActive(url)) {
-        activate(url);
-    }
-    if (!audioFile_) {
-        setPlaybackProgress(clamped);
-        updateTimeDisplay();
-        return;
-    }
-    const std::int64_t frame = frameForProgress(clamped, audioFile_->format.lengthFrames);
-    if (frame != segmentStartFrame_) {
-        segmentStartFrame_ = frame;
-        invalidateSchedule();
-    }
-    setPlaybackProgress(clamped);
-    updateTimeDisplay();
-}
-
-void AudioPlaybackController::invalidateSchedule()
-{
-    ++scheduleGeneration_;
-    hasScheduledSegment_ = false;
-    lastScheduledStartFrame_ = -1;
-    onAudioQueue([](AudioNode& node) { node.engine->stop(); });
-}
-
-void AudioPlaybackController::beginScrub(const QUrl& url)
-{
-    if (!isActive(url)) {
-        activate(url);
-    }
-    if (isScrubbing_) {
-        return;
-    }
-    wasPlayingBeforeScrub_ = isPlaying_;
-    setIsScrubbing(true);
-    if (isPlaying_) {
-        ++scheduleGeneration_;
-        stopTimers();
-        setIsPlaying(false);
-        onAudioQueue([](AudioNode& node) { node.engine->pause(); });
-    }
-}
-
-void AudioPlaybackController::endScrub(double progress, const QUrl& url)
-{
-    if (!isScrubbing_) {
-        seek(progress, url);
-        return;
-    }
-    setIsScrubbing(false);
-    const bool resume = std::exchange(wasPlayingBeforeScrub_, false);
-    seek(progress, url);
-    if (!audioFile_) {
-        return;
-    }
-    if (resume) {
-        scheduleAndPlay(Restart::yes);
-    } else {
-        invalidateSchedule();
-    }
-}
-
-void AudioPlaybackController::finishPlayback()
-{
-    setIsPlaying(false);
-    setPlaybackProgress(1.0);
-    hasScheduledSegment_ = false;
-    lastScheduledStartFrame_ = -1;
-    stopTimers();
-    resetMeters();
-    updateTimeDisplay();
 }
 
 void AudioPlaybackController::startTimers()
@@ -410,14 +495,20 @@ void AudioPlaybackController::stopTimers()
 
 void AudioPlaybackController::meterTick()
 {
-    if (isPlaying_) {
-        setMeterLevels(meterPeaks_->load());
+    if (!isPlaying()) {
+        return;
+    }
+    // Only the levels can change here, and at the meters' rate: announced directly.
+    const AudioMeterLevels levels = meterPeaks_->load();
+    if (meterLevels_ != levels) {
+        meterLevels_ = levels;
+        emit meterLevelsChanged();
     }
 }
 
 void AudioPlaybackController::progressTick()
 {
-    if (!audioFile_ || !isPlaying_ || isScrubbing_) {
+    if (!isPlaying()) {
         return;
     }
     const std::uint64_t generation = scheduleGeneration_;
@@ -428,9 +519,9 @@ void AudioPlaybackController::progressTick()
             return; // nothing rendered (no output device, or the player is stopped)
         }
         onGuiThread([this, generation, progress = fractionOf(*position, length)] {
-            if (isPlaying_ && scheduleGeneration_ == generation) {
-                setPlaybackProgress(progress);
-                updateTimeDisplay();
+            if (isPlaying() && scheduleGeneration_ == generation) {
+                const ChangeAnnouncement announcement(*this);
+                playbackProgress_ = progress;
             }
         });
     });
@@ -439,17 +530,7 @@ void AudioPlaybackController::progressTick()
 void AudioPlaybackController::resetMeters()
 {
     meterPeaks_->reset();
-    setMeterLevels(AudioMeterLevels{});
-}
-
-void AudioPlaybackController::updateTimeDisplay()
-{
-    if (activeURL_.isEmpty() || !(durationSeconds_ > 0)) {
-        setTimeDisplayText(noTimeDisplayText);
-        return;
-    }
-    setTimeDisplayText(formatTime(durationSeconds_ * playbackProgress_) + QStringLiteral(" / ") +
-                       formatTime(durationSeconds_));
+    meterLevels_ = AudioMeterLevels{};
 }
 
 QString AudioPlaybackController::formatTime(double seconds)
@@ -474,62 +555,6 @@ QString AudioPlaybackController::formatTime(double seconds)
 std::int64_t AudioPlaybackController::frameForProgress(double progress, std::int64_t lengthFrames)
 {
     return static_cast<std::int64_t>(std::floor(static_cast<double>(lengthFrames) * progress));
-}
-
-void AudioPlaybackController::setActiveURL(const QUrl& url)
-{
-    if (activeURL_ != url) {
-        activeURL_ = url;
-        emit activeURLChanged();
-    }
-}
-
-void AudioPlaybackController::setIsPlaying(bool playing)
-{
-    if (isPlaying_ != playing) {
-        isPlaying_ = playing;
-        emit isPlayingChanged();
-    }
-}
-
-void AudioPlaybackController::setPlaybackProgress(double progress)
-{
-    if (playbackProgress_ != progress) {
-        playbackProgress_ = progress;
-        emit playbackProgressChanged();
-    }
-}
-
-void AudioPlaybackController::setDurationSeconds(double seconds)
-{
-    if (durationSeconds_ != seconds) {
-        durationSeconds_ = seconds;
-        emit durationSecondsChanged();
-    }
-}
-
-void AudioPlaybackController::setTimeDisplayText(const QString& text)
-{
-    if (timeDisplayText_ != text) {
-        timeDisplayText_ = text;
-        emit timeDisplayTextChanged();
-    }
-}
-
-void AudioPlaybackController::setMeterLevels(const AudioMeterLevels& levels)
-{
-    if (meterLevels_ != levels) {
-        meterLevels_ = levels;
-        emit meterLevelsChanged();
-    }
-}
-
-void AudioPlaybackController::setIsScrubbing(bool scrubbing)
-{
-    if (isScrubbing_ != scrubbing) {
-        isScrubbing_ = scrubbing;
-        emit isScrubbingChanged();
-    }
 }
 
 } // namespace ferrylantern

@@ -1,6 +1,11 @@
 // Plays one received audio file at a time for every audio row of the window: play and pause, seeking and
 // scrubbing by the waveform, a time text and stereo peak levels for the meters.
 //
+// The controller is in exactly one `State`; one transition function decides every change of it, and the
+// properties the views read (isPlaying, isScrubbing, activeURL, the time text) are derived from the state
+// and the open file, so they cannot disagree. Each operation announces the properties it changed once,
+// after it is complete.
+//
 // GUI thread only: every public function, every property and both timers. Calls into the output
 // engine run on the audio node queue; what they find out comes back to the GUI thread by queued
 // invocation. A generation counter, raised by every operation that supersedes earlier scheduled work,
@@ -35,6 +40,7 @@ struct AudioNode;
 class AudioPlaybackController final : public QObject
 {
     Q_OBJECT
+    Q_PROPERTY(State state READ state NOTIFY stateChanged)
     Q_PROPERTY(QUrl activeURL READ activeURL NOTIFY activeURLChanged)
     Q_PROPERTY(bool isPlaying READ isPlaying NOTIFY isPlayingChanged)
     Q_PROPERTY(double playbackProgress READ playbackProgress NOTIFY playbackProgressChanged)
@@ -44,6 +50,18 @@ class AudioPlaybackController final : public QObject
     Q_PROPERTY(bool isScrubbing READ isScrubbing NOTIFY isScrubbingChanged)
 
 public:
+    enum class State
+    {
+        idle,                 // no file open
+        ready,                // a file open; the player holds nothing, play schedules from the start frame
+        playing,              // the segment plays and the timers publish its progress and levels
+        paused,               // the player holds the segment paused at the start frame; play continues it
+        finished,             // the segment was played to its end (progress 1); play schedules it again
+        scrubbingFromPlaying, // a drag of the playhead that began while playing: the drop plays on
+        scrubbingFromPaused,  // a drag that began otherwise: the drop leaves the file ready
+    };
+    Q_ENUM(State)
+
     static constexpr std::chrono::milliseconds progressInterval{1000 / 30}; // 1/30 s
     static constexpr std::chrono::milliseconds meterInterval{1000 / 120};   // 1/120 s
     static const QString noTimeText;                                        // "--:--.--"
@@ -63,25 +81,29 @@ public:
     Q_DISABLE_COPY_MOVE(AudioPlaybackController)
 
     // The play/pause button and the space key of a row: pauses `url` when it plays, else plays it
-    // (another file is opened first and plays from its start; a paused one continues).
+    // (another file is opened first and plays from its start; a paused one continues). During a drag
+    // it changes whether the drop plays on.
     void togglePlayPause(const QUrl& url);
     // Back to idle: nothing open, nothing playing.
     void stop();
     // Moves the position of `url` (opened first when it is not the active file) to `progress`, a fraction
-    // clamped to 0...1 (NaN counts as 0). Does not start or resume playback.
+    // clamped to 0...1 (NaN counts as 0). Does not start playback; a seek to another frame while playing
+    // stops it.
     void seek(double progress, const QUrl& url);
     // A drag on the waveform: playback pauses while it lasts and resumes at the drop position if it ran
     // when the drag began. endScrub without beginScrub is a plain seek.
     void beginScrub(const QUrl& url);
     void endScrub(double progress, const QUrl& url);
 
-    QUrl activeURL() const { return activeURL_; } // empty when absent
-    bool isPlaying() const { return isPlaying_; }
+    State state() const { return state_; }
+    QUrl activeURL() const; // empty when absent
+    bool isPlaying() const { return state_ == State::playing; }
+    bool isScrubbing() const { return state_ == State::scrubbingFromPlaying || state_ == State::scrubbingFromPaused; }
     double playbackProgress() const { return playbackProgress_; }
-    double durationSeconds() const { return durationSeconds_; }
-    QString timeDisplayText() const { return timeDisplayText_; }
+    double durationSeconds() const;
+    // "mm:ss.hh / mm:ss.hh", position and duration; noTimeDisplayText without a file.
+    QString timeDisplayText() const;
     AudioMeterLevels meterLevels() const { return meterLevels_; }
-    bool isScrubbing() const { return isScrubbing_; }
 
     // The timers' work, public so tests can tick without waiting: copy the latest peaks to
     // meterLevels while playing; ask the player for its position and publish it.
@@ -89,11 +111,8 @@ public:
     void progressTick();
     bool areTimersRunning() const { return progressTimer_.isActive() || meterTimer_.isActive(); }
 
-    // Read-only views of the scheduling state, for tests.
+    // The frame the next segment is (or the current one was) scheduled from, for tests.
     std::int64_t segmentStartFrame() const { return segmentStartFrame_; }
-    std::int64_t lastScheduledStartFrame() const { return lastScheduledStartFrame_; }
-    bool hasScheduledSegment() const { return hasScheduledSegment_; }
-    std::uint64_t scheduleGeneration() const { return scheduleGeneration_; }
 
     // "mm:ss.hh" with truncated hundredths and minutes that never wrap into hours ("75:00.00");
     // "--:--.--" for a time that is not finite or is negative.
@@ -102,6 +121,7 @@ public:
     static std::int64_t frameForProgress(double progress, std::int64_t lengthFrames);
 
 signals:
+    void stateChanged();
     void activeURLChanged();
     void isPlayingChanged();
     void playbackProgressChanged();
@@ -111,6 +131,18 @@ signals:
     void isScrubbingChanged();
 
 private:
+    // What happened, as far as the state is concerned.
+    enum class Event
+    {
+        opened, // a file was opened after the previous one was closed
+        stop,
+        togglePlayPause,
+        seekKeepingStartFrame, // the position moved within the frame the player holds
+        seekMovingStartFrame,  // the position moved to another frame: what the player holds is no use
+        beginScrub,
+        endScrub,
+        reachedEnd, // the segment has been played, or nothing was left to play
+    };
     enum class ActivationError
     {
         unsupportedFormat,
@@ -122,22 +154,25 @@ private:
     };
     struct OpenAudioFile
     {
+        QUrl url;
         std::filesystem::path path;
         AudioFileFormat format;
     };
+    class ChangeAnnouncement;
+
+    static State nextState(State state, Event event);
+    void transition(Event event);
+    void enter(State state, State from);
 
     bool isActive(const QUrl& url) const;
     void activate(const QUrl& url);
-    void resetState();
-    void play();
-    void pause();
-    void scheduleAndPlay(Restart restart);
-    void invalidateSchedule();
-    void finishPlayback();
+    void movePosition(double progress, const QUrl& url);
+    [[nodiscard]] bool scheduleAndPlay(Restart restart);
+    void continuePausedSegment();
+    void pausePlayer();
     void startTimers();
     void stopTimers();
     void resetMeters();
-    void updateTimeDisplay();
     SegmentCompletion completionFor(std::uint64_t generation);
 
     template <typename Work>
@@ -145,28 +180,12 @@ private:
     template <typename Work>
     void onGuiThread(Work&& work);
 
-    void setActiveURL(const QUrl& url);
-    void setIsPlaying(bool playing);
-    void setPlaybackProgress(double progress);
-    void setDurationSeconds(double seconds);
-    void setTimeDisplayText(const QString& text);
-    void setMeterLevels(const AudioMeterLevels& levels);
-    void setIsScrubbing(bool scrubbing);
-
-    QUrl activeURL_;
-    bool isPlaying_ = false;
+    State state_ = State::idle;
+    std::optional<OpenAudioFile> audioFile_; // present in every state but idle
     double playbackProgress_ = 0;
-    double durationSeconds_ = 0;
-    QString timeDisplayText_;
     AudioMeterLevels meterLevels_;
-    bool isScrubbing_ = false;
-    bool wasPlayingBeforeScrub_ = false;
-
-    std::optional<OpenAudioFile> audioFile_;
     std::int64_t segmentStartFrame_ = 0;
     std::uint64_t scheduleGeneration_ = 0;
-    bool hasScheduledSegment_ = false;
-    std::int64_t lastScheduledStartFrame_ = -1;
 
     FileFormatReader readFileFormat_;
     std::shared_ptr<MeterPeakStorage> meterPeaks_; // written by the output's tap, read by meterTick

@@ -4,6 +4,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QMetaEnum>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -12,35 +13,23 @@
 #include <map>
 
 namespace ferrylantern {
+
+// Failures name the state.
+void PrintTo(AudioPlaybackController::State state, std::ostream* out)
+{
+    *out << QMetaEnum::fromType<AudioPlaybackController::State>().valueToKey(static_cast<int>(state));
+}
+
 namespace {
 
 using test::ManualAudioNodeQueue;
 using test::ManualAudioOutputEngine;
+using State = AudioPlaybackController::State;
 
 constexpr std::int64_t firstLength = 480000; // 10 s at 48 kHz
 const QUrl first = QUrl::fromLocalFile(QStringLiteral("/music/first.wav"));
 const QUrl second = QUrl::fromLocalFile(QStringLiteral("/music/second.wav"));
 const QUrl broken = QUrl::fromLocalFile(QStringLiteral("/music/broken.wav"));
-
-// The controller's states as the views see them. A seek while playing stops the player without ending
-// playback (only drags resume it), which is a state of its own.
-std::string stateOf(const AudioPlaybackController& controller)
-{
-    const bool active = !controller.activeURL().isEmpty();
-    if (controller.isScrubbing()) {
-        return active ? "scrubbing" : "inconsistent";
-    }
-    if (!active) {
-        return !controller.isPlaying() && !controller.hasScheduledSegment() ? "idle" : "inconsistent";
-    }
-    if (controller.isPlaying()) {
-        return controller.hasScheduledSegment() ? "playing" : "playing without a segment";
-    }
-    if (controller.hasScheduledSegment()) {
-        return "paused";
-    }
-    return controller.playbackProgress() == 1.0 ? "finished" : "ready";
-}
 
 class PlaybackControllerTest : public testing::Test
 {
@@ -91,31 +80,51 @@ TEST_F(PlaybackControllerTest, MovesThroughTheStatesOfItsTable)
     {
         const char* action;
         std::function<void()> run;
-        const char* state;
+        State state;
     };
+    const auto toggle = [&](const QUrl& url) { return [&, url] { controller->togglePlayPause(url); }; };
+    const auto seek = [&](double progress) { return [&, progress] { controller->seek(progress, first); }; };
     const Step steps[] = {
-        {"nothing yet", [] {}, "idle"},
-        {"a drop without a drag is a seek", [&] { controller->endScrub(0.5, first); }, "ready"},
-        {"toggle", [&] { controller->togglePlayPause(first); }, "playing"},
-        {"toggle the playing file", [&] { controller->togglePlayPause(first); }, "paused"},
-        {"toggle the paused file", [&] { controller->togglePlayPause(first); }, "playing"},
-        {"begin a drag", [&] { controller->beginScrub(first); }, "scrubbing"},
-        {"drop", [&] { controller->endScrub(0.25, first); }, "playing"},
-        {"pause", [&] { controller->togglePlayPause(first); }, "paused"},
-        {"seek", [&] { controller->seek(0.5, first); }, "ready"},
-        {"a drag while not playing", [&] { controller->beginScrub(first); }, "scrubbing"},
-        {"drop", [&] { controller->endScrub(0.25, first); }, "ready"},
-        {"toggle", [&] { controller->togglePlayPause(first); }, "playing"},
-        {"play to the end", [&] { engine->advance(firstLength); }, "finished"},
-        {"stop", [&] { controller->stop(); }, "idle"},
-        {"seek an idle file", [&] { controller->seek(0.5, second); }, "ready"},
-        {"toggle an unreadable file", [&] { controller->togglePlayPause(broken); }, "idle"},
+        {"nothing yet", [] {}, State::idle},
+        {"a drop without a drag is a seek", [&] { controller->endScrub(0.5, first); }, State::ready},
+        {"toggle", toggle(first), State::playing},
+        {"toggle the playing file", toggle(first), State::paused},
+        {"toggle the paused file", toggle(first), State::playing},
+        {"begin a drag", [&] { controller->beginScrub(first); }, State::scrubbingFromPlaying},
+        {"toggle during the drag", toggle(first), State::scrubbingFromPaused},
+        {"drop", [&] { controller->endScrub(0.25, first); }, State::ready},
+        {"a drag while not playing", [&] { controller->beginScrub(first); }, State::scrubbingFromPaused},
+        {"toggle during the drag", toggle(first), State::scrubbingFromPlaying},
+        {"drop", [&] { controller->endScrub(0.25, first); }, State::playing},
+        {"seek to the frame playing started from", seek(0.25), State::playing},
+        {"pause", toggle(first), State::paused},
+        {"seek elsewhere", seek(0.5), State::ready},
+        {"toggle", toggle(first), State::playing},
+        {"seek elsewhere while playing stops", seek(0.75), State::ready},
+        {"toggle", toggle(first), State::playing},
+        {"play to the end", [&] { engine->advance(firstLength); }, State::finished},
+        {"seek to the finished segment's start", seek(0.75), State::ready},
+        {"toggle", toggle(first), State::playing},
+        {"begin a drag", [&] { controller->beginScrub(first); }, State::scrubbingFromPlaying},
+        {"stop during the drag", [&] { controller->stop(); }, State::idle},
+        {"seek an idle file to its end", [&] { controller->seek(1.0, second); }, State::ready},
+        {"play with nothing left", toggle(second), State::finished},
+        {"toggle an unreadable file", toggle(broken), State::idle},
     };
+    QSignalSpy stateChanges(controller.get(), &AudioPlaybackController::stateChanged);
+    State previous = controller->state();
     for (const Step& step : steps) {
         SCOPED_TRACE(step.action);
         step.run();
         settle();
-        EXPECT_EQ(stateOf(*controller), step.state);
+        EXPECT_EQ(controller->state(), step.state);
+        // Announced once per step; a state passed through within it ("play with nothing left") is not.
+        EXPECT_EQ(stateChanges.count(), step.state == previous ? 0 : 1);
+        stateChanges.clear();
+        previous = step.state;
+    }
+    for (const AudioSegment& segment : engine->scheduledSegments()) {
+        EXPECT_NE(segment.file, second.toLocalFile().toStdString()); // it had no frames left to play
     }
 }
 
@@ -148,7 +157,7 @@ TEST_F(PlaybackControllerTest, ResumeContinuesFromThePausedFrameAndTheEndFinishe
     EXPECT_DOUBLE_EQ(controller->playbackProgress(), 268000.0 / firstLength);
 
     playFrames(firstLength);
-    EXPECT_EQ(stateOf(*controller), "finished");
+    EXPECT_EQ(controller->state(), State::finished);
     EXPECT_EQ(controller->timeDisplayText(), QStringLiteral("00:10.00 / 00:10.00"));
     EXPECT_FALSE(controller->areTimersRunning());
     // on, off, on, off, on, off (the end)
@@ -161,15 +170,15 @@ TEST_F(PlaybackControllerTest, ACompletionOfASupersededSegmentChangesNothing)
     {
         const char* supersededBy;
         std::function<void()> run;
-        const char* state;
+        State state;
         QUrl active;
     };
     const Row rows[] = {
-        {"a pause", [&] { controller->togglePlayPause(first); }, "paused", first},
-        {"a seek", [&] { controller->seek(0.5, first); }, "playing without a segment", first},
-        {"a stop", [&] { controller->stop(); }, "idle", QUrl()},
-        {"another file's schedule", [&] { controller->togglePlayPause(second); }, "playing", second},
-        {"a drag", [&] { controller->beginScrub(first); }, "scrubbing", first},
+        {"a pause", [&] { controller->togglePlayPause(first); }, State::paused, first},
+        {"a seek", [&] { controller->seek(0.5, first); }, State::ready, first},
+        {"a stop", [&] { controller->stop(); }, State::idle, QUrl()},
+        {"another file's schedule", [&] { controller->togglePlayPause(second); }, State::playing, second},
+        {"a drag", [&] { controller->beginScrub(first); }, State::scrubbingFromPlaying, first},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.supersededBy);
@@ -180,7 +189,7 @@ TEST_F(PlaybackControllerTest, ACompletionOfASupersededSegmentChangesNothing)
         engine->advance(firstLength);
         row.run();
         settle();
-        EXPECT_EQ(stateOf(*controller), row.state);
+        EXPECT_EQ(controller->state(), row.state);
         EXPECT_EQ(controller->activeURL(), row.active);
         EXPECT_EQ(engine->scheduledSegments().back().startFrame, 0); // another file plays from its start
     }
@@ -197,24 +206,14 @@ TEST_F(PlaybackControllerTest, ASeekToTheCurrentStartFrameKeepsTheSchedule)
 
     controller->seek(0.1, first); // frame 48000, where the segment paused
     settle();
-    EXPECT_TRUE(controller->hasScheduledSegment());
+    EXPECT_EQ(controller->state(), State::paused);
     EXPECT_EQ(engine->stopCount(), stopsBefore);
 
     controller->seek(0.2, first);
     settle();
-    EXPECT_FALSE(controller->hasScheduledSegment());
+    EXPECT_EQ(controller->state(), State::ready);
     EXPECT_EQ(engine->stopCount(), stopsBefore + 1);
     EXPECT_EQ(controller->segmentStartFrame(), 96000);
-}
-
-TEST_F(PlaybackControllerTest, PlayAfterASeekToTheEndFinishesAtOnce)
-{
-    controller->seek(1.0, first);
-    controller->togglePlayPause(first);
-    settle();
-    EXPECT_EQ(stateOf(*controller), "finished");
-    EXPECT_EQ(controller->playbackProgress(), 1.0);
-    EXPECT_TRUE(engine->scheduledSegments().empty());
 }
 
 TEST_F(PlaybackControllerTest, ADragWhilePlayingPausesAndResumesAtTheDropPosition)
@@ -225,7 +224,7 @@ TEST_F(PlaybackControllerTest, ADragWhilePlayingPausesAndResumesAtTheDropPositio
 
     controller->beginScrub(first);
     settle();
-    EXPECT_EQ(stateOf(*controller), "scrubbing");
+    EXPECT_EQ(controller->state(), State::scrubbingFromPlaying);
     EXPECT_FALSE(engine->isPlaying());
     EXPECT_FALSE(controller->areTimersRunning());
     controller->seek(0.3, first);
@@ -235,7 +234,7 @@ TEST_F(PlaybackControllerTest, ADragWhilePlayingPausesAndResumesAtTheDropPositio
 
     controller->endScrub(0.5, first);
     settle();
-    EXPECT_EQ(stateOf(*controller), "playing");
+    EXPECT_EQ(controller->state(), State::playing);
     EXPECT_EQ(engine->scheduledSegments().back().startFrame, 240000);
     playFrames(4800);
     EXPECT_DOUBLE_EQ(controller->playbackProgress(), 244800.0 / firstLength);
@@ -251,10 +250,10 @@ TEST_F(PlaybackControllerTest, AfterTheEndPlayStartsAgainFromTheFinishedSegments
         controller->togglePlayPause(first);
         settle();
         playFrames(firstLength);
-        ASSERT_EQ(stateOf(*controller), "finished");
+        ASSERT_EQ(controller->state(), State::finished);
         controller->togglePlayPause(first);
         settle();
-        EXPECT_EQ(stateOf(*controller), "playing");
+        EXPECT_EQ(controller->state(), State::playing);
         EXPECT_EQ(engine->scheduledSegments().back().startFrame,
                   AudioPlaybackController::frameForProgress(progress, firstLength));
     }
@@ -270,7 +269,8 @@ TEST_F(PlaybackControllerTest, AFileThatCannotBePlayedLeavesTheControllerIdle)
         settle();
         controller->togglePlayPause(QUrl::fromLocalFile(QString::fromUtf8(path)));
         settle();
-        EXPECT_EQ(stateOf(*controller), "idle");
+        EXPECT_EQ(controller->state(), State::idle);
+        EXPECT_FALSE(engine->isPlaying()); // the file that played before falls silent
         EXPECT_EQ(controller->timeDisplayText(), QStringLiteral("--:--.-- / --:--.--"));
         EXPECT_EQ(controller->durationSeconds(), 0.0);
     }
@@ -368,7 +368,7 @@ TEST_F(PlaybackWithoutOutputTest, StaysSilentAndPublishesNoProgress)
     EXPECT_EQ(controller->meterLevels(), AudioMeterLevels{});
     controller->stop();
     settle();
-    EXPECT_EQ(stateOf(*controller), "idle");
+    EXPECT_EQ(controller->state(), State::idle);
 }
 
 TEST_F(PlaybackControllerTest, CountsFramesBeyond32BitsWithoutWrapping)
