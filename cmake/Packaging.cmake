@@ -19,7 +19,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window system plugins of Qt are loaded at run time, not linked.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-# DNS-SD needs the Avahi daemon, playback a sound server, the Chinese texts a CJK font.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "avahi-daemon, pulseaudio | pipewire-pulse, fonts-wqy-microhei | fonts-noto-cjk")
+# DNS-SD needs the Avahi daemon, playback a sound server, the Chinese texts a CJK font, and Qt's own dialogs
+# their translations.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "avahi-daemon, pulseaudio | pipewire-pulse, fonts-wqy-microhei | fonts-noto-cjk, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://ferrylantern.example")
 include(CPack)

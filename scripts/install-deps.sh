@@ -17,7 +17,7 @@ build_packages=(
 sanitizer_packages=(clang libclang-rt-14-dev)
 service_packages=(dbus avahi-daemon avahi-utils pulseaudio pulseaudio-utils xvfb chromium)
 # The Qt 6 multimedia backend plugins and the offscreen/xcb platform plugins live in their own packages.
-runtime_packages=(qt6-qpa-plugins libqt6multimedia6)
+runtime_packages=(qt6-qpa-plugins libqt6multimedia6 qt6-translations-l10n)
 tool_packages=(
     ffmpeg curl socat zbar-tools imagemagick fonts-wqy-microhei desktop-file-utils appstream
     nodejs npm procps iproute2 psmisc x11-utils xdotool

@@ -1,5 +1,7 @@
 #include "receiver/SaveDirectory.h"
 
+#include "receiver/StartFailureText.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -62,7 +64,7 @@ std::optional<QString> createFolder(const QString& folder)
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), error);
     if (error) {
-        return QString::fromStdString(error.message());
+        return folderFailureText(folder, error);
     }
     return std::nullopt;
 }

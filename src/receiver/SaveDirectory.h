@@ -36,7 +36,7 @@ QString defaultSaveDirectory();
 QString resolveInitialSaveDirectory(const preferences::PreferenceScope& scope);
 
 // Creates `folder` and records it: a chosen folder is remembered with its bookmark, the default
-// removes the bookmark. Fails with the file system's description (preferences unchanged) or with
+// removes the bookmark. Fails with folderFailureText (preferences unchanged) or with
 // scopeAccessDenied (the new preferences stay).
 Expected<std::monostate, SaveDirectoryFailure> applySaveDirectory(const QString& folder, bool userSelected,
                                                                   const preferences::PreferenceScope& scope);
@@ -45,7 +45,8 @@ Expected<std::monostate, SaveDirectoryFailure> applySaveDirectory(const QString&
 std::optional<QByteArray> refreshSaveDirectoryBookmark(const QString& folder,
                                                        const preferences::PreferenceScope& scope);
 
-// Creates a folder with all missing parents; the error is the file system's description.
+// Creates a folder with all missing parents; the error is a sentence naming the folder and what is
+// wrong with it.
 std::optional<QString> createFolder(const QString& folder);
 
 } // namespace ferrylantern

@@ -1,6 +1,7 @@
 #include "receiver/TransferReceiverModel.h"
 
 #include "receiver/SaveDirectory.h"
+#include "receiver/StartFailureText.h"
 #include "server/HostName.h"
 
 #include <QCoreApplication>
@@ -110,7 +111,7 @@ void TransferReceiverModel::finishStart(const std::shared_ptr<SimpleSocketHTTPSe
         return;
     }
     if (!started) {
-        failStart(QString::fromUtf8(std::string(ferrylantern::description(started.error())).c_str()));
+        failStart(serverStartFailureText(started.error(), configuration_.preferredPort));
         return;
     }
     const auto port = server->port();

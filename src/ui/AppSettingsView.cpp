@@ -133,7 +133,7 @@ AppSettingsView::AppSettingsView(UserPreferences& preferences, QWidget* parent)
     layout->setSpacing(6);
     layout->addWidget(sectionHeader(QStringLiteral("配色"), this));
     layout->addWidget(appearancePanel);
-    layout->addWidget(sectionFooter(QStringLiteral("选择应用的浅色、深色外观，或跟随 macOS 系统设置。"),
+    layout->addWidget(sectionFooter(QStringLiteral("选择应用的浅色、深色外观，或跟随系统设置。"),
                                     QStringLiteral("appearanceFooter"), this));
     layout->addSpacing(sectionSpacing);
     layout->addWidget(sectionHeader(QStringLiteral("安全"), this));

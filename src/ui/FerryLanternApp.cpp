@@ -13,8 +13,11 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 namespace ferrylantern {
@@ -26,6 +29,23 @@ void setUpApplicationIdentity()
     QCoreApplication::setApplicationVersion(QStringLiteral(FERRYLANTERN_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.ferrylantern.FerryLantern"));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/ferrylantern/logo.png")));
+    installQtTranslations(QLocale::system());
+}
+
+void installQtTranslations(const QLocale& locale)
+{
+    // One translator per process: Qt's own texts (dialog buttons, the folder chooser) in the user's
+    // language, from the translations Qt ships. Without them the texts stay English.
+    static QTranslator* translator = nullptr;
+    if (translator != nullptr) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
+    translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
+    }
 }
 
 FerryLanternApp::FerryLanternApp(const ReceiverConfiguration& configuration, QObject* parent)

@@ -5,6 +5,7 @@
 // GUI thread only. Create it after the QApplication; it lives as long as the windows.
 #pragma once
 
+#include <QLocale>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -17,8 +18,13 @@ class AppearanceController;
 class ContentView;
 struct ReceiverConfiguration;
 
-// Sets the application's name, organisation, version, desktop file name and window icon.
+// Sets the application's name, organisation, version, desktop file name and window icon, and loads
+// Qt's own translations for the system's locale.
 void setUpApplicationIdentity();
+
+// Qt's own texts (standard buttons, the folder chooser) in `locale`'s language; replaces what an
+// earlier call installed. English when Qt has no translation for it.
+void installQtTranslations(const QLocale& locale);
 
 class FerryLanternApp final : public QObject
 {

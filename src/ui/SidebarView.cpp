@@ -197,7 +197,7 @@ QWidget* SidebarView::makeSaveFolderSection()
     useFont(savePath_, captionFont);
     rows->addWidget(savePath_);
 
-    auto* open = new QPushButton(QStringLiteral("在 Finder 中打开"), box);
+    auto* open = new QPushButton(QStringLiteral("在文件管理器中打开"), box);
     open->setObjectName(QStringLiteral("openSaveFolder"));
     connect(open, &QPushButton::clicked, this, [this] { openFolder(model_.saveDirectory()); });
     auto* choose = new QPushButton(QStringLiteral("选择文件夹…"), box);

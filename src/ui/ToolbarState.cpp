@@ -13,7 +13,7 @@ ToolbarState toolbarState(const ToolbarInputs& inputs)
         state.viewMode.help = QStringLiteral("传输过程中无法切换视图");
     } else {
         state.viewMode.help =
-            inputs.listBySource ? QStringLiteral("切换为卡片视图") : QStringLiteral("按来源列表显示（Finder 列表）");
+            inputs.listBySource ? QStringLiteral("切换为卡片视图") : QStringLiteral("按来源列表显示（文件管理器列表）");
     }
     state.viewMode.enabled = !inputs.hasUploadsInFlight && (inputs.hasRecords || inputs.hasUploadsInFlight);
 

@@ -49,7 +49,7 @@ TransferFinderListRow::TransferFinderListRow(const ReceivedFileRecord& record, A
     date->setFixedWidth(dateColumnWidth);
     date->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-    auto* reveal = new SymbolButton(Symbol::folder, SymbolTint::secondary, QStringLiteral("在 Finder 中显示"), this);
+    auto* reveal = new SymbolButton(Symbol::folder, SymbolTint::secondary, QStringLiteral("在文件管理器中显示"), this);
     reveal->setObjectName(QStringLiteral("revealButton"));
     connect(reveal, &QToolButton::clicked, this, &TransferFinderListRow::revealRequested);
 

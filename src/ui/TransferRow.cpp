@@ -70,7 +70,7 @@ TransferRow::TransferRow(const ReceivedFileRecord& record, bool showWaveform, Au
         useFont(time_, cardTimeFont);
         header->addWidget(time_, 0, Qt::AlignVCenter);
     }
-    auto* reveal = new SymbolButton(Symbol::folder, SymbolTint::secondary, QStringLiteral("在 Finder 中打开"), this);
+    auto* reveal = new SymbolButton(Symbol::folder, SymbolTint::secondary, QStringLiteral("在文件管理器中打开"), this);
     reveal->setObjectName(QStringLiteral("revealButton"));
     connect(reveal, &QToolButton::clicked, this, &TransferRow::revealRequested);
     header->addWidget(reveal, 0, Qt::AlignVCenter);

@@ -10,6 +10,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -91,6 +93,16 @@ TEST_F(Application, AppearanceChangesEveryWindowTogether)
     UserPreferences::shared().setColorSchemeRawValue(QStringLiteral("dark"));
     EXPECT_TRUE(allWindows(true));
     EXPECT_EQ(app->settingsWindow()->windowTitle(), "设置");
+}
+
+TEST_F(Application, QtsOwnDialogsSpeakTheUsersLanguage)
+{
+    installQtTranslations(QLocale(QStringLiteral("zh_CN")));
+    QMessageBox chinese(QMessageBox::Question, QString(), QString(), QMessageBox::Open | QMessageBox::Cancel);
+    EXPECT_EQ(chinese.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
+    installQtTranslations(QLocale(QStringLiteral("en_US")));
+    QMessageBox english(QMessageBox::Question, QString(), QString(), QMessageBox::Cancel);
+    EXPECT_EQ(english.button(QMessageBox::Cancel)->text(), QStringLiteral("Cancel"));
 }
 
 TEST_F(Application, StopPlaybackIsOnEscape)

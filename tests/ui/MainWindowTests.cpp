@@ -67,7 +67,7 @@ TEST(ToolbarState, FollowsTheTransfersAndTheModes)
     EXPECT_TRUE(list.viewMode.checked);
     EXPECT_EQ(list.viewMode.help, "切换为卡片视图");
     EXPECT_FALSE(list.waveforms.enabled);
-    EXPECT_EQ(toolbarState({.hasRecords = true}).viewMode.help, "按来源列表显示（Finder 列表）");
+    EXPECT_EQ(toolbarState({.hasRecords = true}).viewMode.help, "按来源列表显示（文件管理器列表）");
 }
 
 class MainWindow : public ::testing::Test

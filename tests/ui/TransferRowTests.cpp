@@ -222,7 +222,7 @@ TEST_F(TransferRowTest, ListRowShortensLongNamesInTheMiddleAndRevealsOnDoubleCli
     row.findChild<QToolButton*>(QStringLiteral("revealButton"))->click();
     EXPECT_EQ(revealed.size(), 2);
     EXPECT_EQ(row.findChild<QToolButton*>(QStringLiteral("revealButton"))->toolTip(),
-              QStringLiteral("在 Finder 中显示"));
+              QStringLiteral("在文件管理器中显示"));
 }
 
 TEST(TransferFileIcon, ShowsTheDocSymbolForNamesOfNoKnownType)
