@@ -20,6 +20,9 @@ inline constexpr auto transferPINCode = "transferPINCode";                      
 inline constexpr auto requireReceiveConfirmation = "requireReceiveConfirmation"; // bool, false
 inline constexpr auto saveDirectoryUserSelected = "saveDirectoryUserSelected";   // bool, false
 inline constexpr auto saveDirectoryBookmark = "saveDirectoryBookmark";           // bytes, absent
+// Where the main window was and how its columns were split when it last closed.
+inline constexpr auto mainWindowGeometry = "mainWindowGeometry";           // bytes, absent
+inline constexpr auto mainWindowSplitterState = "mainWindowSplitterState"; // bytes, absent
 
 // Values read when a key is absent.
 inline constexpr auto defaultAppColorScheme = "dark";

@@ -11,8 +11,10 @@
 #include "ui/ViewStyle.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QToolBar>
@@ -37,6 +39,7 @@ ContentView::ContentView(ReceiverConfiguration configuration, UserPreferences& p
     setWindowTitle(QStringLiteral("FerryLantern"));
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter_ = splitter;
     splitter->setObjectName(QStringLiteral("splitView"));
     splitter->setChildrenCollapsible(false);
     auto* sidebarScroll = new QScrollArea(splitter);
@@ -133,6 +136,35 @@ void ContentView::showToolbar()
     apply(viewModeButton_, state.viewMode);
     apply(waveformButton_, state.waveforms);
     apply(clearButton_, state.clear);
+}
+
+QSize firstWindowSize(const QSize& available)
+{
+    // Room for the sidebar's content and a transfer list beside it, less a margin for the window's
+    // frame and title bar, which the free area does not include.
+    constexpr QSize preferred(1040, 720);
+    constexpr int frameAllowance = 40;
+    return preferred.boundedTo(available - QSize(frameAllowance, frameAllowance));
+}
+
+void ContentView::restoreLayout()
+{
+    if (!restoreGeometry(preferences_.mainWindowGeometry())) {
+        const QScreen* shownOn = screen();
+        resize(firstWindowSize(shownOn != nullptr ? shownOn->availableGeometry().size() : QSize(1366, 768)));
+    }
+    splitter_->restoreState(preferences_.mainWindowSplitterState());
+}
+
+void ContentView::saveLayout()
+{
+    preferences_.setMainWindowLayout(saveGeometry(), splitter_->saveState());
+}
+
+void ContentView::closeEvent(QCloseEvent* event)
+{
+    saveLayout();
+    QMainWindow::closeEvent(event);
 }
 
 void ContentView::showEvent(QShowEvent* event)

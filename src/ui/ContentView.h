@@ -26,6 +26,10 @@ class SymbolButton;
 class TransferListView;
 class UserPreferences;
 
+// The size of the first window on a screen whose free area is `available`: the whole sidebar (its QR
+// code and address included) and a useful transfer list, without covering more than the screen.
+QSize firstWindowSize(const QSize& available);
+
 class ContentView final : public QMainWindow
 {
     Q_OBJECT
@@ -44,12 +48,18 @@ public:
     // Asks for a folder (directory chooser opened at the current one) and applies it.
     void chooseSaveDirectory();
 
+    // Puts the window where it was when it last closed, or at firstWindowSize on a first launch.
+    void restoreLayout();
+    // Remembers size, place and column split for the next launch.
+    void saveLayout();
+
 signals:
     // The first start after the window appeared has ended.
     void initialStartFinished();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildToolbar();
@@ -60,6 +70,7 @@ private:
     TransferReceiverModel model_;
     UserPreferences& preferences_;
     AudioPlaybackController& playback_;
+    QSplitter* splitter_;
     SidebarView* sidebar_;
     TransferListView* transfers_;
     QLabel* title_ = nullptr;

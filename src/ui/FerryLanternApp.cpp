@@ -54,8 +54,10 @@ FerryLanternApp::FerryLanternApp(const ReceiverConfiguration& configuration, QOb
     , mainWindow_(std::make_unique<ContentView>(configuration, UserPreferences::shared(),
                                                 AudioPlaybackController::shared(), AudioWaveformLoader::shared()))
 {
-    mainWindow_->resize(defaultWidth, defaultHeight);
+    mainWindow_->restoreLayout();
     installCommands();
+    // Quitting from the menu or by a signal closes no window; the layout is kept all the same.
+    connect(qApp, &QCoreApplication::aboutToQuit, mainWindow_.get(), &ContentView::saveLayout);
 }
 
 FerryLanternApp::~FerryLanternApp()
@@ -79,7 +81,9 @@ void FerryLanternApp::installCommands()
     auto* settings = appMenu->addAction(QStringLiteral("设置…"));
     settings->setObjectName(QStringLiteral("settingsAction"));
     settings->setMenuRole(QAction::PreferencesRole);
-    settings->setShortcut(QKeySequence::Preferences);
+    // Desktops without a standard preferences key get the usual Ctrl+, of Linux applications.
+    settings->setShortcut(
+        QKeySequence::keyBindings(QKeySequence::Preferences).value(0, QKeySequence(QStringLiteral("Ctrl+,"))));
     connect(settings, &QAction::triggered, this, &FerryLanternApp::showSettings);
     appMenu->addSeparator();
     auto* quit = appMenu->addAction(QStringLiteral("退出"));

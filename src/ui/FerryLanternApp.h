@@ -32,9 +32,6 @@ class FerryLanternApp final : public QObject
     Q_DISABLE_COPY_MOVE(FerryLanternApp)
 
 public:
-    static constexpr int defaultWidth = 300;
-    static constexpr int defaultHeight = 480;
-
     explicit FerryLanternApp(const ReceiverConfiguration& configuration, QObject* parent = nullptr);
     ~FerryLanternApp() override;
 

@@ -26,6 +26,22 @@ void UserPreferences::store(const char* key, const QVariant& newValue)
     scope_.open()->setValue(QLatin1String(key), newValue);
 }
 
+QByteArray UserPreferences::mainWindowGeometry() const
+{
+    return value(preferences::mainWindowGeometry, {}).toByteArray();
+}
+
+QByteArray UserPreferences::mainWindowSplitterState() const
+{
+    return value(preferences::mainWindowSplitterState, {}).toByteArray();
+}
+
+void UserPreferences::setMainWindowLayout(const QByteArray& geometry, const QByteArray& splitterState)
+{
+    store(preferences::mainWindowGeometry, geometry);
+    store(preferences::mainWindowSplitterState, splitterState);
+}
+
 QString UserPreferences::colorSchemeRawValue() const
 {
     return value(preferences::appColorSchemePreference, QLatin1String(preferences::defaultAppColorScheme)).toString();

@@ -52,6 +52,11 @@ public:
 
     const preferences::PreferenceScope& scope() const { return scope_; }
 
+    // The main window's size, place and column split as Qt saves them; empty before the first close.
+    QByteArray mainWindowGeometry() const;
+    QByteArray mainWindowSplitterState() const;
+    void setMainWindowLayout(const QByteArray& geometry, const QByteArray& splitterState);
+
 signals:
     void colorSchemeRawValueChanged(const QString& rawValue);
     void showAudioWaveformChanged(bool show);

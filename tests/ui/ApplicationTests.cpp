@@ -1,6 +1,7 @@
 // The application shell: its windows, their commands and the appearance they share.
 #include "app/OrderlyExit.h"
 #include "audio/AudioPlaybackController.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/HttpTestClient.h"
 #include "tests/support/TestSupport.h"
 #include "ui/AppSettingsView.h"
@@ -10,6 +11,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QSplitter>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -34,9 +38,14 @@ protected:
     Application()
     {
         setUpApplicationIdentity();
+        app = makeApp();
+    }
+
+    static std::unique_ptr<FerryLanternApp> makeApp()
+    {
         ReceiverConfiguration configuration;
         configuration.preferredPort = 0;
-        app = std::make_unique<FerryLanternApp>(configuration);
+        return std::make_unique<FerryLanternApp>(configuration);
     }
 
     ~Application() override
@@ -93,6 +102,46 @@ TEST_F(Application, AppearanceChangesEveryWindowTogether)
     UserPreferences::shared().setColorSchemeRawValue(QStringLiteral("dark"));
     EXPECT_TRUE(allWindows(true));
     EXPECT_EQ(app->settingsWindow()->windowTitle(), "设置");
+}
+
+// What a phone's camera sees of the window: the QR code scanned off a picture of the whole window.
+std::string scanWindow(QWidget& window, const std::filesystem::path& folder)
+{
+    const auto picture = folder / "window.png";
+    window.grab().save(QString::fromStdString(picture.string()));
+    ChildProcess scanner("/usr/bin/zbarimg", {"--raw", "-q", picture.string()}, folder);
+    scanner.waitForExit();
+    auto text = scanner.standardOutput();
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
+TEST_F(Application, TheFirstWindowShowsTheWholeQRCodeAndAddressAndRemembersItsLayout)
+{
+    auto& window = app->mainWindow();
+    ASSERT_NE(window.screen(), nullptr);
+    EXPECT_EQ(window.size(), firstWindowSize(window.screen()->availableGeometry().size()));
+    // A 1366 x 768 laptop screen less a desktop's top bar.
+    window.resize(firstWindowSize(QSize(1366, 768 - 32)));
+    app->showMainWindow();
+    auto* shown = window.findChild<QLabel*>(QStringLiteral("accessURL"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.model().isRunning() && !shown->text().isEmpty(); }, 5000));
+    EXPECT_EQ(shown->visibleRegion().boundingRect(), shown->rect()); // not scrolled away, not cut
+    const TemporaryFolder folder;
+    EXPECT_EQ(scanWindow(window, folder.path()), shown->text().toStdString());
+
+    window.resize(900, 640);
+    auto* columns = window.findChild<QSplitter*>(QStringLiteral("splitView"));
+    columns->setSizes({420, 480});
+    const auto split = columns->sizes();
+    window.close();
+    app.reset();
+    app = makeApp();
+    app->showMainWindow();
+    EXPECT_EQ(app->mainWindow().size(), QSize(900, 640));
+    EXPECT_EQ(app->mainWindow().findChild<QSplitter*>(QStringLiteral("splitView"))->sizes(), split);
 }
 
 TEST_F(Application, QtsOwnDialogsSpeakTheUsersLanguage)
