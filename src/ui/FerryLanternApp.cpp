@@ -71,6 +71,14 @@ void FerryLanternApp::showMainWindow()
     mainWindow_->show();
 }
 
+void FerryLanternApp::bringMainWindowToFront()
+{
+    mainWindow_->showNormal();
+    mainWindow_->raise();
+    mainWindow_->activateWindow();
+    QApplication::alert(mainWindow_.get());
+}
+
 void FerryLanternApp::installCommands()
 {
     auto* appMenu = mainWindow_->menuBar()->addMenu(QStringLiteral("FerryLantern"));

@@ -37,6 +37,8 @@ public:
 
     ContentView& mainWindow() const { return *mainWindow_; }
     void showMainWindow();
+    // Shows the main window (also when it was hidden) on top of the others, with the keyboard.
+    void bringMainWindowToFront();
     // Opens the about window, or brings the open one forward.
     void showAbout();
     // Opens the settings window, or brings the open one forward.

@@ -7,12 +7,14 @@
 #include "ui/AppSettingsView.h"
 #include "ui/ContentView.h"
 #include "ui/FerryLanternApp.h"
+#include "ui/SingleInstance.h"
 #include "ui/UserPreferences.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QSplitter>
 #include <QMessageBox>
 #include <QPushButton>
@@ -23,6 +25,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
 #include <filesystem>
 
 namespace ferrylantern::test {
@@ -142,6 +145,23 @@ TEST_F(Application, TheFirstWindowShowsTheWholeQRCodeAndAddressAndRemembersItsLa
     app->showMainWindow();
     EXPECT_EQ(app->mainWindow().size(), QSize(900, 640));
     EXPECT_EQ(app->mainWindow().findChild<QSplitter*>(QStringLiteral("splitView"))->sizes(), split);
+}
+
+TEST(SingleInstance, ASecondLaunchBringsTheFirstToTheFrontAndEnds)
+{
+    const TemporaryFolder runtime;
+    const auto socket = QString::fromStdString((runtime.path() / "ferrylantern.instance").string());
+    std::ofstream(socket.toStdString()) << "left by a crash"; // no obstacle
+    SingleInstance first(socket);
+    ASSERT_TRUE(first.claim());
+    QSignalSpy activations(&first, &SingleInstance::activationRequested);
+
+    const ScopedHome home;
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
+    ChildProcess second(FERRYLANTERN_APP_BINARY, {}, runtime.path());
+    ASSERT_TRUE(activations.wait(10000));
+    EXPECT_EQ(second.waitForExit(), 0) << second.standardError();
+    qunsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST_F(Application, QtsOwnDialogsSpeakTheUsersLanguage)
