@@ -54,6 +54,15 @@ TransferReceiverModel::TransferReceiverModel(ReceiverConfiguration configuration
     connect(&confirmations_, &ReceiveConfirmationQueue::questionQueued, this,
             &TransferReceiverModel::requestBringToFront);
     connect(&duplicates_, &DuplicateResolutionQueue::questionQueued, this, &TransferReceiverModel::requestBringToFront);
+    // While stopped, the status counts the uploads that still finish.
+    for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
+        connect(&activeReceives_, signal, this, [this] {
+            if (!isRunning_) {
+                emit statusTextChanged();
+            }
+        });
+    }
+    connect(&activeReceives_, &QAbstractItemModel::modelReset, this, &TransferReceiverModel::statusTextChanged);
 }
 
 TransferReceiverModel::~TransferReceiverModel()
@@ -190,6 +199,9 @@ QString TransferReceiverModel::statusText() const
 {
     if (isRunning_ && port_) {
         return QStringLiteral("正在接收 · 端口 ") + QString::number(*port_);
+    }
+    if (!activeReceives_.receives().isEmpty()) {
+        return QStringLiteral("已停止 · 还在完成 %1 个传输").arg(activeReceives_.receives().size());
     }
     return QStringLiteral("未启动");
 }

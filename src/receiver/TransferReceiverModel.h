@@ -87,7 +87,8 @@ public:
     std::optional<quint16> port() const { return port_; }
     std::optional<QString> errorMessage() const { return errorMessage_; }
     QString deviceName() const { return deviceName_; }
-    // "正在接收 · 端口 N" while running, otherwise "未启动".
+    // "正在接收 · 端口 N" while running; "已停止 · 还在完成 N 个传输" while uploads begun before a stop
+    // run on; otherwise "未启动".
     QString statusText() const;
 
     // Transfers: the finished files, newest first, and the uploads in flight, in the order they started.

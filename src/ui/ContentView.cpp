@@ -113,6 +113,7 @@ void ContentView::buildToolbar()
         connect(list, &QAbstractItemModel::rowsRemoved, this, &ContentView::showToolbar);
         connect(list, &QAbstractItemModel::modelReset, this, &ContentView::showToolbar);
     }
+    connect(&model_, &TransferReceiverModel::isRunningChanged, this, &ContentView::showToolbar);
     connect(&preferences_, &UserPreferences::listBySourceChanged, this, &ContentView::showToolbar);
     connect(&preferences_, &UserPreferences::showAudioWaveformChanged, this, &ContentView::showToolbar);
     showToolbar();
@@ -122,6 +123,7 @@ void ContentView::showToolbar()
 {
     const auto state = toolbarState({.hasRecords = !model_.recentTransfers().isEmpty(),
                                      .hasUploadsInFlight = !model_.activeReceives().isEmpty(),
+                                     .isReceiving = model_.isRunning(),
                                      .listBySource = preferences_.listBySource(),
                                      .showAudioWaveform = preferences_.showAudioWaveform()});
     title_->setText(state.title);

@@ -5,7 +5,11 @@ namespace ferrylantern {
 ToolbarState toolbarState(const ToolbarInputs& inputs)
 {
     ToolbarState state;
-    state.title = inputs.hasUploadsInFlight ? QStringLiteral("正在接收") : QStringLiteral("已接收文件");
+    if (!inputs.hasUploadsInFlight) {
+        state.title = QStringLiteral("已接收文件");
+    } else {
+        state.title = inputs.isReceiving ? QStringLiteral("正在接收") : QStringLiteral("正在完成传输");
+    }
 
     state.viewMode.symbol = Symbol::listBullet;
     state.viewMode.checked = inputs.listBySource;

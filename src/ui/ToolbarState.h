@@ -12,6 +12,7 @@ struct ToolbarInputs
 {
     bool hasRecords = false;
     bool hasUploadsInFlight = false;
+    bool isReceiving = true; // uploads in flight after receiving was switched off only finish
     bool listBySource = false;
     bool showAudioWaveform = true;
 };

@@ -110,6 +110,23 @@ TEST_F(ModelLifecycle, AnUploadShowsInFlightAndThenAsARecord)
     EXPECT_EQ(nlohmann::json::parse(reply.body)["id"], record.id.text());
 }
 
+TEST_F(ModelLifecycle, AnUploadBegunBeforeAStopIsCountedAndCanStillBeCancelled)
+{
+    startAndWait(*model);
+    TestConnection upload(*model->port());
+    upload.send("POST /v1/upload?filename=big.bin&device=Phone HTTP/1.1\r\nContent-Length: 10000000\r\n\r\n" +
+                std::string(300000, 'x'));
+    ASSERT_TRUE(waitFor([&] { return !model->activeReceives().isEmpty(); }));
+    model->stop();
+    EXPECT_EQ(model->statusText(), "已停止 · 还在完成 1 个传输");
+
+    QSignalSpy failed(model.get(), &TransferReceiverModel::uploadFailed);
+    model->cancelReceive(model->activeReceives().first().id);
+    ASSERT_TRUE(failed.wait(5000));
+    EXPECT_EQ(model->statusText(), "未启动");
+    EXPECT_TRUE(std::filesystem::is_empty(model->saveDirectory().toStdString() + "/Phone"));
+}
+
 TEST_F(ModelLifecycle, KeepsTheNewestHundredRecordsOneRowAtATime)
 {
     const auto tester = checkedModel(model->recentTransferList());

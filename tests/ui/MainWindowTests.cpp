@@ -68,6 +68,7 @@ TEST(ToolbarState, FollowsTheTransfersAndTheModes)
     EXPECT_EQ(list.viewMode.help, "切换为卡片视图");
     EXPECT_FALSE(list.waveforms.enabled);
     EXPECT_EQ(toolbarState({.hasRecords = true}).viewMode.help, "按来源列表显示（文件管理器列表）");
+    EXPECT_EQ(toolbarState({.hasUploadsInFlight = true, .isReceiving = false}).title, "正在完成传输");
 }
 
 class MainWindow : public ::testing::Test
