@@ -139,6 +139,7 @@ void TransferReceiverModel::finishStart(const std::shared_ptr<SimpleSocketHTTPSe
     refreshLANAddresses();
     setIsStarting(false);
     emit startFinished();
+    checkFirewall(*port);
 }
 
 void TransferReceiverModel::failStart(const QString& message)
@@ -160,6 +161,7 @@ void TransferReceiverModel::stop()
     }
     std::erase_if(stoppedServers_, [](const auto& server) { return server->activeConnectionCount() == 0; });
     setPort(std::nullopt);
+    setFirewallAdvice(std::nullopt);
     setIsRunning(false);
     if (isStarting_) {
         setIsStarting(false);
@@ -470,6 +472,24 @@ void TransferReceiverModel::setSaveDirectoryValue(const QString& value)
 void TransferReceiverModel::setUsesCustomSaveDirectory(bool value)
 {
     assign(this, usesCustomSaveDirectory_, value, &TransferReceiverModel::usesCustomSaveDirectoryChanged);
+}
+
+void TransferReceiverModel::checkFirewall(std::uint16_t port)
+{
+    // It may run commands that take a moment; the answer counts only for the server it was asked for.
+    QThreadPool::globalInstance()->start([probe = configuration_.firewall, port, link = link_] {
+        auto advice = ferrylantern::firewallAdvice(port, probe);
+        link->post([advice = std::move(advice), port](TransferReceiverModel* model) {
+            if (model->isRunning_ && model->port_ == port) {
+                model->setFirewallAdvice(advice);
+            }
+        });
+    });
+}
+
+void TransferReceiverModel::setFirewallAdvice(const std::optional<FirewallAdvice>& value)
+{
+    assign(this, firewallAdvice_, value, &TransferReceiverModel::firewallAdviceChanged);
 }
 
 void TransferReceiverModel::setLANAddresses(QList<LANIPv4Address> value)

@@ -15,6 +15,7 @@
 #include "receiver/ActiveReceiveListModel.h"
 #include "receiver/BonjourAdvertiser.h"
 #include "receiver/DuplicateResolutionQueue.h"
+#include "receiver/FirewallAdvice.h"
 #include "receiver/LANAddresses.h"
 #include "receiver/ModelLink.h"
 #include "receiver/Preferences.h"
@@ -42,6 +43,8 @@ struct ReceiverConfiguration
     // The name phones see; default: the computer's name ("Mac" when it has none).
     std::optional<QString> deviceName;
     std::chrono::milliseconds idleTimeout{std::chrono::minutes(2)};
+    // Where the check for a firewall that keeps phones out looks, once receiving has started.
+    FirewallProbe firewall = FirewallProbe::system();
 };
 
 class TransferReceiverModel : public QObject
@@ -87,6 +90,9 @@ public:
     std::optional<quint16> port() const { return port_; }
     std::optional<QString> errorMessage() const { return errorMessage_; }
     QString deviceName() const { return deviceName_; }
+    // What a firewall on this computer does to phones, once a check after the start found out; none
+    // while stopped, and when nothing is in the way.
+    const std::optional<FirewallAdvice>& firewallAdvice() const { return firewallAdvice_; }
     // "正在接收 · 端口 N" while running; "已停止 · 还在完成 N 个传输" while uploads begun before a stop
     // run on; otherwise "未启动".
     QString statusText() const;
@@ -155,6 +161,7 @@ signals:
     void accessURLChanged();
     // A start ended, successfully or not.
     void startFinished();
+    void firewallAdviceChanged();
     // A file was saved (it is also at the front of recentTransfers now).
     void fileReceived(const ferrylantern::ReceivedFileRecord& record);
     // An upload ended without a file; the progress is empty when it failed before it started.
@@ -183,6 +190,8 @@ private:
     void setSaveDirectoryValue(const QString& value);
     void setUsesCustomSaveDirectory(bool value);
     void setLANAddresses(QList<LANIPv4Address> value);
+    void setFirewallAdvice(const std::optional<FirewallAdvice>& value);
+    void checkFirewall(std::uint16_t port);
 
     ReceiverConfiguration configuration_;
     std::shared_ptr<ModelLink<TransferReceiverModel>> link_;
@@ -191,6 +200,7 @@ private:
     bool isShuttingDown_ = false;
     std::optional<quint16> port_;
     std::optional<QString> errorMessage_;
+    std::optional<FirewallAdvice> firewallAdvice_;
     RecentTransferListModel recentTransfers_;
     ActiveReceiveListModel activeReceives_;
     QList<LANIPv4Address> lanAddresses_;
