@@ -2,7 +2,7 @@
 # library, program and test of the project is built the same way.
 add_library(ferrylantern_common INTERFACE)
 target_compile_features(ferrylantern_common INTERFACE cxx_std_20)
-# src/ is the one include root: every project header is named with its layer ("server/Text.h").
+# src/ is the one include root: every project header is named with its layer ("server/RequestHead.h").
 target_include_directories(ferrylantern_common INTERFACE ${PROJECT_SOURCE_DIR}/src)
 set(CMAKE_CXX_EXTENSIONS OFF)
 

@@ -1,6 +1,6 @@
 #include "server/Connection.h"
 
-#include "server/Text.h"
+#include "server/ASCIIText.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

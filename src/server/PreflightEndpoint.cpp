@@ -1,9 +1,11 @@
+#include "server/DecimalInteger.h"
 #include "server/DiskSpace.h"
 #include "server/Endpoints.h"
 #include "server/OwnerQuestions.h"
 #include "server/ServerContext.h"
-#include "server/Text.h"
 #include "server/TransferMessages.h"
+#include "server/UTF8.h"
+#include "server/UnicodeWhitespace.h"
 #include "server/UploadNaming.h"
 
 #include <nlohmann/json.hpp>

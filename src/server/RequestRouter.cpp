@@ -1,8 +1,8 @@
 #include "server/RequestRouter.h"
 
+#include "server/ASCIIText.h"
 #include "server/Endpoints.h"
 #include "server/ServerContext.h"
-#include "server/Text.h"
 
 namespace ferrylantern {
 

@@ -1,6 +1,6 @@
 #include "server/ServerContext.h"
 
-#include "server/Text.h"
+#include "server/UnicodeWhitespace.h"
 
 namespace ferrylantern {
 

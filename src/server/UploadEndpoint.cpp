@@ -7,7 +7,6 @@
 #include "server/MultipartBody.h"
 #include "server/OwnerQuestions.h"
 #include "server/ServerContext.h"
-#include "server/Text.h"
 #include "server/TransferMessages.h"
 #include "server/UploadDestination.h"
 #include "server/UploadNaming.h"
