@@ -9,7 +9,8 @@ set(CMAKE_CXX_EXTENSIONS OFF)
 target_compile_options(ferrylantern_common INTERFACE
     -Wall -Wextra -Wpedantic
     -Wshadow -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual
-    $<$<CXX_COMPILER_ID:Clang>:-Wthread-safety>)
+    # clang checks the lock annotations of src/server/ThreadAnnotations.h; a violation is an error.
+    $<$<CXX_COMPILER_ID:Clang>:-Wthread-safety -Werror=thread-safety>)
 
 if(FERRYLANTERN_SANITIZE)
     set(sanitize_flags -fsanitize=${FERRYLANTERN_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
