@@ -1,6 +1,8 @@
 #include "app/ServerCommandLine.h"
 
-#include "server/Text.h"
+#include "server/DecimalInteger.h"
+#include "server/UTF8.h"
+#include "server/UnicodeWhitespace.h"
 
 namespace ferrylantern {
 

@@ -1,6 +1,6 @@
 #include "server/Connection.h"
 
-#include "server/Text.h"
+#include "server/ASCIIText.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,7 +12,6 @@
 #include <array>
 #include <cerrno>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <vector>
 
 namespace ferrylantern {
@@ -94,25 +93,9 @@ bool Connection::readHead()
     }
 }
 
-void Connection::sendResponse(int status, std::string_view body, std::string_view contentType,
-                              const ExtraHeaderFields& extraFields)
+void Connection::send(const HttpResponse& response)
 {
-    std::string bytes = responseHead(status, contentType, body.size(), extraFields);
-    if (status != 204) {
-        bytes.append(body);
-    }
-    sendRaw(bytes);
-}
-
-void Connection::sendJSON(int status, const nlohmann::json& value)
-{
-    std::string body;
-    try {
-        body = value.dump();
-    } catch (const nlohmann::json::exception&) {
-        body = "{}"; // a text member that is not valid UTF-8
-    }
-    sendResponse(status, body, contentType::json);
+    sendRaw(response.bytes());
 }
 
 void Connection::sendRaw(std::string_view bytes)
@@ -124,7 +107,7 @@ void Connection::sendRaw(std::string_view bytes)
 void Connection::writeAll(std::string_view bytes)
 {
     while (!bytes.empty()) {
-        const ssize_t written = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        const ssize_t written = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;

@@ -14,7 +14,6 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <span>
 #include <string>
@@ -43,12 +42,8 @@ public:
     [[nodiscard]] bool readHead();
     const RequestHead& head() const { return head_; }
 
-    // Writes the head and, unless the status is 204, the body. Failures (a peer that went away) are
-    // silent; SIGPIPE is never raised.
-    void sendResponse(int status, std::string_view body, std::string_view contentType,
-                      const ExtraHeaderFields& extraFields = {});
-    // Sends `value` as compact JSON; a value that cannot be encoded as UTF-8 is sent as "{}".
-    void sendJSON(int status, const nlohmann::json& value);
+    // Writes the response. Failures (a peer that went away) are silent; SIGPIPE is never raised.
+    void send(const HttpResponse& response);
     // Writes bytes as they are (the fixed OPTIONS answer).
     void sendRaw(std::string_view bytes);
 

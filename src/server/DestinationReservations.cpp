@@ -18,7 +18,7 @@ bool entryExists(const std::filesystem::path& path)
 
 DestinationReservations::Claim DestinationReservations::tryReserve(const std::filesystem::path& path)
 {
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     if (reserved_.contains(path)) {
         return Claim::reservedByAnother;
     }
@@ -32,7 +32,7 @@ DestinationReservations::Claim DestinationReservations::tryReserve(const std::fi
 std::filesystem::path DestinationReservations::reserveFirstFreeCopy(const std::filesystem::path& folder,
                                                                     std::string_view safeName)
 {
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     for (int n = 1;; ++n) {
         auto candidate = folder / copyName(safeName, n);
         if (!reserved_.contains(candidate) && !entryExists(candidate)) {
@@ -44,7 +44,7 @@ std::filesystem::path DestinationReservations::reserveFirstFreeCopy(const std::f
 
 void DestinationReservations::release(const std::filesystem::path& path)
 {
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     reserved_.erase(path);
 }
 

@@ -6,8 +6,9 @@
 // same folders.
 #pragma once
 
+#include "server/Mutex.h"
+
 #include <filesystem>
-#include <mutex>
 #include <set>
 #include <string_view>
 
@@ -25,17 +26,18 @@ public:
         reservedByAnother, // another upload in flight claimed it
     };
 
-    Claim tryReserve(const std::filesystem::path& path);
+    Claim tryReserve(const std::filesystem::path& path) EXCLUDES(lock_);
 
     // Reserves and returns the first copy name of `safeName` in `folder` ("photo-1.jpg",
     // "photo-2.jpg", …) that neither exists nor is claimed.
-    std::filesystem::path reserveFirstFreeCopy(const std::filesystem::path& folder, std::string_view safeName);
+    std::filesystem::path reserveFirstFreeCopy(const std::filesystem::path& folder, std::string_view safeName)
+        EXCLUDES(lock_);
 
-    void release(const std::filesystem::path& path);
+    void release(const std::filesystem::path& path) EXCLUDES(lock_);
 
 private:
-    std::mutex lock_;
-    std::set<std::filesystem::path> reserved_; // guarded by lock_
+    Mutex lock_;
+    std::set<std::filesystem::path> reserved_ GUARDED_BY(lock_);
 };
 
 // True when `path` names any directory entry, a dangling symbolic link included.

@@ -1,30 +1,76 @@
-// The request handlers behind the route table. Each one answers exactly once on the connection and
-// handles its own body (reads, drains or ignores it as its route requires).
+// The request handlers behind the route table. The endpoints that need no streaming are functions
+// from a request to a response, so they run without a socket; the upload streams its body and
+// answers on the connection itself. Every refusal goes through refusalResponse().
+//
+//   // `body` is any RequestBody: the router's reads the socket, a test's holds bytes.
+//   HttpResponse answer = answerPINVerify(context, {head, body, "192.168.1.20"});
 #pragma once
+
+#include "server/Expected.h"
+#include "server/HttpResponse.h"
+#include "server/SocketHTTPError.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
 
 namespace ferrylantern {
 
 class Connection;
 class ServerContext;
+struct RequestHead;
+
+// Limits of the wire contract.
+inline constexpr std::int64_t maxPINRequestBytes = 4096;
+inline constexpr std::int64_t maxBatchRequestBytes = 262144;
+inline constexpr std::size_t maxBatchFiles = 500;
+inline constexpr std::int64_t maxFileBytes = 107374182400; // 100 GiB, for one file and for a batch
+
+// The body of a request as an endpoint that needs no streaming sees it: nothing is read until the
+// endpoint asks, so it can refuse from the head alone first.
+class RequestBody
+{
+public:
+    virtual ~RequestBody() = default;
+    // The whole announced body. Fails with incompleteBody when the stream ends, fails or stays silent
+    // before Content-Length bytes arrived. Called at most once.
+    [[nodiscard]] virtual Expected<std::string, SocketHTTPError> read() = 0;
+    // Reads and throws the body away, for an answer that must wait until the client has sent it.
+    virtual void discard() = 0;
+};
+
+// One request to an endpoint that needs no streaming.
+struct BufferedRequest
+{
+    const RequestHead& head;
+    RequestBody& body;
+    // Device folders and the PIN attempt limit go by it.
+    std::optional<std::string> peerIPv4Address;
+    // The socket that cancelling the request from the desktop shuts down; -1 when there is none.
+    int cancellableFD = -1;
+};
 
 // GET "/v1/info": name, platform, protocol and API versions, capabilities and the PIN state.
-void handleInfo(ServerContext& context, Connection& connection);
+HttpResponse answerInfo(ServerContext& context, const RequestHead& head);
 
 // POST "/v1/pin/verify": checks a PIN and issues a session token, with wrong attempts limited per
 // client address.
-void handlePINVerify(ServerContext& context, Connection& connection);
+HttpResponse answerPINVerify(ServerContext& context, const BufferedRequest& request);
 
 // GET "/" and "/upload": the upload page for this server's device name.
-void handleUploadPage(ServerContext& context, Connection& connection);
+HttpResponse answerUploadPage(const ServerContext& context);
 
-// POST "/v1/upload/preflight": checks one announced file, optionally asks the desktop user, and issues
-// an upload ticket.
-void handleUploadPreflight(ServerContext& context, Connection& connection);
+// POST "/v1/upload/preflight": checks one announced file, optionally asks the desktop user (blocking
+// until the owner answers), and issues an upload ticket.
+HttpResponse answerUploadPreflight(ServerContext& context, const BufferedRequest& request);
 
-// POST "/v1/upload/preflight/batch": the same for up to 500 files with one question and one answer.
-void handleUploadPreflightBatch(ServerContext& context, Connection& connection);
+// POST "/v1/upload/preflight/batch": the same for a whole batch of files with one question and one
+// answer.
+HttpResponse answerUploadPreflightBatch(ServerContext& context, const BufferedRequest& request);
 
-// POST "/v1/upload": receives one file (raw body or multipart/form-data) into its device folder.
+// POST "/v1/upload": receives one file (raw body or multipart/form-data) into its device folder and
+// answers on the connection.
 void handleUpload(ServerContext& context, Connection& connection);
 
 } // namespace ferrylantern

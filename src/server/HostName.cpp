@@ -1,6 +1,6 @@
 #include "server/HostName.h"
 
-#include "server/Text.h"
+#include "server/UnicodeWhitespace.h"
 
 #include <limits.h>
 #include <unistd.h>

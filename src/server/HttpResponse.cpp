@@ -1,5 +1,7 @@
 #include "server/HttpResponse.h"
 
+#include <nlohmann/json.hpp>
+
 namespace ferrylantern {
 
 std::string_view reasonPhrase(int status)
@@ -42,6 +44,29 @@ std::string responseHead(int status, std::string_view contentType, std::size_t b
     }
     head += "\r\n";
     return head;
+}
+
+std::string HttpResponse::bytes() const
+{
+    std::string bytes = responseHead(status, contentType, body.size(), extraFields);
+    if (status != 204) {
+        bytes.append(body);
+    }
+    return bytes;
+}
+
+std::optional<HttpResponse> jsonResponse(const nlohmann::json& message)
+{
+    try {
+        return HttpResponse{200, std::string(contentType::json), message.dump(), {}};
+    } catch (const nlohmann::json::exception&) {
+        return std::nullopt; // a text member that is not valid UTF-8
+    }
+}
+
+HttpResponse jsonResponseOrEmptyObject(const nlohmann::json& message)
+{
+    return jsonResponse(message).value_or(HttpResponse{200, std::string(contentType::json), "{}", {}});
 }
 
 } // namespace ferrylantern

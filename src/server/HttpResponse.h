@@ -1,7 +1,12 @@
-// The bytes of the server's responses. Every response carries "Connection: close" and the CORS
-// fields; a 204 carries neither body nor Content-Type nor Content-Length.
+// The server's responses: a value that endpoints return and the connection sends, and its bytes.
+// Every response carries "Connection: close" and the CORS fields; a 204 carries neither body nor
+// Content-Type nor Content-Length.
+//
+//   connection.send(jsonResponseOrEmptyObject(TransferUploadPreflightResponse{...}));
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,5 +42,21 @@ using ExtraHeaderFields = std::vector<std::pair<std::string, std::string>>;
 // `bodyLength` is announced as Content-Length unless the status is 204.
 std::string responseHead(int status, std::string_view contentType, std::size_t bodyLength,
                          const ExtraHeaderFields& extraFields = {});
+
+struct HttpResponse
+{
+    int status = 200;
+    std::string contentType;
+    std::string body;
+    ExtraHeaderFields extraFields;
+
+    // The status line, the header fields and, unless the status is 204, the body.
+    std::string bytes() const;
+};
+
+// 200 with `message` as compact JSON; nullopt when one of its texts is not valid UTF-8.
+std::optional<HttpResponse> jsonResponse(const nlohmann::json& message);
+// The same, with "{}" as the body when the message cannot be encoded.
+HttpResponse jsonResponseOrEmptyObject(const nlohmann::json& message);
 
 } // namespace ferrylantern

@@ -1,4 +1,5 @@
 #include "server/Endpoints.h"
+#include "server/Refusal.h"
 #include "server/ServerContext.h"
 #include "server/TransferMessages.h"
 
@@ -6,24 +7,20 @@
 
 namespace ferrylantern {
 
-void handleInfo(ServerContext& context, Connection& connection)
+HttpResponse answerInfo(ServerContext& context, const RequestHead& head)
 {
     TransferInfoResponse info;
     info.name = context.deviceName;
     info.pinRequired = isPINRequired(context.currentPINSettings());
     if (info.pinRequired) {
-        const auto token = sessionToken(connection.head());
+        const auto token = sessionToken(head);
         info.pinAuthorized = token && context.sessions.isValid(*token);
     }
-    std::string body;
-    try {
-        body = nlohmann::json(info).dump();
-    } catch (const nlohmann::json::exception&) {
-        // The device name is not valid UTF-8.
-        connection.sendResponse(500, "Internal Server Error", contentType::plainText);
-        return;
+    if (auto response = jsonResponse(info)) {
+        return std::move(*response);
     }
-    connection.sendResponse(200, body, contentType::json);
+    // The device name is not valid UTF-8.
+    return refusalResponse(RequestRefusal::unencodableAnswer);
 }
 
 } // namespace ferrylantern

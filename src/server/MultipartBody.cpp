@@ -1,6 +1,8 @@
 #include "server/MultipartBody.h"
 
-#include "server/Text.h"
+#include "server/ASCIIText.h"
+#include "server/PercentDecoding.h"
+#include "server/UnicodeWhitespace.h"
 
 #include <vector>
 

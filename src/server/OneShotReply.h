@@ -10,10 +10,10 @@
 // for ever.
 #pragma once
 
+#include "server/Mutex.h"
+
 #include <cassert>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -29,38 +29,40 @@ public:
         : fallback_(std::move(fallback))
     {}
 
-    bool resume(T value)
+    bool resume(T value) EXCLUDES(lock_)
     {
         {
-            const std::lock_guard guard(lock_);
+            const MutexLock guard(lock_);
             if (value_) {
                 return false;
             }
             value_ = std::move(value);
         }
-        ready_.notify_all();
+        ready_.notifyAll();
         return true;
     }
 
     void resumeWithFallbackIfPending() { resume(fallback_); }
 
-    T wait()
+    T wait() EXCLUDES(lock_)
     {
-        std::unique_lock guard(lock_);
-        ready_.wait(guard, [this] { return value_.has_value(); });
+        const MutexLock guard(lock_);
+        while (!value_) {
+            ready_.wait(lock_);
+        }
         return *value_;
     }
 
-    bool isResumed()
+    bool isResumed() EXCLUDES(lock_)
     {
-        const std::lock_guard guard(lock_);
+        const MutexLock guard(lock_);
         return value_.has_value();
     }
 
 private:
-    std::mutex lock_;
-    std::condition_variable ready_;
-    std::optional<T> value_; // guarded by lock_
+    Mutex lock_;
+    ConditionVariable ready_;
+    std::optional<T> value_ GUARDED_BY(lock_);
     T fallback_;
 };
 

@@ -16,7 +16,7 @@ PINAttemptLimiter::PINAttemptLimiter(WallClock clock, Policy policy)
 std::chrono::seconds PINAttemptLimiter::remainingLockout(const std::string& client)
 {
     const auto now = clock_();
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     const auto found = records_.find(client);
     if (found == records_.end() || found->second.lockedUntil <= now) {
         return std::chrono::seconds{0};
@@ -27,7 +27,7 @@ std::chrono::seconds PINAttemptLimiter::remainingLockout(const std::string& clie
 void PINAttemptLimiter::recordFailure(const std::string& client)
 {
     const auto now = clock_();
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     if (records_.size() >= policy_.maxTrackedClients && !records_.contains(client)) {
         forgetStaleRecords(now);
     }
@@ -49,7 +49,7 @@ void PINAttemptLimiter::recordFailure(const std::string& client)
 
 void PINAttemptLimiter::recordSuccess(const std::string& client)
 {
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     records_.erase(client);
 }
 

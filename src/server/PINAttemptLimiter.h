@@ -10,10 +10,10 @@
 #pragma once
 
 #include "server/Clock.h"
+#include "server/Mutex.h"
 
 #include <chrono>
 #include <cstddef>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -35,9 +35,9 @@ public:
     PINAttemptLimiter(WallClock clock, Policy policy);
 
     // How long the client must still wait; zero when it may try now.
-    std::chrono::seconds remainingLockout(const std::string& client);
-    void recordFailure(const std::string& client);
-    void recordSuccess(const std::string& client);
+    std::chrono::seconds remainingLockout(const std::string& client) EXCLUDES(lock_);
+    void recordFailure(const std::string& client) EXCLUDES(lock_);
+    void recordSuccess(const std::string& client) EXCLUDES(lock_);
 
 private:
     struct Record
@@ -47,12 +47,12 @@ private:
         std::chrono::system_clock::time_point lockedUntil;
     };
 
-    void forgetStaleRecords(std::chrono::system_clock::time_point now);
+    void forgetStaleRecords(std::chrono::system_clock::time_point now) REQUIRES(lock_);
 
     WallClock clock_;
     Policy policy_;
-    std::mutex lock_;
-    std::unordered_map<std::string, Record> records_; // guarded by lock_
+    Mutex lock_;
+    std::unordered_map<std::string, Record> records_ GUARDED_BY(lock_);
 };
 
 } // namespace ferrylantern

@@ -1,6 +1,8 @@
 #include "server/PINRules.h"
 
-#include "server/Text.h"
+#include "server/UTF8.h"
+#include "server/UnicodeNumeric.h"
+#include "server/UserPerceivedCharacters.h"
 
 namespace ferrylantern {
 

@@ -1,6 +1,9 @@
 #include "server/RequestHead.h"
 
-#include "server/Text.h"
+#include "server/ASCIIText.h"
+#include "server/DecimalInteger.h"
+#include "server/PercentDecoding.h"
+#include "server/UTF8.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,19 +1,52 @@
 #include "server/RequestRouter.h"
 
+#include "server/ASCIIText.h"
 #include "server/Endpoints.h"
+#include "server/Refusal.h"
 #include "server/ServerContext.h"
-#include "server/Text.h"
 
 namespace ferrylantern {
 
 namespace {
 
-void answerNotFound(Connection& connection)
+// The connection's body, read or drained when the endpoint asks for it.
+class ConnectionBody final : public RequestBody
 {
-    if (connection.head().contentLength > 0) {
+public:
+    explicit ConnectionBody(Connection& connection)
+        : connection_(connection)
+    {}
+
+    Expected<std::string, SocketHTTPError> read() override
+    {
+        touched_ = true;
+        return connection_.readBody();
+    }
+
+    void discard() override
+    {
+        touched_ = true;
+        connection_.drainBody();
+    }
+
+    bool isUntouched() const { return !touched_; }
+
+private:
+    Connection& connection_;
+    bool touched_ = false;
+};
+
+using BufferedEndpoint = HttpResponse (*)(ServerContext&, const BufferedRequest&);
+
+// A body the endpoint never looked at is drained only after the answer went out, so a refusal from
+// the head alone reaches a client that waits for "100 Continue" before sending its body.
+void answerBuffered(ServerContext& context, Connection& connection, BufferedEndpoint endpoint)
+{
+    ConnectionBody body(connection);
+    connection.send(endpoint(context, {connection.head(), body, connection.peerIPv4Address(), connection.fd()}));
+    if (body.isUntouched()) {
         connection.drainBody();
     }
-    connection.sendResponse(404, "Not Found", contentType::plainText);
 }
 
 bool isPagePath(std::string_view path)
@@ -26,7 +59,7 @@ bool isPagePath(std::string_view path)
 void handleConnection(ServerContext& context, Connection& connection)
 {
     if (!connection.readHead()) {
-        connection.sendResponse(400, "Bad Request", contentType::plainText);
+        connection.send(refusalResponse(RequestRefusal::malformedHead));
         return;
     }
     const RequestHead& head = connection.head();
@@ -34,28 +67,27 @@ void handleConnection(ServerContext& context, Connection& connection)
     const std::string path = routePath(head.target);
 
     if (method == "OPTIONS") {
-        if (head.contentLength > 0) {
-            connection.drainBody();
-        }
+        connection.drainBody();
         connection.sendRaw(optionsResponse);
     } else if (method == "POST" && path == "/v1/pin/verify") {
-        handlePINVerify(context, connection);
+        answerBuffered(context, connection, answerPINVerify);
     } else if (method == "POST" && path == "/v1/upload/preflight") {
-        handleUploadPreflight(context, connection);
+        answerBuffered(context, connection, answerUploadPreflight);
     } else if (method == "POST" && path == "/v1/upload/preflight/batch") {
-        handleUploadPreflightBatch(context, connection);
+        answerBuffered(context, connection, answerUploadPreflightBatch);
     } else if (method == "POST" && path == "/v1/upload") {
         handleUpload(context, connection);
     } else if (method == "GET" && path == "/v1/info") {
-        handleInfo(context, connection);
+        connection.send(answerInfo(context, head));
     } else if (method == "GET" && isPagePath(path)) {
-        handleUploadPage(context, connection);
+        connection.send(answerUploadPage(context));
     } else if (method == "HEAD" && isPagePath(path)) {
-        connection.sendResponse(200, "", contentType::html);
+        connection.send({200, std::string(contentType::html), "", {}});
     } else if (method == "GET" && path == "/favicon.ico") {
-        connection.sendResponse(204, "", "");
+        connection.send({204, "", "", {}});
     } else {
-        answerNotFound(connection);
+        connection.drainBody();
+        connection.send(refusalResponse(RequestRefusal::unknownRoute));
     }
 }
 

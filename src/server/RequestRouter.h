@@ -6,8 +6,8 @@ namespace ferrylantern {
 class Connection;
 class ServerContext;
 
-// Answers the one request of `connection`. A head that cannot be read or parsed gets 400 "Bad
-// Request". The caller closes the connection afterwards.
+// Answers the one request of `connection`. A head that cannot be read or parsed is refused as
+// malformed. The caller closes the connection afterwards.
 void handleConnection(ServerContext& context, Connection& connection);
 
 } // namespace ferrylantern

@@ -1,6 +1,6 @@
 #include "server/ServerContext.h"
 
-#include "server/Text.h"
+#include "server/UnicodeWhitespace.h"
 
 namespace ferrylantern {
 
@@ -47,29 +47,35 @@ bool ServerContext::passesSessionCheck(const RequestHead& head)
 
 void ServerContext::connectionStarted()
 {
-    const std::lock_guard guard(connectionsLock_);
+    const MutexLock guard(connectionsLock_);
     ++activeConnections_;
 }
 
 void ServerContext::connectionFinished()
 {
     {
-        const std::lock_guard guard(connectionsLock_);
+        const MutexLock guard(connectionsLock_);
         --activeConnections_;
     }
-    connectionsFinished_.notify_all();
+    connectionsFinished_.notifyAll();
 }
 
 int ServerContext::activeConnectionCount() const
 {
-    const std::lock_guard guard(connectionsLock_);
+    const MutexLock guard(connectionsLock_);
     return activeConnections_;
 }
 
 bool ServerContext::waitForConnectionsToFinish(std::chrono::milliseconds timeout)
 {
-    std::unique_lock guard(connectionsLock_);
-    return connectionsFinished_.wait_for(guard, timeout, [this] { return activeConnections_ == 0; });
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const MutexLock guard(connectionsLock_);
+    while (activeConnections_ != 0) {
+        if (!connectionsFinished_.waitUntil(connectionsLock_, deadline)) {
+            return activeConnections_ == 0;
+        }
+    }
+    return true;
 }
 
 std::optional<std::string> sessionToken(const RequestHead& head)

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "server/Connection.h"
+#include "server/Mutex.h"
 #include "server/PINAttemptLimiter.h"
 #include "server/SimpleSocketHTTPServer.h"
 #include "server/TransferPINSessionStore.h"
@@ -14,8 +15,6 @@
 #include "server/UploadTicketStore.h"
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 
 namespace ferrylantern {
 
@@ -48,15 +47,15 @@ public:
     bool passesSessionCheck(const RequestHead& head);
 
     // Bookkeeping of running connection handlers.
-    void connectionStarted();
-    void connectionFinished();
-    int activeConnectionCount() const;
-    bool waitForConnectionsToFinish(std::chrono::milliseconds timeout);
+    void connectionStarted() EXCLUDES(connectionsLock_);
+    void connectionFinished() EXCLUDES(connectionsLock_);
+    int activeConnectionCount() const EXCLUDES(connectionsLock_);
+    bool waitForConnectionsToFinish(std::chrono::milliseconds timeout) EXCLUDES(connectionsLock_);
 
 private:
-    mutable std::mutex connectionsLock_;
-    std::condition_variable connectionsFinished_;
-    int activeConnections_ = 0; // guarded by connectionsLock_
+    mutable Mutex connectionsLock_;
+    ConditionVariable connectionsFinished_;
+    int activeConnections_ GUARDED_BY(connectionsLock_) = 0;
 };
 
 // The session token a request carries: the X-FerryLantern-Session header, else the

@@ -4,7 +4,7 @@
 // text is what the server reports to the client.
 //
 //   auto request = decodeMessage<TransferPreflightBatchRequest>(body);
-//   if (!request) connection.sendResponse(500, request.error(), contentType::plainText);
+//   if (!request) return refusalResponse(UndecodableBody{request.error()});
 #pragma once
 
 #include "server/Expected.h"

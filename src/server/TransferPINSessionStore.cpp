@@ -22,7 +22,7 @@ std::string TransferPINSessionStore::issue()
     purgeExpired();
     auto token = makeUUIDText();
     const auto expiresAt = clock_() + lifetime_;
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     sessions_.insert_or_assign(token, expiresAt);
     return token;
 }
@@ -34,27 +34,27 @@ bool TransferPINSessionStore::isValid(std::string_view token)
     }
     purgeExpired();
     const auto now = clock_();
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     const auto found = sessions_.find(std::string(token));
     return found != sessions_.end() && found->second > now;
 }
 
 void TransferPINSessionStore::removeAll()
 {
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     sessions_.clear();
 }
 
 void TransferPINSessionStore::purgeExpired()
 {
     const auto now = clock_();
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     std::erase_if(sessions_, [now](const auto& entry) { return entry.second <= now; });
 }
 
 void TransferPINSessionStore::revokeIfSettingsChanged(std::string_view settingsFingerprint)
 {
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     if (lastSettingsFingerprint_ && *lastSettingsFingerprint_ != settingsFingerprint) {
         sessions_.clear();
     }

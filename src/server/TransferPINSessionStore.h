@@ -5,9 +5,9 @@
 #pragma once
 
 #include "server/Clock.h"
+#include "server/Mutex.h"
 
 #include <chrono>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,23 +27,23 @@ public:
                                      std::chrono::seconds lifetime = defaultLifetime);
 
     // Creates, stores and returns a new token (a random UUID's text form) valid for the lifetime.
-    std::string issue();
+    std::string issue() EXCLUDES(lock_);
     // An empty token is invalid; otherwise valid while stored and not expired.
-    bool isValid(std::string_view token);
-    void removeAll();
-    void purgeExpired();
+    bool isValid(std::string_view token) EXCLUDES(lock_);
+    void removeAll() EXCLUDES(lock_);
+    void purgeExpired() EXCLUDES(lock_);
 
     // Tokens stand for a PIN the browser proved it knew. Call this with a fingerprint of the PIN
     // settings in force before using the store; when it differs from the previous one, every token is
     // removed, so a changed PIN or a gate switched off and on has pages verify again.
-    void revokeIfSettingsChanged(std::string_view settingsFingerprint);
+    void revokeIfSettingsChanged(std::string_view settingsFingerprint) EXCLUDES(lock_);
 
 private:
     WallClock clock_;
     std::chrono::seconds lifetime_;
-    std::mutex lock_;
-    std::unordered_map<std::string, std::chrono::system_clock::time_point> sessions_; // guarded by lock_
-    std::optional<std::string> lastSettingsFingerprint_;                              // guarded by lock_
+    Mutex lock_;
+    std::unordered_map<std::string, std::chrono::system_clock::time_point> sessions_ GUARDED_BY(lock_);
+    std::optional<std::string> lastSettingsFingerprint_ GUARDED_BY(lock_);
 };
 
 } // namespace ferrylantern

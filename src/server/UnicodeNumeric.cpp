@@ -1,4 +1,4 @@
-#include "server/Text.h"
+#include "server/UnicodeNumeric.h"
 
 #include <algorithm>
 #include <array>

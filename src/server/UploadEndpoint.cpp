@@ -6,8 +6,8 @@
 #include "server/Endpoints.h"
 #include "server/MultipartBody.h"
 #include "server/OwnerQuestions.h"
+#include "server/Refusal.h"
 #include "server/ServerContext.h"
-#include "server/Text.h"
 #include "server/TransferMessages.h"
 #include "server/UploadDestination.h"
 #include "server/UploadNaming.h"
@@ -22,9 +22,6 @@ namespace {
 
 constexpr std::size_t readChunkSize = 262144;        // 256 KiB
 constexpr std::int64_t maxMultipartBytes = 67108864; // 64 MiB, held in memory
-
-// Why an upload failed after it was registered: one of the server's own failures or the file system's.
-using UploadFailure = std::variant<SocketHTTPError, std::error_code>;
 
 class UploadHandler
 {
@@ -42,7 +39,7 @@ public:
     {
         if (!context_.passesSessionCheck(head_)) {
             drainIfAnnounced();
-            answerText(401, "需要 PIN 验证");
+            connection_.send(refusalResponse(RequestRefusal::sessionRequired));
             return;
         }
         if (const auto failure = prepare()) {
@@ -139,12 +136,12 @@ private:
                 return true;
             }
             drainIfAnnounced();
-            answerText(403, registration_.isCancelled() ? description(SocketHTTPError::uploadCancelled) : "传输失败");
+            connection_.send(refusalResponse(declinedRefusal(registration_.isCancelled())));
             return false;
         }
         if (!head_.queryValue("uploadId").value_or("").empty()) {
             drainIfAnnounced();
-            answerText(403, "上传许可无效或已过期");
+            connection_.send(refusalResponse(SocketHTTPError::invalidUploadTicket));
             return false;
         }
         return true;
@@ -278,11 +275,11 @@ private:
         if (context_.callbacks.onFileReceived) {
             context_.callbacks.onFileReceived(record);
         }
-        connection_.sendJSON(200, TransferUploadResponse{.id = record.id.text(),
-                                                         .fileName = record.fileName,
-                                                         .byteCount = count,
-                                                         .savedPath = record.fileURL.string(),
-                                                         .deviceFolder = deviceFolder_});
+        connection_.send(jsonResponseOrEmptyObject(TransferUploadResponse{.id = record.id.text(),
+                                                                          .fileName = record.fileName,
+                                                                          .byteCount = count,
+                                                                          .savedPath = record.fileURL.string(),
+                                                                          .deviceFolder = deviceFolder_}));
         return std::nullopt;
     }
 
@@ -291,23 +288,7 @@ private:
     {
         progress_.failed();
         drainIfAnnounced();
-        if (const auto* error = std::get_if<SocketHTTPError>(&failure)) {
-            switch (*error) {
-            case SocketHTTPError::uploadCancelled:
-                answerText(499, description(*error));
-                return;
-            case SocketHTTPError::invalidUploadTicket:
-                answerText(403, "上传许可无效或已过期");
-                return;
-            case SocketHTTPError::duplicateRejected:
-                answerText(403, description(*error));
-                return;
-            default:
-                answerText(500, "Upload failed: " + std::string(description(*error)));
-                return;
-            }
-        }
-        answerText(500, "Upload failed: " + std::get<std::error_code>(failure).message());
+        connection_.send(refusalResponse(FailedUpload{failure}));
     }
 
     void drainIfAnnounced()
@@ -315,11 +296,6 @@ private:
         if (head_.contentLength > 0) {
             connection_.drainBody();
         }
-    }
-
-    void answerText(int status, std::string_view text)
-    {
-        connection_.sendResponse(status, text, contentType::plainText);
     }
 
     ServerContext& context_;

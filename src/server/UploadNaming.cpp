@@ -1,8 +1,10 @@
 #include "server/UploadNaming.h"
 
+#include "server/ASCIIText.h"
 #include "server/PartialFile.h"
 #include "server/RequestHead.h"
-#include "server/Text.h"
+#include "server/UnicodeWhitespace.h"
+#include "server/UserPerceivedCharacters.h"
 #include "server/Uuid.h"
 
 #include <algorithm>

@@ -4,9 +4,9 @@
 
 namespace ferrylantern {
 
-void handleUploadPage(ServerContext& context, Connection& connection)
+HttpResponse answerUploadPage(const ServerContext& context)
 {
-    connection.sendResponse(200, uploadPageHTML(context.deviceName), contentType::html);
+    return {200, std::string(contentType::html), uploadPageHTML(context.deviceName), {}};
 }
 
 } // namespace ferrylantern

@@ -27,7 +27,7 @@ void UploadProgressEmitter::update(std::int64_t bytesReceived, bool force)
     }
     const std::uint64_t now = clock_();
     {
-        const std::lock_guard guard(lock_);
+        const MutexLock guard(lock_);
         if (!force && lastEmitUptime_ && now - *lastEmitUptime_ < minIntervalNs) {
             return;
         }

@@ -5,11 +5,11 @@
 // thread with no lock held.
 #pragma once
 
+#include "server/Mutex.h"
 #include "server/ServerCallbacks.h"
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 
 namespace ferrylantern {
@@ -28,7 +28,7 @@ public:
 
     // Sends updated(id, bytesReceived) unless one was sent less than 100 ms ago; `force` sends anyway.
     // The first update is always sent.
-    void update(std::int64_t bytesReceived, bool force);
+    void update(std::int64_t bytesReceived, bool force) EXCLUDES(lock_);
 
     void started(std::string fileName, std::string deviceFolder, std::int64_t totalBytes) const;
     void finished() const;
@@ -40,8 +40,8 @@ private:
     Uuid id_;
     std::function<void(const TransferUploadProgressEvent&)> handler_;
     MonotonicClock clock_;
-    std::mutex lock_;
-    std::optional<std::uint64_t> lastEmitUptime_; // guarded by lock_; none until the first update
+    Mutex lock_;
+    std::optional<std::uint64_t> lastEmitUptime_ GUARDED_BY(lock_); // none until the first update
 };
 
 } // namespace ferrylantern

@@ -6,13 +6,13 @@ namespace ferrylantern {
 
 void UploadSessionRegistry::registerSession(const Uuid& id, int fd)
 {
-    const std::lock_guard guard(uploadSessionLock_);
+    const MutexLock guard(uploadSessionLock_);
     activeUploadSessions_.insert_or_assign(id, ActiveUploadSession{fd, false});
 }
 
 std::optional<ActiveUploadSession> UploadSessionRegistry::unregisterSession(const Uuid& id)
 {
-    const std::lock_guard guard(uploadSessionLock_);
+    const MutexLock guard(uploadSessionLock_);
     const auto found = activeUploadSessions_.find(id);
     if (found == activeUploadSessions_.end()) {
         return std::nullopt;
@@ -24,14 +24,14 @@ std::optional<ActiveUploadSession> UploadSessionRegistry::unregisterSession(cons
 
 bool UploadSessionRegistry::isCancelled(const Uuid& id) const
 {
-    const std::lock_guard guard(uploadSessionLock_);
+    const MutexLock guard(uploadSessionLock_);
     const auto found = activeUploadSessions_.find(id);
     return found != activeUploadSessions_.end() && found->second.isCancelled;
 }
 
 void UploadSessionRegistry::cancelUpload(const Uuid& id)
 {
-    const std::lock_guard guard(uploadSessionLock_);
+    const MutexLock guard(uploadSessionLock_);
     const auto found = activeUploadSessions_.find(id);
     if (found == activeUploadSessions_.end()) {
         return;
@@ -52,7 +52,7 @@ void UploadSessionRegistry::cancelAllUploads()
 
 std::vector<Uuid> UploadSessionRegistry::registeredIDs() const
 {
-    const std::lock_guard guard(uploadSessionLock_);
+    const MutexLock guard(uploadSessionLock_);
     std::vector<Uuid> ids;
     ids.reserve(activeUploadSessions_.size());
     for (const auto& entry : activeUploadSessions_) {

@@ -5,9 +5,9 @@
 // own thread; every access to the map happens under `uploadSessionLock_`.
 #pragma once
 
+#include "server/Mutex.h"
 #include "server/Uuid.h"
 
-#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -23,22 +23,22 @@ struct ActiveUploadSession
 class UploadSessionRegistry
 {
 public:
-    void registerSession(const Uuid& id, int fd);
-    std::optional<ActiveUploadSession> unregisterSession(const Uuid& id);
+    void registerSession(const Uuid& id, int fd) EXCLUDES(uploadSessionLock_);
+    std::optional<ActiveUploadSession> unregisterSession(const Uuid& id) EXCLUDES(uploadSessionLock_);
     // The entry's flag; false when there is no entry.
-    bool isCancelled(const Uuid& id) const;
+    bool isCancelled(const Uuid& id) const EXCLUDES(uploadSessionLock_);
 
     // Marks the entry cancelled (it stays registered) and shuts its socket down in both directions,
     // which ends a blocked read at once. The descriptor is not closed: its handler owns it. Does
     // nothing for an unknown id.
-    void cancelUpload(const Uuid& id);
-    void cancelAllUploads();
+    void cancelUpload(const Uuid& id) EXCLUDES(uploadSessionLock_);
+    void cancelAllUploads() EXCLUDES(uploadSessionLock_);
 
-    std::vector<Uuid> registeredIDs() const;
+    std::vector<Uuid> registeredIDs() const EXCLUDES(uploadSessionLock_);
 
 private:
-    mutable std::mutex uploadSessionLock_;
-    std::unordered_map<Uuid, ActiveUploadSession> activeUploadSessions_; // guarded by uploadSessionLock_
+    mutable Mutex uploadSessionLock_;
+    std::unordered_map<Uuid, ActiveUploadSession> activeUploadSessions_ GUARDED_BY(uploadSessionLock_);
 };
 
 // Registers an id for the life of a handler and unregisters it on every path out.

@@ -10,7 +10,7 @@ void UploadTicketStore::issue(const std::vector<Approval>& approvals)
 {
     purgeExpiredTickets();
     const auto expiresAt = clock_() + approvedSessionLifetime;
-    const std::lock_guard guard(approvedSessionLock_);
+    const MutexLock guard(approvedSessionLock_);
     for (const auto& approval : approvals) {
         approvedUploadSessions_.insert_or_assign(
             approval.id,
@@ -21,7 +21,7 @@ void UploadTicketStore::issue(const std::vector<Approval>& approvals)
 std::optional<ApprovedUploadSession> UploadTicketStore::takeTicket(const Uuid& id)
 {
     purgeExpiredTickets();
-    const std::lock_guard guard(approvedSessionLock_);
+    const MutexLock guard(approvedSessionLock_);
     const auto found = approvedUploadSessions_.find(id);
     if (found == approvedUploadSessions_.end()) {
         return std::nullopt;
@@ -34,7 +34,7 @@ std::optional<ApprovedUploadSession> UploadTicketStore::takeTicket(const Uuid& i
 void UploadTicketStore::purgeExpiredTickets()
 {
     const auto now = clock_();
-    const std::lock_guard guard(approvedSessionLock_);
+    const MutexLock guard(approvedSessionLock_);
     std::erase_if(approvedUploadSessions_, [now](const auto& entry) { return entry.second.expiresAt <= now; });
 }
 

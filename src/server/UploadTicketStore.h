@@ -5,11 +5,11 @@
 #pragma once
 
 #include "server/Clock.h"
+#include "server/Mutex.h"
 #include "server/Uuid.h"
 
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -40,17 +40,17 @@ public:
         std::int64_t byteCount = 0;
     };
     // Purges expired tickets, then stores one ticket per approval, each expiring 900 s from now.
-    void issue(const std::vector<Approval>& approvals);
+    void issue(const std::vector<Approval>& approvals) EXCLUDES(approvedSessionLock_);
 
     // Purges expired tickets, then removes the ticket with this id and returns it, or nullopt.
-    std::optional<ApprovedUploadSession> takeTicket(const Uuid& id);
+    std::optional<ApprovedUploadSession> takeTicket(const Uuid& id) EXCLUDES(approvedSessionLock_);
 
-    void purgeExpiredTickets();
+    void purgeExpiredTickets() EXCLUDES(approvedSessionLock_);
 
 private:
     WallClock clock_;
-    std::mutex approvedSessionLock_;
-    std::unordered_map<Uuid, ApprovedUploadSession> approvedUploadSessions_; // guarded by approvedSessionLock_
+    Mutex approvedSessionLock_;
+    std::unordered_map<Uuid, ApprovedUploadSession> approvedUploadSessions_ GUARDED_BY(approvedSessionLock_);
 };
 
 } // namespace ferrylantern

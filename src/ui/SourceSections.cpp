@@ -1,6 +1,6 @@
 #include "ui/SourceSections.h"
 
-#include "server/Text.h"
+#include "server/UnicodeWhitespace.h"
 
 #include <QCollator>
 #include <QLocale>

@@ -4,8 +4,8 @@
 // and decode to itself, and the names derived for the tickets must be the names the uploads derive
 // later, or the tickets would never match.
 #include "server/RequestHead.h"
-#include "server/Text.h"
 #include "server/TransferMessages.h"
+#include "server/UnicodeWhitespace.h"
 #include "server/UploadNaming.h"
 #include "tests/fuzz/FuzzSupport.h"
 

@@ -3,7 +3,7 @@
 // it, and also cut after every piece: a cut body may hold no part yet, but a part found in it must be
 // the part of the whole body, so the parser never decides on bytes it has not seen.
 #include "server/MultipartBody.h"
-#include "server/Text.h"
+#include "server/UnicodeWhitespace.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <optional>

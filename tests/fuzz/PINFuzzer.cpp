@@ -2,7 +2,8 @@
 // receives whole characters. The normalized PIN keeps at most four numeric characters, in order, and
 // normalizing pieces one by one and then the joined results gives the PIN of the whole text.
 #include "server/PINRules.h"
-#include "server/Text.h"
+#include "server/UTF8.h"
+#include "server/UnicodeNumeric.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 // The query parser and the route path, on request targets built from the input's pieces: the first
 // piece is the path, the others are the query's parameters joined by "&".
 #include "server/RequestHead.h"
-#include "server/Text.h"
+#include "server/UTF8.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <string>

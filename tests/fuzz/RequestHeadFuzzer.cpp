@@ -1,9 +1,10 @@
 // The request head reader, fed the way a socket delivers bytes: in pieces whose sizes the input
 // chooses. Whatever the split, the reader must decide exactly as it does for the same bytes in one
 // piece, and a head it accepts must be what the router relies on.
+#include "server/ASCIIText.h"
 #include "server/RequestHead.h"
 #include "server/ServerContext.h"
-#include "server/Text.h"
+#include "server/UTF8.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 using namespace ferrylantern;

@@ -1,7 +1,12 @@
 // The text helpers every parser stands on: trimming, UTF-8, percent-decoding, decimal integers and the
 // character counting that keeps names within their limits. Pieces: the text, then a byte and a
 // character limit.
-#include "server/Text.h"
+#include "server/ASCIIText.h"
+#include "server/DecimalInteger.h"
+#include "server/PercentDecoding.h"
+#include "server/UTF8.h"
+#include "server/UnicodeWhitespace.h"
+#include "server/UserPerceivedCharacters.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <charconv>

@@ -2,9 +2,12 @@
 // agent, and a copy number. Every name derived must be one the server can create inside its folder and
 // nowhere else: never empty, ".", "..", never holding "/", "\\" or NUL, at most 255 bytes; a device
 // folder also at most 64 characters.
+#include "server/ASCIIText.h"
 #include "server/RequestHead.h"
-#include "server/Text.h"
+#include "server/UTF8.h"
+#include "server/UnicodeWhitespace.h"
 #include "server/UploadNaming.h"
+#include "server/UserPerceivedCharacters.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <string>

@@ -1,5 +1,6 @@
-// The PIN gate over real sockets: the info endpoint's report, verification, token transport and
-// lifetime, revocation on settings changes and the limit on wrong attempts.
+// The PIN gate: the info endpoint's report, verification, token transport and lifetime, revocation on
+// settings changes and the limit on wrong attempts, called directly; over real sockets where the
+// connection matters (a restarted server, the address the attempt limit goes by).
 #include "tests/server/ServerFixture.h"
 
 #include <nlohmann/json.hpp>
@@ -13,14 +14,21 @@ using nlohmann::json;
 class PINGate : public ServerTest
 {
 protected:
-    void SetUp() override { startServer(); }
-
     json info(std::string_view headerLines = "")
     {
-        const auto reply = get("/v1/info", headerLines);
-        EXPECT_EQ(reply.status, 200);
-        EXPECT_EQ(reply.header("content-type"), "application/json");
-        return json::parse(reply.body);
+        const auto response = answerInfo(context(), head("GET", "/v1/info", headerLines));
+        EXPECT_EQ(response.status, 200);
+        EXPECT_EQ(response.contentType, "application/json");
+        return json::parse(response.body);
+    }
+    HttpResponse verify(std::string_view body, std::string_view peer = "127.0.0.1")
+    {
+        return call(answerPINVerify, "/v1/pin/verify", body, "", peer);
+    }
+    // The session token for `pin`, or an empty text.
+    std::string tokenFor(std::string_view pin)
+    {
+        return json::parse(verify(json{{"pin", pin}}.dump()).body).value("sessionToken", "");
     }
 
     static std::string sessionHeader(const std::string& token) { return "X-FerryLantern-Session: " + token + "\r\n"; }
@@ -38,7 +46,7 @@ TEST_F(PINGate, InfoReportsWhetherTheTokenIsValid)
     setPIN(true, "1234");
     EXPECT_EQ(info()["pinRequired"], true);
     EXPECT_EQ(info()["pinAuthorized"], false);
-    const auto token = verifyPIN("1234");
+    const auto token = tokenFor("1234");
     ASSERT_FALSE(token.empty());
     EXPECT_EQ(info(sessionHeader(token))["pinAuthorized"], true);
     EXPECT_EQ(info("Cookie: a=1; ferrylantern_session=" + token + "\r\n")["pinAuthorized"], true);
@@ -48,61 +56,60 @@ TEST_F(PINGate, InfoReportsWhetherTheTokenIsValid)
 TEST_F(PINGate, TheHeaderWinsOverTheCookie)
 {
     setPIN(true, "1234");
-    const auto token = verifyPIN("1234");
+    const auto token = tokenFor("1234");
     EXPECT_EQ(info(sessionHeader("WRONG") + "Cookie: ferrylantern_session=" + token + "\r\n")["pinAuthorized"], false);
     EXPECT_EQ(info(sessionHeader("  ") + "Cookie: ferrylantern_session=" + token + "\r\n")["pinAuthorized"], true);
 }
 
 TEST_F(PINGate, VerificationWithTheGateOffIsOkWithoutToken)
 {
-    const auto reply = post("/v1/pin/verify", R"({"pin":"0000"})");
-    EXPECT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.body, R"({"ok":true})");
+    const auto response = verify(R"({"pin":"0000"})");
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, R"({"ok":true})");
 }
 
 TEST_F(PINGate, AThreeDigitPINLeavesTheGateInactive)
 {
     setPIN(true, "123");
     EXPECT_EQ(info()["pinRequired"], false);
-    EXPECT_EQ(post("/v1/pin/verify", R"({"pin":"9"})").body, R"({"ok":true})");
+    EXPECT_EQ(verify(R"({"pin":"9"})").body, R"({"ok":true})");
 }
 
 TEST_F(PINGate, AFiveDigitPINIsCutToFour)
 {
     setPIN(true, "12345");
     EXPECT_EQ(info()["pinRequired"], true);
-    EXPECT_FALSE(verifyPIN("1234").empty());
+    EXPECT_FALSE(tokenFor("1234").empty());
 }
 
 TEST_F(PINGate, NonDigitsAreDroppedBeforeComparing)
 {
     setPIN(true, "1234");
-    EXPECT_FALSE(verifyPIN("12a34").empty());
-    const auto wrong = post("/v1/pin/verify", R"({"pin":"4321"})");
+    EXPECT_FALSE(tokenFor("12a34").empty());
+    const auto wrong = verify(R"({"pin":"4321"})");
     EXPECT_EQ(wrong.status, 403);
     EXPECT_EQ(wrong.body, R"({"ok":false})");
-    EXPECT_EQ(post("/v1/pin/verify", R"({"pin":"123"})").status, 403);
+    EXPECT_EQ(verify(R"({"pin":"123"})").status, 403);
 }
 
 TEST_F(PINGate, RefusesOversizedAndUndecodableRequests)
 {
     setPIN(true, "1234");
-    const auto oversized = post("/v1/pin/verify", std::string(4097, ' '));
+    const auto oversized = verify(std::string(4097, ' '));
     EXPECT_EQ(oversized.status, 400);
     EXPECT_EQ(oversized.body, "请求过大");
-    EXPECT_EQ(oversized.header("content-type"), "text/plain; charset=utf-8");
+    EXPECT_EQ(oversized.contentType, "text/plain; charset=utf-8");
     for (const auto* body : {"", "not json", R"({"pin":1234})", R"(["1234"])"}) {
-        const auto reply = sendRequest(port, "POST /v1/pin/verify HTTP/1.1\r\nContent-Length: " +
-                                                 std::to_string(std::string_view(body).size()) + "\r\n\r\n" + body);
-        EXPECT_EQ(reply.status, 400) << body;
-        EXPECT_EQ(reply.body, "无效的 PIN 请求");
+        const auto response = verify(body);
+        EXPECT_EQ(response.status, 400) << body;
+        EXPECT_EQ(response.body, "无效的 PIN 请求");
     }
 }
 
 TEST_F(PINGate, TokensExpireAfterTwelveHours)
 {
     setPIN(true, "1234");
-    const auto token = verifyPIN("1234");
+    const auto token = tokenFor("1234");
     clock.advance(43199s);
     EXPECT_EQ(info(sessionHeader(token))["pinAuthorized"], true);
     clock.advance(1s);
@@ -111,30 +118,31 @@ TEST_F(PINGate, TokensExpireAfterTwelveHours)
 
 TEST_F(PINGate, StoppingTheServerInvalidatesTokens)
 {
+    startServer();
     setPIN(true, "1234");
     const auto token = verifyPIN("1234");
     server->stop();
     ASSERT_TRUE(server->start());
-    port = *server->port();
     EXPECT_EQ(info(sessionHeader(token))["pinAuthorized"], false);
 }
 
 TEST_F(PINGate, ChangingThePINOrTheSwitchInvalidatesTokens)
 {
     setPIN(true, "1234");
-    const auto first = verifyPIN("1234");
+    const auto first = tokenFor("1234");
     setPIN(true, "5678");
     EXPECT_EQ(info(sessionHeader(first))["pinAuthorized"], false);
 
-    const auto second = verifyPIN("5678");
+    const auto second = tokenFor("5678");
     setPIN(false, "5678");
     EXPECT_EQ(info(sessionHeader(second))["pinRequired"], false);
     setPIN(true, "5678");
     EXPECT_EQ(info(sessionHeader(second))["pinAuthorized"], false);
 }
 
-TEST_F(PINGate, WrongAttemptsLockTheAddressOutEvenForTheRightPIN)
+TEST_F(PINGate, WrongAttemptsLockTheConnectingAddressOutEvenForTheRightPIN)
 {
+    startServer();
     setPIN(true, "1234");
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(post("/v1/pin/verify", R"({"pin":"0000"})").status, 403);
@@ -143,6 +151,9 @@ TEST_F(PINGate, WrongAttemptsLockTheAddressOutEvenForTheRightPIN)
     EXPECT_EQ(refused.status, 429);
     EXPECT_EQ(refused.body, R"({"ok":false})");
     EXPECT_EQ(refused.header("retry-after"), "30");
+    TestConnection other(port, defaultTestTimeout, "127.0.0.2");
+    other.send(buildRequest("POST", "/v1/pin/verify", "", R"({"pin":"1234"})"));
+    EXPECT_EQ(parseReply(other.readAll())->status, 200);
     clock.advance(30s);
     EXPECT_FALSE(verifyPIN("1234").empty());
 }
@@ -156,18 +167,16 @@ TEST_F(PINGate, AHundredWrongAttemptsTakeDaysWhileAnotherAddressVerifiesAtOnce)
     std::chrono::seconds waited{0};
     int checked = 0;
     while (checked < 100) {
-        const auto reply = post("/v1/pin/verify", R"({"pin":"0000"})");
-        if (reply.status == 403) {
+        const auto response = verify(R"({"pin":"0000"})");
+        if (response.status == 403) {
             ++checked;
             continue;
         }
-        ASSERT_EQ(reply.status, 429) << "after " << checked << " wrong attempts";
-        const std::chrono::seconds wait{std::stoll(reply.header("retry-after").value_or("0"))};
+        ASSERT_EQ(response.status, 429) << "after " << checked << " wrong attempts";
+        const std::chrono::seconds wait{std::stoll(response.extraFields.at(0).second)};
         ASSERT_EQ(wait, expectedWait) << "after " << checked << " wrong attempts";
         // Another address is not slowed by this one's failures.
-        TestConnection other(port, defaultTestTimeout, "127.0.0.2");
-        other.send(buildRequest("POST", "/v1/pin/verify", "", R"({"pin":"1234"})"));
-        ASSERT_EQ(parseReply(other.readAll())->status, 200);
+        ASSERT_EQ(verify(R"({"pin":"1234"})", "127.0.0.2").status, 200);
         clock.advance(wait);
         waited += wait;
         expectedWait = std::min(expectedWait * 2, std::chrono::seconds(3600));
@@ -179,13 +188,13 @@ TEST_F(PINGate, ARightPINWithinTheFirstTriesIsNeverSlowed)
 {
     setPIN(true, "1234");
     for (int i = 0; i < 4; ++i) {
-        post("/v1/pin/verify", R"({"pin":"1111"})");
+        verify(R"({"pin":"1111"})");
     }
-    EXPECT_FALSE(verifyPIN("1234").empty());
+    EXPECT_FALSE(tokenFor("1234").empty());
     for (int i = 0; i < 4; ++i) {
-        post("/v1/pin/verify", R"({"pin":"1111"})");
+        verify(R"({"pin":"1111"})");
     }
-    EXPECT_FALSE(verifyPIN("1234").empty());
+    EXPECT_FALSE(tokenFor("1234").empty());
 }
 
 } // namespace

@@ -1,41 +1,47 @@
-// Single and batch preflights over real sockets: every check in its order with its answer, tickets,
-// and the questions put to the owner.
+// Single and batch preflights: every check in its order with its answer, tickets and the questions
+// put to the owner, called directly; over real sockets where the connection matters (bodies, interim
+// answers, cancelling) and for the real path end to end.
 #include "server/DiskSpace.h"
 #include "tests/server/ServerFixture.h"
 
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 namespace ferrylantern::test {
 namespace {
 
 using nlohmann::json;
 
-class Preflight : public ServerTest
+json files(std::initializer_list<std::pair<std::string, std::int64_t>> list)
+{
+    json array = json::array();
+    for (const auto& [name, size] : list) {
+        array.push_back({{"filename", name}, {"byteCount", size}});
+    }
+    return array;
+}
+
+void expectText(const HttpResponse& response, int status, std::string_view body)
+{
+    EXPECT_EQ(response.status, status) << response.body;
+    EXPECT_EQ(response.body, body);
+    EXPECT_EQ(response.contentType, "text/plain; charset=utf-8");
+}
+
+class Preflight : public EndpointTest
 {
 protected:
-    void SetUp() override { startServer(); }
-
-    HttpReply single(std::string_view query) { return post("/v1/upload/preflight?" + std::string(query), ""); }
-    HttpReply batch(const json& body, std::string_view query = "")
+    HttpResponse single(std::string_view query, std::string_view headerLines = "")
     {
-        return post("/v1/upload/preflight/batch" + std::string(query), body.dump());
+        return call(answerUploadPreflight, "/v1/upload/preflight?" + std::string(query), "", headerLines);
     }
-    static json files(std::initializer_list<std::pair<std::string, std::int64_t>> list)
+    HttpResponse batch(const json& body, std::string_view query = "", std::string_view headerLines = "")
     {
-        json array = json::array();
-        for (const auto& [name, size] : list) {
-            array.push_back({{"filename", name}, {"byteCount", size}});
-        }
-        return array;
+        return call(answerUploadPreflightBatch, "/v1/upload/preflight/batch" + std::string(query), body.dump(),
+                    headerLines);
     }
 };
-
-void expectText(const HttpReply& reply, int status, std::string_view body)
-{
-    EXPECT_EQ(reply.status, status) << reply.raw;
-    EXPECT_EQ(reply.body, body);
-    EXPECT_EQ(reply.header("content-type"), "text/plain; charset=utf-8");
-}
 
 TEST_F(Preflight, SingleChecksInOrder)
 {
@@ -49,56 +55,62 @@ TEST_F(Preflight, SingleChecksInOrder)
     EXPECT_NE(single("filename=a.txt&byteCount=107374182400").body, "无效的文件大小");
 }
 
-TEST_F(Preflight, SingleIssuesATicketAndDiscardsAnyBody)
-{
-    const auto reply = post("/v1/upload/preflight?filename=a.txt&byteCount=5", "ignored body");
-    ASSERT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.header("content-type"), "application/json");
-    const auto answer = json::parse(reply.body);
-    EXPECT_EQ(answer["approved"], true);
-    const auto ticket = answer["uploadId"].get<std::string>();
-    EXPECT_TRUE(Uuid::parse(ticket));
-    EXPECT_EQ(ticket, Uuid::parse(ticket)->text());
-}
-
 TEST_F(Preflight, NeedsASessionWhenThePINGateIsOn)
 {
     setPIN(true, "1234");
     expectText(single("filename=a.txt&byteCount=5"), 401, "需要 PIN 验证");
     expectText(batch({{"files", files({{"a", 1}})}}), 401, "需要 PIN 验证");
-    const auto token = verifyPIN("1234");
-    EXPECT_EQ(
-        post("/v1/upload/preflight?filename=a.txt&byteCount=5", "", "X-FerryLantern-Session: " + token + "\r\n").status,
-        200);
+    const auto token = json::parse(call(answerPINVerify, "/v1/pin/verify", R"({"pin":"1234"})").body)["sessionToken"]
+                           .get<std::string>();
+    EXPECT_EQ(single("filename=a.txt&byteCount=5", "X-FerryLantern-Session: " + token + "\r\n").status, 200);
 }
 
-TEST_F(Preflight, InsufficientSpaceIs500ForOneFileAnd400ForABatch)
+TEST_F(Preflight, BothAnswerTheSameFailureTheSameWay)
 {
     const auto available = availableCapacity(saveFolder.path());
     ASSERT_TRUE(available);
     const std::int64_t tooMuch = *available - diskSpaceReserve / 2;
-    if (tooMuch < 1 || tooMuch > 107374182400) {
-        GTEST_SKIP() << "the volume's free space is outside what one upload may announce";
+    struct Row
+    {
+        const char* failure;
+        std::int64_t byteCount;
+        std::function<void()> arrange;
+        int status;
+    };
+    const std::vector<Row> rows{
+        {"no session", 5, [this] { setPIN(true, "1234"); }, 401},
+        {"invalid size", 0, [] {}, 400},
+        {"declined", 5,
+         [this] {
+             context().requireReceiveConfirmation = true;
+             owner.autoConfirm = false;
+         },
+         403},
+        // A full disk is the server's failure, not the request's.
+        {"no disk space", tooMuch, [] {}, 500},
+    };
+    for (const auto& row : rows) {
+        if (row.byteCount < 1 || row.byteCount > maxFileBytes) {
+            continue; // the volume's free space is outside what one upload may announce
+        }
+        setPIN(false, "");
+        context().requireReceiveConfirmation = false;
+        row.arrange();
+        const auto one = single("filename=a.txt&byteCount=" + std::to_string(row.byteCount));
+        const auto many = batch({{"files", files({{"a.txt", row.byteCount}})}});
+        EXPECT_EQ(one.status, row.status) << row.failure;
+        EXPECT_EQ(one.bytes(), many.bytes()) << row.failure;
     }
-    expectText(single("filename=a.txt&byteCount=" + std::to_string(tooMuch)), 500, "磁盘剩余空间不足");
-    expectText(batch({{"files", files({{"a", tooMuch}})}}), 400, "磁盘剩余空间不足");
 }
 
 TEST_F(Preflight, BatchChecksInOrder)
 {
-    const std::string oversized(262145, ' ');
-    expectText(post("/v1/upload/preflight/batch", oversized), 413, "请求体过大");
-    EXPECT_EQ(post("/v1/upload/preflight/batch", oversized).statusLine, "HTTP/1.1 413 OK");
-
-    TestConnection truncated(port);
-    truncated.send("POST /v1/upload/preflight/batch HTTP/1.1\r\nContent-Length: 50\r\n\r\n{");
-    truncated.shutdownWrite();
-    expectText(parseReply(truncated.readAll()).value_or(HttpReply{}), 400, "上传中断，文件不完整");
-
-    const auto undecodable = post("/v1/upload/preflight/batch", "{}");
+    expectText(call(answerUploadPreflightBatch, "/v1/upload/preflight/batch", std::string(262145, ' ')), 413,
+               "请求体过大");
+    const auto undecodable = batch(json::object());
     EXPECT_EQ(undecodable.status, 500);
     EXPECT_NE(undecodable.body.find("files"), std::string::npos) << undecodable.body;
-    EXPECT_EQ(sendRequest(port, "POST /v1/upload/preflight/batch HTTP/1.1\r\n\r\n").status, 500);
+    EXPECT_EQ(call(answerUploadPreflightBatch, "/v1/upload/preflight/batch", "").status, 500);
 
     expectText(batch({{"files", json::array()}}), 400, "files 不能为空");
     json many = json::array();
@@ -112,21 +124,12 @@ TEST_F(Preflight, BatchChecksInOrder)
     expectText(batch({{"files", files({{"a", sixtyGiB}, {"b", sixtyGiB}})}}), 400, "批量总大小超限");
 }
 
-TEST_F(Preflight, AnOversizedBatchIsRefusedBeforeAnyInterimAnswer)
-{
-    TestConnection connection(port);
-    connection.send(
-        "POST /v1/upload/preflight/batch HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 262145\r\n\r\n");
-    std::string received;
-    ASSERT_TRUE(connection.readUntil("请求体过大", received));
-    EXPECT_TRUE(received.starts_with("HTTP/1.1 413 OK\r\n")) << received;
-}
-
 TEST_F(Preflight, BatchAnswersOneTicketPerFileInRequestOrder)
 {
-    const auto reply = batch({{"files", files({{" z.txt ", 3}, {"a/b.txt", 4}, {"中.txt", 5}})}});
-    ASSERT_EQ(reply.status, 200) << reply.body;
-    const auto answer = json::parse(reply.body);
+    const auto response = batch({{"files", files({{" z.txt ", 3}, {"a/b.txt", 4}, {"中.txt", 5}})}});
+    ASSERT_EQ(response.status, 200) << response.body;
+    EXPECT_EQ(response.contentType, "application/json");
+    const auto answer = json::parse(response.body);
     EXPECT_EQ(answer["approved"], true);
     ASSERT_EQ(answer["items"].size(), 3U);
     EXPECT_EQ(answer["items"][0]["filename"], "z.txt");
@@ -138,26 +141,70 @@ TEST_F(Preflight, BatchAnswersOneTicketPerFileInRequestOrder)
 TEST_F(Preflight, ConfirmationOffOrWithoutCallbackAnswersAtOnce)
 {
     EXPECT_EQ(single("filename=a.txt&byteCount=5").status, 200);
-    server->setRequireReceiveConfirmation(true);
     // The fixture's owner has callbacks; a server without them must not ask.
     TransferServerCallbacks onlyRecords;
     onlyRecords.onFileReceived = [](const auto&) {};
-    ServerOptions options;
-    options.preferredPort = 0;
-    options.sessionStore = &sessions;
-    SimpleSocketHTTPServer bare(saveFolder.path(), "Bare", onlyRecords, options);
-    bare.setRequireReceiveConfirmation(true);
-    const auto barePort = bare.start();
-    ASSERT_TRUE(barePort);
-    EXPECT_EQ(sendRequest(*barePort, buildRequest("POST", "/v1/upload/preflight?filename=a&byteCount=1")).status, 200);
+    ServerContext bare(saveFolder.path(), "Bare", onlyRecords, withFixtureState({}));
+    bare.requireReceiveConfirmation = true;
+    EXPECT_EQ(call(bare, answerUploadPreflight, "/v1/upload/preflight?filename=a&byteCount=1").status, 200);
     EXPECT_TRUE(owner.confirmations().empty());
 }
 
-TEST_F(Preflight, BatchQuestionListsTheFilesWithTheirTicketIds)
+TEST_F(Preflight, BodyDeviceWinsOverTheQueryWhenNotBlank)
+{
+    context().requireReceiveConfirmation = true;
+    owner.autoConfirm = true;
+    batch({{"device", " Tablet "}, {"files", files({{"a", 1}})}}, "?device=Phone");
+    batch({{"device", "  "}, {"files", files({{"a", 1}})}}, "?device=Phone");
+    ASSERT_TRUE(owner.waitForBatches(2));
+    EXPECT_EQ(owner.batches()[0][0].deviceFolder, "Tablet");
+    EXPECT_EQ(owner.batches()[1][0].deviceFolder, "Phone");
+}
+
+class PreflightOverSockets : public ServerTest
+{
+protected:
+    void SetUp() override { startServer(); }
+};
+
+TEST_F(PreflightOverSockets, SingleIssuesATicketAndDiscardsAnyBody)
+{
+    const auto reply = post("/v1/upload/preflight?filename=a.txt&byteCount=5", "ignored body");
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.header("content-type"), "application/json");
+    const auto answer = json::parse(reply.body);
+    EXPECT_EQ(answer["approved"], true);
+    const auto ticket = answer["uploadId"].get<std::string>();
+    EXPECT_TRUE(Uuid::parse(ticket));
+    EXPECT_EQ(ticket, Uuid::parse(ticket)->text());
+}
+
+TEST_F(PreflightOverSockets, ABatchBodyTooLargeOrCutShortIsRefused)
+{
+    // Refused before any interim answer, so a client waiting for "100 Continue" hears the refusal.
+    TestConnection oversized(port);
+    oversized.send(
+        "POST /v1/upload/preflight/batch HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 262145\r\n\r\n");
+    std::string received;
+    ASSERT_TRUE(oversized.readUntil("请求体过大", received));
+    EXPECT_TRUE(received.starts_with("HTTP/1.1 413 OK\r\n")) << received;
+
+    TestConnection truncated(port);
+    truncated.send("POST /v1/upload/preflight/batch HTTP/1.1\r\nContent-Length: 50\r\n\r\n{");
+    truncated.shutdownWrite();
+    const auto reply = parseReply(truncated.readAll()).value_or(HttpReply{});
+    EXPECT_EQ(reply.status, 400);
+    EXPECT_EQ(reply.body, "上传中断，文件不完整");
+}
+
+TEST_F(PreflightOverSockets, BatchQuestionListsTheFilesWithTheirTicketIds)
 {
     server->setRequireReceiveConfirmation(true);
     HttpReply reply;
-    std::thread client([&] { reply = batch({{"device", "Phone"}, {"files", files({{"a", 1}, {"b", 2}, {"c", 3}})}}); });
+    std::thread client([&] {
+        reply = post("/v1/upload/preflight/batch",
+                     json{{"device", "Phone"}, {"files", files({{"a", 1}, {"b", 2}, {"c", 3}})}}.dump());
+    });
     ASSERT_TRUE(owner.waitForBatches(1));
     const auto question = owner.batches().front();
     ASSERT_EQ(question.size(), 3U);
@@ -173,16 +220,17 @@ TEST_F(Preflight, BatchQuestionListsTheFilesWithTheirTicketIds)
     }
 }
 
-TEST_F(Preflight, DeclinedOrCancelledQuestionsLeaveNoTicket)
+TEST_F(PreflightOverSockets, DeclinedOrCancelledQuestionsLeaveNoTicket)
 {
     server->setRequireReceiveConfirmation(true);
     HttpReply declined;
-    std::thread first([&] { declined = single("filename=a.txt&byteCount=5&device=Phone"); });
+    std::thread first([&] { declined = post("/v1/upload/preflight?filename=a.txt&byteCount=5&device=Phone", ""); });
     ASSERT_TRUE(owner.waitForConfirmations(1));
     EXPECT_EQ(owner.confirmations()[0].fileName, "a.txt");
     owner.answerConfirmation(0, false);
     first.join();
-    expectText(declined, 403, "传输失败");
+    EXPECT_EQ(declined.status, 403);
+    EXPECT_EQ(declined.body, "传输失败");
 
     // Cancelled from the desktop while it waits: the socket is shut down, then the question answered.
     TestConnection connection(port);
@@ -196,17 +244,6 @@ TEST_F(Preflight, DeclinedOrCancelledQuestionsLeaveNoTicket)
     server->setRequireReceiveConfirmation(false);
     const auto ticket = owner.confirmations()[0].uploadID.text();
     EXPECT_EQ(post("/v1/upload?filename=a.txt&device=Phone&uploadId=" + ticket, "12345").status, 403);
-}
-
-TEST_F(Preflight, BodyDeviceWinsOverTheQueryWhenNotBlank)
-{
-    server->setRequireReceiveConfirmation(true);
-    owner.autoConfirm = true;
-    batch({{"device", " Tablet "}, {"files", files({{"a", 1}})}}, "?device=Phone");
-    batch({{"device", "  "}, {"files", files({{"a", 1}})}}, "?device=Phone");
-    ASSERT_TRUE(owner.waitForBatches(2));
-    EXPECT_EQ(owner.batches()[0][0].deviceFolder, "Tablet");
-    EXPECT_EQ(owner.batches()[1][0].deviceFolder, "Phone");
 }
 
 } // namespace

@@ -4,6 +4,86 @@
 
 namespace ferrylantern::test {
 
+namespace {
+
+// A body that has arrived whole.
+class ReceivedBody final : public RequestBody
+{
+public:
+    explicit ReceivedBody(std::string_view bytes)
+        : bytes_(bytes)
+    {}
+    Expected<std::string, SocketHTTPError> read() override { return bytes_; }
+    void discard() override {}
+
+private:
+    std::string bytes_;
+};
+
+} // namespace
+
+EndpointTest::~EndpointTest()
+{
+    owner.refusePendingQuestions();
+}
+
+void EndpointTest::setPIN(bool enabled, std::string code)
+{
+    const std::lock_guard guard(pinLock_);
+    pin_ = PINSettings{.enabled = enabled, .code = std::move(code)};
+}
+
+ServerOptions EndpointTest::withFixtureState(ServerOptions options)
+{
+    if (!options.pinSettings) {
+        options.pinSettings = [this] {
+            const std::lock_guard guard(pinLock_);
+            return pin_;
+        };
+    }
+    if (options.sessionStore == nullptr) {
+        options.sessionStore = &sessions;
+    }
+    if (!options.pinAttemptLimiter) {
+        options.pinAttemptLimiter = pinAttempts;
+    }
+    options.clock = clock.function();
+    return options;
+}
+
+ServerContext& EndpointTest::context()
+{
+    if (!context_) {
+        context_ =
+            std::make_unique<ServerContext>(saveFolder.path(), "Test Mac", owner.callbacks(), withFixtureState({}));
+    }
+    return *context_;
+}
+
+RequestHead EndpointTest::head(std::string_view method, std::string_view target, std::string_view headerLines)
+{
+    RequestHeadReader reader;
+    const auto status = reader.append(std::string(method) + " " + std::string(target) + " HTTP/1.1\r\n" +
+                                      std::string(headerLines) + "\r\n");
+    EXPECT_EQ(status, RequestHeadReader::Status::complete) << target;
+    return status == RequestHeadReader::Status::complete ? reader.takeHead() : RequestHead{};
+}
+
+HttpResponse EndpointTest::call(BufferedEndpoint endpoint, std::string_view target, std::string_view body,
+                                std::string_view headerLines, std::string_view peer)
+{
+    return call(context(), endpoint, target, body, headerLines, peer);
+}
+
+HttpResponse EndpointTest::call(ServerContext& context, BufferedEndpoint endpoint, std::string_view target,
+                                std::string_view body, std::string_view headerLines, std::string_view peer)
+{
+    const auto requestHead =
+        head("POST", target, "Content-Length: " + std::to_string(body.size()) + "\r\n" + std::string(headerLines));
+    ReceivedBody received(body);
+    return endpoint(context, {requestHead, received, std::string(peer)});
+}
+
 ServerTest::~ServerTest()
 {
     if (server) {
@@ -20,29 +100,11 @@ void ServerTest::startServer(std::optional<TransferServerCallbacks> callbacks, S
         callbacks = owner.callbacks();
     }
     options.preferredPort = 0;
-    if (!options.pinSettings) {
-        options.pinSettings = [this] {
-            const std::lock_guard guard(pinLock_);
-            return pin_;
-        };
-    }
-    if (options.sessionStore == nullptr) {
-        options.sessionStore = &sessions;
-    }
-    if (!options.pinAttemptLimiter) {
-        options.pinAttemptLimiter = pinAttempts;
-    }
-    options.clock = clock.function();
-    server = std::make_unique<SimpleSocketHTTPServer>(saveFolder.path(), "Test Mac", std::move(*callbacks), options);
+    server = std::make_unique<SimpleSocketHTTPServer>(saveFolder.path(), "Test Mac", std::move(*callbacks),
+                                                      withFixtureState(std::move(options)));
     const auto started = server->start();
     ASSERT_TRUE(started.hasValue());
     port = *started;
-}
-
-void ServerTest::setPIN(bool enabled, std::string code)
-{
-    const std::lock_guard guard(pinLock_);
-    pin_ = PINSettings{.enabled = enabled, .code = std::move(code)};
 }
 
 HttpReply ServerTest::get(std::string_view target, std::string_view headerLines)

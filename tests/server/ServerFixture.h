@@ -1,8 +1,12 @@
-// A real SimpleSocketHTTPServer on an ephemeral port of 127.0.0.1, with a fresh save folder, a clock
-// the test moves, its own PIN session store and PIN settings the test changes at will.
+// Fresh state for each server test: a save folder, a clock the test moves, its own PIN session store
+// and attempt limiter, PIN settings the test changes at will and the owner stand-in. EndpointTest
+// calls the endpoints directly, without a socket; ServerTest runs a real SimpleSocketHTTPServer on an
+// ephemeral port of 127.0.0.1.
 #pragma once
 
+#include "server/Endpoints.h"
 #include "server/PINAttemptLimiter.h"
+#include "server/ServerContext.h"
 #include "server/SimpleSocketHTTPServer.h"
 #include "server/TransferPINSessionStore.h"
 #include "tests/server/OwnerStandIn.h"
@@ -16,7 +20,42 @@
 
 namespace ferrylantern::test {
 
-class ServerTest : public ::testing::Test
+class EndpointTest : public ::testing::Test
+{
+protected:
+    using BufferedEndpoint = HttpResponse (*)(ServerContext&, const BufferedRequest&);
+
+    ~EndpointTest() override;
+
+    void setPIN(bool enabled, std::string code);
+    // `options` with the fixture's clock, stores and PIN provider wherever the test left them unset.
+    ServerOptions withFixtureState(ServerOptions options);
+
+    // The shared state of a server answering with `owner`, created on first use.
+    ServerContext& context();
+    // Calls `endpoint` with a POST of `body` to `target` (the head goes through the real head reader;
+    // `headerLines` are "Name: value\r\n" each) from `peer`.
+    HttpResponse call(BufferedEndpoint endpoint, std::string_view target, std::string_view body = "",
+                      std::string_view headerLines = "", std::string_view peer = "127.0.0.1");
+    // The same against another context.
+    static HttpResponse call(ServerContext& context, BufferedEndpoint endpoint, std::string_view target,
+                             std::string_view body = "", std::string_view headerLines = "",
+                             std::string_view peer = "127.0.0.1");
+    static RequestHead head(std::string_view method, std::string_view target, std::string_view headerLines = "");
+
+    OwnerStandIn owner;
+    TemporaryFolder saveFolder;
+    ManualClock clock;
+    TransferPINSessionStore sessions{clock.function()};
+    std::shared_ptr<PINAttemptLimiter> pinAttempts = std::make_shared<PINAttemptLimiter>(clock.function());
+
+private:
+    std::mutex pinLock_;
+    PINSettings pin_;
+    std::unique_ptr<ServerContext> context_;
+};
+
+class ServerTest : public EndpointTest
 {
 protected:
     ~ServerTest() override;
@@ -24,24 +63,14 @@ protected:
     // Starts the server with `owner` answering (unless other callbacks are given); the options' clock,
     // stores and PIN provider are filled in by the fixture unless the test set them.
     void startServer(std::optional<TransferServerCallbacks> callbacks = std::nullopt, ServerOptions options = {});
-    void setPIN(bool enabled, std::string code);
 
     HttpReply get(std::string_view target, std::string_view headerLines = "");
     HttpReply post(std::string_view target, std::string_view body, std::string_view headerLines = "");
     // Verifies `pin` and returns the session token, or an empty text.
     std::string verifyPIN(std::string_view pin);
 
-    OwnerStandIn owner;
-    TemporaryFolder saveFolder;
-    ManualClock clock;
-    TransferPINSessionStore sessions{clock.function()};
-    std::shared_ptr<PINAttemptLimiter> pinAttempts = std::make_shared<PINAttemptLimiter>(clock.function());
     std::unique_ptr<SimpleSocketHTTPServer> server;
     std::uint16_t port = 0;
-
-private:
-    std::mutex pinLock_;
-    PINSettings pin_;
 };
 
 } // namespace ferrylantern::test

@@ -1,5 +1,10 @@
+#include "server/ASCIIText.h"
+#include "server/DecimalInteger.h"
 #include "server/PINRules.h"
-#include "server/Text.h"
+#include "server/PercentDecoding.h"
+#include "server/UTF8.h"
+#include "server/UnicodeWhitespace.h"
+#include "server/UserPerceivedCharacters.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,67 @@
+// The one mapping from a refusal to its answer: every reason the endpoints use, with its status line,
+// content type and body.
+#include "server/Refusal.h"
+
+#include <gtest/gtest.h>
+
+namespace ferrylantern {
+namespace {
+
+constexpr std::string_view text = "text/plain; charset=utf-8";
+constexpr std::string_view json = "application/json";
+
+TEST(Refusal, EachReasonHasItsStatusAndText)
+{
+    struct Row
+    {
+        Refusal refusal;
+        std::string_view statusLine;
+        std::string_view contentType;
+        std::string body;
+    };
+    const std::vector<Row> rows{
+        {RequestRefusal::malformedHead, "HTTP/1.1 400 Bad Request", text, "Bad Request"},
+        {RequestRefusal::unknownRoute, "HTTP/1.1 404 Not Found", text, "Not Found"},
+        {RequestRefusal::sessionRequired, "HTTP/1.1 401 Unauthorized", text, "需要 PIN 验证"},
+        {RequestRefusal::pinRequestTooLarge, "HTTP/1.1 400 Bad Request", text, "请求过大"},
+        {RequestRefusal::invalidPINRequest, "HTTP/1.1 400 Bad Request", text, "无效的 PIN 请求"},
+        {RequestRefusal::wrongPIN, "HTTP/1.1 403 Forbidden", json, R"({"ok":false})"},
+        {PINLockout{std::chrono::seconds(60)}, "HTTP/1.1 429 Too Many Requests", json, R"({"ok":false})"},
+        {RequestRefusal::missingFileName, "HTTP/1.1 400 Bad Request", text, "缺少 filename"},
+        {RequestRefusal::missingByteCount, "HTTP/1.1 400 Bad Request", text, "缺少 byteCount"},
+        {RequestRefusal::invalidFileSize, "HTTP/1.1 400 Bad Request", text, "无效的文件大小"},
+        {RequestRefusal::invalidFileName, "HTTP/1.1 400 Bad Request", text, "无效的文件名"},
+        {RequestRefusal::batchRequestTooLarge, "HTTP/1.1 413 OK", text, "请求体过大"},
+        {RequestRefusal::noFiles, "HTTP/1.1 400 Bad Request", text, "files 不能为空"},
+        {RequestRefusal::tooManyFiles, "HTTP/1.1 400 Bad Request", text, "单次最多 500 个文件"},
+        {RequestRefusal::batchTooLarge, "HTTP/1.1 400 Bad Request", text, "批量总大小超限"},
+        {RequestRefusal::declined, "HTTP/1.1 403 Forbidden", text, "传输失败"},
+        {RequestRefusal::unencodableAnswer, "HTTP/1.1 500 Internal Server Error", text, "Internal Server Error"},
+        {SocketHTTPError::incompleteBody, "HTTP/1.1 400 Bad Request", text, "上传中断，文件不完整"},
+        {SocketHTTPError::insufficientDiskSpace, "HTTP/1.1 500 Internal Server Error", text, "磁盘剩余空间不足"},
+        {SocketHTTPError::uploadCancelled, "HTTP/1.1 403 Forbidden", text, "传输已取消"},
+        {SocketHTTPError::invalidUploadTicket, "HTTP/1.1 403 Forbidden", text, "上传许可无效或已过期"},
+        {UndecodableBody{"bad byte \xff"}, "HTTP/1.1 500 Internal Server Error", text, "bad byte \uFFFD"},
+        {FailedUpload{SocketHTTPError::uploadCancelled}, "HTTP/1.1 499 OK", text, "传输已取消"},
+        {FailedUpload{SocketHTTPError::invalidUploadTicket}, "HTTP/1.1 403 Forbidden", text, "上传许可无效或已过期"},
+        {FailedUpload{SocketHTTPError::duplicateRejected}, "HTTP/1.1 403 Forbidden", text, "已取消保存"},
+        {FailedUpload{SocketHTTPError::emptyBody}, "HTTP/1.1 500 Internal Server Error", text,
+         "Upload failed: 未收到文件内容"},
+        {FailedUpload{SocketHTTPError::insufficientDiskSpace}, "HTTP/1.1 500 Internal Server Error", text,
+         "Upload failed: 磁盘剩余空间不足"},
+        {FailedUpload{std::make_error_code(std::errc::no_space_on_device)}, "HTTP/1.1 500 Internal Server Error", text,
+         "Upload failed: " + std::make_error_code(std::errc::no_space_on_device).message()},
+    };
+    for (const auto& row : rows) {
+        const auto response = refusalResponse(row.refusal);
+        const auto bytes = response.bytes();
+        EXPECT_EQ(bytes.substr(0, bytes.find("\r\n")), row.statusLine) << row.body;
+        EXPECT_EQ(response.contentType, row.contentType) << row.body;
+        EXPECT_EQ(response.body, row.body);
+    }
+    EXPECT_EQ(refusalResponse(PINLockout{std::chrono::seconds(60)}).extraFields,
+              (ExtraHeaderFields{{"Retry-After", "60"}}));
+}
+
+} // namespace
+} // namespace ferrylantern
