@@ -120,6 +120,17 @@ int main(int argc, char** argv)
         }
         printAddresses(model, commandLine->port);
     });
+    QObject::connect(&model, &TransferReceiverModel::firewallAdviceChanged, &application, [&] {
+        const auto& advice = model.firewallAdvice();
+        if (!advice || !model.port()) {
+            return;
+        }
+        const auto firewall = advice->firewall.toUtf8();
+        std::printf(advice->certain ? "%s does not let phones reach port %u. To allow it: %s\n"
+                                    : "%s is active and may keep phones from port %u. To allow it: %s\n",
+                    firewall.constData(), unsigned{*model.port()}, advice->command.toUtf8().constData());
+        std::fflush(stdout);
+    });
     model.start();
     return QCoreApplication::exec();
 }

@@ -10,6 +10,7 @@
 #include "ui/ViewStyle.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -94,6 +95,7 @@ SidebarView::SidebarView(TransferReceiverModel& model, UserPreferences& preferen
     connect(&model_, &TransferReceiverModel::lanAddressesChanged, this, &SidebarView::showAddresses);
     connect(&model_, &TransferReceiverModel::accessURLChanged, this, &SidebarView::showAddresses);
     connect(&model_, &TransferReceiverModel::selectedAddressIDChanged, this, &SidebarView::showAddresses);
+    connect(&model_, &TransferReceiverModel::firewallAdviceChanged, this, &SidebarView::showAddresses);
     connect(&preferences_, &UserPreferences::pinEnabledChanged, this, &SidebarView::showState);
     showState();
 }
@@ -101,6 +103,14 @@ SidebarView::SidebarView(TransferReceiverModel& model, UserPreferences& preferen
 QSize SidebarView::sizeHint() const
 {
     return {idealWidth, QWidget::sizeHint().height()};
+}
+
+void SidebarView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        showAddresses(); // the warning's orange differs between the appearances
+    }
 }
 
 QWidget* SidebarView::makeServiceSection()
@@ -182,6 +192,13 @@ QWidget* SidebarView::makeAddressSection()
     accessURL_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     accessURL_->setAlignment(Qt::AlignHCenter);
     rows->addWidget(accessURL_);
+    firewallHint_ = new QLabel(addressSection_);
+    firewallHint_->setObjectName(QStringLiteral("firewallHint"));
+    firewallHint_->setWordWrap(true);
+    firewallHint_->setTextFormat(Qt::PlainText);
+    firewallHint_->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command is there to be copied
+    useFont(firewallHint_, captionFont);
+    rows->addWidget(firewallHint_);
     layout->addWidget(addressSection_);
     return container;
 }
@@ -268,6 +285,14 @@ void SidebarView::showAddresses()
     if (url) {
         qrCode_->setContent(*url);
         accessURL_->setText(*url);
+    }
+    const auto& advice = model_.firewallAdvice();
+    firewallHint_->setVisible(advice.has_value() && model_.port());
+    if (advice && model_.port()) {
+        firewallHint_->setText(advice->message(*model_.port()));
+        QPalette warning = firewallHint_->palette();
+        warning.setColor(QPalette::WindowText, systemOrange(palette()));
+        firewallHint_->setPalette(warning);
     }
 }
 

@@ -52,6 +52,9 @@ public:
 
     QSize sizeHint() const override;
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 signals:
     void allowReceiveToggled(bool allow);
     void chooseSaveDirectoryRequested();
@@ -76,6 +79,7 @@ private:
     AddressPicker* addressPicker_;
     QRCodeView* qrCode_;
     QLabel* accessURL_;
+    QLabel* firewallHint_;
     QLabel* savePath_;
     QPushButton* restoreDefault_;
     QWidget* errorSection_;
