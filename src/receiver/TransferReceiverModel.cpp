@@ -303,8 +303,10 @@ void TransferReceiverModel::rejectAllConfirmations()
 {
     assertGUIThread();
     confirmations_.rejectAllConfirmations();
-    // Uploads registered a moment ago whose start has not reached us yet are cancelled with the rest.
+    // Uploads registered a moment ago whose start has not reached us yet are cancelled with the rest,
+    // and those approved but not yet sent will be when they come.
     for (const auto& server : serversWithConnections()) {
+        server->revokeApprovals();
         server->cancelAllUploads();
     }
     activeReceives_.clear();

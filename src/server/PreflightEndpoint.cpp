@@ -59,11 +59,12 @@ HttpResponse answerUploadPreflight(ServerContext& context, const BufferedRequest
     if (const auto error = checkDiskSpace(context.saveDirectory, *byteCount)) {
         return refusalResponse(*error);
     }
+    const auto approvalRound = context.tickets.approvalRound();
     if (context.asksBeforeSave() &&
         !askReceiveConfirmation(context.callbacks, {preflightID, fileName, deviceFolder, *byteCount})) {
         return refusalResponse(declinedRefusal(registration.isCancelled()));
     }
-    context.tickets.issue({{preflightID, safeName, deviceFolder, *byteCount}});
+    context.tickets.issue({{preflightID, safeName, deviceFolder, *byteCount}}, approvalRound);
     return jsonResponseOrEmptyObject(TransferUploadPreflightResponse{.approved = true, .uploadId = preflightID.text()});
 }
 
@@ -118,11 +119,12 @@ HttpResponse answerUploadPreflightBatch(ServerContext& context, const BufferedRe
     if (const auto error = checkDiskSpace(context.saveDirectory, total)) {
         return refusalResponse(*error);
     }
+    const auto approvalRound = context.tickets.approvalRound();
     if (context.requireReceiveConfirmation && context.callbacks.confirmBatchBeforeSave &&
         !askBatchReceiveConfirmation(context.callbacks, questions)) {
         return refusalResponse(declinedRefusal(registration.isCancelled()));
     }
-    context.tickets.issue(approvals);
+    context.tickets.issue(approvals, approvalRound);
     return jsonResponseOrEmptyObject(response);
 }
 

@@ -197,6 +197,11 @@ void SimpleSocketHTTPServer::cancelUpload(const Uuid& id)
     context_->uploads.cancelUpload(id);
 }
 
+void SimpleSocketHTTPServer::revokeApprovals()
+{
+    context_->tickets.revokeApprovals();
+}
+
 void SimpleSocketHTTPServer::cancelAllUploads()
 {
     context_->uploads.cancelAllUploads();

@@ -84,6 +84,8 @@ public:
     // partial file and reports `failed`; a waiting preflight learns it once its question is answered.
     void cancelUpload(const Uuid& id);
     void cancelAllUploads();
+    // The desktop user rejected everything: uploads approved so far are cancelled when they arrive.
+    void revokeApprovals();
 
     // Connections currently being handled, this server's and those it left running after a stop.
     int activeConnectionCount() const;

@@ -116,6 +116,9 @@ private:
             return std::nullopt;
         }
         hasTicket_ = true;
+        if (ticket->isRevoked) {
+            return SocketHTTPError::uploadCancelled; // everything was rejected after this was approved
+        }
         if (ticket->safeName != safeName_ || ticket->deviceFolder != deviceFolder_ ||
             ticket->byteCount != head_.contentLength) {
             return SocketHTTPError::invalidUploadTicket;

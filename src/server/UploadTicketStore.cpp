@@ -6,15 +6,27 @@ UploadTicketStore::UploadTicketStore(WallClock clock)
     : clock_(std::move(clock))
 {}
 
-void UploadTicketStore::issue(const std::vector<Approval>& approvals)
+std::uint64_t UploadTicketStore::approvalRound() const
+{
+    const MutexLock guard(approvedSessionLock_);
+    return approvalRound_;
+}
+
+void UploadTicketStore::revokeApprovals()
+{
+    const MutexLock guard(approvedSessionLock_);
+    ++approvalRound_;
+}
+
+void UploadTicketStore::issue(const std::vector<Approval>& approvals, std::uint64_t approvalRound)
 {
     purgeExpiredTickets();
     const auto expiresAt = clock_() + approvedSessionLifetime;
     const MutexLock guard(approvedSessionLock_);
     for (const auto& approval : approvals) {
-        approvedUploadSessions_.insert_or_assign(
-            approval.id,
-            ApprovedUploadSession{approval.safeName, approval.deviceFolder, approval.byteCount, expiresAt});
+        approvedUploadSessions_.insert_or_assign(approval.id,
+                                                 ApprovedUploadSession{approval.safeName, approval.deviceFolder,
+                                                                       approval.byteCount, expiresAt, approvalRound});
     }
 }
 
@@ -28,6 +40,7 @@ std::optional<ApprovedUploadSession> UploadTicketStore::takeTicket(const Uuid& i
     }
     auto ticket = std::move(found->second);
     approvedUploadSessions_.erase(found);
+    ticket.isRevoked = ticket.approvalRound != approvalRound_;
     return ticket;
 }
 

@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 
 #include <future>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 namespace ferrylantern::test {
@@ -286,6 +287,23 @@ TEST_F(ModelQuestionsOverTheNetwork, RejectAllEndsUploadsInFlight)
     ASSERT_TRUE(failed.wait(5000));
     EXPECT_TRUE(model->activeReceives().isEmpty()); // the failed event does not bring it back
     EXPECT_FALSE(std::filesystem::exists(model->saveDirectory().toStdString() + "/Phone/big.bin"));
+}
+
+TEST_F(ModelQuestionsOverTheNetwork, UploadsApprovedBeforeARejectAllAreCancelledWhenTheyArrive)
+{
+    auto reply = sendInBackground(buildRequest("POST", "/v1/upload/preflight/batch", "",
+                                               R"({"device":"Phone","files":[{"filename":"a","byteCount":3}]})"));
+    ASSERT_TRUE(waitFor([&] { return model->confirmations().confirmationQueue().size() == 1; }));
+    model->confirmations().respondToCurrentConfirmation(true);
+    const auto tickets = nlohmann::json::parse(finish(reply).body);
+    model->rejectAllConfirmations(); // before the page got to send the file
+    const auto upload =
+        requestWhileProcessing(*model, buildRequest("POST",
+                                                    "/v1/upload?filename=a&device=Phone&uploadId=" +
+                                                        tickets["items"][0]["uploadId"].get<std::string>(),
+                                                    "", "abc"));
+    EXPECT_EQ(upload.body, "传输已取消");
+    EXPECT_FALSE(std::filesystem::exists(model->saveDirectory().toStdString() + "/Phone/a"));
 }
 
 TEST_F(ModelQuestionsOverTheNetwork, CancellingFromTheRowAnswersTheWaitingUpload)

@@ -110,14 +110,33 @@ TEST(UploadTicketStore, TicketsAreSingleUseAndExpireAfterFifteenMinutes)
     UploadTicketStore store(clock.function());
     const auto first = Uuid::random();
     const auto second = Uuid::random();
-    store.issue({{first, "a.txt", "Phone", 10}, {second, "b.txt", "Phone", 20}});
+    store.issue({{first, "a.txt", "Phone", 10}, {second, "b.txt", "Phone", 20}}, store.approvalRound());
     const auto taken = store.takeTicket(first);
     ASSERT_TRUE(taken);
     EXPECT_EQ(taken->safeName, "a.txt");
     EXPECT_EQ(taken->byteCount, 10);
+    EXPECT_FALSE(taken->isRevoked);
     EXPECT_FALSE(store.takeTicket(first));
     clock.advance(900s);
     EXPECT_FALSE(store.takeTicket(second));
+}
+
+TEST(UploadTicketStore, RejectingEverythingRevokesWhatWasApprovedBefore)
+{
+    test::ManualClock clock;
+    UploadTicketStore store(clock.function());
+    const auto before = Uuid::random();
+    const auto askedBefore = Uuid::random();
+    const auto after = Uuid::random();
+    const auto roundOfTheQuestion = store.approvalRound();
+    store.issue({{before, "a.txt", "Phone", 1}}, roundOfTheQuestion);
+    store.revokeApprovals();
+    // Approved in the old round, stored only after the rejection: revoked all the same.
+    store.issue({{askedBefore, "b.txt", "Phone", 1}}, roundOfTheQuestion);
+    store.issue({{after, "c.txt", "Phone", 1}}, store.approvalRound());
+    EXPECT_TRUE(store.takeTicket(before)->isRevoked);
+    EXPECT_TRUE(store.takeTicket(askedBefore)->isRevoked);
+    EXPECT_FALSE(store.takeTicket(after)->isRevoked);
 }
 
 TEST(UploadSessionRegistry, CancellingShutsTheSocketDownAndKeepsTheEntry)
