@@ -23,6 +23,8 @@ configure_and_build() { # folder, cmake options...
 
 echo "== Build and test"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The locks of the Qt layers, checked by clang like the server's in the clang builds below.
+scripts/check-thread-safety.sh build
 # DNS-SD tests publish and browse through a real avahi-daemon; the audio playback tests need a
 # sound server (PulseAudio with a null sink). The wrappers start what is not running yet.
 (cd build && ../scripts/with-avahi.sh ../scripts/with-pulseaudio.sh ctest "${ctest_arguments[@]}")

@@ -6,11 +6,12 @@
 // Thread-safe.
 #pragma once
 
+#include "base/Mutex.h"
+
 #include <QMetaObject>
 #include <QObject>
 
 #include <atomic>
-#include <mutex>
 #include <utility>
 
 namespace ferrylantern {
@@ -27,7 +28,7 @@ public:
     template <typename Work>
     bool post(Work work)
     {
-        const std::lock_guard guard(lock_);
+        const MutexLock guard(lock_);
         if (model_ == nullptr) {
             return false;
         }
@@ -38,7 +39,7 @@ public:
 
     void clear()
     {
-        const std::lock_guard guard(lock_);
+        const MutexLock guard(lock_);
         model_ = nullptr;
     }
 
@@ -46,8 +47,8 @@ public:
     std::atomic<qint64> epoch{0};
 
 private:
-    std::mutex lock_;
-    Model* model_; // guarded by lock_
+    Mutex lock_;
+    Model* model_ GUARDED_BY(lock_);
 };
 
 } // namespace ferrylantern

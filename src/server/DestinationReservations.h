@@ -6,7 +6,7 @@
 // same folders.
 #pragma once
 
-#include "server/Mutex.h"
+#include "base/Mutex.h"
 
 #include <filesystem>
 #include <set>

@@ -10,7 +10,7 @@
 // for ever.
 #pragma once
 
-#include "server/Mutex.h"
+#include "base/Mutex.h"
 
 #include <cassert>
 #include <memory>

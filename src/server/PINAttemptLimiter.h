@@ -10,7 +10,7 @@
 #pragma once
 
 #include "server/Clock.h"
-#include "server/Mutex.h"
+#include "base/Mutex.h"
 
 #include <chrono>
 #include <cstddef>

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "server/Connection.h"
-#include "server/Mutex.h"
+#include "base/Mutex.h"
 #include "server/PINAttemptLimiter.h"
 #include "server/SimpleSocketHTTPServer.h"
 #include "server/TransferPINSessionStore.h"

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "server/Clock.h"
-#include "server/Mutex.h"
+#include "base/Mutex.h"
 
 #include <chrono>
 #include <optional>

@@ -5,7 +5,7 @@
 // thread with no lock held.
 #pragma once
 
-#include "server/Mutex.h"
+#include "base/Mutex.h"
 #include "server/ServerCallbacks.h"
 
 #include <cstdint>

@@ -5,7 +5,7 @@
 // own thread; every access to the map happens under `uploadSessionLock_`.
 #pragma once
 
-#include "server/Mutex.h"
+#include "base/Mutex.h"
 #include "server/Uuid.h"
 
 #include <optional>

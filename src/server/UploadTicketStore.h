@@ -9,7 +9,7 @@
 #pragma once
 
 #include "server/Clock.h"
-#include "server/Mutex.h"
+#include "base/Mutex.h"
 #include "server/Uuid.h"
 
 #include <chrono>

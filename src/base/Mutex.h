@@ -12,7 +12,7 @@
 // Mutex and ConditionVariable are thread-safe; a MutexLock belongs to the thread that made it.
 #pragma once
 
-#include "server/ThreadAnnotations.h"
+#include "base/ThreadAnnotations.h"
 
 #include <chrono>
 #include <condition_variable>
