@@ -41,8 +41,11 @@ ActiveReceiveRow::ActiveReceiveRow(const TransferReceiveProgress& progress, QWid
     bar_->setMaximumHeight(fontMetrics().height() / 2 + 2);
     sizes_->setObjectName(QStringLiteral("progressText"));
     sizes_->setTextFormat(Qt::PlainText);
-    useFont(sizes_, captionFont);
+    // Fixed-width digits at a fixed width, so neither the text nor the bar jitters as the numbers grow.
+    useFont(sizes_, captionDigitsFont);
     useSecondaryForeground(sizes_);
+    sizes_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    sizes_->setMinimumWidth(sizes_->fontMetrics().horizontalAdvance(QStringLiteral("888.8 MB / 888.8 MB")));
 
     auto* cancel = new QPushButton(QStringLiteral("取消"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));

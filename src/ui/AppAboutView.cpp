@@ -1,6 +1,7 @@
 #include "ui/AppAboutView.h"
 
 #include "ui/AppVersion.h"
+#include "ui/ViewStyle.h"
 
 #include <QGraphicsDropShadowEffect>
 #include <QIcon>
@@ -55,6 +56,7 @@ AppAboutView::AppAboutView(int logoSize, QWidget* parent)
     name->setFont(nameFont);
     auto* version = new QLabel(QStringLiteral("版本 ") + applicationVersionText(), this);
     version->setObjectName(QStringLiteral("aboutVersion"));
+    useFont(version, subheadlineFont);
     version->setForegroundRole(QPalette::PlaceholderText);
     texts->addWidget(name, 0, Qt::AlignHCenter);
     texts->addWidget(version, 0, Qt::AlignHCenter);

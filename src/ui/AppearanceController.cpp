@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QToolTip>
 
 namespace ferrylantern {
 
@@ -28,14 +29,16 @@ void AppearanceController::apply(AppAppearanceSettings appearance)
         // A palette with no role set resolves entirely against the theme's palette and keeps
         // following it.
         QApplication::setPalette(QPalette());
-        return;
+        break;
     case AppAppearanceSettings::light:
         QApplication::setPalette(lightAppearancePalette());
-        return;
+        break;
     case AppAppearanceSettings::dark:
         QApplication::setPalette(darkAppearancePalette());
-        return;
+        break;
     }
+    // Tooltips keep a palette of their own, taken from the desktop theme; they follow ours instead.
+    QToolTip::setPalette(QApplication::palette());
 }
 
 } // namespace ferrylantern

@@ -7,16 +7,21 @@ namespace ferrylantern {
 
 namespace {
 
+// The destructive button is red with white text (a contrast of 5.6:1), readable in both appearances;
+// red text on a grey button was not.
+constexpr QColor destructiveRed(0xc6, 0x28, 0x28);
+
 // Every button gets the same role, so the platform's button-box layout keeps them in the order they
 // were added and none of them is chosen by Escape or by closing the dialog: each question needs an
-// explicit answer. The destructive last button is drawn in red.
+// explicit answer.
 QAbstractButton* addButton(QMessageBox* dialog, const QString& text, bool destructive = false)
 {
     auto* button = dialog->addButton(text, QMessageBox::ActionRole);
     if (destructive) {
         button->setProperty("destructive", true);
         QPalette palette = button->palette();
-        palette.setColor(QPalette::ButtonText, QColor(0xd7, 0x2f, 0x2f));
+        palette.setColor(QPalette::Button, destructiveRed);
+        palette.setColor(QPalette::ButtonText, Qt::white);
         button->setPalette(palette);
     }
     return button;

@@ -1,6 +1,7 @@
 #include "ui/QRCodeView.h"
 
 #include "receiver/QRCodeModules.h"
+#include "ui/SymbolIcon.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -69,8 +70,16 @@ void QRCodeView::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const QRectF panel(0, 0, side + 2 * margin, side + 2 * margin);
     if (!image_) {
-        painter.setPen(palette().color(QPalette::PlaceholderText));
-        painter.drawText(panel, Qt::AlignCenter, QStringLiteral("无法生成二维码"));
+        // The empty state: the symbol above the title, both dimmed.
+        const QColor dimmed = palette().color(QPalette::PlaceholderText);
+        constexpr qreal symbolSide = 48;
+        const qreal lineHeight = fontMetrics().height();
+        const qreal top = panel.center().y() - (symbolSide + 8 + lineHeight) / 2;
+        paintSymbol(painter, Symbol::qrcode, QRectF(panel.center().x() - symbolSide / 2, top, symbolSide, symbolSide),
+                    dimmed);
+        painter.setPen(dimmed);
+        painter.drawText(QRectF(panel.left(), top + symbolSide + 8, panel.width(), lineHeight), Qt::AlignCenter,
+                         QStringLiteral("无法生成二维码"));
         return;
     }
     painter.setRenderHint(QPainter::Antialiasing, true);

@@ -115,6 +115,17 @@ void drawSymbol(QPainter& painter, Symbol symbol, const QColor& color)
         painter.drawLine(QPointF(8.5, 8.5), QPointF(15.5, 15.5));
         painter.drawLine(QPointF(15.5, 8.5), QPointF(8.5, 15.5));
         return;
+    case Symbol::qrcode:
+        // Three finder patterns and a few modules.
+        for (const QPointF corner : {QPointF(3, 3), QPointF(14, 3), QPointF(3, 14)}) {
+            painter.drawRect(QRectF(corner, QSizeF(7, 7)));
+            painter.fillRect(QRectF(corner + QPointF(2.5, 2.5), QSizeF(2, 2)), color);
+        }
+        for (const QPointF module :
+             {QPointF(14, 14), QPointF(18, 14), QPointF(16, 17), QPointF(14, 19.5), QPointF(19, 19.5)}) {
+            painter.fillRect(QRectF(module, QSizeF(2.2, 2.2)), color);
+        }
+        return;
     }
 }
 
@@ -180,6 +191,8 @@ QString symbolName(Symbol symbol)
         return QStringLiteral("arrow.down.circle");
     case Symbol::xmarkCircle:
         return QStringLiteral("xmark.circle");
+    case Symbol::qrcode:
+        return QStringLiteral("qrcode");
     }
     return {};
 }
@@ -208,6 +221,8 @@ QStringList themeIconNames(Symbol symbol)
         return {QStringLiteral("folder-download"), QStringLiteral("go-down")};
     case Symbol::xmarkCircle:
         return {QStringLiteral("window-close"), QStringLiteral("process-stop")};
+    case Symbol::qrcode:
+        return {}; // icon themes have none; always drawn
     }
     return {};
 }

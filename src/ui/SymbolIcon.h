@@ -32,12 +32,13 @@ enum class Symbol
     listBullet,
     arrowDownCircle,
     xmarkCircle,
+    qrcode,
 };
 
-inline constexpr std::array<Symbol, 11> allSymbols{
-    Symbol::doc,        Symbol::folder,          Symbol::folderFill, Symbol::eye,
-    Symbol::eyeSlash,   Symbol::trash,           Symbol::playFill,   Symbol::pauseFill,
-    Symbol::listBullet, Symbol::arrowDownCircle, Symbol::xmarkCircle};
+inline constexpr std::array<Symbol, 12> allSymbols{
+    Symbol::doc,        Symbol::folder,          Symbol::folderFill,  Symbol::eye,
+    Symbol::eyeSlash,   Symbol::trash,           Symbol::playFill,    Symbol::pauseFill,
+    Symbol::listBullet, Symbol::arrowDownCircle, Symbol::xmarkCircle, Symbol::qrcode};
 
 // The symbol's own name: "doc", "folder.fill", "eye.slash", …
 QString symbolName(Symbol symbol);

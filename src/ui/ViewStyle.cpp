@@ -30,6 +30,11 @@ QFont captionFont(const QFont& base)
     return scaled(base, base, captionUnits);
 }
 
+QFont captionDigitsFont(const QFont& base)
+{
+    return scaled(QFontDatabase::systemFont(QFontDatabase::FixedFont), base, captionUnits);
+}
+
 QFont subheadlineFont(const QFont& base)
 {
     return scaled(base, base, subheadlineUnits);

@@ -15,6 +15,8 @@ class QWidget;
 namespace ferrylantern {
 
 QFont captionFont(const QFont& base);
+// Caption size in the monospaced system font, for numbers that change while they are read.
+QFont captionDigitsFont(const QFont& base);
 QFont subheadlineFont(const QFont& base);  // semibold where the section header asks for it
 QFont headlineFont(const QFont& base);     // body size, semibold
 QFont cardFileNameFont(const QFont& base); // 15 units, medium weight

@@ -50,13 +50,7 @@ std::string scanTerminalQRCode(const std::string& output, const std::filesystem:
     std::ofstream(picture, std::ios::binary) << "P5\n"
                                              << width * scale << ' ' << light.size() * scale << "\n255\n"
                                              << pixels;
-    ChildProcess scanner("/usr/bin/zbarimg", {"--raw", "-q", picture.string()}, folder);
-    scanner.waitForExit();
-    auto text = scanner.standardOutput();
-    while (!text.empty() && text.back() == '\n') {
-        text.pop_back();
-    }
-    return text;
+    return scanQRCode(picture);
 }
 
 TEST(LANAddresses, RankByRangeAndInterface)

@@ -63,8 +63,9 @@ TEST_F(SaveFolder, AFolderThatCannotBeCreatedKeepsTheOldOne)
     blocker.close();
     model->setSaveDirectory(folder("blocker/inside"), true);
     EXPECT_EQ(model->saveDirectory(), before);
-    EXPECT_EQ(model->errorMessage(),
-              QStringLiteral("无法创建保存文件夹 “%1”：路径中有一项是文件，不是文件夹。").arg(folder("blocker/inside")));
+    EXPECT_EQ(
+        model->errorMessage(),
+        QStringLiteral("无法创建保存文件夹 “%1”：路径中有一项是文件，不是文件夹。").arg(folder("blocker/inside")));
     EXPECT_FALSE(scope.open()->value(preferences::saveDirectoryUserSelected).toBool());
 }
 

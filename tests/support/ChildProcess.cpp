@@ -126,4 +126,15 @@ std::optional<std::uint16_t> waitForPortFile(const std::filesystem::path& portFi
     return port;
 }
 
+std::string scanQRCode(const std::filesystem::path& picture)
+{
+    ChildProcess scanner("/usr/bin/zbarimg", {"--quiet", "--raw", picture.string()}, picture.parent_path());
+    scanner.waitForExit();
+    auto text = scanner.standardOutput();
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
 } // namespace ferrylantern::test

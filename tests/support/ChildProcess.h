@@ -43,6 +43,10 @@ private:
     std::filesystem::path stderrFile_;
 };
 
+// The text of the QR code in the picture at `picture`, as zbar reads it (a phone camera's stand-in);
+// empty when none can be read.
+std::string scanQRCode(const std::filesystem::path& picture);
+
 // The port a server wrote to `portFile`, once the file exists; nullopt after the timeout.
 std::optional<std::uint16_t> waitForPortFile(const std::filesystem::path& portFile,
                                              std::chrono::milliseconds timeout = std::chrono::seconds(10));

@@ -13,20 +13,21 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSplitter>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 
 namespace ferrylantern::test {
 namespace {
@@ -104,6 +105,7 @@ TEST_F(Application, AppearanceChangesEveryWindowTogether)
     EXPECT_TRUE(allWindows(false));
     UserPreferences::shared().setColorSchemeRawValue(QStringLiteral("dark"));
     EXPECT_TRUE(allWindows(true));
+    EXPECT_LT(QToolTip::palette().color(QPalette::ToolTipBase).lightness(), 128); // tooltips too
     EXPECT_EQ(app->settingsWindow()->windowTitle(), "设置");
 }
 
@@ -112,13 +114,7 @@ std::string scanWindow(QWidget& window, const std::filesystem::path& folder)
 {
     const auto picture = folder / "window.png";
     window.grab().save(QString::fromStdString(picture.string()));
-    ChildProcess scanner("/usr/bin/zbarimg", {"--raw", "-q", picture.string()}, folder);
-    scanner.waitForExit();
-    auto text = scanner.standardOutput();
-    while (!text.empty() && text.back() == '\n') {
-        text.pop_back();
-    }
-    return text;
+    return scanQRCode(picture);
 }
 
 TEST_F(Application, TheFirstWindowShowsTheWholeQRCodeAndAddressAndRemembersItsLayout)

@@ -2,6 +2,7 @@
 // offer, and what each button answers.
 #include "tests/support/HttpTestClient.h"
 #include "tests/support/TestSupport.h"
+#include "tests/ui/ViewTestSupport.h"
 #include "ui/ConfirmationAlerts.h"
 #include "ui/ConfirmationMessages.h"
 
@@ -120,6 +121,8 @@ TEST_F(Dialogs, ABatchOfTenRaisesOneDialogAfterEightyMilliseconds)
     EXPECT_FALSE(dialog->informativeText().contains(QStringLiteral("f9.txt")));
     EXPECT_TRUE(dialog->informativeText().contains(QStringLiteral("…及其他 2 个文件")));
     EXPECT_EQ(buttonTexts(dialog), (QStringList{"接收", "接收所有（10）", "拒绝此项", "全部拒绝"}));
+    const auto rejectAll = button(dialog, QStringLiteral("全部拒绝"))->palette();
+    EXPECT_GE(contrastRatio(rejectAll.color(QPalette::ButtonText), rejectAll.color(QPalette::Button)), 4.5);
     EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
     button(dialog, QStringLiteral("接收"))->click();
     ASSERT_TRUE(QTest::qWaitFor(

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFontInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -85,6 +86,10 @@ TEST(ActiveReceiveRow, ShowsAnEmptyBarForAnUnknownTotalAndAFullOneWhenPastIt)
         TransferReceiveProgress{row.progress().id, QStringLiteral("a.bin"), QStringLiteral("Android"), 5200, 4096});
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_EQ(row.findChild<QLabel*>(QStringLiteral("sourceLine"))->text(), QStringLiteral("来自：Android"));
+    // Growing numbers move neither the text nor the bar: fixed-width digits in a fixed width.
+    const auto* sizes = row.findChild<QLabel*>(QStringLiteral("progressText"));
+    EXPECT_TRUE(QFontInfo(sizes->font()).fixedPitch());
+    EXPECT_GE(sizes->minimumWidth(), sizes->fontMetrics().horizontalAdvance(sizes->text()));
 }
 
 TEST(ActiveReceiveRow, CancelsItsOwnUpload)

@@ -70,4 +70,7 @@ private:
 // The widget drawn at its current size into an ARGB image.
 QImage render(QWidget& widget);
 
+// The contrast ratio of two colours as WCAG 2 defines it, from 1 (none) to 21.
+double contrastRatio(const QColor& a, const QColor& b);
+
 } // namespace ferrylantern::test
