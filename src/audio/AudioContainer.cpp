@@ -80,6 +80,11 @@ double AudioContainer::durationSeconds() const
     return std::numeric_limits<double>::quiet_NaN();
 }
 
+bool AudioContainer::isDurationEstimated() const
+{
+    return context_->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
+}
+
 std::optional<AudioFileFormat> readAudioFileFormat(const std::filesystem::path& path)
 {
     const auto container = AudioContainer::open(path);

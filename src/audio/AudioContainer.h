@@ -58,6 +58,10 @@ public:
     // neither is known. May be 0 or negative for damaged files; callers check.
     double durationSeconds() const;
 
+    // Whether that duration is only an estimate from the bit rate and the file size (an MP3 with a
+    // variable bit rate and no frame count in its header): then only decoding to the end tells the length.
+    bool isDurationEstimated() const;
+
     // For the decoder only.
     AVFormatContext* formatContext() const { return context_; }
 

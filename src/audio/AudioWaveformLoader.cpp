@@ -138,20 +138,19 @@ void AudioWaveformLoader::loadStereoSamples(const QUrl& url, QObject* context,
         deliver(std::move(samples));
         return;
     }
-    waveformLane_.start(
-        [this, deliver, key, path = localPath(url)] {
-            auto result = operations_.extractStereoWaveform(path, targetSampleCount, framesPerBucketScan);
-            if (!result) {
-                deliver(std::nullopt);
-                return;
-            }
-            {
-                const std::lock_guard guard(lock_);
-                cache_.insert(key, result->samples);
-                durationCache_.insert(key, result->durationSeconds);
-            }
-            deliver(std::move(result->samples));
-        });
+    waveformLane_.start([this, deliver, key, path = localPath(url)] {
+        auto result = operations_.extractStereoWaveform(path, targetSampleCount, framesPerBucketScan);
+        if (!result) {
+            deliver(std::nullopt);
+            return;
+        }
+        {
+            const std::lock_guard guard(lock_);
+            cache_.insert(key, result->samples);
+            durationCache_.insert(key, result->durationSeconds);
+        }
+        deliver(std::move(result->samples));
+    });
 }
 
 void AudioWaveformLoader::loadDurationSeconds(const QUrl& url, QObject* context, Completion<double> completion)
@@ -162,15 +161,14 @@ void AudioWaveformLoader::loadDurationSeconds(const QUrl& url, QObject* context,
         deliver(seconds);
         return;
     }
-    probeLane_.start(
-        [this, deliver, key, path = localPath(url)] {
-            const auto seconds = operations_.readDurationSeconds(path);
-            if (seconds && std::isfinite(*seconds) && *seconds > 0) {
-                const std::lock_guard guard(lock_);
-                durationCache_.insert(key, *seconds);
-            }
-            deliver(seconds && std::isfinite(*seconds) && *seconds > 0 ? seconds : std::nullopt);
-        });
+    probeLane_.start([this, deliver, key, path = localPath(url)] {
+        const auto seconds = operations_.readDurationSeconds(path);
+        if (seconds && std::isfinite(*seconds) && *seconds > 0) {
+            const std::lock_guard guard(lock_);
+            durationCache_.insert(key, *seconds);
+        }
+        deliver(seconds && std::isfinite(*seconds) && *seconds > 0 ? seconds : std::nullopt);
+    });
 }
 
 void AudioWaveformLoader::loadFormat(const QUrl& url, std::int64_t fileByteCount, QObject* context,
@@ -182,20 +180,19 @@ void AudioWaveformLoader::loadFormat(const QUrl& url, std::int64_t fileByteCount
         deliver(format);
         return;
     }
-    probeLane_.start(
-        [this, deliver, key, fileByteCount, path = localPath(url)] {
-            const auto format = operations_.probeFormat(path, fileByteCount);
-            // A format without a caption (sample rate below 1) is no result and is not cached.
-            if (!format || !captionText(*format)) {
-                deliver(std::nullopt);
-                return;
-            }
-            {
-                const std::lock_guard guard(lock_);
-                formatCache_.insert(key, *format);
-            }
-            deliver(format);
-        });
+    probeLane_.start([this, deliver, key, fileByteCount, path = localPath(url)] {
+        const auto format = operations_.probeFormat(path, fileByteCount);
+        // A format without a caption (sample rate below 1) is no result and is not cached.
+        if (!format || !captionText(*format)) {
+            deliver(std::nullopt);
+            return;
+        }
+        {
+            const std::lock_guard guard(lock_);
+            formatCache_.insert(key, *format);
+        }
+        deliver(format);
+    });
 }
 
 void AudioWaveformLoader::loadFormatCaption(const QUrl& url, const QString& fileName, std::int64_t fileByteCount,

@@ -64,7 +64,8 @@ public:
     // requests for one file both decode. A successful extraction also caches the duration.
     void loadStereoSamples(const QUrl& url, QObject* context, Completion<StereoWaveformSamples> completion);
 
-    // The duration in seconds when it is a finite number > 0.
+    // The duration in seconds when it is a finite number > 0: the container's, until an extraction has
+    // decoded the file whose container could only estimate it.
     void loadDurationSeconds(const QUrl& url, QObject* context, Completion<double> completion);
 
     // The stream format for the caption; `fileByteCount` is the size the receiver recorded.

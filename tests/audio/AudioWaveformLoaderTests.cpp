@@ -4,11 +4,10 @@
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <gtest/gtest.h>
-
-#include <QScopeGuard>
 
 #include <atomic>
 #include <chrono>

@@ -344,6 +344,7 @@ TEST_F(WaveformViewTest, ShowsTheMetersOnlyForTheActiveFile)
     rig.settle();
     rig.engine().render(std::vector<float>(512, 0.5f), 2);
     rig.controller().meterTick();
+    rig.settle();
     EXPECT_NEAR(view->meterView()->leftDBFS(), -6.02, 0.01);
 
     rig.controller().togglePlayPause(monoURL); // another file takes over
