@@ -6,7 +6,7 @@
 # For a 10-minute stereo 44.1 kHz file as MP3 (CBR 320k), FLAC and WAV it times, RUNS times each and
 # alternately, the floor `ffmpeg -v quiet -i FILE -f s16le -y /dev/null` (a full decode to 16-bit PCM,
 # nothing else) and `waveform_bench extract FILE` (our whole process: start-up, decode, 512 buckets),
-# and prints the medians and their ratio (target: at most 1.1). Then, through the loader, the cached
+# and prints the medians and their ratio (target: at most 1.0). Then, through the loader, the cached
 # second request (target: under a millisecond) and the duration lookup.
 #
 # Environment: DUR (600 seconds), RUNS (5), AUDIO (/tmp/ferrylantern-bench/audio: files are made once
@@ -80,7 +80,7 @@ for file in "$mp3" "$flac" "$wav"; do
     worst=$(awk -v a="$ratio" -v b="$worst" 'BEGIN { print (a > b) ? a : b }')
     printf '%-10s %12.3f %12.3f %12.3f %8s\n' "${file##*.}" "$floor" "$ours" "$inner" "$ratio"
 done
-echo "worst ratio: $worst (target: at most 1.1)"
+echo "worst ratio: $worst (target: at most 1.0)"
 
 echo
 echo "Loader, ${mp3##*/} (target for the cached request: under 1 ms)"

@@ -9,18 +9,13 @@ namespace ferrylantern {
 
 namespace {
 
-bool isCompressedCodec(AVCodecID codec)
+// FFmpeg marks every PCM variant and lossless codec as lossless, and lossy ones (μ-law and A-law, ADPCM,
+// MPEG audio, AAC, Opus...) as lossy; a codec that can be either has no fixed bit depth.
+bool hasBitDepth(AVCodecID codec)
 {
-    switch (codec) {
-    case AV_CODEC_ID_MP1:
-    case AV_CODEC_ID_MP2:
-    case AV_CODEC_ID_MP3:
-    case AV_CODEC_ID_AAC:
-    case AV_CODEC_ID_OPUS:
-        return true;
-    default:
-        return false;
-    }
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec);
+    return descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_LOSSLESS) != 0 &&
+           (descriptor->props & AV_CODEC_PROP_LOSSY) == 0;
 }
 
 } // namespace
@@ -67,7 +62,7 @@ std::optional<AudioTrackInfo> AudioContainer::firstAudioTrack() const
     track.bitsPerChannel =
         parameters.bits_per_raw_sample > 0 ? parameters.bits_per_raw_sample : parameters.bits_per_coded_sample;
     track.bitRate = parameters.bit_rate;
-    track.isCompressedFormat = isCompressedCodec(parameters.codec_id);
+    track.hasBitDepth = hasBitDepth(parameters.codec_id);
     return track;
 }
 
@@ -83,6 +78,11 @@ double AudioContainer::durationSeconds() const
         return static_cast<double>(context_->duration) / AV_TIME_BASE;
     }
     return std::numeric_limits<double>::quiet_NaN();
+}
+
+bool AudioContainer::isDurationEstimated() const
+{
+    return context_->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
 }
 
 std::optional<AudioFileFormat> readAudioFileFormat(const std::filesystem::path& path)

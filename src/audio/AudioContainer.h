@@ -25,8 +25,9 @@ struct AudioTrackInfo
     // the track does not say.
     int bitsPerChannel = 0;
     std::int64_t bitRate = 0; // bits per second as the track declares it; 0 when unknown
-    // MPEG audio layers 1 to 3, AAC or Opus: compressed formats that never report a bit depth.
-    bool isCompressedFormat = false;
+    // PCM or a lossless codec (FLAC, ALAC...): the stored samples have a bit depth worth showing. Lossy
+    // codecs (MPEG audio, AAC, Opus, ADPCM...) have none, whatever size their coded samples are.
+    bool hasBitDepth = false;
 };
 
 // The length of a file in frames at its own rate, as playback needs it.
@@ -56,6 +57,10 @@ public:
     // The duration in seconds: the audio track's own when it states one, else the container's; NaN when
     // neither is known. May be 0 or negative for damaged files; callers check.
     double durationSeconds() const;
+
+    // Whether that duration is only an estimate from the bit rate and the file size (an MP3 with a
+    // variable bit rate and no frame count in its header): then only decoding to the end tells the length.
+    bool isDurationEstimated() const;
 
     // For the decoder only.
     AVFormatContext* formatContext() const { return context_; }

@@ -2,6 +2,10 @@
 
 #include "audio/FFmpegSupport.h"
 
+extern "C" {
+#include <libavutil/opt.h>
+}
+
 #include <algorithm>
 #include <vector>
 
@@ -13,6 +17,11 @@ namespace {
 // dropped; seeking to a point earlier by this much gives decoders with inter-frame state (MP3's bit
 // reservoir) a few frames to settle before the wanted one.
 constexpr double seekPrerollSeconds = 0.1;
+
+// The largest value a mixed-down sample may take: the resampler scales its matrix so that the channels
+// it adds up, all at full scale together, still give full scale (unscaled, a 5.1 file's front, centre
+// and surround channels add up to about +3 dBFS in each output channel).
+constexpr double downMixLargestSample = 1.0;
 
 AVSampleFormat outputFormatFor(DecodedSampleType type)
 {
@@ -39,6 +48,9 @@ struct AudioDecoder::Impl
     DecoderStatus status = DecoderStatus::reading;
     bool demuxerReachedEnd = false;
     bool firstChunkTaken = false;
+    // A packet failed to decode and no audio has been decoded since: cleared by the next decoded frame
+    // (the decoder resynchronised); still set at the end of the file, it means the stream broke off.
+    bool damagePending = false;
 
     // Frame-accurate start: frames before `targetFrame` are dropped. Positions are counted from the
     // start of the track; after a seek, the frames' time stamps tell where they lie until the target is
@@ -65,7 +77,13 @@ struct AudioDecoder::Impl
         av_channel_layout_uninit(&outputLayout);
     }
 
-    bool feedDecoder();
+    enum class Feed
+    {
+        sent,       // a packet, or the end-of-stream signal, went to the decoder (or was damaged and dropped)
+        readFailed, // the demuxer or the decoder failed in a way that ends decoding
+    };
+    Feed feedDecoder();
+    void noteDecodingError(int error);
     const DecodedChunk* deliver();
     bool needsConversion() const;
     bool configureResampler();
@@ -149,6 +167,7 @@ const DecodedChunk* AudioDecoder::nextChunk()
     while (d.status == DecoderStatus::reading) {
         const int received = avcodec_receive_frame(d.codec.get(), d.frame.get());
         if (received == 0) {
+            d.damagePending = false;
             if (const DecodedChunk* chunk = d.deliver()) {
                 d.firstChunkTaken = true;
                 return chunk;
@@ -156,32 +175,43 @@ const DecodedChunk* AudioDecoder::nextChunk()
             continue;
         }
         if (received == AVERROR(EAGAIN)) {
-            if (!d.feedDecoder()) {
+            if (d.feedDecoder() == Impl::Feed::readFailed) {
                 d.status = DecoderStatus::failed;
             }
             continue;
         }
-        if (received == AVERROR_EOF && d.demuxerReachedEnd) {
-            d.status = DecoderStatus::completed;
-        } else {
-            d.status = DecoderStatus::failed;
+        if (received == AVERROR_EOF) {
+            d.status = d.demuxerReachedEnd && !d.damagePending ? DecoderStatus::completed : DecoderStatus::failed;
+            continue;
         }
+        d.noteDecodingError(received);
     }
     return nullptr;
 }
 
+// A packet that does not decode is dropped, and decoding goes on with the next one; whether the decoder
+// found its footing again shows in the frames that follow. Running out of memory ends decoding.
+void AudioDecoder::Impl::noteDecodingError(int error)
+{
+    if (error == AVERROR(ENOMEM)) {
+        status = DecoderStatus::failed;
+        return;
+    }
+    damagePending = true;
+}
+
 // Sends the next packet of our stream to the decoder, or the end-of-stream signal once the demuxer has
-// reached the end of the file. False on a read or decoding error.
-bool AudioDecoder::Impl::feedDecoder()
+// reached the end of the file.
+AudioDecoder::Impl::Feed AudioDecoder::Impl::feedDecoder()
 {
     while (true) {
         const int read = av_read_frame(format, packet.get());
         if (read == AVERROR_EOF) {
             demuxerReachedEnd = true;
-            return avcodec_send_packet(codec.get(), nullptr) >= 0;
+            return avcodec_send_packet(codec.get(), nullptr) >= 0 ? Feed::sent : Feed::readFailed;
         }
         if (read < 0) {
-            return false;
+            return Feed::readFailed;
         }
         if (packet->stream_index != stream->index) {
             av_packet_unref(packet.get());
@@ -189,7 +219,11 @@ bool AudioDecoder::Impl::feedDecoder()
         }
         const int sent = avcodec_send_packet(codec.get(), packet.get());
         av_packet_unref(packet.get());
-        return sent >= 0;
+        if (sent < 0) {
+            noteDecodingError(sent);
+            return status == DecoderStatus::failed ? Feed::readFailed : Feed::sent;
+        }
+        return Feed::sent;
     }
 }
 
@@ -246,7 +280,8 @@ bool AudioDecoder::Impl::configureResampler()
                             static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&input);
     resampler.reset(raw);
-    if (allocated < 0 || swr_init(resampler.get()) < 0) {
+    if (allocated < 0 || av_opt_set_double(raw, "rematrix_maxval", downMixLargestSample, 0) < 0 ||
+        swr_init(resampler.get()) < 0) {
         resampler.reset();
         return false;
     }

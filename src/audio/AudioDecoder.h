@@ -23,15 +23,22 @@ enum class DecodedSampleType
 
 enum class DecodedChannels
 {
-    asInFile,     // every channel of the track, in the track's order
-    atMostStereo, // mono stays mono; anything wider is mixed down to two channels
+    // Every channel of the track, in the track's order.
+    asInFile,
+    // Mono stays mono; anything wider is mixed down to two channels by FFmpeg's resampler with its matrix
+    // scaled so that no output sample can pass full scale.
+    atMostStereo,
 };
 
 enum class DecoderStatus
 {
     reading,
-    completed, // the demuxer reached the end of the file and nothing failed to decode
-    failed,    // a read or decoding error; chunks delivered before it were real
+    // The demuxer reached the end of the file, and decoding went on after every damaged packet (a
+    // decoding error followed by decoded audio: the decoder resynchronised, the damage was skipped).
+    completed,
+    // A read error, a failed conversion, or damage nothing decodable follows: the stream cannot go on
+    // from there. Chunks delivered before it were real.
+    failed,
 };
 
 // One decoded run of frames. The bytes belong to the decoder and stay valid until the next call.

@@ -20,14 +20,13 @@ struct SoundFileCloser
     void operator()(SNDFILE* file) const { sf_close(file); }
 };
 
-// Bits per sample of the libsndfile sub-format; 0 for compressed encodings.
+// Bits per sample of the libsndfile sub-format; 0 for lossy encodings (μ-law, A-law, ADPCM, MPEG, Vorbis,
+// Opus...), as for the decoder's tracks.
 int bitsPerChannel(int format)
 {
     switch (format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_S8:
     case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_ULAW:
-    case SF_FORMAT_ALAW:
     case SF_FORMAT_DPCM_8:
         return 8;
     case SF_FORMAT_PCM_16:
@@ -69,17 +68,15 @@ struct ProbedValues
     int bitrateKbps = 0;
 };
 
-void readTrackDescription(const AudioTrackInfo& track, const std::filesystem::path& path, ProbedValues& values)
+void readTrackDescription(const AudioTrackInfo& track, ProbedValues& values)
 {
     if (track.sampleRate <= 0) {
         return; // no usable stream description: R and B stay 0
     }
     values.sampleRate = track.sampleRate;
-    if (track.isCompressedFormat || isLossyFileName(QString::fromStdString(path.filename().string()))) {
-        values.bitDepth = 0;
-    } else {
-        values.bitDepth = track.bitsPerChannel;
-    }
+    // The codec decides, not the file name: ALAC in an .m4a file and FLAC in an .oga file have a bit depth,
+    // ADPCM in a .wav file has none (its 4 bits per sample are a coding, not a resolution).
+    values.bitDepth = track.hasBitDepth ? track.bitsPerChannel : 0;
     // The declared rate in kbps, rounded in 32-bit floats as the track reports it.
     const auto bitsPerSecond = static_cast<float>(track.bitRate);
     values.bitrateKbps = bitsPerSecond <= 0 ? 0 : roundedToInt(std::round(bitsPerSecond / 1000.0f));
@@ -95,7 +92,7 @@ std::optional<AudioStreamFormat> probeFormat(const std::filesystem::path& path, 
         const double seconds = container->durationSeconds();
         duration = std::isfinite(seconds) && seconds > 0 ? seconds : 0;
         if (const auto track = container->firstAudioTrack()) {
-            readTrackDescription(*track, path, values);
+            readTrackDescription(*track, values);
         }
     }
     if (values.sampleRate < 1) {

@@ -24,12 +24,13 @@ struct FallbackFileFormat
 // The format of `path`, whose size the receiver recorded as `fileByteCount`; nothing when neither the
 // media decoder nor the audio-file reader finds a sample rate of at least 1 Hz.
 //
-// The bit depth is 0 for MPEG audio, AAC and Opus and for files with a lossy extension; the bit rate is
-// the track's declared rate, else the file size × 8 over the duration.
+// The bit depth is that of PCM and lossless streams only: 0 for every lossy codec (MPEG audio, AAC, Opus,
+// ADPCM, μ-law...), whatever the file is called. The bit rate is the track's declared rate, else the file
+// size × 8 over the duration.
 std::optional<AudioStreamFormat> probeFormat(const std::filesystem::path& path, std::int64_t fileByteCount);
 
-// Sample rate (rounded, > 0) and bit depth (0 for compressed formats) from libsndfile; nothing when it
-// cannot read the file. The lossy extension list is not consulted.
+// Sample rate (rounded, > 0) and bit depth (0 for lossy formats) from libsndfile; nothing when it cannot
+// read the file.
 std::optional<FallbackFileFormat> readFileFormatFallback(const std::filesystem::path& path);
 
 } // namespace ferrylantern

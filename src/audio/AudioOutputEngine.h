@@ -14,21 +14,38 @@
 
 namespace ferrylantern {
 
-// A run of frames of one file, played from `startFrame` for `frameCount` frames (64-bit: files longer
-// than 2^32 frames play to their end).
+// One file played from `startFrame` to the real end of its stream, however long that turns out to be
+// (the length the container states can be an estimate, or more than a damaged file holds). Frame counts
+// are 64-bit: files longer than 2^32 frames play to their end.
 struct AudioSegment
 {
     std::filesystem::path file;
     std::int64_t startFrame = 0;
-    std::int64_t frameCount = 0;
+};
+
+// How a segment ended once all of its decoded data had been played.
+struct SegmentEnd
+{
+    enum class Kind
+    {
+        endOfStream, // decoded to the real end of the stream: startFrame + framesPlayed is the file's length
+        cutShort,    // the stream broke off (damage nothing decodable follows, or a file shorter than its
+                     // header says): playback stopped there
+    };
+    Kind kind = Kind::endOfStream;
+    std::int64_t framesPlayed = 0; // frames of the segment played in all
+
+    friend bool operator==(const SegmentEnd&, const SegmentEnd&) = default;
 };
 
 // Called on the audio node queue, at most once per segment, when the segment's data has been played.
-using SegmentCompletion = std::function<void()>;
+using SegmentCompletion = std::function<void(SegmentEnd)>;
 
 // Called with every buffer of interleaved float frames the engine hands to the output device, on the
-// thread that hands it over. Must not block or allocate.
-using MeterTap = std::function<void(const float* interleaved, std::int64_t frameCount, int channelCount)>;
+// thread that hands it over; `segmentFrame` is where the buffer's first frame lies in the segment, on
+// the scale of playerSampleTime(). Must not block or allocate.
+using MeterTap =
+    std::function<void(const float* interleaved, std::int64_t frameCount, int channelCount, std::int64_t segmentFrame)>;
 
 class AudioOutputEngine
 {
@@ -61,9 +78,15 @@ public:
     virtual void stop() = 0;
     virtual bool isPlaying() const = 0;
 
-    // Frames of the current segment played so far, pauses not counted; nothing when the player has
-    // rendered nothing of it (stopped, nothing scheduled, or no output).
+    // Frames of the current segment played so far, as far as they have been heard (the output's latency
+    // taken off), pauses not counted; nothing when the player has rendered nothing of it (stopped, nothing
+    // scheduled, or no output).
     virtual std::optional<std::int64_t> playerSampleTime() const = 0;
+
+    // How many frames the current segment has, known as soon as its decoder has reached the real end of
+    // the stream (usually a little before they are heard); nothing before that, without a segment, and
+    // when the stream was cut short.
+    virtual std::optional<std::int64_t> decodedSegmentLength() const = 0;
 };
 
 } // namespace ferrylantern

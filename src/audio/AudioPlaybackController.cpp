@@ -1,5 +1,7 @@
 #include "audio/AudioPlaybackController.h"
 
+#include "audio/AudioMeterTimeline.h"
+#include "audio/AudioWaveformLoader.h"
 #include "audio/QtAudioOutputEngine.h"
 
 #include <QCoreApplication>
@@ -16,12 +18,20 @@ const QString AudioPlaybackController::noTimeDisplayText = QStringLiteral("--:--
 // The state of the output graph, owned by the controller but touched only on the audio node queue.
 struct AudioNode
 {
+    // Filled by the meter tap and read at the meter tick; declared before the engine, whose tap writes
+    // into it, so that it outlives the engine.
+    AudioMeterTimeline meterTimeline;
     std::unique_ptr<AudioOutputEngine> engine;
-    std::shared_ptr<MeterPeakStorage> meterPeaks;
     bool isMeterTapInstalled = false;
     // Start frame of the segment last scheduled. The player's sample time counts from here across
     // pauses, so the position after a resume is this plus the sample time.
     std::int64_t segmentOriginFrame = 0;
+    // The last sample time the meters were shown for: the next tick shows the blocks heard since.
+    std::optional<std::int64_t> meteredSampleTime;
+
+    explicit AudioNode(std::unique_ptr<AudioOutputEngine> outputEngine)
+        : engine(std::move(outputEngine))
+    {}
 
     void configureGraph(const AudioFileFormat& format)
     {
@@ -39,9 +49,8 @@ struct AudioNode
         if (isMeterTapInstalled) {
             return;
         }
-        engine->installTap([peaks = meterPeaks](const float* interleaved, std::int64_t frames, int channels) {
-            const AudioMeterLevels levels = measurePeakLevels(interleaved, frames, channels);
-            peaks->store(levels.leftPeakDBFS, levels.rightPeakDBFS);
+        engine->installTap([this](const float* interleaved, std::int64_t frames, int channels, std::int64_t first) {
+            meterTimeline.add(interleaved, frames, channels, first);
         });
         isMeterTapInstalled = true;
     }
@@ -56,6 +65,8 @@ struct AudioNode
 
     void schedule(const AudioSegment& segment, SegmentCompletion completion)
     {
+        meterTimeline.clear();
+        meteredSampleTime.reset();
         engine->scheduleSegment(segment, std::move(completion));
         segmentOriginFrame = segment.startFrame;
     }
@@ -67,6 +78,29 @@ struct AudioNode
             return std::nullopt;
         }
         return segmentOriginFrame + *sampleTime;
+    }
+
+    // The file's length once decoding has reached the real end of its stream.
+    std::optional<std::int64_t> decodedStreamLength() const
+    {
+        const auto segmentLength = engine->decodedSegmentLength();
+        if (!segmentLength) {
+            return std::nullopt;
+        }
+        return segmentOriginFrame + *segmentLength;
+    }
+
+    // The loudest of the blocks heard since the previous tick (at least the block being heard now), so
+    // that no block between two ticks goes unshown; nothing when the player has not rendered anything.
+    std::optional<AudioMeterLevels> heardMeterLevels()
+    {
+        const auto heard = engine->playerSampleTime();
+        if (!heard) {
+            return std::nullopt;
+        }
+        const std::int64_t from = meteredSampleTime && *meteredSampleTime < *heard ? *meteredSampleTime + 1 : *heard;
+        meteredSampleTime = heard;
+        return meterTimeline.levelsBetween(from, *heard);
     }
 };
 
@@ -157,8 +191,7 @@ AudioPlaybackController::AudioPlaybackController(std::unique_ptr<AudioOutputEngi
                                                  QObject* parent)
     : QObject(parent)
     , readFileFormat_(std::move(readFileFormat))
-    , meterPeaks_(std::make_shared<MeterPeakStorage>())
-    , node_(new AudioNode{std::move(engine), meterPeaks_})
+    , node_(new AudioNode(std::move(engine)))
     , queue_(std::move(queue))
 {
     progressTimer_.setInterval(progressInterval);
@@ -243,6 +276,34 @@ void AudioPlaybackController::endScrub(double progress, const QUrl& url)
 {
     const ChangeAnnouncement announcement(*this);
     movePosition(progress, url);
+    transition(Event::endScrub);
+}
+
+void AudioPlaybackController::jumpTo(double progress, const QUrl& url)
+{
+    jump(url, [progress] { return progress; });
+}
+
+void AudioPlaybackController::jumpBy(double seconds, const QUrl& url)
+{
+    jump(url, [this, seconds] {
+        const double duration = durationSeconds();
+        return duration > 0 ? (duration * playbackProgress_ + seconds) / duration : 0.0;
+    });
+}
+
+// `target` is read once the file is open, so it can depend on the file's duration and position.
+void AudioPlaybackController::jump(const QUrl& url, const std::function<double()>& target)
+{
+    const ChangeAnnouncement announcement(*this);
+    if (!isActive(url)) {
+        activate(url);
+    }
+    if (!audioFile_) {
+        return;
+    }
+    transition(Event::beginScrub);
+    movePosition(target(), url);
     transition(Event::endScrub);
 }
 
@@ -339,6 +400,7 @@ void AudioPlaybackController::enter(State state, State from)
         if (from == State::paused) {
             continuePausedSegment();
         } else if (!scheduleAndPlay(from == State::scrubbingFromPlaying ? Restart::yes : Restart::no)) {
+            playbackProgress_ = 1.0; // nothing left to play: the end of the file
             transition(Event::reachedEnd);
             return;
         }
@@ -348,8 +410,7 @@ void AudioPlaybackController::enter(State state, State from)
         pausePlayer();
         return;
     case State::finished:
-        playbackProgress_ = 1.0;
-        return;
+        return; // the position is where the segment ended (finishSegment), or the end (nothing left)
     case State::scrubbingFromPlaying:
         if (from == State::playing) {
             ++scheduleGeneration_;
@@ -380,8 +441,13 @@ void AudioPlaybackController::activate(const QUrl& url)
     if (std::holds_alternative<ActivationError>(opened)) {
         return; // not reported further: the controller stays idle and a following play does nothing
     }
-    const auto format = std::get<AudioFileFormat>(opened);
-    audioFile_ = OpenAudioFile{url, path, format};
+    auto format = std::get<AudioFileFormat>(opened);
+    const auto decoded = decodedLengths_.constFind(AudioWaveformLoader::cacheKey(url));
+    const bool isLengthDecoded = decoded != decodedLengths_.constEnd();
+    if (isLengthDecoded) {
+        format.lengthFrames = *decoded;
+    }
+    audioFile_ = OpenAudioFile{url, path, format, isLengthDecoded};
     onAudioQueue([format](AudioNode& node) { node.configureGraph(format); });
     transition(Event::opened);
 }
@@ -408,12 +474,12 @@ void AudioPlaybackController::movePosition(double progress, const QUrl& url)
 bool AudioPlaybackController::scheduleAndPlay(Restart restart)
 {
     const std::int64_t start = segmentStartFrame_;
-    const std::int64_t frameCount = audioFile_->format.lengthFrames - start;
-    if (frameCount < 1) {
-        return false;
+    if (start >= audioFile_->format.lengthFrames) {
+        return false; // nothing left, as far as the length is known
     }
-    const AudioSegment segment{audioFile_->path, start, frameCount};
-    onAudioQueue([restart, segment, completion = completionFor(++scheduleGeneration_)](AudioNode& node) {
+    const AudioSegment segment{audioFile_->path, start};
+    scheduledOriginFrame_ = start;
+    onAudioQueue([restart, segment, completion = completionFor(++scheduleGeneration_, start)](AudioNode& node) {
         if (restart == Restart::yes) {
             node.engine->stop();
         } else {
@@ -435,7 +501,7 @@ bool AudioPlaybackController::scheduleAndPlay(Restart restart)
 // generation, so the end of the file after a resume still finishes playback (once).
 void AudioPlaybackController::continuePausedSegment()
 {
-    onAudioQueue([completion = completionFor(scheduleGeneration_)](AudioNode& node) {
+    onAudioQueue([completion = completionFor(scheduleGeneration_, scheduledOriginFrame_)](AudioNode& node) {
         node.engine->replaceCompletion(completion);
         if (!node.engine->isRunning()) {
             node.engine->start();
@@ -446,34 +512,68 @@ void AudioPlaybackController::continuePausedSegment()
     });
 }
 
-SegmentCompletion AudioPlaybackController::completionFor(std::uint64_t generation)
+SegmentCompletion AudioPlaybackController::completionFor(std::uint64_t generation, std::int64_t originFrame)
 {
-    return [this, generation] {
-        onGuiThread([this, generation] {
+    return [this, generation, originFrame](SegmentEnd end) {
+        onGuiThread([this, generation, originFrame, end] {
             if (scheduleGeneration_ == generation) {
                 const ChangeAnnouncement announcement(*this);
-                transition(Event::reachedEnd);
+                finishSegment(originFrame, end);
             }
         });
     };
+}
+
+// At the end of the stream the file's length is known for certain; a stream cut short leaves the playhead
+// where the sound stopped, and the length as it was.
+void AudioPlaybackController::finishSegment(std::int64_t originFrame, SegmentEnd end)
+{
+    const std::int64_t endFrame = originFrame + end.framesPlayed;
+    if (end.kind == SegmentEnd::Kind::endOfStream) {
+        adoptDecodedLength(endFrame);
+        playbackProgress_ = 1.0;
+    } else {
+        playbackProgress_ = fractionOf(endFrame, audioFile_->format.lengthFrames);
+    }
+    transition(Event::reachedEnd);
+}
+
+void AudioPlaybackController::adoptDecodedLength(std::int64_t lengthFrames)
+{
+    if (lengthFrames <= 0) {
+        return; // nothing decoded from a start beyond the real end: the length is no better known
+    }
+    audioFile_->format.lengthFrames = lengthFrames;
+    audioFile_->isLengthDecoded = true;
+    decodedLengths_.insert(AudioWaveformLoader::cacheKey(audioFile_->url), lengthFrames);
+}
+
+// The position the player reports and, once decoding has reached the end of the stream, the length it
+// found. Until then a stated length the position has passed is evidently short, and grows with it.
+void AudioPlaybackController::publishPosition(std::int64_t frame, std::optional<std::int64_t> streamLength)
+{
+    if (streamLength) {
+        adoptDecodedLength(*streamLength);
+    } else if (!audioFile_->isLengthDecoded && frame > audioFile_->format.lengthFrames) {
+        audioFile_->format.lengthFrames = frame;
+    }
+    playbackProgress_ = fractionOf(frame, audioFile_->format.lengthFrames);
 }
 
 // Pauses the player and makes where it stopped the start frame, from which play continues.
 void AudioPlaybackController::pausePlayer()
 {
     const std::uint64_t generation = ++scheduleGeneration_;
-    const std::int64_t length = audioFile_->format.lengthFrames;
-    onAudioQueue([this, generation, length](AudioNode& node) {
+    onAudioQueue([this, generation](AudioNode& node) {
         if (const auto position = node.playerPosition()) {
-            const std::int64_t frame = std::min(*position, length);
-            onGuiThread([this, generation, frame, length] {
+            onGuiThread([this, generation, frame = *position, length = node.decodedStreamLength()] {
                 // Dropped when a seek, stop or new schedule came after the pause.
                 if (scheduleGeneration_ != generation) {
                     return;
                 }
                 const ChangeAnnouncement announcement(*this);
-                segmentStartFrame_ = frame;
-                playbackProgress_ = fractionOf(frame, length);
+                publishPosition(frame, length);
+                segmentStartFrame_ = std::min(frame, audioFile_->format.lengthFrames);
             });
         }
         node.engine->pause();
@@ -498,12 +598,20 @@ void AudioPlaybackController::meterTick()
     if (!isPlaying()) {
         return;
     }
-    // Only the levels can change here, and at the meters' rate: announced directly.
-    const AudioMeterLevels levels = meterPeaks_->load();
-    if (meterLevels_ != levels) {
-        meterLevels_ = levels;
-        emit meterLevelsChanged();
-    }
+    const std::uint64_t generation = scheduleGeneration_;
+    onAudioQueue([this, generation](AudioNode& node) {
+        const auto levels = node.heardMeterLevels();
+        if (!levels) {
+            return; // nothing rendered (no output device, or the player is stopped)
+        }
+        onGuiThread([this, generation, levels = *levels] {
+            // Only the levels can change here, and at the meters' rate: announced directly.
+            if (isPlaying() && scheduleGeneration_ == generation && meterLevels_ != levels) {
+                meterLevels_ = levels;
+                emit meterLevelsChanged();
+            }
+        });
+    });
 }
 
 void AudioPlaybackController::progressTick()
@@ -512,16 +620,15 @@ void AudioPlaybackController::progressTick()
         return;
     }
     const std::uint64_t generation = scheduleGeneration_;
-    const std::int64_t length = audioFile_->format.lengthFrames;
-    onAudioQueue([this, generation, length](AudioNode& node) {
+    onAudioQueue([this, generation](AudioNode& node) {
         const auto position = node.playerPosition();
         if (!position) {
             return; // nothing rendered (no output device, or the player is stopped)
         }
-        onGuiThread([this, generation, progress = fractionOf(*position, length)] {
+        onGuiThread([this, generation, frame = *position, length = node.decodedStreamLength()] {
             if (isPlaying() && scheduleGeneration_ == generation) {
                 const ChangeAnnouncement announcement(*this);
-                playbackProgress_ = progress;
+                publishPosition(frame, length);
             }
         });
     });
@@ -529,7 +636,6 @@ void AudioPlaybackController::progressTick()
 
 void AudioPlaybackController::resetMeters()
 {
-    meterPeaks_->reset();
     meterLevels_ = AudioMeterLevels{};
 }
 

@@ -6,6 +6,11 @@
 // and the open file, so they cannot disagree. Each operation announces the properties it changed once,
 // after it is complete.
 //
+// A file plays to the real end of its stream. Its length starts as the container states it and follows
+// what decoding finds once known (an estimated length of a variable-bit-rate MP3 is corrected, and
+// remembered for the file's version); a stream cut short stops where it broke off, the playhead there.
+// The meters show the level of the 256-frame blocks being heard, not of those just handed to the output.
+//
 // GUI thread only: every public function, every property and both timers. Calls into the output
 // engine run on the audio node queue; what they find out comes back to the GUI thread by queued
 // invocation. A generation counter, raised by every operation that supersedes earlier scheduled work,
@@ -21,6 +26,7 @@
 #include "audio/AudioNodeQueue.h"
 #include "audio/AudioOutputEngine.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -52,11 +58,13 @@ class AudioPlaybackController final : public QObject
 public:
     enum class State
     {
-        idle,                 // no file open
-        ready,                // a file open; the player holds nothing, play schedules from the start frame
-        playing,              // the segment plays and the timers publish its progress and levels
-        paused,               // the player holds the segment paused at the start frame; play continues it
-        finished,             // the segment was played to its end (progress 1); play schedules it again
+        idle,    // no file open
+        ready,   // a file open; the player holds nothing, play schedules from the start frame
+        playing, // the segment plays and the timers publish its progress and levels
+        paused,  // the player holds the segment paused at the start frame; play continues it
+        // The segment ended: at the end of the stream (progress 1), or where a damaged stream broke off
+        // (the playhead stays there). Play schedules it again.
+        finished,
         scrubbingFromPlaying, // a drag of the playhead that began while playing: the drop plays on
         scrubbingFromPaused,  // a drag that began otherwise: the drop leaves the file ready
     };
@@ -94,6 +102,11 @@ public:
     // when the drag began. endScrub without beginScrub is a plain seek.
     void beginScrub(const QUrl& url);
     void endScrub(double progress, const QUrl& url);
+    // A drag that begins and ends at once, for the keys of a row: jumpTo moves `url` (opened first when
+    // it is not the active file) to `progress`, jumpBy moves it by `seconds` within the file; playback goes
+    // on from the new position when it ran, and the position just moves when it did not.
+    void jumpTo(double progress, const QUrl& url);
+    void jumpBy(double seconds, const QUrl& url);
 
     State state() const { return state_; }
     QUrl activeURL() const; // empty when absent
@@ -105,8 +118,9 @@ public:
     QString timeDisplayText() const;
     AudioMeterLevels meterLevels() const { return meterLevels_; }
 
-    // The timers' work, public so tests can tick without waiting: copy the latest peaks to
-    // meterLevels while playing; ask the player for its position and publish it.
+    // The timers' work, public so tests can tick without waiting: ask the player for what is being
+    // heard and publish its levels to meterLevels while playing; ask it for its position (and the length
+    // of the stream once decoding has reached its end) and publish them.
     void meterTick();
     void progressTick();
     bool areTimersRunning() const { return progressTimer_.isActive() || meterTimer_.isActive(); }
@@ -156,7 +170,8 @@ private:
     {
         QUrl url;
         std::filesystem::path path;
-        AudioFileFormat format;
+        AudioFileFormat format; // lengthFrames: as stated, then as decoding found it
+        bool isLengthDecoded = false;
     };
     class ChangeAnnouncement;
 
@@ -167,13 +182,17 @@ private:
     bool isActive(const QUrl& url) const;
     void activate(const QUrl& url);
     void movePosition(double progress, const QUrl& url);
+    void jump(const QUrl& url, const std::function<double()>& target);
+    void finishSegment(std::int64_t originFrame, SegmentEnd end);
+    void adoptDecodedLength(std::int64_t lengthFrames);
+    void publishPosition(std::int64_t frame, std::optional<std::int64_t> streamLength);
     [[nodiscard]] bool scheduleAndPlay(Restart restart);
     void continuePausedSegment();
     void pausePlayer();
     void startTimers();
     void stopTimers();
     void resetMeters();
-    SegmentCompletion completionFor(std::uint64_t generation);
+    SegmentCompletion completionFor(std::uint64_t generation, std::int64_t originFrame);
 
     template <typename Work>
     void onAudioQueue(Work&& work);
@@ -185,11 +204,12 @@ private:
     double playbackProgress_ = 0;
     AudioMeterLevels meterLevels_;
     std::int64_t segmentStartFrame_ = 0;
+    std::int64_t scheduledOriginFrame_ = 0; // start frame of the segment last scheduled: its sample time's zero
     std::uint64_t scheduleGeneration_ = 0;
+    QHash<QString, std::int64_t> decodedLengths_; // frames, by file version (path, modification time, size)
 
     FileFormatReader readFileFormat_;
-    std::shared_ptr<MeterPeakStorage> meterPeaks_; // written by the output's tap, read by meterTick
-    AudioNode* node_;                              // owned; touched only on the audio node queue
+    AudioNode* node_; // owned; touched only on the audio node queue
     std::unique_ptr<AudioNodeQueue> queue_;
     QTimer progressTimer_;
     QTimer meterTimer_;

@@ -40,11 +40,6 @@ bool isAudioFileName(const QString& fileName)
     return extensionIn(fileName, audioFileExtensions);
 }
 
-bool isLossyFileName(const QString& fileName)
-{
-    return extensionIn(fileName, lossyFileExtensions);
-}
-
 std::optional<QString> captionText(const AudioStreamFormat& format)
 {
     if (format.sampleRateHz < 1) {

@@ -26,16 +26,11 @@ inline constexpr std::array<std::string_view, 19> audioFileExtensions{
     "mp3", "m4a",  "m4b", "m4p", "m4r",  "aac", "wav", "wave", "aif", "aiff",
     "caf", "flac", "ogg", "oga", "opus", "wma", "amr", "3gp",  "mp4"};
 
-// Extensions for which a track's bits per channel are never reported as a bit depth.
-inline constexpr std::array<std::string_view, 10> lossyFileExtensions{"mp3", "m4a",  "m4b", "aac", "ogg",
-                                                                      "oga", "opus", "wma", "amr", "3gp"};
-
 // The lower-cased text after the last dot of the last path component; empty when there is none.
 QString lowercasedExtension(const QString& fileNameOrPath);
 
 // Whether the lower-cased extension of `fileName` is one of audioFileExtensions.
 bool isAudioFileName(const QString& fileName);
-bool isLossyFileName(const QString& fileName);
 
 // The caption: the sample rate in kHz ("48 kHz", or one decimal when not a whole number of kHz), then
 // " · 24-bit" when there is a bit depth, else " · 320 kbps" when there is a bit rate. Nothing when the

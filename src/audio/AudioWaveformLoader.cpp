@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QThread>
 
 #include <sys/stat.h>
 
@@ -84,10 +85,7 @@ AudioWaveformLoader& AudioWaveformLoader::shared()
     // application object still exists, so no work runs during static destruction.
     static AudioWaveformLoader* const instance = [] {
         auto* loader = new AudioWaveformLoader();
-        qAddPostRoutine([] {
-            shared().pool_.clear();
-            shared().pool_.waitForDone();
-        });
+        qAddPostRoutine([] { shared().dropQueuedWork(); });
         return loader;
     }();
     return *instance;
@@ -95,17 +93,29 @@ AudioWaveformLoader& AudioWaveformLoader::shared()
 
 AudioWaveformLoader::AudioWaveformLoader(Operations operations)
     : operations_(std::move(operations))
-{}
+{
+    waveformLane_.setMaxThreadCount(QThread::idealThreadCount());
+    probeLane_.setMaxThreadCount(probeLaneThreadCount);
+}
 
 AudioWaveformLoader::~AudioWaveformLoader()
 {
-    pool_.clear();
-    pool_.waitForDone();
+    dropQueuedWork();
+}
+
+void AudioWaveformLoader::dropQueuedWork()
+{
+    waveformLane_.clear();
+    probeLane_.clear();
+    waveformLane_.waitForDone();
+    probeLane_.waitForDone();
 }
 
 void AudioWaveformLoader::waitForIdle()
 {
-    pool_.waitForDone();
+    // Finished waveforms fill the duration cache but start no probes, so one pass over each lane does.
+    waveformLane_.waitForDone();
+    probeLane_.waitForDone();
 }
 
 template <typename T>
@@ -128,21 +138,19 @@ void AudioWaveformLoader::loadStereoSamples(const QUrl& url, QObject* context,
         deliver(std::move(samples));
         return;
     }
-    pool_.start(
-        [this, deliver, key, path = localPath(url)] {
-            auto result = operations_.extractStereoWaveform(path, targetSampleCount, framesPerBucketScan);
-            if (!result) {
-                deliver(std::nullopt);
-                return;
-            }
-            {
-                const std::lock_guard guard(lock_);
-                cache_.insert(key, result->samples);
-                durationCache_.insert(key, result->durationSeconds);
-            }
-            deliver(std::move(result->samples));
-        },
-        waveformPriority);
+    waveformLane_.start([this, deliver, key, path = localPath(url)] {
+        auto result = operations_.extractStereoWaveform(path, targetSampleCount, framesPerBucketScan);
+        if (!result) {
+            deliver(std::nullopt);
+            return;
+        }
+        {
+            const std::lock_guard guard(lock_);
+            cache_.insert(key, result->samples);
+            durationCache_.insert(key, result->durationSeconds);
+        }
+        deliver(std::move(result->samples));
+    });
 }
 
 void AudioWaveformLoader::loadDurationSeconds(const QUrl& url, QObject* context, Completion<double> completion)
@@ -153,16 +161,14 @@ void AudioWaveformLoader::loadDurationSeconds(const QUrl& url, QObject* context,
         deliver(seconds);
         return;
     }
-    pool_.start(
-        [this, deliver, key, path = localPath(url)] {
-            const auto seconds = operations_.readDurationSeconds(path);
-            if (seconds && std::isfinite(*seconds) && *seconds > 0) {
-                const std::lock_guard guard(lock_);
-                durationCache_.insert(key, *seconds);
-            }
-            deliver(seconds && std::isfinite(*seconds) && *seconds > 0 ? seconds : std::nullopt);
-        },
-        probePriority);
+    probeLane_.start([this, deliver, key, path = localPath(url)] {
+        const auto seconds = operations_.readDurationSeconds(path);
+        if (seconds && std::isfinite(*seconds) && *seconds > 0) {
+            const std::lock_guard guard(lock_);
+            durationCache_.insert(key, *seconds);
+        }
+        deliver(seconds && std::isfinite(*seconds) && *seconds > 0 ? seconds : std::nullopt);
+    });
 }
 
 void AudioWaveformLoader::loadFormat(const QUrl& url, std::int64_t fileByteCount, QObject* context,
@@ -174,21 +180,19 @@ void AudioWaveformLoader::loadFormat(const QUrl& url, std::int64_t fileByteCount
         deliver(format);
         return;
     }
-    pool_.start(
-        [this, deliver, key, fileByteCount, path = localPath(url)] {
-            const auto format = operations_.probeFormat(path, fileByteCount);
-            // A format without a caption (sample rate below 1) is no result and is not cached.
-            if (!format || !captionText(*format)) {
-                deliver(std::nullopt);
-                return;
-            }
-            {
-                const std::lock_guard guard(lock_);
-                formatCache_.insert(key, *format);
-            }
-            deliver(format);
-        },
-        probePriority);
+    probeLane_.start([this, deliver, key, fileByteCount, path = localPath(url)] {
+        const auto format = operations_.probeFormat(path, fileByteCount);
+        // A format without a caption (sample rate below 1) is no result and is not cached.
+        if (!format || !captionText(*format)) {
+            deliver(std::nullopt);
+            return;
+        }
+        {
+            const std::lock_guard guard(lock_);
+            formatCache_.insert(key, *format);
+        }
+        deliver(format);
+    });
 }
 
 void AudioWaveformLoader::loadFormatCaption(const QUrl& url, const QString& fileName, std::int64_t fileByteCount,

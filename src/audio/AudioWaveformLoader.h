@@ -3,9 +3,11 @@
 // process; only successful results are cached, so a failure is tried again on the next request.
 //
 // Thread-safe. Requests may come from any thread with a Qt event loop (in practice the GUI thread).
-// Decoding and probing run on the loader's own thread pool, never on the caller's thread; each result
-// comes back to the caller's thread by queued invocation and is dropped if `context` has been destroyed
-// by then (the work itself still finishes and is still cached).
+// Work runs in two lanes of the loader's own, never on the caller's thread: waveforms, which decode whole
+// files, at most one per core; durations and captions, which only open a file, in a lane of their own,
+// so that a row's duration and caption never wait behind the waveforms of a long list. Each result comes
+// back to the caller's thread by queued invocation and is dropped if `context` has been destroyed by then
+// (the work itself still finishes and is still cached).
 //
 //     AudioWaveformLoader::shared().loadStereoSamples(url, this, [this](auto samples) { show(samples); });
 #pragma once
@@ -32,8 +34,9 @@ class AudioWaveformLoader
 public:
     static constexpr int targetSampleCount = 512;  // buckets per channel
     static constexpr int framesPerBucketScan = 24; // frames examined per bucket
-    static constexpr int waveformPriority = 1;     // a view waits for it (user-initiated)
-    static constexpr int probePriority = 0;        // captions and durations (utility)
+    // Threads of the lane for durations and captions. Their work waits on the disk more than on a core,
+    // and a few rows' worth at a time answers a screenful promptly.
+    static constexpr int probeLaneThreadCount = 2;
 
     // The work done off the caller's thread. Tests replace it to count or fake decoding.
     struct Operations
@@ -61,7 +64,8 @@ public:
     // requests for one file both decode. A successful extraction also caches the duration.
     void loadStereoSamples(const QUrl& url, QObject* context, Completion<StereoWaveformSamples> completion);
 
-    // The duration in seconds when it is a finite number > 0.
+    // The duration in seconds when it is a finite number > 0: the container's, until an extraction has
+    // decoded the file whose container could only estimate it.
     void loadDurationSeconds(const QUrl& url, QObject* context, Completion<double> completion);
 
     // The stream format for the caption; `fileByteCount` is the size the receiver recorded.
@@ -86,7 +90,10 @@ private:
     QHash<QString, StereoWaveformSamples> cache_;   // guarded by lock_
     QHash<QString, double> durationCache_;          // guarded by lock_
     QHash<QString, AudioStreamFormat> formatCache_; // guarded by lock_
-    QThreadPool pool_;
+    QThreadPool waveformLane_;                      // one thread per core
+    QThreadPool probeLane_;                         // probeLaneThreadCount threads
+
+    void dropQueuedWork(); // and waits for the running work
 
     template <typename T>
     std::optional<T> cached(const QHash<QString, T>& cache, const QString& key);

@@ -3,6 +3,7 @@
 #include "audio/AudioDecoder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace ferrylantern {
@@ -14,7 +15,27 @@ constexpr double bufferSeconds = 0.5;
 constexpr std::size_t minimumBufferFrames = 4096;
 constexpr std::int64_t bytesPerSample = sizeof(float);
 
+// How far short of its stated length a stream may end and still count as whole: MP3 encoders' padding
+// and AAC's priming are tens of milliseconds, and a few packets of damage skipped in the middle take a
+// few hundred. A file that ends earlier than that was cut off.
+constexpr double shortfallToleranceSeconds = 0.5;
+
 } // namespace
+
+SegmentEnd::Kind segmentEndKind(DecoderStatus status, std::int64_t startFrame, std::int64_t decodedFrames,
+                                std::optional<std::int64_t> statedLengthFrames, int sampleRate)
+{
+    if (status != DecoderStatus::completed) {
+        return SegmentEnd::Kind::cutShort;
+    }
+    if (statedLengthFrames && sampleRate > 0) {
+        const auto tolerance = static_cast<std::int64_t>(shortfallToleranceSeconds * sampleRate);
+        if (startFrame + decodedFrames < *statedLengthFrames - tolerance) {
+            return SegmentEnd::Kind::cutShort;
+        }
+    }
+    return SegmentEnd::Kind::endOfStream;
+}
 
 PlaybackSegmentSource::PlaybackSegmentSource(const AudioSegment& segment, int sampleRate, int channelCount)
     : channelCount_(std::clamp(channelCount, 1, 2))
@@ -42,28 +63,55 @@ bool PlaybackSegmentSource::isExhausted() const
     return decoderFinished_ && bufferedFrames_ == 0;
 }
 
+std::optional<SegmentEnd::Kind> PlaybackSegmentSource::ending() const
+{
+    const std::lock_guard guard(lock_);
+    return ending_;
+}
+
+std::optional<std::int64_t> PlaybackSegmentSource::decodedLength() const
+{
+    const std::lock_guard guard(lock_);
+    if (ending_ != SegmentEnd::Kind::endOfStream) {
+        return std::nullopt;
+    }
+    return decodedFrames_;
+}
+
 void PlaybackSegmentSource::decode(AudioSegment segment)
 {
-    auto decoder = AudioDecoder::open(AudioContainer::open(segment.file), DecodedSampleType::float32,
-                                      DecodedChannels::atMostStereo);
+    auto container = AudioContainer::open(segment.file);
+    std::optional<std::int64_t> statedLength;
+    int sampleRate = 0;
+    if (container) {
+        const auto track = container->firstAudioTrack();
+        sampleRate = track ? track->sampleRate : 0;
+        const double length = std::round(container->durationSeconds() * sampleRate);
+        if (!container->isDurationEstimated() && std::isfinite(length) && length > 0) {
+            statedLength = static_cast<std::int64_t>(length);
+        }
+    }
+    auto decoder = AudioDecoder::open(std::move(container), DecodedSampleType::float32, DecodedChannels::atMostStereo);
+    std::int64_t decoded = 0;
+    DecoderStatus status = DecoderStatus::failed;
     if (decoder) {
         decoder->startAtFrame(segment.startFrame);
-        std::int64_t remaining = segment.frameCount;
-        while (remaining > 0) {
-            const DecodedChunk* chunk = decoder->nextChunk();
-            if (chunk == nullptr || chunk->channelCount <= 0) {
-                break;
+        while (const DecodedChunk* chunk = decoder->nextChunk()) {
+            if (chunk->channelCount <= 0) {
+                continue;
             }
-            const std::int64_t frames = std::min(chunk->frameCount, remaining);
-            if (!write(static_cast<const float*>(chunk->data), frames, chunk->channelCount)) {
-                break; // cancelled
+            if (!write(static_cast<const float*>(chunk->data), chunk->frameCount, chunk->channelCount)) {
+                break; // cancelled: nobody asks how it ended
             }
-            remaining -= frames;
+            decoded += chunk->frameCount;
         }
+        status = decoder->status();
     }
     {
         const std::lock_guard guard(lock_);
         decoderFinished_ = true;
+        decodedFrames_ = decoded;
+        ending_ = segmentEndKind(status, segment.startFrame, decoded, statedLength, sampleRate);
     }
     wakeReader();
 }
@@ -135,10 +183,10 @@ qint64 PlaybackSegmentSource::readData(char* data, qint64 maxSize)
         }
     }
     spaceAvailable_.notify_one();
-    handedFrames_ += taken;
     if (taken > 0 && tap_) {
-        tap_(reinterpret_cast<const float*>(data), taken, channelCount_);
+        tap_(reinterpret_cast<const float*>(data), taken, channelCount_, handedFrames_);
     }
+    handedFrames_ += taken;
     return taken * frameBytes;
 }
 

@@ -1,11 +1,14 @@
 // The data of one playback segment for a pull-mode QAudioSink: a decoder thread of its own decodes the
-// segment into a bounded buffer of interleaved float frames, and the sink reads from it.
+// file from the segment's start frame to the real end of its stream into a bounded buffer of interleaved
+// float frames, and the sink reads from it. When decoding ends, the source says how: the end of the
+// stream (and so the file's real length), or a stream cut short.
 //
 // Threads: created, read (readData) and destroyed on the audio node thread; the decoder thread only
 // fills the buffer. The buffer is guarded by lock_; the decoder thread wakes a starved sink by a queued
 // readyRead() on the audio node thread.
 #pragma once
 
+#include "audio/AudioDecoder.h"
 #include "audio/AudioOutputEngine.h"
 
 #include <QIODevice>
@@ -13,10 +16,19 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 namespace ferrylantern {
+
+// How decoding from `startFrame` that ended with `status` after `decodedFrames` frames ended. A stream that
+// broke off is cut short; so is one that reached the end of the file more than a moment before the
+// length its header states (`statedLengthFrames`; nothing when the container only estimated its length),
+// which is a truncated file. Within that moment lie the encoder's padding and packets lost to damage
+// the decoder resynchronised after.
+SegmentEnd::Kind segmentEndKind(DecoderStatus status, std::int64_t startFrame, std::int64_t decodedFrames,
+                                std::optional<std::int64_t> statedLengthFrames, int sampleRate);
 
 class PlaybackSegmentSource final : public QIODevice
 {
@@ -31,10 +43,15 @@ public:
     // Every buffer handed to the sink passes through `tap` (an empty function removes it).
     void setTap(MeterTap tap) { tap_ = std::move(tap); }
 
-    // The decoder has finished (end of segment, end of file, or failure) and the sink has taken every
-    // frame it produced.
+    // The decoder has finished (end of the stream, or cut short) and the sink has taken every frame it
+    // produced.
     bool isExhausted() const;
     std::int64_t handedFrames() const { return handedFrames_; }
+
+    // How decoding ended; nothing while it goes on.
+    std::optional<SegmentEnd::Kind> ending() const;
+    // The frames the segment has in all, once decoding has reached the real end of the stream.
+    std::optional<std::int64_t> decodedLength() const;
 
     bool isSequential() const override { return true; }
     bool atEnd() const override { return isExhausted(); }
@@ -54,12 +71,14 @@ private:
 
     mutable std::mutex lock_;
     std::condition_variable spaceAvailable_;
-    std::vector<float> buffer_;      // ring of whole frames; guarded by lock_
-    std::size_t readFrame_ = 0;      // guarded by lock_
-    std::size_t bufferedFrames_ = 0; // guarded by lock_
-    bool decoderFinished_ = false;   // guarded by lock_
-    bool cancelled_ = false;         // guarded by lock_
-    bool readerStarved_ = false;     // guarded by lock_
+    std::vector<float> buffer_;              // ring of whole frames; guarded by lock_
+    std::size_t readFrame_ = 0;              // guarded by lock_
+    std::size_t bufferedFrames_ = 0;         // guarded by lock_
+    bool decoderFinished_ = false;           // guarded by lock_
+    std::int64_t decodedFrames_ = 0;         // guarded by lock_
+    std::optional<SegmentEnd::Kind> ending_; // guarded by lock_; set when the decoder finishes
+    bool cancelled_ = false;                 // guarded by lock_
+    bool readerStarved_ = false;             // guarded by lock_
     std::thread decoder_;
 };
 

@@ -79,7 +79,7 @@ void QtAudioOutputEngine::replaceCompletion(SegmentCompletion completion)
     }
     if (playedBack_) {
         if (completion) {
-            completion();
+            completion(playedBackEnd_);
         }
         return;
     }
@@ -151,6 +151,11 @@ std::int64_t QtAudioOutputEngine::processedFrames() const
     return static_cast<std::int64_t>(std::floor(microseconds * format_.sampleRate / microsecondsPerSecond));
 }
 
+std::optional<std::int64_t> QtAudioOutputEngine::decodedSegmentLength() const
+{
+    return source_ ? source_->decodedLength() : std::nullopt;
+}
+
 std::optional<std::int64_t> QtAudioOutputEngine::playerSampleTime() const
 {
     if (!sink_ || !sinkStarted_ || sink_->state() == QAudio::StoppedState) {
@@ -172,9 +177,10 @@ void QtAudioOutputEngine::checkPlayedBack()
         return;
     }
     playedBack_ = true;
+    playedBackEnd_ = SegmentEnd{source_->ending().value_or(SegmentEnd::Kind::cutShort), source_->handedFrames()};
     playedBackCheck_->stop();
     if (auto completion = std::exchange(completion_, {})) {
-        completion();
+        completion(playedBackEnd_);
     }
 }
 

@@ -1,7 +1,9 @@
 // The real output engine: a Qt Multimedia QAudioSink in pull mode on the default output device, fed by
 // a PlaybackSegmentSource (with its own decoder thread). The player's sample time is what the sink has
-// processed since the segment began, pauses not counted; a segment counts as played back once its
-// decoder has finished and the sink has processed every frame handed to it.
+// processed since the segment began, pauses not counted: the frames its sound server has played, less
+// the server's own latency, so it stands for what is being heard rather than what was handed over. A
+// segment counts as played back once its decoder has finished and the sink has processed every frame
+// handed to it.
 //
 // Thread-compatible, like every AudioOutputEngine: used and destroyed on the audio node thread, which
 // must run a Qt event loop (the sink and the completion check are driven by it). It may be constructed on
@@ -41,6 +43,7 @@ public:
     void stop() override;
     bool isPlaying() const override { return playing_; }
     std::optional<std::int64_t> playerSampleTime() const override;
+    std::optional<std::int64_t> decodedSegmentLength() const override;
 
 private:
     void discardSegment();
@@ -60,6 +63,7 @@ private:
     SegmentCompletion completion_;
     bool sinkStarted_ = false;
     bool playedBack_ = false;
+    SegmentEnd playedBackEnd_; // how the segment ended, once playedBack_
     bool playing_ = false;
     std::unique_ptr<QTimer> playedBackCheck_;
 };

@@ -14,7 +14,8 @@ struct StereoWaveformSamples
     friend bool operator==(const StereoWaveformSamples&, const StereoWaveformSamples&) = default;
 };
 
-// The result of one extraction: the waveform and the file's duration (finite and > 0).
+// The result of one extraction: the waveform and the file's duration (finite and > 0): the container's,
+// or the length decoding found when the container could only estimate it.
 struct ExtractionResult
 {
     StereoWaveformSamples samples;

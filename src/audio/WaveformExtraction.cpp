@@ -133,11 +133,16 @@ std::optional<ExtractionResult> extractStereoWaveform(const std::filesystem::pat
         return std::nullopt;
     }
     StereoPeakAccumulator accumulator(targetSampleCount, framesPerBucketScan, duration);
+    std::int64_t decodedFrames = 0;
+    int sampleRate = 0;
     while (const DecodedChunk* chunk = decoder->nextChunk()) {
         accumulator.addChunk(static_cast<const std::int16_t*>(chunk->data), chunk->byteCount, chunk->sampleRate,
                              static_cast<unsigned>(std::max(chunk->channelCount, 0)));
+        decodedFrames += chunk->frameCount;
+        sampleRate = chunk->sampleRate > 0 ? chunk->sampleRate : sampleRate;
     }
-    // A decoding failure part way gives no waveform, even though chunks were read.
+    // A stream that broke off gives no waveform, even though chunks were read. (Damage the decoder
+    // resynchronised after does not count: the file plays to its end.)
     if (decoder->status() != DecoderStatus::completed) {
         return std::nullopt;
     }
@@ -145,7 +150,12 @@ std::optional<ExtractionResult> extractStereoWaveform(const std::filesystem::pat
     if (!samples) {
         return std::nullopt;
     }
-    return ExtractionResult{std::move(*samples), duration};
+    // The buckets follow the container's duration either way; the duration shown is the real length when
+    // the container could only estimate it.
+    const bool useDecodedLength = decoder->container().isDurationEstimated() && decodedFrames > 0 && sampleRate > 0;
+    const double shownDuration =
+        useDecodedLength ? static_cast<double>(decodedFrames) / static_cast<double>(sampleRate) : duration;
+    return ExtractionResult{std::move(*samples), shownDuration};
 }
 
 std::optional<double> readDurationSeconds(const std::filesystem::path& path)

@@ -52,8 +52,9 @@ private:
 };
 
 // Decodes `path` and returns its waveform with `targetSampleCount` buckets per channel and its
-// duration; nothing when the file has no audio track, a duration that is not a finite number > 0, cannot
-// be decoded to its end, or has a silent first channel.
+// duration (the container's, or the decoded length when the container only estimated it); nothing when
+// the file has no audio track, a duration that is not a finite number > 0, breaks off before its end, or
+// has a silent first channel.
 std::optional<ExtractionResult> extractStereoWaveform(const std::filesystem::path& path, int targetSampleCount,
                                                       int framesPerBucketScan);
 

@@ -1,5 +1,7 @@
 #include "ui/AudioStereoDBFSMeterView.h"
 
+#include "audio/AudioMeter.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -20,6 +22,8 @@ constexpr qreal trackOpacity = 0.2;
 constexpr qreal scaleOpacity = 0.22;
 constexpr qreal tickOpacity = 0.35;
 constexpr qreal tickHeight = 1;
+constexpr std::chrono::milliseconds markAnimationInterval{1000 / 60};
+const QColor clipColor = QColor::fromRgbF(1.0f, 0.18f, 0.14f);
 
 struct GradientStop
 {
@@ -90,6 +94,56 @@ QLinearGradient levelGradient(const QRectF& column)
     return gradient;
 }
 
+void PeakHold::update(float levelDBFS, Clock::time_point now)
+{
+    if (std::isnan(levelDBFS)) {
+        return;
+    }
+    if (levelDBFS >= heldLevel(now)) {
+        peakDBFS_ = levelDBFS;
+        peakAt_ = now;
+    }
+    if (levelDBFS >= clipLevelDBFS) {
+        clippedAt_ = now;
+        hasClipped_ = true;
+    }
+}
+
+float PeakHold::heldLevel(Clock::time_point now) const
+{
+    const auto sinking = now - peakAt_ - peakHoldTime;
+    if (sinking <= Clock::duration::zero()) {
+        return peakDBFS_;
+    }
+    const float fallen = peakFallDBPerSecond * std::chrono::duration<float>(sinking).count();
+    return std::max(peakDBFS_ - fallen, meterFloorDBFS);
+}
+
+bool PeakHold::isClipping(Clock::time_point now) const
+{
+    return hasClipped_ && now - clippedAt_ < clipHoldTime;
+}
+
+bool PeakHold::isMoving(float currentLevelDBFS, Clock::time_point now) const
+{
+    return isClipping(now) || heldLevel(now) > std::max(currentLevelDBFS, displayFloorDBFS);
+}
+
+QRectF peakMarkRect(const QRectF& column, float heldLevelDBFS)
+{
+    const qreal lit = litHeight(heldLevelDBFS, column.height());
+    if (!(lit > 0)) {
+        return {};
+    }
+    const qreal top = std::clamp(column.bottom() - lit, column.top(), column.bottom() - peakMarkHeight);
+    return {column.left(), top, column.width(), peakMarkHeight};
+}
+
+QRectF clipMarkRect(const QRectF& column)
+{
+    return {column.left(), column.top(), column.width(), std::min(clipMarkHeight, column.height())};
+}
+
 } // namespace meter
 
 AudioStereoDBFSMeterView::AudioStereoDBFSMeterView(QWidget* parent)
@@ -97,7 +151,28 @@ AudioStereoDBFSMeterView::AudioStereoDBFSMeterView(QWidget* parent)
 {
     setObjectName(QStringLiteral("levelMeter"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
+    markAnimation_.setInterval(meter::markAnimationInterval);
+    connect(&markAnimation_, &QTimer::timeout, this, &AudioStereoDBFSMeterView::animateMarks);
     updateSize();
+}
+
+float AudioStereoDBFSMeterView::heldLevel(int column) const
+{
+    return marks_.at(static_cast<std::size_t>(column)).heldLevel(clock_());
+}
+
+bool AudioStereoDBFSMeterView::isClipping(int column) const
+{
+    return marks_.at(static_cast<std::size_t>(column)).isClipping(clock_());
+}
+
+void AudioStereoDBFSMeterView::animateMarks()
+{
+    const auto now = clock_();
+    update();
+    if (!marks_[0].isMoving(leftDBFS_, now) && !marks_[1].isMoving(rightDBFS_, now)) {
+        markAnimation_.stop();
+    }
 }
 
 void AudioStereoDBFSMeterView::setMono(bool mono)
@@ -111,10 +186,16 @@ void AudioStereoDBFSMeterView::setMono(bool mono)
 
 void AudioStereoDBFSMeterView::setLevels(float leftDBFS, float rightDBFS)
 {
+    const auto now = clock_();
+    marks_[0].update(leftDBFS, now);
+    marks_[1].update(rightDBFS, now);
     if (leftDBFS != leftDBFS_ || rightDBFS != rightDBFS_) {
         leftDBFS_ = leftDBFS;
         rightDBFS_ = rightDBFS;
         update();
+    }
+    if (!markAnimation_.isActive() && (marks_[0].isMoving(leftDBFS_, now) || marks_[1].isMoving(rightDBFS_, now))) {
+        markAnimation_.start();
     }
 }
 
@@ -159,6 +240,7 @@ void AudioStereoDBFSMeterView::paintEvent(QPaintEvent*)
 
     const auto columns = columnRects(isMono_, frame.size());
     const std::array<float, 2> levels{leftDBFS_, rightDBFS_};
+    const auto now = clock_();
     for (std::size_t index = 0; index < (isMono_ ? 1u : 2u); ++index) {
         const QRectF& column = columns[index];
         QPainterPath track;
@@ -183,6 +265,15 @@ void AudioStereoDBFSMeterView::paintEvent(QPaintEvent*)
             const qreal top = std::max(column.top(), column.bottom() - tickOffset(tick, column.height()) - tickHeight);
             painter.fillRect(QRectF(column.left(), top, column.width(), tickHeight),
                              withOpacity(borderColor_, tickOpacity));
+        }
+
+        const PeakHold& marks = marks_[index];
+        const QRectF peakMark = peakMarkRect(column, marks.heldLevel(now));
+        if (!peakMark.isEmpty()) {
+            painter.fillRect(peakMark, gradient);
+        }
+        if (marks.isClipping(now)) {
+            painter.fillRect(clipMarkRect(column), clipColor);
         }
     }
     if (!isMono_) {

@@ -26,7 +26,7 @@ constexpr qreal boxBorderWidth = 1;
 constexpr qreal outlineWidth = 0.5;
 constexpr qreal focusRingWidth = 2;
 constexpr qreal focusRingOpacity = 0.85;
-constexpr qreal glyphPadding = 6;
+constexpr qreal glyphFontShare = 0.8; // of the caption font's height
 constexpr int spinnerSteps = 12;
 constexpr std::chrono::milliseconds spinnerInterval{80};
 constexpr int minimumBoxWidth = 40;
@@ -80,6 +80,21 @@ QRectF playheadRect(double progress, bool isActive, QSizeF box)
     return {x - playheadWidth / 2, box.height() / 2 - height / 2, playheadWidth, height};
 }
 
+QRectF glyphRect(const QRectF& box, qreal glyphSize)
+{
+    return {box.right() - glyphPadding - glyphSize, box.top() + glyphPadding, glyphSize, glyphSize};
+}
+
+QRectF glyphButtonRect(const QRectF& box, qreal glyphSize)
+{
+    return glyphRect(box, glyphSize).adjusted(-glyphHitMargin, -glyphHitMargin, glyphHitMargin, glyphHitMargin);
+}
+
+QString playPauseButtonName(bool showsPause)
+{
+    return showsPause ? QStringLiteral("暂停") : QStringLiteral("播放");
+}
+
 QString accessibilityLabel(bool isMono)
 {
     return isMono ? QStringLiteral("单声道波形") : QStringLiteral("立体声波形，上左下右");
@@ -96,6 +111,48 @@ QString toolTip(bool isMono)
 
 using namespace waveform;
 
+// The glyph as a button: "pause.fill" while its file plays, else "play.fill", over a faint round backdrop
+// while the pointer is on it. It takes no keyboard focus: the keys belong to the waveform view.
+class AudioWaveformView::PlayPauseButton final : public QAbstractButton
+{
+public:
+    explicit PlayPauseButton(QWidget* parent)
+        : QAbstractButton(parent)
+    {
+        setObjectName(QStringLiteral("playPauseButton"));
+        setFocusPolicy(Qt::NoFocus);
+        setCursor(Qt::ArrowCursor);
+        setAttribute(Qt::WA_Hover);
+        setShowsPause(false);
+    }
+
+    bool showsPause() const { return showsPause_; }
+    void setShowsPause(bool showsPause)
+    {
+        showsPause_ = showsPause;
+        setAccessibleName(playPauseButtonName(showsPause));
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        if (underMouse() || isDown()) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(waveformPalette(isDarkPalette(palette())).border);
+            painter.drawEllipse(QRectF(rect()));
+        }
+        const QRectF glyph = QRectF(rect()).adjusted(glyphHitMargin, glyphHitMargin, -glyphHitMargin, -glyphHitMargin);
+        paintSymbol(painter, showsPause_ ? Symbol::pauseFill : Symbol::playFill, glyph,
+                    palette().color(QPalette::WindowText));
+    }
+
+private:
+    bool showsPause_ = false;
+};
+
 AudioWaveformView::AudioWaveformView(QUrl fileURL, AudioPlaybackController& playback, AudioWaveformLoader& loader,
                                      QWidget* parent)
     : QWidget(parent)
@@ -103,6 +160,7 @@ AudioWaveformView::AudioWaveformView(QUrl fileURL, AudioPlaybackController& play
     , playback_(playback)
     , loader_(loader)
     , meter_(new AudioStereoDBFSMeterView(this))
+    , playPauseButton_(new PlayPauseButton(this))
 {
     setObjectName(QStringLiteral("waveformView"));
     // The focus ring is drawn by the view itself.
@@ -114,15 +172,16 @@ AudioWaveformView::AudioWaveformView(QUrl fileURL, AudioPlaybackController& play
         update(boxRect().toAlignedRect());
     });
 
+    connect(playPauseButton_, &QAbstractButton::clicked, this, [this] {
+        setFocus(Qt::MouseFocusReason); // the keys work on from here
+        playback_.togglePlayPause(fileURL_);
+    });
     connect(&playback_, &AudioPlaybackController::activeURLChanged, this, [this] {
         updateMeter();
+        updatePlayPauseButton();
         update();
     });
-    connect(&playback_, &AudioPlaybackController::isPlayingChanged, this, [this] {
-        if (isActive()) {
-            update();
-        }
-    });
+    connect(&playback_, &AudioPlaybackController::isPlayingChanged, this, &AudioWaveformView::updatePlayPauseButton);
     connect(&playback_, &AudioPlaybackController::playbackProgressChanged, this, [this] {
         if (isActive()) {
             update();
@@ -133,11 +192,17 @@ AudioWaveformView::AudioWaveformView(QUrl fileURL, AudioPlaybackController& play
     updateTexts();
     updateLayout();
     updateMeter();
+    updatePlayPauseButton();
 }
 
 AudioWaveformView::~AudioWaveformView()
 {
     endInterruptedDrag();
+}
+
+QAbstractButton* AudioWaveformView::playPauseButton() const
+{
+    return playPauseButton_;
 }
 
 bool AudioWaveformView::isActive() const
@@ -201,9 +266,21 @@ void AudioWaveformView::updateLayout()
     const int height = boxHeight(stereoSamples_);
     meter_->setMono(isMono());
     meter_->setMeterHeight(height);
-    meter_->move(width() - meter_->width(), 0);
     setFixedHeight(height);
+    placeChildren();
     updateGeometry();
+}
+
+void AudioWaveformView::placeChildren()
+{
+    meter_->move(width() - meter_->width(), 0);
+    const qreal glyphSize = QFontMetricsF(captionFont(font())).height() * glyphFontShare;
+    playPauseButton_->setGeometry(glyphButtonRect(boxRect(), glyphSize).toAlignedRect());
+}
+
+void AudioWaveformView::updatePlayPauseButton()
+{
+    playPauseButton_->setShowsPause(isActive() && playback_.isPlaying());
 }
 
 void AudioWaveformView::updateMeter()
@@ -229,7 +306,18 @@ bool AudioWaveformView::handlesKey(const QKeyEvent& event) const
     if (event.modifiers() & ~Qt::KeypadModifier) {
         return false;
     }
-    return event.key() == Qt::Key_Space || (event.key() == Qt::Key_Escape && isActive());
+    switch (event.key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        return true;
+    case Qt::Key_Escape:
+        return isActive();
+    default:
+        return false;
+    }
 }
 
 bool AudioWaveformView::event(QEvent* event)
@@ -250,8 +338,26 @@ void AudioWaveformView::keyPressEvent(QKeyEvent* event)
         return;
     }
     event->accept();
+    if (isDragging_) {
+        return; // the pointer has the position until the drag ends
+    }
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        // Held down, the arrows go on stepping.
+        playback_.jumpBy(event->key() == Qt::Key_Left ? -keyStepSeconds : keyStepSeconds, fileURL_);
+        return;
+    case Qt::Key_Home:
+        playback_.jumpTo(0, fileURL_);
+        return;
+    case Qt::Key_End:
+        playback_.jumpTo(1, fileURL_);
+        return;
+    default:
+        break;
+    }
     if (event->isAutoRepeat()) {
-        return; // holding the key down toggles once
+        return; // holding space or Esc down acts once
     }
     if (event->key() == Qt::Key_Space) {
         playback_.togglePlayPause(fileURL_);
@@ -317,7 +423,7 @@ void AudioWaveformView::dragEnded(QPointF location)
 void AudioWaveformView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    meter_->move(width() - meter_->width(), 0);
+    placeChildren();
     const qreal measured = boxRect().width();
     if (measured > 0 && std::abs(measured - trackWidth_) > 0.5) {
         trackWidth_ = measured;
@@ -347,6 +453,8 @@ void AudioWaveformView::changeEvent(QEvent* event)
     if (event->type() == QEvent::PaletteChange) {
         updateMeter();
         update();
+    } else if (event->type() == QEvent::FontChange) {
+        placeChildren();
     }
 }
 
@@ -399,15 +507,10 @@ void AudioWaveformView::paintEvent(QPaintEvent*)
                                 boxCornerRadius - ringInset);
     }
 
-    // The playhead and the glyph go over the ring, so a playhead resting at the left edge still shows
-    // while the view has focus.
+    // The playhead goes over the ring, so a playhead resting at the left edge still shows while the view
+    // has focus. The play/pause button, a child, is drawn over everything.
     painter.setClipPath(boxPath);
     painter.fillRect(playheadRect(playback_.playbackProgress(), isActive(), box.size()), systemOrange(palette()));
-    const Symbol glyph = isActive() && playback_.isPlaying() ? Symbol::pauseFill : Symbol::playFill;
-    const qreal glyphSize = QFontMetricsF(captionFont(font())).height() * 0.8;
-    paintSymbol(painter, glyph,
-                QRectF(box.right() - glyphPadding - glyphSize, box.top() + glyphPadding, glyphSize, glyphSize),
-                palette().color(QPalette::WindowText));
 }
 
 void AudioWaveformView::paintWaveform(QPainter& painter, const QRectF& box, const WaveformPalette& colors) const

@@ -2,9 +2,12 @@
 // above right), an orange playhead at the shared controller's position, a play or pause glyph, and the
 // level meter beside the box.
 //
-// Clicking or dragging anywhere in the box moves the position and scrubs (playback pauses during the
-// drag and goes on from the drop position if it ran before). With the view focused, space plays or
-// pauses; Esc stops when this file is the active one and otherwise passes on to the enclosing window.
+// The play/pause glyph in the box's corner is a button: a click on it plays or pauses. Clicking or
+// dragging anywhere else in the box moves the position and scrubs (playback pauses during the drag and
+// goes on from the drop position if it ran before). With the view focused, space plays or pauses; the
+// left and right arrows move five seconds back or on and Home and End to the start or the end (playback
+// goes on from there if it ran); Esc stops when this file is the active one and otherwise passes on to
+// the enclosing window.
 //
 // GUI thread only (a widget). The numbers it draws come from the plain functions in `waveform`.
 //
@@ -14,6 +17,7 @@
 
 #include "audio/StereoWaveformSamples.h"
 
+#include <QAbstractButton>
 #include <QColor>
 #include <QPointer>
 #include <QRectF>
@@ -39,6 +43,9 @@ inline constexpr int channelDividerHeight = 1;
 inline constexpr int meterSpacing = 2;
 inline constexpr qreal boxCornerRadius = 6;
 inline constexpr qreal playheadWidth = 2;
+inline constexpr qreal glyphPadding = 6;    // from the box's top and trailing edges to the glyph
+inline constexpr qreal glyphHitMargin = 4;  // the button reaches this far around the glyph
+inline constexpr double keyStepSeconds = 5; // the left and right arrows
 
 // The four colours of the box, chosen by the appearance: box fill (and meter background), box border
 // (and meter border), the line between the channels, and dimmed text in the box.
@@ -64,8 +71,15 @@ qreal playheadX(double progress, bool isActive, qreal boxWidth);
 // The playhead bar: 2 wide and max(0, height − 2) high, centred on playheadX and the box's middle.
 QRectF playheadRect(double progress, bool isActive, QSizeF box);
 
+// The play/pause glyph, `glyphSize` square, in the top-trailing corner of `box` with glyphPadding.
+QRectF glyphRect(const QRectF& box, qreal glyphSize);
+// The button around it: the glyph and glyphHitMargin on every side, so it is easy to hit.
+QRectF glyphButtonRect(const QRectF& box, qreal glyphSize);
+
 QString accessibilityLabel(bool isMono);
 QString toolTip(bool isMono);
+// The button's accessible name: "播放" while it would play, "暂停" while it would pause.
+QString playPauseButtonName(bool showsPause);
 
 } // namespace waveform
 
@@ -97,6 +111,8 @@ public:
     bool isActive() const;
     QRectF boxRect() const;
     AudioStereoDBFSMeterView* meterView() const { return meter_; }
+    // The glyph's button (objectName "playPauseButton"); its accessible name says what a click does.
+    QAbstractButton* playPauseButton() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -123,8 +139,10 @@ private:
     void cancelLoading();
     void finishLoading(std::optional<StereoWaveformSamples> samples);
     void updateLayout();
+    void placeChildren(); // the meter at the trailing edge, the button in the box's corner
     void updateMeter();
     void updateTexts();
+    void updatePlayPauseButton();
     void dragChanged(QPointF location);
     void dragEnded(QPointF location);
     // A drag that loses its view (hidden, destroyed, or the keyboard taken by a dialog) never sees
@@ -140,6 +158,8 @@ private:
     AudioPlaybackController& playback_;
     AudioWaveformLoader& loader_;
     AudioStereoDBFSMeterView* meter_;
+    class PlayPauseButton;
+    PlayPauseButton* playPauseButton_;
     std::optional<StereoWaveformSamples> stereoSamples_;
     LoadState loadState_ = LoadState::loading;
     QPointer<QObject> loadTask_; // dropping it drops the answer of the load in flight

@@ -1,4 +1,7 @@
 #include "audio/AudioDecoder.h"
+#include "audio/AudioFormatProbe.h"
+#include "audio/PlaybackSegmentSource.h"
+#include "audio/WaveformExtraction.h"
 #include "tests/audio/AudioTestFiles.h"
 #include "tests/support/TestSupport.h"
 
@@ -91,6 +94,132 @@ TEST(AudioDecoder, ReportsWhetherDecodingReachedTheEnd)
     const Decoded truncated = decodeFrom(generatedAudio("truncated.flac"), 0);
     EXPECT_EQ(truncated.status, DecoderStatus::failed);
     EXPECT_FALSE(truncated.samples.empty()); // chunks before the failure were delivered
+}
+
+// What playback makes of a whole file: the real source, read as the output device reads it.
+struct Played
+{
+    std::int64_t frames = 0;
+    float peak = 0; // largest absolute sample after the mix to at most two channels
+    std::optional<SegmentEnd::Kind> ending;
+    std::optional<std::int64_t> decodedLength;
+};
+
+Played playToTheEnd(const std::filesystem::path& path)
+{
+    Played played;
+    const auto format = readAudioFileFormat(path);
+    if (!format) {
+        ADD_FAILURE() << "cannot open " << path;
+        return played;
+    }
+    const int channels = format->channelCount == 1 ? 1 : 2;
+    PlaybackSegmentSource source(AudioSegment{path, 0}, static_cast<int>(format->sampleRate), channels);
+    std::vector<float> buffer(8192);
+    const bool exhausted = test::eventually(
+        [&] {
+            while (const qint64 bytes = source.read(reinterpret_cast<char*>(buffer.data()),
+                                                    static_cast<qint64>(buffer.size() * sizeof(float)))) {
+                const auto samples = static_cast<std::size_t>(bytes) / sizeof(float);
+                for (std::size_t i = 0; i < samples; ++i) {
+                    played.peak = std::max(played.peak, std::fabs(buffer[i]));
+                }
+                played.frames += static_cast<std::int64_t>(samples) / channels;
+            }
+            return source.isExhausted();
+        },
+        std::chrono::seconds(20));
+    EXPECT_TRUE(exhausted);
+    played.ending = source.ending();
+    played.decodedLength = source.decodedLength();
+    return played;
+}
+
+TEST(GeneratedAudio, EveryKindOfFileReadsAndPlaysAsItShould)
+{
+    using Kind = SegmentEnd::Kind;
+    struct Row
+    {
+        const char* file;
+        double statedSeconds; // the container's duration, or its estimate
+        const char* caption;
+        double playedSeconds; // what playback decodes, to the real end of the stream or where it broke off
+        Kind ending;
+        float peak; // after the mix to at most two channels
+        bool hasWaveform;
+    };
+    const Row rows[] = {
+        {"stereo-44k-s16.wav", 2.0, "44.1 kHz · 16-bit", 2.0, Kind::endOfStream, 0.0884f, true},
+        {"stereo-48k-s24.wav", 2.0, "48 kHz · 24-bit", 2.0, Kind::endOfStream, 0.0884f, true},
+        {"mono-22k.wav", 2.0, "22.1 kHz · 16-bit", 2.0, Kind::endOfStream, 0.125f, true},
+        // Mixed down with a normalised matrix: full scale at most, where the plain matrix gives +7.7 dBFS.
+        {"surround-full-scale.wav", 2.0, "48 kHz · 16-bit", 2.0, Kind::endOfStream, 1.0f, true},
+        {"stereo-48k-320k.mp3", 2.04, "48 kHz · 320 kbps", 2.0, Kind::endOfStream, 0.0884f, true},
+        {"vbr-xing.mp3", 3.0302, "44.1 kHz · 40 kbps", 3.0, Kind::endOfStream, 0.6852f, true},
+        // The estimate falls half a second short; playback goes on to the real end.
+        {"vbr-no-xing.mp3", 2.4661, "44.1 kHz · 49 kbps", 3.0302, Kind::endOfStream, 0.6852f, true},
+        {"stereo-44k.m4a", 2.0, "44.1 kHz · 128 kbps", 2.0201, Kind::endOfStream, 0.0923f, true},
+        {"stereo-96k-24bit.flac", 2.0, "96 kHz · 24-bit", 2.0, Kind::endOfStream, 0.0884f, true},
+        {"stereo-48k.ogg", 2.0065, "48 kHz · 118 kbps", 2.0, Kind::endOfStream, 0.0895f, true},
+        {"alac-44k.m4a", 2.0, "44.1 kHz · 16-bit", 2.0, Kind::endOfStream, 0.0884f, true},
+        {"adpcm-ima-44k.wav", 2.0063, "44.1 kHz · 128 kbps", 2.0063, Kind::endOfStream, 0.0886f, true},
+        // The damaged frame at the end is not followed by anything decodable.
+        {"truncated.flac", 3.0, "44.1 kHz · 16-bit", 1.1494, Kind::cutShort, 0.0884f, false},
+        // Every frame decodes, but the file ends six seconds before its header says.
+        {"truncated.mp3", 8.0457, "44.1 kHz · 128 kbps", 1.9864, Kind::cutShort, 0.0843f, true},
+        // The decoder skips the noise and finds its footing again: a little is lost, the rest plays.
+        {"garbage-middle.mp3", 4.049, "44.1 kHz · 128 kbps", 3.8933, Kind::endOfStream, 0.1116f, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        const auto path = generatedAudio(row.file);
+        const auto format = readAudioFileFormat(path);
+        ASSERT_TRUE(format);
+        EXPECT_NEAR(readDurationSeconds(path).value_or(0), row.statedSeconds, 5e-4);
+
+        const auto probed = probeFormat(path, static_cast<std::int64_t>(std::filesystem::file_size(path)));
+        ASSERT_TRUE(probed);
+        EXPECT_EQ(captionText(*probed), QString::fromUtf8(row.caption));
+
+        const Played played = playToTheEnd(path);
+        EXPECT_NEAR(static_cast<double>(played.frames) / format->sampleRate, row.playedSeconds, 5e-4);
+        EXPECT_EQ(played.ending, row.ending);
+        // The length is reported exactly when decoding reached the real end.
+        EXPECT_EQ(played.decodedLength, row.ending == Kind::endOfStream ? std::optional(played.frames) : std::nullopt);
+        EXPECT_LE(played.peak, 1.0f);
+        EXPECT_NEAR(played.peak, row.peak, 0.005f);
+
+        EXPECT_EQ(extractStereoWaveform(path, 512, 24).has_value(), row.hasWaveform);
+    }
+}
+
+TEST(SegmentEndKind, TellsTheEndOfTheStreamFromAStreamCutShort)
+{
+    using Kind = SegmentEnd::Kind;
+    constexpr int rate = 48000;
+    struct Row
+    {
+        const char* name;
+        DecoderStatus status;
+        std::int64_t startFrame;
+        std::int64_t decodedFrames;
+        std::optional<std::int64_t> statedLength;
+        Kind kind;
+    };
+    const Row rows[] = {
+        {"decoded to the stated length", DecoderStatus::completed, 0, 480000, 480000, Kind::endOfStream},
+        {"encoder padding short of it", DecoderStatus::completed, 0, 478000, 480000, Kind::endOfStream},
+        {"half a second short", DecoderStatus::completed, 0, 456000, 480000, Kind::endOfStream},
+        {"more than half a second short", DecoderStatus::completed, 0, 455999, 480000, Kind::cutShort},
+        {"from the middle to the end", DecoderStatus::completed, 240000, 240000, 480000, Kind::endOfStream},
+        {"longer than stated", DecoderStatus::completed, 0, 500000, 480000, Kind::endOfStream},
+        {"an estimated length is no promise", DecoderStatus::completed, 0, 100000, std::nullopt, Kind::endOfStream},
+        {"the stream broke off", DecoderStatus::failed, 0, 480000, 480000, Kind::cutShort},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(segmentEndKind(row.status, row.startFrame, row.decodedFrames, row.statedLength, rate), row.kind);
+    }
 }
 
 } // namespace

@@ -38,7 +38,6 @@ TEST(CaptionText, ShowsTheRateWithEitherTheBitDepthOrTheBitRate)
 TEST(AudioFileExtensions, DecideByTheLowerCasedExtensionOfTheLastComponent)
 {
     EXPECT_EQ(audioFileExtensions.size(), 19u);
-    EXPECT_EQ(lossyFileExtensions.size(), 10u);
     const std::pair<const char*, bool> rows[] = {
         {"song.mp3", true},           {"SONG.WAV", true},   {"take.Flac", true},     {"voice.amr", true},
         {"clip.mp4", true},           {"notes.txt", false}, {"noextension", false},  {"archive.mp3.zip", false},
@@ -69,6 +68,8 @@ TEST(ProbeFormat, ReadsRateBitDepthAndBitRateOfEachKindOfFile)
         {"16-bit WAV: the track's bits and data rate", wav, 176444, 44100, 16, 1411},
         {"MP3: compressed, never a bit depth", generatedAudio("stereo-48k-320k.mp3"), 1, 48000, 0, 320},
         {"AAC in m4a: never a bit depth", generatedAudio("stereo-44k.m4a"), 1, 44100, 0, -1},
+        {"ALAC in m4a: lossless, so a bit depth", generatedAudio("alac-44k.m4a"), 1, 44100, 16, 137},
+        {"IMA ADPCM in WAV: 4 coded bits are no bit depth", generatedAudio("adpcm-ima-44k.wav"), 1, 44100, 0, 128},
         {"24-bit FLAC: bit depth, rate from the file size", generatedAudio("stereo-96k-24bit.flac"), 500000, 96000, 24,
          2000},
         {"Opus: rate from the file size", generatedAudio("stereo-48k.ogg"), 30000, 48000, 0, 120},

@@ -1,4 +1,5 @@
 #include "audio/AudioMeter.h"
+#include "audio/AudioMeterTimeline.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,7 @@ TEST(PeakToDBFS, LimitsLevelsToMinus80Through0)
     }
 }
 
-TEST(MeasurePeakLevels, TakesTheLargestMagnitudeOfTheFirstTwoChannels)
+TEST(AudioMeterTimeline, KeepsTheLoudestSampleOfEachBlockOfTheFirstTwoChannels)
 {
     struct Row
     {
@@ -39,12 +40,39 @@ TEST(MeasurePeakLevels, TakesTheLargestMagnitudeOfTheFirstTwoChannels)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        AudioMeterTimeline timeline;
         const auto frames = static_cast<std::int64_t>(row.samples.size()) / row.channels;
-        const AudioMeterLevels levels = measurePeakLevels(row.samples.data(), frames, row.channels);
+        timeline.add(row.samples.data(), frames, row.channels, 0);
+        const AudioMeterLevels levels = timeline.levelsBetween(0, 0);
         EXPECT_NEAR(levels.leftPeakDBFS, row.expected.leftPeakDBFS, 1e-4f);
         EXPECT_NEAR(levels.rightPeakDBFS, row.expected.rightPeakDBFS, 1e-4f);
     }
-    EXPECT_EQ(measurePeakLevels(nullptr, 256, 2), AudioMeterLevels{});
+}
+
+TEST(AudioMeterTimeline, AnswersForTheBlocksHoldingTheAskedFrames)
+{
+    constexpr auto block = AudioMeterTimeline::blockFrames;
+    AudioMeterTimeline timeline(4);
+    // Buffers of any size: frames 0...299 quiet, 300...599 loud, 600...899 quiet again.
+    const std::vector<float> quiet(300, 0.001f);
+    const std::vector<float> loud(300, 0.5f);
+    timeline.add(quiet.data(), 300, 1, 0);
+    timeline.add(loud.data(), 300, 1, 300);
+    timeline.add(quiet.data(), 300, 1, 600);
+
+    EXPECT_NEAR(timeline.levelsBetween(0, block - 1).leftPeakDBFS, -60, 1e-3) << "block 0 is all quiet";
+    EXPECT_NEAR(timeline.levelsBetween(block, block).leftPeakDBFS, -6.02, 1e-2) << "block 1 holds loud frames";
+    EXPECT_NEAR(timeline.levelsBetween(3 * block, 3 * block).leftPeakDBFS, -60, 1e-3);
+    EXPECT_NEAR(timeline.levelsBetween(0, 3 * block).leftPeakDBFS, -6.02, 1e-2) << "the loudest of a range";
+    EXPECT_EQ(timeline.levelsBetween(5 * block, 5 * block), AudioMeterLevels{}) << "not yet handed over";
+
+    // Four blocks are held: block 4 takes block 0's place.
+    timeline.add(quiet.data(), 1, 1, 4 * block);
+    EXPECT_EQ(timeline.levelsBetween(0, 0), AudioMeterLevels{});
+    EXPECT_NEAR(timeline.levelsBetween(0, 4 * block).leftPeakDBFS, -6.02, 1e-2) << "shortened to what is held";
+
+    timeline.clear();
+    EXPECT_EQ(timeline.levelsBetween(0, 4 * block), AudioMeterLevels{});
 }
 
 } // namespace

@@ -36,18 +36,26 @@ class PlaybackControllerTest : public testing::Test
 protected:
     explicit PlaybackControllerTest(bool outputAvailable = true)
     {
-        formats[first.toLocalFile().toStdString()] = {48000, 2, firstLength};
-        formats[second.toLocalFile().toStdString()] = {44100, 1, 441000};
         auto ownedEngine = std::make_unique<ManualAudioOutputEngine>(outputAvailable);
         auto ownedQueue = std::make_unique<ManualAudioNodeQueue>();
         engine = ownedEngine.get();
         queue = ownedQueue.get();
+        addFile(first, {48000, 2, firstLength});
+        addFile(second, {44100, 1, 441000});
         controller = std::make_unique<AudioPlaybackController>(
             std::move(ownedEngine), std::move(ownedQueue),
             [this](const std::filesystem::path& path) -> std::optional<AudioFileFormat> {
                 const auto found = formats.find(path.string());
                 return found == formats.end() ? std::nullopt : std::optional(found->second);
             });
+    }
+
+    // A file whose container states `format`; decoding finds `stream` (by default, just that length).
+    void addFile(const QUrl& url, AudioFileFormat format, std::optional<ManualAudioOutputEngine::Stream> stream = {})
+    {
+        formats[url.toLocalFile().toStdString()] = format;
+        engine->setStream(url.toLocalFile().toStdString(),
+                          stream.value_or(ManualAudioOutputEngine::Stream{format.lengthFrames}));
     }
 
     // Runs the queued engine work and delivers what comes back, until nothing is left.
@@ -261,8 +269,8 @@ TEST_F(PlaybackControllerTest, AfterTheEndPlayStartsAgainFromTheFinishedSegments
 
 TEST_F(PlaybackControllerTest, AFileThatCannotBePlayedLeavesTheControllerIdle)
 {
-    formats["/music/no-rate.wav"] = {0, 2, 1000};
-    formats["/music/no-frames.wav"] = {44100, 2, 0};
+    addFile(QUrl::fromLocalFile(QStringLiteral("/music/no-rate.wav")), {0, 2, 1000});
+    addFile(QUrl::fromLocalFile(QStringLiteral("/music/no-frames.wav")), {44100, 2, 0});
     for (const char* path : {"/music/broken.wav", "/music/no-rate.wav", "/music/no-frames.wav"}) {
         SCOPED_TRACE(path);
         controller->togglePlayPause(first);
@@ -330,21 +338,164 @@ TEST_F(PlaybackControllerTest, NotifiesObserversOnlyOfRealChanges)
     EXPECT_EQ(playing.count(), 1);
 }
 
-TEST_F(PlaybackControllerTest, MetersShowTheLatestBufferWhilePlayingAndResetOnPause)
+// Interleaved stereo frames at one level in both channels.
+std::vector<float> frames(std::int64_t count, float level)
+{
+    return std::vector<float>(static_cast<std::size_t>(count * 2), level);
+}
+
+TEST_F(PlaybackControllerTest, MetersShowTheBlocksBeingHeardNotThoseHandedToTheOutput)
 {
     controller->togglePlayPause(first);
     settle();
-    engine->render({0.5f, 0.25f, -1.0f, 0.1f}, 2);
-    controller->meterTick();
-    EXPECT_EQ(controller->meterLevels().leftPeakDBFS, 0.0f);
-    EXPECT_NEAR(controller->meterLevels().rightPeakDBFS, -12.04f, 0.01f);
+    const auto meterAfter = [&](std::int64_t heardFrames) {
+        playFrames(heardFrames);
+        controller->meterTick();
+        settle();
+        return controller->meterLevels();
+    };
+    // The output takes silence, a loud block of 256 frames (frames 4864 to 5119), silence and a click, far
+    // ahead of the ear.
+    engine->render(frames(4864, 0), 2);
+    engine->render(frames(256, 0.5f), 2);
+    engine->render(frames(4864, 0), 2);
+    engine->render({0.0f, 0.0f, -1.0f, 0.25f}, 2);
+    engine->render(frames(1000, 0), 2);
+    EXPECT_EQ(meterAfter(0), AudioMeterLevels{});
+    EXPECT_EQ(meterAfter(4700), AudioMeterLevels{}) << "the loud block is handed over but not yet heard";
+    EXPECT_NEAR(meterAfter(300).leftPeakDBFS, -6.02f, 0.01f);
+    EXPECT_NEAR(meterAfter(200).leftPeakDBFS, -6.02f, 0.01f) << "the rest of the block is heard";
+    EXPECT_EQ(meterAfter(1000), AudioMeterLevels{}) << "after it, silence again";
+    // A click between two ticks still shows at the next one.
+    const AudioMeterLevels click = meterAfter(4000);
+    EXPECT_EQ(click.leftPeakDBFS, 0.0f);
+    EXPECT_NEAR(click.rightPeakDBFS, -12.04f, 0.01f);
 
-    controller->togglePlayPause(first);
+    controller->togglePlayPause(first); // pause: the meters fall silent and ticks change nothing
     settle();
     EXPECT_EQ(controller->meterLevels(), AudioMeterLevels{});
-    engine->render({1.0f, 1.0f}, 2);
     controller->meterTick();
+    settle();
     EXPECT_EQ(controller->meterLevels(), AudioMeterLevels{});
+}
+
+TEST_F(PlaybackControllerTest, TheLengthFollowsWhatDecodingFinds)
+{
+    struct Row
+    {
+        const char* name;
+        QUrl url;
+        std::int64_t realLength;
+        const char* endText;
+    };
+    const Row rows[] = {
+        {"the stream is longer than its estimate", QUrl::fromLocalFile(QStringLiteral("/music/longer.mp3")), 528000,
+         "00:11.00 / 00:11.00"},
+        {"the stream is shorter than its estimate", QUrl::fromLocalFile(QStringLiteral("/music/shorter.mp3")), 408000,
+         "00:08.50 / 00:08.50"},
+    };
+    constexpr std::int64_t decodeAhead = 24000;
+    engine->setDecodeAhead(decodeAhead);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        addFile(row.url, {48000, 2, firstLength}, ManualAudioOutputEngine::Stream{row.realLength});
+        controller->togglePlayPause(row.url);
+        settle();
+        EXPECT_EQ(controller->durationSeconds(), 10.0);
+        playFrames(row.realLength - decodeAhead - 1);
+        EXPECT_NE(controller->durationSeconds(), static_cast<double>(row.realLength) / 48000) << "not known yet";
+        playFrames(1); // the decoder reaches the end of the stream, half a second before the ear
+        EXPECT_EQ(controller->durationSeconds(), static_cast<double>(row.realLength) / 48000);
+        EXPECT_LT(controller->playbackProgress(), 1.0);
+        playFrames(decodeAhead);
+        EXPECT_EQ(controller->state(), State::finished);
+        EXPECT_EQ(controller->playbackProgress(), 1.0);
+        EXPECT_EQ(controller->timeDisplayText(), QString::fromUtf8(row.endText));
+
+        // The seek range is the decoded length, also after the file is opened again.
+        controller->stop();
+        controller->seek(0.5, row.url);
+        EXPECT_EQ(controller->segmentStartFrame(), row.realLength / 2);
+        controller->stop();
+    }
+}
+
+TEST_F(PlaybackControllerTest, AStatedLengthThePlayerPassesGrowsWithThePosition)
+{
+    const QUrl longer = QUrl::fromLocalFile(QStringLiteral("/music/no-length-until-the-end.mp3"));
+    addFile(longer, {48000, 2, firstLength}, ManualAudioOutputEngine::Stream{firstLength + 48000});
+    controller->togglePlayPause(longer);
+    settle();
+    playFrames(firstLength + 24000);
+    EXPECT_EQ(controller->state(), State::playing);
+    EXPECT_EQ(controller->durationSeconds(), 10.5);
+    EXPECT_EQ(controller->timeDisplayText(), QStringLiteral("00:10.50 / 00:10.50"));
+    playFrames(24000);
+    EXPECT_EQ(controller->state(), State::finished);
+    EXPECT_EQ(controller->durationSeconds(), 11.0);
+}
+
+TEST_F(PlaybackControllerTest, AStreamCutShortStopsWhereItBrokeOff)
+{
+    const QUrl damaged = QUrl::fromLocalFile(QStringLiteral("/music/damaged.mp3"));
+    addFile(damaged, {48000, 2, firstLength}, ManualAudioOutputEngine::Stream{120000, SegmentEnd::Kind::cutShort});
+    engine->setDecodeAhead(firstLength); // a stream cut short never reports a length
+    controller->togglePlayPause(damaged);
+    settle();
+    playFrames(firstLength);
+    EXPECT_EQ(controller->state(), State::finished);
+    EXPECT_EQ(controller->playbackProgress(), 0.25);
+    EXPECT_EQ(controller->durationSeconds(), 10.0);
+    EXPECT_EQ(controller->timeDisplayText(), QStringLiteral("00:02.50 / 00:10.00"));
+
+    controller->togglePlayPause(damaged); // play again: from where the segment started
+    settle();
+    EXPECT_EQ(controller->state(), State::playing);
+    EXPECT_EQ(engine->scheduledSegments().back().startFrame, 0);
+}
+
+TEST_F(PlaybackControllerTest, JumpsMoveThePositionAndKeepPlaybackAsItWas)
+{
+    struct Row
+    {
+        const char* name;
+        std::function<void()> prepare;
+        std::function<void()> jump;
+        State state;
+        std::int64_t startFrame;
+    };
+    const auto playFromTwoSeconds = [&] {
+        controller->togglePlayPause(first);
+        settle();
+        playFrames(96000);
+    };
+    const Row rows[] = {
+        {"five seconds on while playing", playFromTwoSeconds, [&] { controller->jumpBy(5, first); }, State::playing,
+         336000},
+        {"five seconds back, stopping at the start", playFromTwoSeconds, [&] { controller->jumpBy(-5, first); },
+         State::playing, 0},
+        {"to the start", playFromTwoSeconds, [&] { controller->jumpTo(0, first); }, State::playing, 0},
+        {"to the end", playFromTwoSeconds, [&] { controller->jumpTo(1, first); }, State::finished, firstLength},
+        {"while paused",
+         [&] {
+             playFromTwoSeconds();
+             controller->togglePlayPause(first);
+             settle();
+         },
+         [&] { controller->jumpBy(5, first); }, State::ready, 336000},
+        {"an inactive file opens at five seconds", [] {}, [&] { controller->jumpBy(5, first); }, State::ready, 240000},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        controller->stop();
+        settle();
+        row.prepare();
+        row.jump();
+        settle();
+        EXPECT_EQ(controller->state(), row.state);
+        EXPECT_EQ(controller->segmentStartFrame(), row.startFrame);
+        EXPECT_FALSE(controller->isScrubbing());
+    }
 }
 
 class PlaybackWithoutOutputTest : public PlaybackControllerTest
@@ -362,6 +513,7 @@ TEST_F(PlaybackWithoutOutputTest, StaysSilentAndPublishesNoProgress)
     settle();
     playFrames(firstLength);
     controller->meterTick();
+    settle();
     EXPECT_FALSE(engine->isPlaying());
     EXPECT_EQ(progress.count(), 0);
     EXPECT_EQ(controller->playbackProgress(), 0.0);
@@ -375,14 +527,12 @@ TEST_F(PlaybackControllerTest, CountsFramesBeyond32BitsWithoutWrapping)
 {
     const QUrl longFile = QUrl::fromLocalFile(QStringLiteral("/music/very-long.wav"));
     constexpr std::int64_t length = (std::int64_t{3} << 32) + 1000;
-    formats[longFile.toLocalFile().toStdString()] = {48000, 2, length};
+    addFile(longFile, {48000, 2, length});
 
     controller->seek(0.5, longFile);
     controller->togglePlayPause(longFile);
     settle();
-    const AudioSegment& segment = engine->scheduledSegments().back();
-    EXPECT_EQ(segment.startFrame, length / 2);
-    EXPECT_EQ(segment.frameCount, length - length / 2);
+    EXPECT_EQ(engine->scheduledSegments().back().startFrame, length / 2);
     playFrames((std::int64_t{1} << 32) + 7);
     EXPECT_DOUBLE_EQ(controller->playbackProgress(),
                      static_cast<double>(length / 2 + (std::int64_t{1} << 32) + 7) / static_cast<double>(length));

@@ -22,28 +22,77 @@ void put(std::ofstream& out, T value)
     out.write(reinterpret_cast<const char*>(&value), sizeof value); // the machine is little-endian, as WAV
 }
 
-// ffmpeg arguments (after the inputs' lavfi sources) for each named file.
+// ffmpeg arguments for each named file, and what is done to the file afterwards.
 struct Recipe
 {
     QStringList arguments;
-    double truncateTo = 1.0; // fraction of the file kept
+    double truncateTo = 1.0;       // fraction of the file kept
+    std::int64_t garbledBytes = 0; // bytes overwritten with noise in the middle of the file
 };
+
+QStringList sine(int rate, double seconds)
+{
+    return {"-f", "lavfi", "-i", QStringLiteral("sine=f=440:r=%1:d=%2").arg(rate).arg(seconds)};
+}
+
+QStringList stereoSine(int rate, double seconds)
+{
+    return sine(rate, seconds) + QStringList{"-ac", "2"};
+}
+
+// Loud noise first and a quiet tone after it: a variable-bit-rate MP3 whose first frames have the
+// highest bit rate, so a length estimated from them falls well short.
+QStringList loudThenQuiet()
+{
+    const QStringList noise{"-f", "lavfi", "-i", "anoisesrc=c=white:r=44100:a=0.5:d=0.3:s=1"};
+    const QStringList tone{"-f", "lavfi", "-i", "sine=f=440:r=44100:d=2.7"};
+    const QStringList join{"-filter_complex", "[0][1]concat=n=2:v=0:a=1,aformat=channel_layouts=stereo"};
+    return noise + tone + join + QStringList{"-c:a", "libmp3lame", "-q:a", "4"};
+}
+
+// Every channel of a 5.1 file at full scale and in phase: the worst case for a down-mix.
+QStringList fullScaleSurround()
+{
+    const QString channels = QStringList(6, QStringLiteral("sin(2*PI*440*t)")).join(QLatin1Char('|'));
+    return {"-f", "lavfi", "-i", QStringLiteral("aevalsrc=exprs=%1:c=5.1:s=48000:d=2").arg(channels)};
+}
 
 const std::map<std::string, Recipe>& recipes()
 {
     static const std::map<std::string, Recipe> table{
-        {"stereo-48k-320k.mp3",
-         {{"-f", "lavfi", "-i", "sine=f=440:r=48000:d=2", "-ac", "2", "-c:a", "libmp3lame", "-b:a", "320k"}}},
-        {"stereo-44k.m4a", {{"-f", "lavfi", "-i", "sine=f=440:r=44100:d=2", "-ac", "2", "-c:a", "aac"}}},
+        {"stereo-44k-s16.wav", {stereoSine(44100, 2) + QStringList{"-c:a", "pcm_s16le"}}},
+        {"stereo-48k-s24.wav", {stereoSine(48000, 2) + QStringList{"-c:a", "pcm_s24le"}}},
+        {"mono-22k.wav", {sine(22050, 2) + QStringList{"-c:a", "pcm_s16le"}}},
+        {"surround-full-scale.wav", {fullScaleSurround() + QStringList{"-c:a", "pcm_s16le"}}},
+        {"stereo-48k-320k.mp3", {stereoSine(48000, 2) + QStringList{"-c:a", "libmp3lame", "-b:a", "320k"}}},
+        {"vbr-xing.mp3", {loudThenQuiet()}},
+        {"vbr-no-xing.mp3", {loudThenQuiet() + QStringList{"-write_xing", "0"}}},
+        {"stereo-44k.m4a", {stereoSine(44100, 2) + QStringList{"-c:a", "aac"}}},
         {"stereo-96k-24bit.flac",
-         {{"-f", "lavfi", "-i", "sine=f=440:r=96000:d=2", "-ac", "2", "-c:a", "flac", "-sample_fmt", "s32",
-           "-bits_per_raw_sample", "24"}}},
-        {"stereo-48k.ogg", {{"-f", "lavfi", "-i", "sine=f=440:r=48000:d=2", "-ac", "2", "-c:a", "libopus"}}},
-        {"truncated.flac", {{"-f", "lavfi", "-i", "sine=f=440:r=44100:d=3", "-ac", "2", "-c:a", "flac"}, 0.5}},
+         {stereoSine(96000, 2) + QStringList{"-c:a", "flac", "-sample_fmt", "s32", "-bits_per_raw_sample", "24"}}},
+        {"stereo-48k.ogg", {stereoSine(48000, 2) + QStringList{"-c:a", "libopus"}}},
+        {"alac-44k.m4a", {stereoSine(44100, 2) + QStringList{"-c:a", "alac"}}},
+        {"adpcm-ima-44k.wav", {stereoSine(44100, 2) + QStringList{"-c:a", "adpcm_ima_wav"}}},
+        {"truncated.flac", {stereoSine(44100, 3) + QStringList{"-c:a", "flac"}, 0.5}},
+        {"truncated.mp3", {stereoSine(44100, 8) + QStringList{"-c:a", "libmp3lame", "-b:a", "128k"}, 0.25}},
+        {"garbage-middle.mp3", {stereoSine(44100, 4) + QStringList{"-c:a", "libmp3lame", "-b:a", "128k"}, 1.0, 1500}},
         {"silence-100s.flac",
          {{"-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo", "-t", "100", "-c:a", "flac", "-sample_fmt", "s16"}}},
     };
     return table;
+}
+
+// Overwrites `count` bytes in the middle of `path` with noise that repeats from run to run.
+void garbleMiddle(const std::filesystem::path& path, std::int64_t count)
+{
+    const auto size = static_cast<std::int64_t>(std::filesystem::file_size(path));
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(size / 2);
+    std::uint32_t state = 0x2545F491;
+    for (std::int64_t i = 0; i < count; ++i) {
+        state = state * 1664525u + 1013904223u; // a linear congruential generator (Numerical Recipes)
+        file.put(static_cast<char>(state >> 24));
+    }
 }
 
 } // namespace
@@ -112,6 +161,9 @@ std::filesystem::path generatedAudio(const std::string& name)
     if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
         ADD_FAILURE() << "ffmpeg could not make " << name << ": " << ffmpeg.readAllStandardError().toStdString();
         return {};
+    }
+    if (recipe->second.garbledBytes > 0) {
+        garbleMiddle(partial, recipe->second.garbledBytes);
     }
     if (recipe->second.truncateTo < 1.0) {
         const auto size = std::filesystem::file_size(partial);

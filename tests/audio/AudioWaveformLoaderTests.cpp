@@ -1,14 +1,18 @@
 #include "audio/AudioWaveformLoader.h"
+#include "audio/WaveformExtraction.h"
 #include "tests/audio/AudioTestFiles.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace ferrylantern {
 namespace {
@@ -159,6 +163,75 @@ TEST_F(CountingLoader, DropsTheResultForAGoneContextButStillCachesIt)
     EXPECT_FALSE(called);
     EXPECT_TRUE(samples());
     EXPECT_EQ(extractions, 1);
+}
+
+// Holds extractions back until the test opens it; never longer than a minute, so a failing test ends.
+class Gate
+{
+public:
+    void pass()
+    {
+        std::unique_lock guard(lock_);
+        opened_.wait_for(guard, std::chrono::minutes(1), [this] { return isOpen_; });
+    }
+    void open()
+    {
+        {
+            const std::lock_guard guard(lock_);
+            isOpen_ = true;
+        }
+        opened_.notify_all();
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable opened_;
+    bool isOpen_ = false; // guarded by lock_
+};
+
+TEST(AudioWaveformLoaderLanes, AnswersDurationsAndCaptionsWhileEveryWaveformWaits)
+{
+    constexpr int rowCount = 24;
+    TemporaryFolder folder;
+    std::vector<QUrl> urls;
+    for (int row = 0; row < rowCount; ++row) {
+        const auto path = folder.path() / ("song-" + std::to_string(row) + ".wav");
+        test::writeWav(path, 44100, 2, test::sineFrames(4410, 44100, {0.5, 0.5}));
+        urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+    }
+    Gate gate;
+    std::atomic<int> extracting{0};
+    std::atomic<int> mostAtOnce{0};
+    auto operations = AudioWaveformLoader::Operations::real();
+    operations.extractStereoWaveform = [&](const std::filesystem::path& path, int buckets, int frames) {
+        const int now = ++extracting;
+        for (int most = mostAtOnce; now > most && !mostAtOnce.compare_exchange_weak(most, now);) {
+        }
+        gate.pass();
+        --extracting;
+        return extractStereoWaveform(path, buckets, frames);
+    };
+    AudioWaveformLoader loader(operations);
+    const auto openGate = qScopeGuard([&] { gate.open(); }); // before the loader waits for its work
+
+    // A list of 24 songs comes into view: every row asks for its waveform first, then its duration and caption.
+    QObject context;
+    int waveforms = 0;
+    int durations = 0;
+    int captions = 0;
+    for (const QUrl& url : urls) {
+        loader.loadStereoSamples(url, &context, [&](auto samples) { waveforms += samples.has_value(); });
+        loader.loadDurationSeconds(url, &context, [&](auto seconds) { durations += seconds == 0.1; });
+        loader.loadFormatCaption(url, url.fileName(), 17684, &context,
+                                 [&](auto text) { captions += text == QString::fromUtf8("44.1 kHz · 16-bit"); });
+    }
+    const int cores = QThread::idealThreadCount();
+    ASSERT_TRUE(pumpUntil([&] { return durations == rowCount && captions == rowCount && extracting == cores; }));
+    EXPECT_EQ(waveforms, 0) << "every extraction is still held at the gate";
+
+    gate.open();
+    ASSERT_TRUE(pumpUntil([&] { return waveforms == rowCount; }));
+    EXPECT_EQ(mostAtOnce, cores) << "one waveform per core, no more";
 }
 
 TEST(AudioWaveformLoaderCacheKey, JoinsPathModificationTimeAndSize)

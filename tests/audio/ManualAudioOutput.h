@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
+#include <string>
 #include <vector>
 
 namespace ferrylantern::test {
@@ -36,10 +38,23 @@ private:
 class ManualAudioOutputEngine final : public AudioOutputEngine
 {
 public:
+    // What decoding a file would find: its real length, and whether the stream ends there or breaks off.
+    struct Stream
+    {
+        std::int64_t lengthFrames = 0;
+        SegmentEnd::Kind ending = SegmentEnd::Kind::endOfStream;
+    };
+
     // Without an output, start() fails as it does on a machine without a sound server.
     explicit ManualAudioOutputEngine(bool outputAvailable = true)
         : outputAvailable_(outputAvailable)
     {}
+
+    // Every file a test plays needs its stream described.
+    void setStream(const std::filesystem::path& file, Stream stream) { streams_[file.string()] = stream; }
+    // How far the decoder runs ahead of what is heard: the segment's length is reported this many frames
+    // before its end (when the stream ends there rather than breaking off).
+    void setDecodeAhead(std::int64_t frames) { decodeAhead_ = frames; }
 
     // Plays `frames` more frames if the player plays; the segment's completion runs after its last frame.
     void advance(std::int64_t frames)
@@ -47,19 +62,21 @@ public:
         if (!running_ || !playing_ || !segment_ || playedBack_) {
             return;
         }
-        played_ = std::min(played_ + frames, segment_->frameCount);
-        playedBack_ = played_ == segment_->frameCount;
+        played_ = std::min(played_ + frames, segmentFrames());
+        playedBack_ = played_ == segmentFrames();
         if (playedBack_ && completion_) {
-            std::exchange(completion_, {})();
+            std::exchange(completion_, {})(SegmentEnd{stream().ending, played_});
         }
     }
 
-    // Hands one output buffer to the meter tap.
+    // Hands the next output buffer of the segment to the meter tap (it is heard once advance() passes it).
     void render(const std::vector<float>& interleaved, int channels)
     {
+        const auto frames = static_cast<std::int64_t>(interleaved.size()) / channels;
         if (tap_) {
-            tap_(interleaved.data(), static_cast<std::int64_t>(interleaved.size()) / channels, channels);
+            tap_(interleaved.data(), frames, channels, rendered_);
         }
+        rendered_ += frames;
     }
 
     const std::vector<AudioSegment>& scheduledSegments() const { return segments_; }
@@ -78,7 +95,7 @@ public:
         segments_.push_back(segment);
         segment_ = segment;
         completion_ = std::move(completion);
-        played_ = 0;
+        played_ = rendered_ = 0;
         playedBack_ = false;
         started_ = playing_;
     }
@@ -86,7 +103,7 @@ public:
     void replaceCompletion(SegmentCompletion completion) override
     {
         if (segment_ && playedBack_ && completion) {
-            completion();
+            completion(SegmentEnd{stream().ending, played_});
         } else if (segment_) {
             completion_ = std::move(completion);
         }
@@ -110,13 +127,32 @@ public:
         return running_ && segment_ && started_ ? std::optional(played_) : std::nullopt;
     }
 
+    std::optional<std::int64_t> decodedSegmentLength() const override
+    {
+        if (!segment_ || !started_ || stream().ending != SegmentEnd::Kind::endOfStream ||
+            played_ + decodeAhead_ < segmentFrames()) {
+            return std::nullopt;
+        }
+        return segmentFrames();
+    }
+
 private:
+    Stream stream() const
+    {
+        const auto found = streams_.find(segment_->file.string());
+        return found == streams_.end() ? Stream{} : found->second;
+    }
+    std::int64_t segmentFrames() const
+    {
+        return std::max<std::int64_t>(0, stream().lengthFrames - segment_->startFrame);
+    }
+
     void discardSegment()
     {
         segment_.reset();
         completion_ = {};
         playing_ = started_ = playedBack_ = false;
-        played_ = 0;
+        played_ = rendered_ = 0;
     }
 
     bool outputAvailable_;
@@ -126,6 +162,9 @@ private:
     bool playedBack_ = false;
     std::optional<AudioSegment> segment_;
     std::int64_t played_ = 0;
+    std::int64_t rendered_ = 0;
+    std::int64_t decodeAhead_ = 0;
+    std::map<std::string, Stream> streams_;
     SegmentCompletion completion_;
     MeterTap tap_;
     int stops_ = 0;

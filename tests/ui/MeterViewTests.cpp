@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 
 namespace ferrylantern {
@@ -97,6 +98,95 @@ TEST(MeterPixels, ShowsTheLowEndGreenAndTheTopRed)
     const QColor top = image.pixelColor(6, 3);
     EXPECT_GT(bottom.green(), bottom.red());
     EXPECT_GT(top.red(), top.green());
+}
+
+TEST(MeterPeakHold, HoldsTheHighestLevelForAMomentThenSinks)
+{
+    using namespace std::chrono_literals;
+    const meter::Clock::time_point start{};
+    meter::PeakHold hold;
+    EXPECT_EQ(hold.heldLevel(start), -80);
+
+    hold.update(-12, start);
+    hold.update(-30, start + 100ms); // lower levels leave the mark where it is
+    struct Row
+    {
+        std::chrono::milliseconds after;
+        float level;
+    };
+    const Row rows[] = {
+        {0ms, -12}, {1500ms, -12}, {2000ms, -22}, {3000ms, -42}, {10000ms, -80},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.after.count());
+        EXPECT_NEAR(hold.heldLevel(start + row.after), row.level, 1e-4);
+    }
+    // A level above the sinking mark lifts it and holds again.
+    hold.update(-20, start + 2500ms);
+    EXPECT_EQ(hold.heldLevel(start + 3900ms), -20);
+    EXPECT_TRUE(hold.isMoving(-60, start + 3900ms));
+    EXPECT_FALSE(hold.isMoving(-20, start + 3900ms)) << "the mark sits on the level itself";
+    EXPECT_FALSE(hold.isMoving(-80, start + 20s)) << "sunk below the display floor";
+}
+
+TEST(MeterPeakHold, MarksAFullScaleSampleForAWhile)
+{
+    using namespace std::chrono_literals;
+    const meter::Clock::time_point start{};
+    meter::PeakHold hold;
+    hold.update(-0.01f, start);
+    EXPECT_FALSE(hold.isClipping(start)) << "a hundredth of a decibel below full scale is no clip";
+    hold.update(-0.0003f, start + 1s); // 32767/32768, the loudest positive 16-bit sample
+    EXPECT_TRUE(hold.isClipping(start + 1s));
+    hold.update(-40, start + 2s);
+    EXPECT_TRUE(hold.isClipping(start + 3900ms)) << "it stays after the level falls";
+    EXPECT_TRUE(hold.isMoving(-40, start + 3900ms));
+    EXPECT_FALSE(hold.isClipping(start + 4s));
+}
+
+TEST(MeterPeakHold, PlacesTheMarksInsideTheColumn)
+{
+    const QRectF column(2, 0, 8, 100);
+    EXPECT_EQ(meter::peakMarkRect(column, -30), QRectF(2, 50, 8, 1));
+    EXPECT_EQ(meter::peakMarkRect(column, 0), QRectF(2, 0, 8, 1));
+    EXPECT_TRUE(meter::peakMarkRect(column, -60).isEmpty());
+    EXPECT_TRUE(meter::peakMarkRect(column, -80).isEmpty());
+    EXPECT_EQ(meter::clipMarkRect(column), QRectF(2, 0, 8, 3));
+}
+
+TEST(MeterPixels, ShowThePeakMarkAboveTheFallingLevelAndTheClipMarkAtTheTop)
+{
+    using namespace std::chrono_literals;
+    meter::Clock::time_point now{};
+    AudioStereoDBFSMeterView meter;
+    meter.setClock([&now] { return now; });
+    meter.setMono(true);
+    meter.setMeterHeight(100);
+    meter.setColors(QColor(0, 0, 0, 20), Qt::white);
+    meter.setLevels(-80, -80);
+    const QImage silent = test::render(meter);
+    const int x = static_cast<int>(meter::columnRects(true, meter.size())[0].center().x());
+
+    meter.setLevels(-12, -12);
+    now += 100ms;
+    meter.setLevels(-40, -40);
+    const QImage held = test::render(meter);
+    EXPECT_NE(held.pixel(x, 20), silent.pixel(x, 20)) << "the peak mark, at -12 dBFS";
+    EXPECT_EQ(held.pixel(x, 40), silent.pixel(x, 40)) << "between the mark and the level, nothing lit";
+    EXPECT_NE(held.pixel(x, 80), silent.pixel(x, 80)) << "the level itself";
+    EXPECT_EQ(held.pixel(x, 1), silent.pixel(x, 1)) << "no clip mark";
+
+    meter.setLevels(0, 0); // a full-scale sample
+    now += 100ms;
+    meter.setLevels(-40, -40);
+    const QColor clip = test::render(meter).pixelColor(x, 1);
+    EXPECT_GT(clip.red(), 200);
+    EXPECT_LT(clip.green(), 100);
+
+    now += 10s;
+    meter.setLevels(-80, -80);
+    const QImage later = test::render(meter);
+    EXPECT_EQ(later, silent) << "both marks are gone";
 }
 
 } // namespace

@@ -72,6 +72,7 @@ PlaybackRig::PlaybackRig()
 void PlaybackRig::addFile(const QUrl& url, AudioFileFormat format)
 {
     formats_[url.toLocalFile().toStdString()] = format;
+    engine_->setStream(url.toLocalFile().toStdString(), {format.lengthFrames});
 }
 
 void PlaybackRig::settle()

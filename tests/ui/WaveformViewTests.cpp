@@ -3,6 +3,7 @@
 #include "ui/AudioWaveformView.h"
 #include "ui/WaveformShape.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QShortcut>
@@ -69,6 +70,14 @@ TEST(WaveformGeometry, KeepsThePlayheadInsideTheBox)
     EXPECT_EQ(waveform::playheadX(0.5, false, 300), 1); // an inactive file rests at the left edge
     EXPECT_EQ(waveform::playheadRect(0.5, true, QSizeF(300, 88)), QRectF(149, 1, 2, 86));
     EXPECT_EQ(waveform::playheadRect(0.5, true, QSizeF(300, 1)).height(), 0);
+}
+
+TEST(WaveformGeometry, PutsTheGlyphButtonInTheTopTrailingCorner)
+{
+    const QRectF box(0, 0, 300, 88);
+    EXPECT_EQ(waveform::glyphRect(box, 10), QRectF(284, 6, 10, 10));
+    EXPECT_EQ(waveform::glyphButtonRect(box, 10), QRectF(280, 2, 18, 18));
+    EXPECT_TRUE(box.contains(waveform::glyphButtonRect(box, 10)));
 }
 
 TEST(WaveformGeometry, TurnsPointerPositionsIntoFractions)
@@ -266,6 +275,63 @@ TEST_F(WaveformViewTest, SpaceTogglesPlayback)
     EXPECT_FALSE(rig.controller().isPlaying());
 }
 
+TEST_F(WaveformViewTest, TheGlyphIsAButtonThatPlaysAndPausesWithoutMovingThePosition)
+{
+    const auto view = shownView(stereoURL);
+    QAbstractButton* button = view->playPauseButton();
+    ASSERT_EQ(view->findChild<QAbstractButton*>(QStringLiteral("playPauseButton")), button);
+    EXPECT_TRUE(view->boxRect().contains(QRectF(button->geometry())));
+    EXPECT_EQ(button->accessibleName(), QStringLiteral("播放"));
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    rig.settle();
+    EXPECT_EQ(rig.controller().activeURL(), stereoURL);
+    EXPECT_TRUE(rig.controller().isPlaying());
+    EXPECT_EQ(rig.controller().playbackProgress(), 0.0) << "the click does not seek to where the glyph is";
+    EXPECT_EQ(button->accessibleName(), QStringLiteral("暂停"));
+    EXPECT_EQ(view->window()->focusWidget(), view.get()) << "the keys work on after the click";
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    rig.settle();
+    EXPECT_EQ(rig.controller().state(), AudioPlaybackController::State::paused);
+    EXPECT_EQ(button->accessibleName(), QStringLiteral("播放"));
+
+    // Beside the button the box still seeks.
+    QTest::mouseClick(view.get(), Qt::LeftButton, {}, QPoint(button->geometry().left() - 3, 40));
+    rig.settle();
+    EXPECT_GT(rig.controller().playbackProgress(), 0.9);
+}
+
+TEST_F(WaveformViewTest, ArrowsStepFiveSecondsAndHomeAndEndGoToTheEnds)
+{
+    // The stereo file lasts 10 s.
+    const auto view = shownView(stereoURL);
+    view->setFocus();
+    using State = AudioPlaybackController::State;
+    struct Step
+    {
+        Qt::Key key;
+        State state;
+        double progress;
+    };
+    const Step steps[] = {
+        {Qt::Key_Right, State::ready, 0.5}, // an inactive file opens five seconds in
+        {Qt::Key_Right, State::ready, 1.0},   {Qt::Key_Left, State::ready, 0.5},
+        {Qt::Key_Home, State::ready, 0.0},    {Qt::Key_Left, State::ready, 0.0},
+        {Qt::Key_End, State::ready, 1.0},     {Qt::Key_Space, State::finished, 1.0},
+        {Qt::Key_Home, State::ready, 0.0},    {Qt::Key_Space, State::playing, 0.0},
+        {Qt::Key_Right, State::playing, 0.5}, // playback goes on from there
+        {Qt::Key_End, State::finished, 1.0},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(QKeySequence(step.key).toString().toStdString());
+        QTest::keyClick(view.get(), step.key);
+        rig.settle();
+        EXPECT_EQ(rig.controller().state(), step.state);
+        EXPECT_EQ(rig.controller().playbackProgress(), step.progress);
+    }
+}
+
 // Records the keys that reach it, as the main window would.
 class KeyRecorder final : public QWidget
 {
@@ -344,6 +410,7 @@ TEST_F(WaveformViewTest, ShowsTheMetersOnlyForTheActiveFile)
     rig.settle();
     rig.engine().render(std::vector<float>(512, 0.5f), 2);
     rig.controller().meterTick();
+    rig.settle();
     EXPECT_NEAR(view->meterView()->leftDBFS(), -6.02, 0.01);
 
     rig.controller().togglePlayPause(monoURL); // another file takes over
