@@ -121,7 +121,6 @@ void AudioWaveformLoader::waitForIdle()
 template <typename T>
 std::optional<T> AudioWaveformLoader::cached(const QHash<QString, T>& cache, const QString& key)
 {
-    const std::lock_guard guard(lock_);
     const auto found = cache.constFind(key);
     if (found == cache.constEnd()) {
         return std::nullopt;
@@ -134,7 +133,12 @@ void AudioWaveformLoader::loadStereoSamples(const QUrl& url, QObject* context,
 {
     const ResultDelivery<StereoWaveformSamples> deliver(context, std::move(completion));
     const QString key = cacheKey(url);
-    if (auto samples = cached(cache_, key)) {
+    std::optional<StereoWaveformSamples> samples;
+    {
+        const MutexLock guard(lock_);
+        samples = cached(cache_, key);
+    }
+    if (samples) {
         deliver(std::move(samples));
         return;
     }
@@ -145,7 +149,7 @@ void AudioWaveformLoader::loadStereoSamples(const QUrl& url, QObject* context,
             return;
         }
         {
-            const std::lock_guard guard(lock_);
+            const MutexLock guard(lock_);
             cache_.insert(key, result->samples);
             durationCache_.insert(key, result->durationSeconds);
         }
@@ -157,14 +161,19 @@ void AudioWaveformLoader::loadDurationSeconds(const QUrl& url, QObject* context,
 {
     const ResultDelivery<double> deliver(context, std::move(completion));
     const QString key = cacheKey(url);
-    if (auto seconds = cached(durationCache_, key)) {
-        deliver(seconds);
+    std::optional<double> known;
+    {
+        const MutexLock guard(lock_);
+        known = cached(durationCache_, key);
+    }
+    if (known) {
+        deliver(known);
         return;
     }
     probeLane_.start([this, deliver, key, path = localPath(url)] {
         const auto seconds = operations_.readDurationSeconds(path);
         if (seconds && std::isfinite(*seconds) && *seconds > 0) {
-            const std::lock_guard guard(lock_);
+            const MutexLock guard(lock_);
             durationCache_.insert(key, *seconds);
         }
         deliver(seconds && std::isfinite(*seconds) && *seconds > 0 ? seconds : std::nullopt);
@@ -176,8 +185,13 @@ void AudioWaveformLoader::loadFormat(const QUrl& url, std::int64_t fileByteCount
 {
     const ResultDelivery<AudioStreamFormat> deliver(context, std::move(completion));
     const QString key = cacheKey(url);
-    if (auto format = cached(formatCache_, key)) {
-        deliver(format);
+    std::optional<AudioStreamFormat> known;
+    {
+        const MutexLock guard(lock_);
+        known = cached(formatCache_, key);
+    }
+    if (known) {
+        deliver(known);
         return;
     }
     probeLane_.start([this, deliver, key, fileByteCount, path = localPath(url)] {
@@ -188,7 +202,7 @@ void AudioWaveformLoader::loadFormat(const QUrl& url, std::int64_t fileByteCount
             return;
         }
         {
-            const std::lock_guard guard(lock_);
+            const MutexLock guard(lock_);
             formatCache_.insert(key, *format);
         }
         deliver(format);

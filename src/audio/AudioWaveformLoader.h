@@ -14,6 +14,7 @@
 
 #include "audio/AudioStreamFormat.h"
 #include "audio/StereoWaveformSamples.h"
+#include "base/Mutex.h"
 
 #include <QHash>
 #include <QObject>
@@ -24,7 +25,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <optional>
 
 namespace ferrylantern {
@@ -86,17 +86,17 @@ public:
 
 private:
     Operations operations_;
-    std::mutex lock_;
-    QHash<QString, StereoWaveformSamples> cache_;   // guarded by lock_
-    QHash<QString, double> durationCache_;          // guarded by lock_
-    QHash<QString, AudioStreamFormat> formatCache_; // guarded by lock_
-    QThreadPool waveformLane_;                      // one thread per core
-    QThreadPool probeLane_;                         // probeLaneThreadCount threads
+    Mutex lock_;
+    QHash<QString, StereoWaveformSamples> cache_ GUARDED_BY(lock_);
+    QHash<QString, double> durationCache_ GUARDED_BY(lock_);
+    QHash<QString, AudioStreamFormat> formatCache_ GUARDED_BY(lock_);
+    QThreadPool waveformLane_; // one thread per core
+    QThreadPool probeLane_;    // probeLaneThreadCount threads
 
     void dropQueuedWork(); // and waits for the running work
 
     template <typename T>
-    std::optional<T> cached(const QHash<QString, T>& cache, const QString& key);
+    std::optional<T> cached(const QHash<QString, T>& cache, const QString& key) REQUIRES(lock_);
 };
 
 } // namespace ferrylantern

@@ -50,28 +50,28 @@ PlaybackSegmentSource::PlaybackSegmentSource(const AudioSegment& segment, int sa
 PlaybackSegmentSource::~PlaybackSegmentSource()
 {
     {
-        const std::lock_guard guard(lock_);
+        const MutexLock guard(lock_);
         cancelled_ = true;
     }
-    spaceAvailable_.notify_all();
+    spaceAvailable_.notifyAll();
     decoder_.join();
 }
 
 bool PlaybackSegmentSource::isExhausted() const
 {
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     return decoderFinished_ && bufferedFrames_ == 0;
 }
 
 std::optional<SegmentEnd::Kind> PlaybackSegmentSource::ending() const
 {
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     return ending_;
 }
 
 std::optional<std::int64_t> PlaybackSegmentSource::decodedLength() const
 {
-    const std::lock_guard guard(lock_);
+    const MutexLock guard(lock_);
     if (ending_ != SegmentEnd::Kind::endOfStream) {
         return std::nullopt;
     }
@@ -108,7 +108,7 @@ void PlaybackSegmentSource::decode(AudioSegment segment)
         status = decoder->status();
     }
     {
-        const std::lock_guard guard(lock_);
+        const MutexLock guard(lock_);
         decoderFinished_ = true;
         decodedFrames_ = decoded;
         ending_ = segmentEndKind(status, segment.startFrame, decoded, statedLength, sampleRate);
@@ -120,29 +120,41 @@ void PlaybackSegmentSource::decode(AudioSegment segment)
 // changes layout part way) is fitted by repeating or dropping channels. False when cancelled.
 bool PlaybackSegmentSource::write(const float* interleaved, std::int64_t frameCount, int sourceChannels)
 {
-    const std::size_t capacity = buffer_.size() / static_cast<std::size_t>(channelCount_);
     std::int64_t written = 0;
     while (written < frameCount) {
-        std::unique_lock guard(lock_);
-        spaceAvailable_.wait(guard, [&] { return cancelled_ || bufferedFrames_ < capacity; });
-        if (cancelled_) {
-            return false;
-        }
-        const auto room = static_cast<std::int64_t>(capacity - bufferedFrames_);
-        const std::int64_t frames = std::min(room, frameCount - written);
-        for (std::int64_t i = 0; i < frames; ++i) {
-            const std::size_t slot = (readFrame_ + bufferedFrames_ + static_cast<std::size_t>(i)) % capacity;
-            const float* source = interleaved + (written + i) * sourceChannels;
-            for (int channel = 0; channel < channelCount_; ++channel) {
-                buffer_[slot * static_cast<std::size_t>(channelCount_) + static_cast<std::size_t>(channel)] =
-                    source[std::min(channel, sourceChannels - 1)];
+        {
+            const MutexLock guard(lock_);
+            if (!copyIntoRing(interleaved, frameCount, sourceChannels, written)) {
+                return false;
             }
         }
-        bufferedFrames_ += static_cast<std::size_t>(frames);
-        written += frames;
-        guard.unlock();
         wakeReader();
     }
+    return true;
+}
+
+bool PlaybackSegmentSource::copyIntoRing(const float* interleaved, std::int64_t frameCount, int sourceChannels,
+                                         std::int64_t& written)
+{
+    const std::size_t capacity = buffer_.size() / static_cast<std::size_t>(channelCount_);
+    while (!cancelled_ && bufferedFrames_ >= capacity) {
+        spaceAvailable_.wait(lock_);
+    }
+    if (cancelled_) {
+        return false;
+    }
+    const auto room = static_cast<std::int64_t>(capacity - bufferedFrames_);
+    const std::int64_t frames = std::min(room, frameCount - written);
+    for (std::int64_t i = 0; i < frames; ++i) {
+        const std::size_t slot = (readFrame_ + bufferedFrames_ + static_cast<std::size_t>(i)) % capacity;
+        const float* source = interleaved + (written + i) * sourceChannels;
+        for (int channel = 0; channel < channelCount_; ++channel) {
+            buffer_[slot * static_cast<std::size_t>(channelCount_) + static_cast<std::size_t>(channel)] =
+                source[std::min(channel, sourceChannels - 1)];
+        }
+    }
+    bufferedFrames_ += static_cast<std::size_t>(frames);
+    written += frames;
     return true;
 }
 
@@ -151,7 +163,7 @@ bool PlaybackSegmentSource::write(const float* interleaved, std::int64_t frameCo
 void PlaybackSegmentSource::wakeReader()
 {
     {
-        const std::lock_guard guard(lock_);
+        const MutexLock guard(lock_);
         if (!readerStarved_) {
             return;
         }
@@ -167,7 +179,7 @@ qint64 PlaybackSegmentSource::readData(char* data, qint64 maxSize)
     const std::int64_t wanted = maxSize / frameBytes;
     std::int64_t taken = 0;
     {
-        const std::lock_guard guard(lock_);
+        const MutexLock guard(lock_);
         const std::size_t capacity = buffer_.size() / static_cast<std::size_t>(channelCount_);
         taken = std::min(wanted, static_cast<std::int64_t>(bufferedFrames_));
         // At most two runs: up to the end of the ring, then from its start.
@@ -182,7 +194,7 @@ qint64 PlaybackSegmentSource::readData(char* data, qint64 maxSize)
             readerStarved_ = true;
         }
     }
-    spaceAvailable_.notify_one();
+    spaceAvailable_.notifyAll();
     if (taken > 0 && tap_) {
         tap_(reinterpret_cast<const float*>(data), taken, channelCount_, handedFrames_);
     }

@@ -10,12 +10,11 @@
 
 #include "audio/AudioDecoder.h"
 #include "audio/AudioOutputEngine.h"
+#include "base/Mutex.h"
 
 #include <QIODevice>
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -63,22 +62,26 @@ protected:
 private:
     void decode(AudioSegment segment);
     bool write(const float* interleaved, std::int64_t frameCount, int sourceChannels);
+    // Waits for room in the ring and copies as many of the frames after `written` as fit; false when
+    // cancelled.
+    bool copyIntoRing(const float* interleaved, std::int64_t frameCount, int sourceChannels, std::int64_t& written)
+        REQUIRES(lock_);
     void wakeReader();
 
     const int channelCount_;
     MeterTap tap_;                  // audio node thread only
     std::int64_t handedFrames_ = 0; // audio node thread only
 
-    mutable std::mutex lock_;
-    std::condition_variable spaceAvailable_;
-    std::vector<float> buffer_;              // ring of whole frames; guarded by lock_
-    std::size_t readFrame_ = 0;              // guarded by lock_
-    std::size_t bufferedFrames_ = 0;         // guarded by lock_
-    bool decoderFinished_ = false;           // guarded by lock_
-    std::int64_t decodedFrames_ = 0;         // guarded by lock_
-    std::optional<SegmentEnd::Kind> ending_; // guarded by lock_; set when the decoder finishes
-    bool cancelled_ = false;                 // guarded by lock_
-    bool readerStarved_ = false;             // guarded by lock_
+    mutable Mutex lock_;
+    ConditionVariable spaceAvailable_;
+    std::vector<float> buffer_ GUARDED_BY(lock_); // ring of whole frames
+    std::size_t readFrame_ GUARDED_BY(lock_) = 0;
+    std::size_t bufferedFrames_ GUARDED_BY(lock_) = 0;
+    bool decoderFinished_ GUARDED_BY(lock_) = false;
+    std::int64_t decodedFrames_ GUARDED_BY(lock_) = 0;
+    std::optional<SegmentEnd::Kind> ending_ GUARDED_BY(lock_); // set when the decoder finishes
+    bool cancelled_ GUARDED_BY(lock_) = false;
+    bool readerStarved_ GUARDED_BY(lock_) = false;
     std::thread decoder_;
 };
 
