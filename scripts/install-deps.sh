@@ -4,6 +4,7 @@
 #
 #   scripts/install-deps.sh            build, test and run-time packages
 #   scripts/install-deps.sh bench      also the tools the benchmarks compare against
+#   scripts/install-deps.sh screenshots   also a terminal to photograph ferrylantern-server in
 set -euo pipefail
 
 build_packages=(
@@ -23,10 +24,12 @@ tool_packages=(
     nodejs npm procps iproute2 psmisc x11-utils xdotool
 )
 bench_packages=(nginx-light wrk hyperfine jq time)
+screenshot_packages=(xterm jq)
 
 wanted=("${build_packages[@]}" "${sanitizer_packages[@]}" "${service_packages[@]}" "${runtime_packages[@]}"
         "${tool_packages[@]}")
 [[ "${1:-}" == bench ]] && wanted+=("${bench_packages[@]}")
+[[ "${1:-}" == screenshots ]] && wanted+=("${screenshot_packages[@]}")
 
 is_installed() {
     [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" == "install ok installed" ]]

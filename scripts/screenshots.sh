@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Screenshots of the real application window under Xvfb, in the dark and the light appearance, after a
-# few uploads (one of them audio) from a script posing as a phone. Each run uses a throw-away home
-# folder, so your own preferences and files stay untouched.
+# Screenshots of the real application window under Xvfb on a 1366 x 768 screen, at the size it opens
+# with, in the dark and the light appearance, after a few uploads (one of them audio) from a script
+# posing as a phone; and of ferrylantern-server in a terminal with its QR code. Each run uses a
+# throw-away home folder, so your own preferences and files stay untouched.
 #
 #   scripts/screenshots.sh [OUTPUT_FOLDER]      (default: build/screenshots)
 set -euo pipefail
@@ -9,9 +10,9 @@ cd "$(dirname "$0")/.."
 output=$(realpath -m "${1:-build/screenshots}")
 mkdir -p "$output"
 
-scripts/install-deps.sh
+scripts/install-deps.sh screenshots
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target ferrylantern
+cmake --build build -j "$(nproc)" --target ferrylantern ferrylantern-server
 
 work=$(mktemp -d /tmp/ferrylantern-shots.XXXXXX)
 pids=()
@@ -22,7 +23,7 @@ cleanup() {
 trap cleanup EXIT
 
 display=:$((90 + RANDOM % 9))
-Xvfb "$display" -screen 0 1280x860x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb "$display" -screen 0 1366x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [ -S "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
 export DISPLAY=$display
@@ -43,7 +44,7 @@ shoot() { # appearance
     local appearance=$1 home=$work/home-$1
     mkdir -p "$home/.config/FerryLantern" "$home/Downloads"
     printf '[General]\nappColorSchemePreference=%s\n' "$appearance" > "$home/.config/FerryLantern/FerryLantern.conf"
-    HOME=$home XDG_CONFIG_HOME=$home/.config build/bin/ferrylantern >"$work/app-$appearance.log" 2>&1 &
+    HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home build/bin/ferrylantern >"$work/app-$appearance.log" 2>&1 &
     local app=$!
     pids+=("$app")
     local port=
@@ -58,7 +59,6 @@ shoot() { # appearance
     upload "$port" "Office PC" "$work/notes.txt"
     local window
     window=$(xdotool search --sync --onlyvisible --pid "$app" --name FerryLantern | head -n 1)
-    xdotool windowsize "$window" 1040 780 windowmove "$window" 0 0
     sleep 2 # waveform extraction and layout
     import -window "$window" "$output/main-window-$appearance.png"
     kill "$app"
@@ -66,5 +66,22 @@ shoot() { # appearance
     echo "saved $output/main-window-$appearance.png"
 }
 
+terminal() {
+    local home=$work/home-terminal
+    mkdir -p "$home"
+    HOME=$home xterm -geometry 72x42+0+0 -fa 'DejaVu Sans Mono:antialias=false:hinting=false' -fs 9 -bg black -fg white -T ferrylantern-server \
+        -e build/bin/ferrylantern-server --port 0 --save-dir "$home/in" --name "Office PC" &
+    local term=$!
+    pids+=("$term")
+    local window
+    window=$(xdotool search --sync --onlyvisible --pid "$term" | head -n 1)
+    sleep 2 # the server's start and its lines
+    import -window "$window" "$output/server-terminal.png"
+    kill "$term"
+    wait "$term" 2>/dev/null || true
+    echo "saved $output/server-terminal.png"
+}
+
 shoot dark
 shoot light
+terminal
