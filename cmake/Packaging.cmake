@@ -1,5 +1,5 @@
 # The Debian package: `cpack` in the build folder writes ferrylantern_<version>_<arch>.deb. Run-time
-# libraries (Qt 6, FFmpeg, Avahi client, libqrencode, libsndfile, libuuid) are found by dpkg-shlibdeps
+# libraries (Qt 6, FFmpeg, Avahi client, libqrencode, libsndfile, libuuid, utf8proc) are found by dpkg-shlibdeps
 # from the binaries; what the binaries only load at run time is declared by hand.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ferrylantern)

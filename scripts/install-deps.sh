@@ -11,7 +11,7 @@ build_packages=(
     cmake g++ pkg-config ninja-build
     qt6-base-dev qt6-multimedia-dev qt6-base-dev-tools
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
-    libavahi-client-dev libqrencode-dev nlohmann-json3-dev libsndfile1-dev uuid-dev
+    libavahi-client-dev libqrencode-dev nlohmann-json3-dev libsndfile1-dev uuid-dev libutf8proc-dev
     libgtest-dev libgmock-dev
     librsvg2-bin
 )

@@ -6,9 +6,30 @@ namespace ferrylantern {
 
 namespace {
 
+// Text a sender chose, made safe for a terminal: a control character could move the cursor, rewrite
+// the prompt or change its colours, a bidirectional or invisible formatting character could reorder or
+// hide what is shown. Each one is printed as its escape ("\x1B", "\u202E") instead.
+QString visible(const QString& text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const char32_t scalar : text.toUcs4()) {
+        const auto category = QChar::category(scalar);
+        if (category == QChar::Other_Control) {
+            shown += QStringLiteral("\\x%1").arg(static_cast<uint>(scalar), 2, 16, QLatin1Char('0')).toUpper();
+        } else if (category == QChar::Other_Format || category == QChar::Separator_Line ||
+                   category == QChar::Separator_Paragraph) {
+            shown += QStringLiteral("\\u%1").arg(static_cast<uint>(scalar), 4, 16, QLatin1Char('0')).toUpper();
+        } else {
+            shown += QString::fromUcs4(&scalar, 1);
+        }
+    }
+    return shown;
+}
+
 QString describe(const PendingReceiveConfirmation& pending)
 {
-    return QStringLiteral("%1 (%2 bytes)").arg(pending.fileName).arg(pending.byteCount);
+    return QStringLiteral("%1 (%2 bytes)").arg(visible(pending.fileName)).arg(pending.byteCount);
 }
 
 } // namespace
@@ -33,20 +54,43 @@ ServerConsole::ServerConsole(TransferReceiverModel& model, const ServerCommandLi
             &ServerConsole::answerQuestions, Qt::QueuedConnection);
     connect(&model_, &TransferReceiverModel::fileReceived, this, [this](const ReceivedFileRecord& record) {
         printLine(QStringLiteral("saved %1 (%2 bytes)")
-                      .arg(QString::fromStdString(record.fileURL.string()))
+                      .arg(visible(QString::fromStdString(record.fileURL.string())))
                       .arg(record.byteCount));
     });
     connect(&model_, &TransferReceiverModel::uploadFailed, this,
             [this](const Uuid&, const std::optional<TransferReceiveProgress>& progress) {
-                printLine(progress ? QStringLiteral("failed %1 from %2").arg(progress->fileName, progress->deviceFolder)
+                printLine(progress ? QStringLiteral("failed %1 from %2")
+                                         .arg(visible(progress->fileName), visible(progress->deviceFolder))
                                    : QStringLiteral("failed upload (refused before it started)"));
             });
+    connect(&model_, &TransferReceiverModel::isPINBeingGuessedChanged, this, [this] {
+        if (model_.isPINBeingGuessed()) {
+            printLine(QStringLiteral("someone is guessing the PIN: every PIN verification is held back for now"));
+        }
+    });
+}
+
+std::optional<QString> ServerConsole::currentHeadID() const
+{
+    if (prompt_ == Prompt::confirmation) {
+        const auto item = model_.confirmations().currentReceiveConfirmationItem();
+        return item ? std::optional(item->identity()) : std::nullopt;
+    }
+    const auto item = model_.duplicates().currentDuplicateResolutionItem();
+    return item ? std::optional(item->identity()) : std::nullopt;
 }
 
 void ServerConsole::answerQuestions()
 {
     if (prompt_ != Prompt::none) {
-        return; // one question on the terminal at a time
+        if (currentHeadID() == promptedID_) {
+            return; // one question on the terminal at a time
+        }
+        // The question on the terminal is gone (its sender hung up): an answer typed now must not go
+        // to the next question, which nobody has read yet.
+        std::fprintf(prompts_, "\n(withdrawn: the sender has gone)\n");
+        std::fflush(prompts_);
+        prompt_ = Prompt::none;
     }
     if (const auto item = model_.confirmations().currentReceiveConfirmationItem()) {
         if (confirm_ == ConsoleAnswer::ask) {
@@ -77,10 +121,11 @@ void ServerConsole::answerQuestions()
 void ServerConsole::askConfirmation(const ReceiveConfirmationAlertItem& item)
 {
     prompt_ = Prompt::confirmation;
+    promptedID_ = item.identity();
     QString question =
         item.queueCount < 2
-            ? QStringLiteral("Receive %1 from %2?").arg(describe(item.pending), item.pending.deviceFolder)
-            : QStringLiteral("Receive %1 files from %2?").arg(item.queueCount).arg(item.pending.deviceFolder);
+            ? QStringLiteral("Receive %1 from %2?").arg(describe(item.pending), visible(item.pending.deviceFolder))
+            : QStringLiteral("Receive %1 files from %2?").arg(item.queueCount).arg(visible(item.pending.deviceFolder));
     if (item.queueCount >= 2) {
         for (const auto& pending : model_.confirmations().confirmationQueue()) {
             question += QStringLiteral("\n  ") + describe(pending);
@@ -96,8 +141,9 @@ void ServerConsole::askConfirmation(const ReceiveConfirmationAlertItem& item)
 void ServerConsole::askDuplicate(const DuplicateResolutionAlertItem& item)
 {
     prompt_ = Prompt::duplicate;
+    promptedID_ = item.identity();
     std::fprintf(prompts_, "%s exists. Overwrite, keep both or cancel? [o/K/c] ",
-                 item.pending.existingFilePath.toUtf8().constData());
+                 visible(item.pending.existingFilePath).toUtf8().constData());
     std::fflush(prompts_);
     if (answersClosed_) {
         apply({});

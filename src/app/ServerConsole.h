@@ -1,6 +1,6 @@
 // The desktop user's part when there is no window: answers the model's questions as the command line
 // says, or asks on the terminal one question at a time, and prints one line per saved file and per
-// failed upload.
+// failed upload. Names a sender chose are printed with control characters made visible.
 //
 // GUI thread only, like the model it watches.
 #pragma once
@@ -39,6 +39,8 @@ private:
     void readAnswers();
     void apply(const QString& answer);
     void printLine(const QString& line);
+    // The identity of the question now at the head of the queue the prompt belongs to.
+    std::optional<QString> currentHeadID() const;
 
     TransferReceiverModel& model_;
     std::optional<ConsoleAnswer> confirm_;
@@ -50,6 +52,7 @@ private:
     QByteArray pendingInput_;
     bool answersClosed_ = false;
     Prompt prompt_ = Prompt::none;
+    std::optional<QString> promptedID_; // the question on the terminal
 };
 
 } // namespace ferrylantern

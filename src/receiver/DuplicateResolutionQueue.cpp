@@ -43,6 +43,16 @@ void DuplicateResolutionQueue::resolveDuplicate(DuplicateFileResolution resoluti
     reply.resume(resolution);
 }
 
+bool DuplicateResolutionQueue::withdraw(const Uuid& id)
+{
+    if (duplicateContinuations_.erase(id) == 0) {
+        return false;
+    }
+    queue_.removeIf([&](const auto& item) { return item.id == id; });
+    emit duplicateQueueChanged();
+    return true;
+}
+
 void DuplicateResolutionQueue::resolveAllDuplicates(DuplicateFileResolution resolution)
 {
     auto replies = std::exchange(duplicateContinuations_, {});

@@ -37,6 +37,9 @@ public:
     // Answers the question of upload `id`, or the head of the queue when no id is given.
     void resolveDuplicate(DuplicateFileResolution resolution, const std::optional<Uuid>& id = std::nullopt);
     void resolveAllDuplicates(DuplicateFileResolution resolution);
+    // Takes the question of upload `id` off the queue without answering it: its client has gone and
+    // the server gave the question up. False when no such question waits.
+    bool withdraw(const Uuid& id);
 
 signals:
     void duplicateQueueChanged();

@@ -1,5 +1,7 @@
 #include "receiver/ReceiveConfirmationQueue.h"
 
+#include <algorithm>
+
 namespace ferrylantern {
 
 namespace {
@@ -86,6 +88,35 @@ void ReceiveConfirmationQueue::respondToCurrentConfirmation(bool accept)
 bool ReceiveConfirmationQueue::refuse(const Uuid& id)
 {
     return answerSingle(id, false);
+}
+
+bool ReceiveConfirmationQueue::withdraw(const Uuid& id)
+{
+    const auto holds = [&](const QList<PendingReceiveConfirmation>& entries) {
+        return std::any_of(entries.begin(), entries.end(), [&](const auto& entry) { return entry.id == id; });
+    };
+    // The replies are dropped unanswered: the server resumed its thread itself when it withdrew.
+    if (confirmationContinuations_.erase(id) > 0) {
+        waitingSingles_.removeIf([&](const auto& item) { return item.id == id; });
+        if (!batchConfirmationContinuation_) {
+            auto queue = queue_;
+            queue.removeIf([&](const auto& item) { return item.id == id; });
+            setQueue(std::move(queue));
+        }
+        return true;
+    }
+    if (batchConfirmationContinuation_ && holds(queue_)) {
+        batchConfirmationContinuation_.reset();
+        showNextConfirmations();
+        return true;
+    }
+    const auto waiting = std::find_if(waitingBatches_.begin(), waitingBatches_.end(),
+                                      [&](const auto& batch) { return holds(batch.entries); });
+    if (waiting != waitingBatches_.end()) {
+        waitingBatches_.erase(waiting);
+        return true;
+    }
+    return false;
 }
 
 bool ReceiveConfirmationQueue::answerSingle(const Uuid& id, bool accept)

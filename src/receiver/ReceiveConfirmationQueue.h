@@ -61,6 +61,10 @@ public:
     void refuseEverything();
     // Refuses the single question of upload `id`; false when none waits.
     bool refuse(const Uuid& id);
+    // Takes the question that `id` belongs to (a single question, or any file of a batch) off the
+    // queue without answering it: its client has gone and the server gave the question up. False when
+    // no such question waits.
+    bool withdraw(const Uuid& id);
 
 signals:
     // confirmationQueue() changed.

@@ -14,6 +14,18 @@ namespace ferrylantern {
 
 namespace {
 
+// How long the window keeps saying that someone guesses the PIN beyond the hold-back it was told of.
+constexpr std::chrono::minutes pinGuessingNoticeLinger{10};
+
+// The server gave a question up: the model takes it off its queue. Installed on the reply before the
+// question is posted, so the withdrawal always arrives after the question.
+template <typename Answer>
+void withdrawOnGiveUp(const OneShotReply<Answer>& reply, const std::shared_ptr<ModelLink<TransferReceiverModel>>& link,
+                      const Uuid& id)
+{
+    reply.onWithdrawn([link, id] { link->post([id](TransferReceiverModel* model) { model->withdrawQuestion(id); }); });
+}
+
 template <typename Value, typename Signal>
 void assign(TransferReceiverModel* model, Value& field, Value value, Signal signal)
 {
@@ -39,7 +51,12 @@ TransferReceiverModel::TransferReceiverModel(ReceiverConfiguration configuration
     : QObject(parent)
     , configuration_(std::move(configuration))
     , link_(std::make_shared<ModelLink<TransferReceiverModel>>(this))
+    , pinAttempts_(std::make_shared<PINAttemptLimiter>())
 {
+    pinGuessingNoticeTimer_.setSingleShot(true);
+    connect(&pinGuessingNoticeTimer_, &QTimer::timeout, this, [this] {
+        assign(this, isPINBeingGuessed_, false, &TransferReceiverModel::isPINBeingGuessedChanged);
+    });
     deviceName_ = configuration_.deviceName.value_or(QString::fromStdString(localComputerName()));
     if (deviceName_.trimmed().isEmpty()) {
         deviceName_ = QStringLiteral("Mac");
@@ -99,6 +116,7 @@ void TransferReceiverModel::start()
     options.preferredPort = configuration_.preferredPort;
     options.pinSettings = configuration_.preferences.pinSettingsProvider();
     options.idleTimeout = configuration_.idleTimeout;
+    options.pinAttemptLimiter = pinAttempts_;
     auto server = std::make_shared<SimpleSocketHTTPServer>(saveDirectory_.toStdString(), deviceName_.toStdString(),
                                                            serverCallbacks(), options);
     // Binding is quick but still system calls; the GUI thread only waits for the outcome.
@@ -218,6 +236,7 @@ TransferServerCallbacks TransferReceiverModel::serverCallbacks() const
         link->post([event](TransferReceiverModel* model) { model->handleUploadProgress(event); });
     };
     callbacks.confirmBeforeSave = [link = link_](const ReceiveConfirmationRequest& request, OneShotReply<bool> reply) {
+        withdrawOnGiveUp(reply, link, request.uploadID);
         const qint64 epoch = link->epoch;
         if (!link->post([request, reply, epoch](TransferReceiverModel* model) {
                 model->receiveConfirmation(request, reply, epoch);
@@ -227,6 +246,9 @@ TransferServerCallbacks TransferReceiverModel::serverCallbacks() const
     };
     callbacks.confirmBatchBeforeSave = [link = link_](const std::vector<ReceiveConfirmationRequest>& requests,
                                                       OneShotReply<bool> reply) {
+        if (!requests.empty()) {
+            withdrawOnGiveUp(reply, link, requests.front().uploadID);
+        }
         const qint64 epoch = link->epoch;
         if (!link->post([requests, reply, epoch](TransferReceiverModel* model) {
                 model->receiveBatchConfirmation(requests, reply, epoch);
@@ -236,12 +258,24 @@ TransferServerCallbacks TransferReceiverModel::serverCallbacks() const
     };
     callbacks.resolveDuplicateFile = [link = link_](const DuplicateFileRequest& request,
                                                     OneShotReply<DuplicateFileResolution> reply) {
+        withdrawOnGiveUp(reply, link, request.uploadID);
         if (!link->post(
                 [request, reply](TransferReceiverModel* model) { model->receiveDuplicateQuestion(request, reply); })) {
             reply.resume(DuplicateFileResolution::keepCopy);
         }
     };
+    callbacks.onPINGuessing = [link = link_](std::chrono::seconds heldBackFor) {
+        link->post([heldBackFor](TransferReceiverModel* model) { model->noticePINGuessing(heldBackFor); });
+    };
     return callbacks;
+}
+
+void TransferReceiverModel::noticePINGuessing(std::chrono::seconds heldBackFor)
+{
+    assertGUIThread();
+    pinGuessingNoticeTimer_.start(std::chrono::duration_cast<std::chrono::milliseconds>(heldBackFor) +
+                                  pinGuessingNoticeLinger);
+    assign(this, isPINBeingGuessed_, true, &TransferReceiverModel::isPINBeingGuessedChanged);
 }
 
 void TransferReceiverModel::requestBringToFront() const
@@ -310,6 +344,13 @@ void TransferReceiverModel::rejectAllConfirmations()
         server->cancelAllUploads();
     }
     activeReceives_.clear();
+}
+
+void TransferReceiverModel::withdrawQuestion(const Uuid& id)
+{
+    assertGUIThread();
+    confirmations_.withdraw(id);
+    duplicates_.withdraw(id);
 }
 
 // MARK: Transfers

@@ -22,11 +22,13 @@
 #include "receiver/ReceiveConfirmationQueue.h"
 #include "receiver/ReceiverTypes.h"
 #include "receiver/RecentTransferListModel.h"
+#include "server/PINAttemptLimiter.h"
 #include "server/SimpleSocketHTTPServer.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -65,6 +67,7 @@ class TransferReceiverModel : public QObject
     Q_PROPERTY(bool requireReceiveConfirmation READ requireReceiveConfirmation WRITE setRequireReceiveConfirmation
                    NOTIFY requireReceiveConfirmationChanged)
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
+    Q_PROPERTY(bool isPINBeingGuessed READ isPINBeingGuessed NOTIFY isPINBeingGuessedChanged)
 
 public:
     explicit TransferReceiverModel(ReceiverConfiguration configuration = {}, QObject* parent = nullptr);
@@ -96,6 +99,9 @@ public:
     // "正在接收 · 端口 N" while running; "已停止 · 还在完成 N 个传输" while uploads begun before a stop
     // run on; otherwise "未启动".
     QString statusText() const;
+    // Wrong PINs from the network used up what all addresses together may try: someone is guessing,
+    // and every PIN verification is held back. Clears some time after the last such report.
+    bool isPINBeingGuessed() const { return isPINBeingGuessed_; }
 
     // Transfers: the finished files, newest first, and the uploads in flight, in the order they started.
     const RecentTransferListModel& recentTransferList() const { return recentTransfers_; }
@@ -134,6 +140,9 @@ public:
     DuplicateResolutionQueue& duplicates() { return duplicates_; }
     const DuplicateResolutionQueue& duplicates() const { return duplicates_; }
     void rejectAllConfirmations();
+    // The server gave the question of upload (or ticket) `id` up because its client went away: it
+    // leaves the queue it waits in, unanswered.
+    void withdrawQuestion(const Uuid& id);
 
     // Called when a new question is queued, to bring the application to the front. The window sets
     // it; without a window nothing happens.
@@ -162,6 +171,7 @@ signals:
     // A start ended, successfully or not.
     void startFinished();
     void firewallAdviceChanged();
+    void isPINBeingGuessedChanged();
     // A file was saved (it is also at the front of recentTransfers now).
     void fileReceived(const ferrylantern::ReceivedFileRecord& record);
     // An upload ended without a file; the progress is empty when it failed before it started.
@@ -192,6 +202,7 @@ private:
     void setLANAddresses(QList<LANIPv4Address> value);
     void setFirewallAdvice(const std::optional<FirewallAdvice>& value);
     void checkFirewall(std::uint16_t port);
+    void noticePINGuessing(std::chrono::seconds heldBackFor);
 
     ReceiverConfiguration configuration_;
     std::shared_ptr<ModelLink<TransferReceiverModel>> link_;
@@ -217,6 +228,10 @@ private:
     DuplicateResolutionQueue duplicates_;
     std::function<void()> bringToFront_;
     quint64 startGeneration_ = 0;
+    // Kept across restarts, so stopping and starting does not hand a guesser a fresh allowance.
+    std::shared_ptr<PINAttemptLimiter> pinAttempts_;
+    bool isPINBeingGuessed_ = false;
+    QTimer pinGuessingNoticeTimer_;
 };
 
 } // namespace ferrylantern

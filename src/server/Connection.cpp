@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -11,16 +12,21 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <memory>
-#include <vector>
 
 namespace ferrylantern {
 
 namespace {
 
-constexpr std::size_t headReadChunk = 65536;
-constexpr std::size_t drainChunk = 262144;
+using Clock = std::chrono::steady_clock;
+
+// Heads are read in small pieces, so what a connection holds grows with what really arrived.
+constexpr std::size_t headReadChunk = 8192;
 constexpr std::size_t smallBodyChunk = 16384;
+// Lingering after an answer while the client may still be sending: at most this long and this many
+// bytes, then the connection is closed whatever the client does.
+constexpr std::chrono::seconds lingerTime{5};
+constexpr std::int64_t lingerBytes = 1024 * 1024;
+constexpr std::size_t lingerChunk = 16384;
 
 void setTimeout(int fd, int option, std::chrono::milliseconds timeout)
 {
@@ -40,25 +46,9 @@ ssize_t receiveSome(int fd, char* buffer, std::size_t size)
     }
 }
 
-} // namespace
-
-Connection::Connection(int fd, std::chrono::milliseconds idleTimeout)
-    : fd_(fd)
+std::optional<std::string> ipv4Text(const sockaddr_storage& address)
 {
-    setTimeout(fd_, SO_RCVTIMEO, idleTimeout);
-    setTimeout(fd_, SO_SNDTIMEO, idleTimeout);
-}
-
-Connection::~Connection()
-{
-    close(fd_);
-}
-
-std::optional<std::string> Connection::peerIPv4Address() const
-{
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 || address.ss_family != AF_INET) {
+    if (address.ss_family != AF_INET) {
         return std::nullopt;
     }
     char text[INET_ADDRSTRLEN] = {};
@@ -69,23 +59,115 @@ std::optional<std::string> Connection::peerIPv4Address() const
     return std::string(text);
 }
 
+} // namespace
+
+Connection::Connection(int fd, ConnectionPolicy policy, HeadMemoryBudget& headBudget)
+    : fd_(fd)
+    , policy_(policy)
+    , headBudget_(headBudget)
+    , acceptedAt_(Clock::now())
+{
+    // Reads wait through poll() with their own deadlines; the socket's timeouts are a backstop.
+    setTimeout(fd_, SO_RCVTIMEO, policy_.idleTimeout);
+    setTimeout(fd_, SO_SNDTIMEO, policy_.idleTimeout);
+}
+
+Connection::~Connection()
+{
+    headBudget_.giveBack(headBudgetTaken_);
+    close(fd_);
+}
+
+std::optional<std::string> Connection::peerIPv4Address() const
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return std::nullopt;
+    }
+    return ipv4Text(address);
+}
+
+std::optional<std::string> Connection::localIPv4Address() const
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return std::nullopt;
+    }
+    return ipv4Text(address);
+}
+
+std::optional<std::uint16_t> Connection::localPort() const
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 || address.ss_family != AF_INET) {
+        return std::nullopt;
+    }
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
+bool Connection::waitReadable(Clock::time_point until) const
+{
+    while (true) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        pollfd readable{fd_, POLLIN, 0};
+        const int ready = poll(&readable, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 60000)));
+        if (ready > 0) {
+            return true; // data, an end of stream or an error: the read reports which
+        }
+        if (ready < 0 && errno != EINTR) {
+            return true;
+        }
+    }
+}
+
+bool Connection::takeHeadMemory(std::size_t headBytes)
+{
+    const std::size_t beyondOwnShare =
+        headBytes > HeadMemoryBudget::bytesPerConnection ? headBytes - HeadMemoryBudget::bytesPerConnection : 0;
+    if (beyondOwnShare <= headBudgetTaken_) {
+        return true;
+    }
+    const std::size_t more = beyondOwnShare - headBudgetTaken_;
+    if (!headBudget_.take(more)) {
+        return false;
+    }
+    headBudgetTaken_ += more;
+    return true;
+}
+
 bool Connection::readHead()
 {
     RequestHeadReader reader;
-    // Not zero-filled: every connection reads a head, and most heads are a few hundred bytes.
-    const auto buffer = std::make_unique_for_overwrite<char[]>(headReadChunk);
+    std::array<char, headReadChunk> buffer; // NOLINT(cppcoreguidelines-pro-type-member-init): filled by recv
+    const auto deadline = acceptedAt_ + policy_.headTimeout;
+    std::size_t headBytes = 0;
     while (true) {
-        const ssize_t received = receiveSome(fd_, buffer.get(), headReadChunk);
+        if (!waitReadable(std::min(deadline, Clock::now() + policy_.idleTimeout))) {
+            return false;
+        }
+        const ssize_t received = receiveSome(fd_, buffer.data(), buffer.size());
         if (received <= 0) {
             return false;
         }
-        switch (reader.append({buffer.get(), static_cast<std::size_t>(received)})) {
+        headBytes += static_cast<std::size_t>(received);
+        // The head is held for the whole request, so its memory stays taken until the connection ends.
+        if (!takeHeadMemory(headBytes)) {
+            return false;
+        }
+        switch (reader.append({buffer.data(), static_cast<std::size_t>(received)})) {
         case RequestHeadReader::Status::needMoreData:
             continue;
         case RequestHeadReader::Status::failed:
             return false;
         case RequestHeadReader::Status::complete:
             head_ = reader.takeHead();
+            headComplete_ = true;
             bodyBytesSeen_ = static_cast<std::int64_t>(head_.bodyPrefix.size());
             expectsContinue_ = asciiLowercased(head_.header("expect").value_or("")) == "100-continue";
             return true;
@@ -131,26 +213,32 @@ void Connection::sendContinueIfExpected()
 ssize_t Connection::receive(std::span<char> buffer)
 {
     sendContinueIfExpected();
-    const ssize_t received = receiveSome(fd_, buffer.data(), buffer.size());
-    if (received > 0) {
-        bodyBytesSeen_ += received;
-    }
-    return received;
-}
-
-void Connection::drainBody()
-{
-    if (bodyBytesSeen_ >= head_.contentLength) {
-        return;
-    }
-    std::vector<char> buffer(
-        static_cast<std::size_t>(std::min<std::int64_t>(drainChunk, head_.contentLength - bodyBytesSeen_)));
-    while (bodyBytesSeen_ < head_.contentLength) {
-        const auto wanted = static_cast<std::size_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), head_.contentLength - bodyBytesSeen_));
-        if (receive({buffer.data(), wanted}) <= 0) {
-            return;
+    const auto idleDeadline = Clock::now() + policy_.idleTimeout;
+    const auto& rate = policy_.minimumBodyRate;
+    while (true) {
+        const auto now = Clock::now();
+        if (!rateWindowStart_) {
+            rateWindowStart_ = now;
         }
+        if (now >= *rateWindowStart_ + rate.per) {
+            if (rateWindowBytes_ < rate.bytes) {
+                return -1; // a trickle, not an upload
+            }
+            rateWindowStart_ = now;
+            rateWindowBytes_ = 0;
+        }
+        if (now >= idleDeadline) {
+            return -1;
+        }
+        if (!waitReadable(std::min(*rateWindowStart_ + rate.per, idleDeadline))) {
+            continue; // the end of a rate period or the idle limit: decided above
+        }
+        const ssize_t received = receiveSome(fd_, buffer.data(), buffer.size());
+        if (received > 0) {
+            bodyBytesSeen_ += received;
+            rateWindowBytes_ += received;
+        }
+        return received;
     }
 }
 
@@ -171,6 +259,32 @@ Expected<std::string, SocketHTTPError> Connection::readBody()
     }
     body.resize(length);
     return body;
+}
+
+bool Connection::hasPeerHungUp() const
+{
+    pollfd state{fd_, POLLRDHUP, 0};
+    return poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+void Connection::finish()
+{
+    // A head that failed is answered and closed as it always was: most such clients went silent or
+    // away, and lingering would only hold their thread.
+    if (!headComplete_ || !hasUnreadBody()) {
+        return;
+    }
+    shutdown(fd_, SHUT_WR);
+    const auto deadline = Clock::now() + lingerTime;
+    std::array<char, lingerChunk> buffer; // NOLINT(cppcoreguidelines-pro-type-member-init): filled by recv
+    std::int64_t discarded = 0;
+    while (discarded < lingerBytes && waitReadable(deadline)) {
+        const ssize_t received = receiveSome(fd_, buffer.data(), buffer.size());
+        if (received <= 0) {
+            return;
+        }
+        discarded += received;
+    }
 }
 
 } // namespace ferrylantern

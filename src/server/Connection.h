@@ -1,5 +1,9 @@
-// One accepted TCP connection and the one request it carries: reading the head, reading or draining
-// the body, and writing the response.
+// One accepted TCP connection and the one request it carries: reading the head, reading the body,
+// writing the response, and closing without cutting off an answer the client has not read yet.
+//
+// Every wait is bounded: the head must arrive within its deadline, each read within the idle limit,
+// and a body must keep up a minimum rate, so a client that sends a byte now and then cannot hold the
+// connection for ever.
 //
 // Thread-compatible: the worker thread that handles the request owns the object. Other threads only
 // ever shut the socket down by its descriptor (cancellation), which stays valid until this object
@@ -7,6 +11,7 @@
 #pragma once
 
 #include "server/Expected.h"
+#include "server/HeadMemoryBudget.h"
 #include "server/HttpResponse.h"
 #include "server/RequestHead.h"
 #include "server/SocketHTTPError.h"
@@ -14,6 +19,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,12 +27,31 @@
 
 namespace ferrylantern {
 
+// The least a body must deliver: `bytes` in every period of `per` (Apache's mod_reqtimeout asks 500
+// bytes a second). A Wi-Fi stall of a few seconds is nothing; a byte a minute is not an upload.
+struct MinimumBodyRate
+{
+    std::int64_t bytes = 30000;
+    std::chrono::milliseconds per{std::chrono::seconds(60)};
+};
+
+// How long a connection may take over each part of its request.
+struct ConnectionPolicy
+{
+    // A single read or write that waits this long without a byte fails.
+    std::chrono::milliseconds idleTimeout{std::chrono::minutes(2)};
+    // The whole head must have arrived this long after the connection was accepted (nginx's
+    // client_header_timeout is 60 s).
+    std::chrono::milliseconds headTimeout{std::chrono::seconds(60)};
+    MinimumBodyRate minimumBodyRate;
+};
+
 class Connection
 {
 public:
-    // Takes ownership of `fd`. A read or write that waits longer than `idleTimeout` without a single
-    // byte fails, so a silent peer cannot hold a thread for ever.
-    Connection(int fd, std::chrono::milliseconds idleTimeout);
+    // Takes ownership of `fd`. Head bytes beyond a connection's own share come from `headBudget`,
+    // which must outlive the connection.
+    Connection(int fd, ConnectionPolicy policy, HeadMemoryBudget& headBudget);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -35,10 +60,14 @@ public:
 
     // The peer's numeric IPv4 address, or nullopt when the peer is not IPv4 or cannot be read.
     std::optional<std::string> peerIPv4Address() const;
+    // The address and port the client connected to, as this machine's own.
+    std::optional<std::string> localIPv4Address() const;
+    std::optional<std::uint16_t> localPort() const;
 
     // Reads until the blank line that ends the request head and parses the head. Fails on end of
-    // stream, a read error or timeout, a head over the size limit, invalid UTF-8, a malformed request
-    // line or a bad Content-Length.
+    // stream, a read error, the idle limit or the head deadline, a head over the size limit or beyond
+    // what the head budget still holds, invalid UTF-8, a malformed request line or a bad
+    // Content-Length.
     [[nodiscard]] bool readHead();
     const RequestHead& head() const { return head_; }
 
@@ -47,23 +76,46 @@ public:
     // Writes bytes as they are (the fixed OPTIONS answer).
     void sendRaw(std::string_view bytes);
 
-    // Reads and discards what remains of the announced body (the body prefix and every byte received
-    // so far count as read); stops early at end of stream or on an error.
-    void drainBody();
     // Reads the whole announced body (small JSON bodies only; callers check the length first).
-    // Fails with incompleteBody when the stream ends or fails before Content-Length bytes arrived.
+    // Fails with incompleteBody when the stream ends, fails or is too slow before Content-Length
+    // bytes arrived.
     [[nodiscard]] Expected<std::string, SocketHTTPError> readBody();
     // One read of body bytes from the socket, after the body prefix: the count read, 0 at end of
-    // stream, -1 on an error or timeout. Answers "Expect: 100-continue" before the first read.
+    // stream, -1 on an error, the idle limit or a body below the minimum rate. Answers
+    // "Expect: 100-continue" before the first read.
     ssize_t receive(std::span<char> buffer);
+    // Whether the announced body has bytes this request has not read.
+    bool hasUnreadBody() const { return bodyBytesSeen_ < head_.contentLength; }
+
+    // True when the client has closed its side or the connection is gone: nobody is waiting for the
+    // answer any more. Does not block.
+    bool hasPeerHungUp() const;
+
+    // Ends the request after its answer. When the client may still be sending (a body the request did
+    // not read), closing at once could make the client's system reset the
+    // connection and throw away the answer before it is read, so the sending direction is closed
+    // first and what still arrives is read and thrown away, for a bounded time and byte count (as
+    // nginx's lingering close does). Then the descriptor is closed by the destructor.
+    void finish();
 
 private:
     void writeAll(std::string_view bytes);
     void sendContinueIfExpected();
+    bool takeHeadMemory(std::size_t headBytes);
+    // Waits until the socket has something to read (or an end or error to report); false when
+    // `until` passed first.
+    bool waitReadable(std::chrono::steady_clock::time_point until) const;
 
     int fd_;
+    ConnectionPolicy policy_;
+    HeadMemoryBudget& headBudget_;
+    std::size_t headBudgetTaken_ = 0;
+    const std::chrono::steady_clock::time_point acceptedAt_;
     RequestHead head_;
+    bool headComplete_ = false;
     std::int64_t bodyBytesSeen_ = 0; // the body prefix plus what receive() delivered
+    std::optional<std::chrono::steady_clock::time_point> rateWindowStart_;
+    std::int64_t rateWindowBytes_ = 0;
     bool expectsContinue_ = false;
     bool interimOrFinalAnswerSent_ = false;
 };

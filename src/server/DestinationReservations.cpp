@@ -10,33 +10,29 @@ DestinationReservations& DestinationReservations::shared()
     return reservations;
 }
 
-bool entryExists(const std::filesystem::path& path)
+DestinationReservations::Claim DestinationReservations::tryReserve(const ConfinedFolder& folder,
+                                                                   const std::string& name)
 {
-    std::error_code error;
-    return std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found && !error;
-}
-
-DestinationReservations::Claim DestinationReservations::tryReserve(const std::filesystem::path& path)
-{
+    const auto path = folder.path() / name;
     const MutexLock guard(lock_);
     if (reserved_.contains(path)) {
         return Claim::reservedByAnother;
     }
-    if (entryExists(path)) {
+    if (folder.contains(name)) {
         return Claim::existsOnDisk;
     }
     reserved_.insert(path);
     return Claim::reserved;
 }
 
-std::filesystem::path DestinationReservations::reserveFirstFreeCopy(const std::filesystem::path& folder,
-                                                                    std::string_view safeName)
+std::string DestinationReservations::reserveFirstFreeCopy(const ConfinedFolder& folder, std::string_view safeName)
 {
     const MutexLock guard(lock_);
     for (int n = 1;; ++n) {
-        auto candidate = folder / copyName(safeName, n);
-        if (!reserved_.contains(candidate) && !entryExists(candidate)) {
-            reserved_.insert(candidate);
+        auto candidate = copyName(safeName, n);
+        auto path = folder.path() / candidate;
+        if (!reserved_.contains(path) && !folder.contains(candidate)) {
+            reserved_.insert(std::move(path));
             return candidate;
         }
     }

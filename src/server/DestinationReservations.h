@@ -7,6 +7,7 @@
 #pragma once
 
 #include "base/Mutex.h"
+#include "server/ConfinedFolder.h"
 
 #include <filesystem>
 #include <set>
@@ -26,12 +27,12 @@ public:
         reservedByAnother, // another upload in flight claimed it
     };
 
-    Claim tryReserve(const std::filesystem::path& path) EXCLUDES(lock_);
+    // Claims `name` in `folder`; a claim is known by the folder's path and the name.
+    Claim tryReserve(const ConfinedFolder& folder, const std::string& name) EXCLUDES(lock_);
 
     // Reserves and returns the first copy name of `safeName` in `folder` ("photo-1.jpg",
-    // "photo-2.jpg", …) that neither exists nor is claimed.
-    std::filesystem::path reserveFirstFreeCopy(const std::filesystem::path& folder, std::string_view safeName)
-        EXCLUDES(lock_);
+    // "photo-2.jpg", …) that neither exists (as anything, a dangling link included) nor is claimed.
+    std::string reserveFirstFreeCopy(const ConfinedFolder& folder, std::string_view safeName) EXCLUDES(lock_);
 
     void release(const std::filesystem::path& path) EXCLUDES(lock_);
 
@@ -39,8 +40,5 @@ private:
     Mutex lock_;
     std::set<std::filesystem::path> reserved_ GUARDED_BY(lock_);
 };
-
-// True when `path` names any directory entry, a dangling symbolic link included.
-bool entryExists(const std::filesystem::path& path);
 
 } // namespace ferrylantern

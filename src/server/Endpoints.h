@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,7 +29,8 @@ inline constexpr std::size_t maxBatchFiles = 500;
 inline constexpr std::int64_t maxFileBytes = 107374182400; // 100 GiB, for one file and for a batch
 
 // The body of a request as an endpoint that needs no streaming sees it: nothing is read until the
-// endpoint asks, so it can refuse from the head alone first.
+// endpoint asks, so it can refuse from the head alone first. A body the endpoint does not read is
+// never read in full: the answer goes out first.
 class RequestBody
 {
 public:
@@ -36,8 +38,6 @@ public:
     // The whole announced body. Fails with incompleteBody when the stream ends, fails or stays silent
     // before Content-Length bytes arrived. Called at most once.
     [[nodiscard]] virtual Expected<std::string, SocketHTTPError> read() = 0;
-    // Reads and throws the body away, for an answer that must wait until the client has sent it.
-    virtual void discard() = 0;
 };
 
 // One request to an endpoint that needs no streaming.
@@ -49,6 +49,9 @@ struct BufferedRequest
     std::optional<std::string> peerIPv4Address;
     // The socket that cancelling the request from the desktop shuts down; -1 when there is none.
     int cancellableFD = -1;
+    // Whether the client has hung up, so a question asked for it can be withdrawn; empty when there
+    // is no connection to watch.
+    std::function<bool()> clientHasGone;
 };
 
 // GET "/v1/info": name, platform, protocol and API versions, capabilities and the PIN state.

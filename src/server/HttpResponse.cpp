@@ -19,10 +19,14 @@ std::string_view reasonPhrase(int status)
         return "Forbidden";
     case 404:
         return "Not Found";
+    case 421:
+        return "Misdirected Request";
     case 429:
         return "Too Many Requests";
     case 500:
         return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
     default:
         return "OK";
     }

@@ -8,11 +8,18 @@
 // programming error (asserted in debug builds, ignored otherwise). If every copy is destroyed without
 // a resume, the waiter receives the fallback value, so a dropped question can never block its thread
 // for ever.
+//
+// The waiting side may also give up (withdraw(): the client that asked has gone away). The waiter then
+// receives the fallback, the owner's handler set with onWithdrawn() is called so the owner can take
+// the question off its queue, and a resume that comes later anyway is ignored: whichever comes first,
+// the answer or the withdrawal, is the one that counts.
 #pragma once
 
 #include "base/Mutex.h"
 
 #include <cassert>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -29,12 +36,13 @@ public:
         : fallback_(std::move(fallback))
     {}
 
+    // False when the reply was resumed before; a resume after a withdrawal counts as done.
     bool resume(T value) EXCLUDES(lock_)
     {
         {
             const MutexLock guard(lock_);
             if (value_) {
-                return false;
+                return withdrawn_;
             }
             value_ = std::move(value);
         }
@@ -53,6 +61,50 @@ public:
         return *value_;
     }
 
+    std::optional<T> waitFor(std::chrono::milliseconds timeout) EXCLUDES(lock_)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        const MutexLock guard(lock_);
+        while (!value_) {
+            if (!ready_.waitUntil(lock_, deadline)) {
+                return value_;
+            }
+        }
+        return value_;
+    }
+
+    // The answer if there is one already; otherwise the fallback, and the owner is told.
+    T withdraw() EXCLUDES(lock_)
+    {
+        std::function<void()> handler;
+        {
+            const MutexLock guard(lock_);
+            if (value_) {
+                return *value_;
+            }
+            value_ = fallback_;
+            withdrawn_ = true;
+            handler = std::move(withdrawnHandler_);
+        }
+        ready_.notifyAll();
+        if (handler) {
+            handler();
+        }
+        return fallback_;
+    }
+
+    void onWithdrawn(std::function<void()> handler) EXCLUDES(lock_)
+    {
+        {
+            const MutexLock guard(lock_);
+            if (!withdrawn_) {
+                withdrawnHandler_ = std::move(handler);
+                return;
+            }
+        }
+        handler();
+    }
+
     bool isResumed() EXCLUDES(lock_)
     {
         const MutexLock guard(lock_);
@@ -63,6 +115,8 @@ private:
     Mutex lock_;
     ConditionVariable ready_;
     std::optional<T> value_ GUARDED_BY(lock_);
+    bool withdrawn_ GUARDED_BY(lock_) = false;
+    std::function<void()> withdrawnHandler_ GUARDED_BY(lock_);
     T fallback_;
 };
 
@@ -105,6 +159,10 @@ public:
 
     bool isResumed() const { return token_->state().isResumed(); }
 
+    // Called, on the withdrawing thread, if the waiting side gives the question up before it is
+    // answered; at once if it has already. The handler must not resume the reply.
+    void onWithdrawn(std::function<void()> handler) const { token_->state().onWithdrawn(std::move(handler)); }
+
 private:
     friend std::pair<OneShotReply<T>, ReplyWaiter<T>> makeOneShotReply<T>(T fallback);
 
@@ -121,6 +179,11 @@ class ReplyWaiter
 public:
     // Blocks until the reply is resumed (or abandoned) and returns its value.
     T wait() const { return state_->wait(); }
+    // The same, giving up after `timeout` with nullopt.
+    std::optional<T> waitFor(std::chrono::milliseconds timeout) const { return state_->waitFor(timeout); }
+    // Gives the question up: returns the answer if it came meanwhile, else the fallback, and from now
+    // on the owner's resume is ignored.
+    T withdraw() const { return state_->withdraw(); }
 
 private:
     friend std::pair<OneShotReply<T>, ReplyWaiter<T>> makeOneShotReply<T>(T fallback);

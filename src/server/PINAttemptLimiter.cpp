@@ -11,17 +11,51 @@ PINAttemptLimiter::PINAttemptLimiter(WallClock clock)
 PINAttemptLimiter::PINAttemptLimiter(WallClock clock, Policy policy)
     : clock_(std::move(clock))
     , policy_(policy)
+    , everyoneAttemptsLeft_(policy.everyoneFreeAttempts)
+    , everyoneRefilledAt_(clock_())
 {}
+
+void PINAttemptLimiter::refillEveryone(std::chrono::system_clock::time_point now)
+{
+    if (everyoneAttemptsLeft_ >= policy_.everyoneFreeAttempts) {
+        everyoneRefilledAt_ = now;
+        return;
+    }
+    const auto due = (now - everyoneRefilledAt_) / policy_.everyoneRefillInterval;
+    if (due <= 0) {
+        return;
+    }
+    everyoneAttemptsLeft_ = static_cast<int>(
+        std::min<std::int64_t>(policy_.everyoneFreeAttempts, everyoneAttemptsLeft_ + static_cast<std::int64_t>(due)));
+    everyoneRefilledAt_ += due * policy_.everyoneRefillInterval;
+}
+
+std::chrono::seconds PINAttemptLimiter::everyoneLockout(std::chrono::system_clock::time_point now)
+{
+    refillEveryone(now);
+    if (everyoneAttemptsLeft_ > 0) {
+        return std::chrono::seconds{0};
+    }
+    return std::chrono::ceil<std::chrono::seconds>(everyoneRefilledAt_ + policy_.everyoneRefillInterval - now);
+}
 
 std::chrono::seconds PINAttemptLimiter::remainingLockout(const std::string& client)
 {
     const auto now = clock_();
     const MutexLock guard(lock_);
+    const auto everyone = everyoneLockout(now);
     const auto found = records_.find(client);
     if (found == records_.end() || found->second.lockedUntil <= now) {
-        return std::chrono::seconds{0};
+        return everyone;
     }
-    return std::chrono::ceil<std::chrono::seconds>(found->second.lockedUntil - now);
+    return std::max(everyone, std::chrono::ceil<std::chrono::seconds>(found->second.lockedUntil - now));
+}
+
+bool PINAttemptLimiter::isHoldingBackEveryone()
+{
+    const auto now = clock_();
+    const MutexLock guard(lock_);
+    return everyoneLockout(now).count() > 0;
 }
 
 void PINAttemptLimiter::recordFailure(const std::string& client)
@@ -37,6 +71,10 @@ void PINAttemptLimiter::recordFailure(const std::string& client)
     }
     record.failures += 1;
     record.lastFailure = now;
+    refillEveryone(now);
+    if (everyoneAttemptsLeft_ > 0) {
+        --everyoneAttemptsLeft_;
+    }
     const int lockouts = record.failures - policy_.freeAttempts;
     if (lockouts < 0) {
         return;

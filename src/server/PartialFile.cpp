@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 namespace ferrylantern {
 
@@ -17,43 +16,51 @@ std::error_code lastError()
     return {errno, std::system_category()};
 }
 
-// rename() that refuses to replace an existing destination. renameat2 is not available on every file
-// system; link and unlink give the same guarantee there.
-int renameWithoutReplacing(const char* from, const char* to)
+// rename() inside one folder that refuses to replace an existing destination. renameat2 is not
+// available on every file system; link and unlink give the same guarantee there.
+int renameWithoutReplacing(int folderFD, const char* from, const char* to)
 {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+    if (renameat2(folderFD, from, folderFD, to, RENAME_NOREPLACE) == 0) {
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) {
         return -1;
     }
-    if (link(from, to) != 0) {
+    if (linkat(folderFD, from, folderFD, to, 0) != 0) {
         return -1;
     }
-    unlink(from);
+    unlinkat(folderFD, from, 0);
     return 0;
 }
 
 } // namespace
 
-Expected<PartialFile, std::error_code> PartialFile::create(const std::filesystem::path& folder)
+Expected<PartialFile, std::error_code> PartialFile::create(const ConfinedFolder& folder)
 {
-    auto path = folder / (std::string(partialFilePrefix) + makeUUIDText() + std::string(partialFileSuffix));
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    std::string name = std::string(partialFilePrefix) + makeUUIDText() + std::string(partialFileSuffix);
+    const int folderFD = fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0);
+    if (folderFD < 0) {
         return Unexpected{lastError()};
     }
-    return PartialFile(fd, std::move(path));
+    const int fd = openat(folderFD, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+        const auto error = lastError();
+        ::close(folderFD);
+        return Unexpected{error};
+    }
+    return PartialFile(folderFD, fd, std::move(name));
 }
 
-PartialFile::PartialFile(int fd, std::filesystem::path path)
-    : fd_(fd)
-    , path_(std::move(path))
+PartialFile::PartialFile(int folderFD, int fd, std::string name)
+    : folderFD_(folderFD)
+    , fd_(fd)
+    , name_(std::move(name))
 {}
 
 PartialFile::PartialFile(PartialFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1))
-    , path_(std::move(other.path_))
+    : folderFD_(std::exchange(other.folderFD_, -1))
+    , fd_(std::exchange(other.fd_, -1))
+    , name_(std::move(other.name_))
     , committed_(std::exchange(other.committed_, true))
 {}
 
@@ -62,8 +69,11 @@ PartialFile::~PartialFile()
     if (fd_ >= 0) {
         ::close(fd_);
     }
-    if (!committed_) {
-        unlink(path_.c_str());
+    if (folderFD_ >= 0) {
+        if (!committed_) {
+            unlinkat(folderFD_, name_.c_str(), 0);
+        }
+        ::close(folderFD_);
     }
 }
 
@@ -91,10 +101,11 @@ std::error_code PartialFile::close()
     return {};
 }
 
-std::error_code PartialFile::commit(const std::filesystem::path& destination, Replace replace)
+std::error_code PartialFile::commit(const std::string& destination, Replace replace)
 {
-    const int result = replace == Replace::ifPresent ? std::rename(path_.c_str(), destination.c_str())
-                                                     : renameWithoutReplacing(path_.c_str(), destination.c_str());
+    const int result = replace == Replace::ifPresent
+                           ? renameat(folderFD_, name_.c_str(), folderFD_, destination.c_str())
+                           : renameWithoutReplacing(folderFD_, name_.c_str(), destination.c_str());
     if (result != 0) {
         return lastError();
     }
@@ -122,7 +133,8 @@ std::size_t removeStalePartialFiles(const std::filesystem::path& saveDirectory, 
     for (fs::directory_iterator folders(saveDirectory, error), end; !error && folders != end;
          folders.increment(error)) {
         std::error_code folderError;
-        if (!folders->is_directory(folderError)) {
+        // A device folder that is a link leads outside the save folder; what is there is not ours.
+        if (folders->is_symlink(folderError) || !folders->is_directory(folderError)) {
             continue;
         }
         for (fs::directory_iterator files(folders->path(), folderError); !folderError && files != end;

@@ -1,16 +1,19 @@
 // A file being received. Bytes go to a hidden temporary file in the destination's folder; only a
-// complete file is given its final name, by one rename. Until then no partial file ever shows under a
+// complete file is given its final name, by one rename. Every file operation goes through the
+// folder's descriptor (ConfinedFolder.h) and never follows a symbolic link. Until then no partial file ever shows under a
 // final name, and a crash leaves at most a hidden ".ferrylantern-….part" file behind. Destroying an
 // uncommitted PartialFile removes its temporary file.
 //
 // Thread-compatible: owned by one upload handler.
 #pragma once
 
+#include "server/ConfinedFolder.h"
 #include "server/Expected.h"
 
 #include <chrono>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <system_error>
 
 namespace ferrylantern {
@@ -19,7 +22,7 @@ class PartialFile
 {
 public:
     // Creates the temporary file in `folder`.
-    static Expected<PartialFile, std::error_code> create(const std::filesystem::path& folder);
+    static Expected<PartialFile, std::error_code> create(const ConfinedFolder& folder);
 
     PartialFile(PartialFile&& other) noexcept;
     PartialFile& operator=(PartialFile&&) = delete;
@@ -37,16 +40,16 @@ public:
         never,     // fail with EEXIST when the destination appeared meanwhile
         ifPresent, // an overwrite: the destination is swapped for this file in one step
     };
-    // Gives the closed file its final name. On success the temporary name is gone.
-    std::error_code commit(const std::filesystem::path& destination, Replace replace);
-
-    const std::filesystem::path& temporaryPath() const { return path_; }
+    // Gives the closed file its final name `destination` in the same folder. On success the temporary
+    // name is gone.
+    std::error_code commit(const std::string& destination, Replace replace);
 
 private:
-    PartialFile(int fd, std::filesystem::path path);
+    PartialFile(int folderFD, int fd, std::string name);
 
+    int folderFD_ = -1; // a descriptor of its own, so the file outlives nothing it depends on
     int fd_ = -1;
-    std::filesystem::path path_;
+    std::string name_;
     bool committed_ = false;
 };
 

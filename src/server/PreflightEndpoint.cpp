@@ -32,6 +32,20 @@ RequestHead withBodyDevice(const RequestHead& head, const std::optional<std::str
     return effective;
 }
 
+// Whose tickets these are: the PIN session that asks, else the client's address.
+std::string ticketOwner(ServerContext& context, const BufferedRequest& request)
+{
+    if (const auto token = sessionToken(request.head); token && isPINRequired(context.currentPINSettings())) {
+        return "session " + *token;
+    }
+    return "address " + request.peerIPv4Address.value_or("unknown");
+}
+
+Asker askerFor(ServerContext& context, const BufferedRequest& request)
+{
+    return context.asker(request.peerIPv4Address, request.clientHasGone);
+}
+
 } // namespace
 
 HttpResponse answerUploadPreflight(ServerContext& context, const BufferedRequest& request)
@@ -39,7 +53,6 @@ HttpResponse answerUploadPreflight(ServerContext& context, const BufferedRequest
     const Uuid preflightID = Uuid::random();
     const UploadSessionRegistration registration(context.uploads, preflightID, request.cancellableFD);
     const RequestHead& head = request.head;
-    request.body.discard();
     if (!context.passesSessionCheck(head)) {
         return refusalResponse(RequestRefusal::sessionRequired);
     }
@@ -59,12 +72,25 @@ HttpResponse answerUploadPreflight(ServerContext& context, const BufferedRequest
     if (const auto error = checkDiskSpace(context.saveDirectory, *byteCount)) {
         return refusalResponse(*error);
     }
-    const auto approvalRound = context.tickets.approvalRound();
-    if (context.asksBeforeSave() &&
-        !askReceiveConfirmation(context.callbacks, {preflightID, fileName, deviceFolder, *byteCount})) {
-        return refusalResponse(declinedRefusal(registration.isCancelled()));
+    const std::string owner = ticketOwner(context, request);
+    if (!context.tickets.hasRoomFor(owner, 1)) {
+        return refusalResponse(RequestRefusal::tooManyTickets);
     }
-    context.tickets.issue({{preflightID, safeName, deviceFolder, *byteCount}}, approvalRound);
+    const auto approvalRound = context.tickets.approvalRound();
+    if (context.asksBeforeSave()) {
+        const auto consent = askReceiveConfirmation(
+            context.callbacks, {preflightID, shownFileName(fileName), deviceFolder, *byteCount},
+            askerFor(context, request));
+        if (!consent) {
+            return refusalResponse(consent.error());
+        }
+        if (!*consent) {
+            return refusalResponse(declinedRefusal(registration.isCancelled()));
+        }
+    }
+    if (!context.tickets.issue({{preflightID, safeName, deviceFolder, *byteCount}}, approvalRound, owner)) {
+        return refusalResponse(RequestRefusal::tooManyTickets);
+    }
     return jsonResponseOrEmptyObject(TransferUploadPreflightResponse{.approved = true, .uploadId = preflightID.text()});
 }
 
@@ -113,18 +139,29 @@ HttpResponse answerUploadPreflightBatch(ServerContext& context, const BufferedRe
             return refusalResponse(RequestRefusal::batchTooLarge);
         }
         approvals.push_back({ticketID, safeFileName(fileName), deviceFolder, file.byteCount});
-        questions.push_back({ticketID, fileName, deviceFolder, file.byteCount});
+        questions.push_back({ticketID, shownFileName(fileName), deviceFolder, file.byteCount});
         response.items.push_back({ticketID.text(), fileName});
     }
     if (const auto error = checkDiskSpace(context.saveDirectory, total)) {
         return refusalResponse(*error);
     }
-    const auto approvalRound = context.tickets.approvalRound();
-    if (context.requireReceiveConfirmation && context.callbacks.confirmBatchBeforeSave &&
-        !askBatchReceiveConfirmation(context.callbacks, questions)) {
-        return refusalResponse(declinedRefusal(registration.isCancelled()));
+    const std::string owner = ticketOwner(context, request);
+    if (!context.tickets.hasRoomFor(owner, approvals.size())) {
+        return refusalResponse(RequestRefusal::tooManyTickets);
     }
-    context.tickets.issue(approvals, approvalRound);
+    const auto approvalRound = context.tickets.approvalRound();
+    if (context.requireReceiveConfirmation && context.callbacks.confirmBatchBeforeSave) {
+        const auto consent = askBatchReceiveConfirmation(context.callbacks, questions, askerFor(context, request));
+        if (!consent) {
+            return refusalResponse(consent.error());
+        }
+        if (!*consent) {
+            return refusalResponse(declinedRefusal(registration.isCancelled()));
+        }
+    }
+    if (!context.tickets.issue(approvals, approvalRound, owner)) {
+        return refusalResponse(RequestRefusal::tooManyTickets);
+    }
     return jsonResponseOrEmptyObject(response);
 }
 

@@ -59,6 +59,16 @@ HttpResponse answerFor(RequestRefusal refusal)
         return plainText(403, "传输失败");
     case RequestRefusal::unencodableAnswer:
         return plainText(500, "Internal Server Error");
+    case RequestRefusal::serverBusy:
+        return plainText(503, "服务器繁忙，请稍后再试");
+    case RequestRefusal::notReceiving:
+        return plainText(503, "接收已关闭");
+    case RequestRefusal::misdirected:
+        return plainText(421, "Misdirected Request");
+    case RequestRefusal::crossSite:
+        return plainText(403, "跨站请求已拒绝");
+    case RequestRefusal::tooManyTickets:
+        return plainText(429, "待使用的上传许可过多，请稍后再试");
     }
     return plainText(500, "Internal Server Error");
 }
@@ -85,7 +95,10 @@ HttpResponse answerFor(SocketHTTPError error)
     case SocketHTTPError::invalidUploadTicket:
         // The client learns only that its ticket does not count, not which detail differed.
         return plainText(403, "上传许可无效或已过期");
+    case SocketHTTPError::tooManyQuestions:
+        return plainText(429, description(error));
     case SocketHTTPError::insufficientDiskSpace:
+    case SocketHTTPError::unsafeDeviceFolder:
     case SocketHTTPError::socketCreateFailed:
     case SocketHTTPError::bindFailed:
     case SocketHTTPError::noPortAssigned:
@@ -110,6 +123,7 @@ HttpResponse answerFor(const FailedUpload& failed)
             return plainText(499, description(*error));
         case SocketHTTPError::invalidUploadTicket:
         case SocketHTTPError::duplicateRejected:
+        case SocketHTTPError::tooManyQuestions:
             return answerFor(*error);
         default:
             return plainText(500, std::string(uploadFailedPrefix) + std::string(description(*error)));

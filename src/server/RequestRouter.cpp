@@ -3,13 +3,15 @@
 #include "server/ASCIIText.h"
 #include "server/Endpoints.h"
 #include "server/Refusal.h"
+#include "server/RequestOrigin.h"
 #include "server/ServerContext.h"
 
 namespace ferrylantern {
 
 namespace {
 
-// The connection's body, read or drained when the endpoint asks for it.
+// The connection's body, read when the endpoint asks for it. What the endpoint leaves unread is
+// lingered over after the answer (Connection::finish), never read in full first.
 class ConnectionBody final : public RequestBody
 {
 public:
@@ -17,36 +19,19 @@ public:
         : connection_(connection)
     {}
 
-    Expected<std::string, SocketHTTPError> read() override
-    {
-        touched_ = true;
-        return connection_.readBody();
-    }
-
-    void discard() override
-    {
-        touched_ = true;
-        connection_.drainBody();
-    }
-
-    bool isUntouched() const { return !touched_; }
+    Expected<std::string, SocketHTTPError> read() override { return connection_.readBody(); }
 
 private:
     Connection& connection_;
-    bool touched_ = false;
 };
 
 using BufferedEndpoint = HttpResponse (*)(ServerContext&, const BufferedRequest&);
 
-// A body the endpoint never looked at is drained only after the answer went out, so a refusal from
-// the head alone reaches a client that waits for "100 Continue" before sending its body.
 void answerBuffered(ServerContext& context, Connection& connection, BufferedEndpoint endpoint)
 {
     ConnectionBody body(connection);
-    connection.send(endpoint(context, {connection.head(), body, connection.peerIPv4Address(), connection.fd()}));
-    if (body.isUntouched()) {
-        connection.drainBody();
-    }
+    connection.send(endpoint(context, {connection.head(), body, connection.peerIPv4Address(), connection.fd(),
+                                       [&connection] { return connection.hasPeerHungUp(); }}));
 }
 
 bool isPagePath(std::string_view path)
@@ -54,9 +39,29 @@ bool isPagePath(std::string_view path)
     return path == "/" || path == "/upload";
 }
 
-} // namespace
+// Refusals that do not depend on the route: a Host that is not this machine, a server that has
+// stopped receiving, a POST from another site's page. A request without Host or Origin (curl, apps)
+// passes as it always did.
+std::optional<RequestRefusal> refusalBeforeRouting(const ServerContext& context, const Connection& connection,
+                                                   const std::string& method)
+{
+    const RequestHead& head = connection.head();
+    const auto host = head.header("host");
+    const auto localAddress = connection.localIPv4Address();
+    if (host && !namesThisMachine(*host, localAddress)) {
+        return RequestRefusal::misdirected;
+    }
+    if (!context.isReceiving) {
+        return RequestRefusal::notReceiving;
+    }
+    if (const auto origin = head.header("origin");
+        origin && method == "POST" && !isOwnOrigin(*origin, host, localAddress, connection.localPort())) {
+        return RequestRefusal::crossSite;
+    }
+    return std::nullopt;
+}
 
-void handleConnection(ServerContext& context, Connection& connection)
+void route(ServerContext& context, Connection& connection)
 {
     if (!connection.readHead()) {
         connection.send(refusalResponse(RequestRefusal::malformedHead));
@@ -66,8 +71,9 @@ void handleConnection(ServerContext& context, Connection& connection)
     const std::string method = asciiUppercased(head.method);
     const std::string path = routePath(head.target);
 
-    if (method == "OPTIONS") {
-        connection.drainBody();
+    if (const auto refusal = refusalBeforeRouting(context, connection, method)) {
+        connection.send(refusalResponse(*refusal));
+    } else if (method == "OPTIONS") {
         connection.sendRaw(optionsResponse);
     } else if (method == "POST" && path == "/v1/pin/verify") {
         answerBuffered(context, connection, answerPINVerify);
@@ -86,9 +92,16 @@ void handleConnection(ServerContext& context, Connection& connection)
     } else if (method == "GET" && path == "/favicon.ico") {
         connection.send({204, "", "", {}});
     } else {
-        connection.drainBody();
         connection.send(refusalResponse(RequestRefusal::unknownRoute));
     }
+}
+
+} // namespace
+
+void handleConnection(ServerContext& context, Connection& connection)
+{
+    route(context, connection);
+    connection.finish();
 }
 
 } // namespace ferrylantern

@@ -7,7 +7,10 @@ class Connection;
 class ServerContext;
 
 // Answers the one request of `connection`. A head that cannot be read or parsed is refused as
-// malformed. The caller closes the connection afterwards.
+// malformed; so is, whatever its route, a request whose Host is another machine, one that arrives
+// after receiving was switched off, and a POST from another site's page. Every answer goes out
+// before a body the request did not need is read; the connection then lingers over that body for a
+// bounded time. The caller closes the connection afterwards.
 void handleConnection(ServerContext& context, Connection& connection);
 
 } // namespace ferrylantern

@@ -105,6 +105,9 @@ struct TransferServerCallbacks
     std::function<void(const std::vector<ReceiveConfirmationRequest>&, OneShotReply<bool>)> confirmBatchBeforeSave;
     // Optional; without it a same-name file is kept and the new one saved as a copy.
     std::function<void(const DuplicateFileRequest&, OneShotReply<DuplicateFileResolution>)> resolveDuplicateFile;
+    // Optional: wrong PINs from anywhere used up what all addresses may try, so every PIN
+    // verification is held back for the given time; someone is guessing. On the worker thread.
+    std::function<void(std::chrono::seconds)> onPINGuessing;
 };
 
 } // namespace ferrylantern

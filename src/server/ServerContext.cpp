@@ -27,7 +27,19 @@ ServerContext::ServerContext(std::filesystem::path saveDirectory_, std::string d
     , sessions(options.sessionStore ? *options.sessionStore : TransferPINSessionStore::shared())
     , pinAttempts(limiterFor(options))
     , tickets(options.clock)
+    , admission(options.connectionLimits)
+    , questionSlots(options.maxQuestionsPerPeer)
 {}
+
+ConnectionPolicy ServerContext::connectionPolicy() const
+{
+    return {options.idleTimeout, options.headTimeout, options.minimumBodyRate};
+}
+
+Asker ServerContext::asker(const std::optional<std::string>& peer, std::function<bool()> clientHasGone)
+{
+    return {questionSlots, peer.value_or("unknown"), std::move(clientHasGone)};
+}
 
 PINSettings ServerContext::currentPINSettings()
 {
@@ -43,39 +55,6 @@ bool ServerContext::passesSessionCheck(const RequestHead& head)
     }
     const auto token = sessionToken(head);
     return token && sessions.isValid(*token);
-}
-
-void ServerContext::connectionStarted()
-{
-    const MutexLock guard(connectionsLock_);
-    ++activeConnections_;
-}
-
-void ServerContext::connectionFinished()
-{
-    {
-        const MutexLock guard(connectionsLock_);
-        --activeConnections_;
-    }
-    connectionsFinished_.notifyAll();
-}
-
-int ServerContext::activeConnectionCount() const
-{
-    const MutexLock guard(connectionsLock_);
-    return activeConnections_;
-}
-
-bool ServerContext::waitForConnectionsToFinish(std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    const MutexLock guard(connectionsLock_);
-    while (activeConnections_ != 0) {
-        if (!connectionsFinished_.waitUntil(connectionsLock_, deadline)) {
-            return activeConnections_ == 0;
-        }
-    }
-    return true;
 }
 
 std::optional<std::string> sessionToken(const RequestHead& head)

@@ -7,8 +7,11 @@
 #pragma once
 
 #include "server/Connection.h"
-#include "base/Mutex.h"
+#include "server/ConnectionAdmission.h"
+#include "server/HeadMemoryBudget.h"
+#include "server/OwnerQuestions.h"
 #include "server/PINAttemptLimiter.h"
+#include "server/QuestionSlots.h"
 #include "server/SimpleSocketHTTPServer.h"
 #include "server/TransferPINSessionStore.h"
 #include "server/UploadSessionRegistry.h"
@@ -31,8 +34,17 @@ public:
     TransferPINSessionStore& sessions;
     const std::shared_ptr<PINAttemptLimiter> pinAttempts;
     std::atomic<bool> requireReceiveConfirmation{false};
+    // False once the server was stopped: a request whose head completes afterwards is refused.
+    std::atomic<bool> isReceiving{true};
     UploadSessionRegistry uploads;
     UploadTicketStore tickets;
+    ConnectionAdmission admission;
+    HeadMemoryBudget headBudget;
+    QuestionSlots questionSlots;
+
+    ConnectionPolicy connectionPolicy() const;
+    // Who asks a question for the client at `peer`.
+    Asker asker(const std::optional<std::string>& peer, std::function<bool()> clientHasGone);
 
     // Whether this request must be put to the desktop user: confirmation is switched on and the owner
     // gave the callback that asks.
@@ -47,15 +59,11 @@ public:
     bool passesSessionCheck(const RequestHead& head);
 
     // Bookkeeping of running connection handlers.
-    void connectionStarted() EXCLUDES(connectionsLock_);
-    void connectionFinished() EXCLUDES(connectionsLock_);
-    int activeConnectionCount() const EXCLUDES(connectionsLock_);
-    bool waitForConnectionsToFinish(std::chrono::milliseconds timeout) EXCLUDES(connectionsLock_);
-
-private:
-    mutable Mutex connectionsLock_;
-    ConditionVariable connectionsFinished_;
-    int activeConnections_ GUARDED_BY(connectionsLock_) = 0;
+    int activeConnectionCount() const { return admission.activeCount(); }
+    bool waitForConnectionsToFinish(std::chrono::milliseconds timeout)
+    {
+        return admission.waitUntilNoneActive(timeout);
+    }
 };
 
 // The session token a request carries: the X-FerryLantern-Session header, else the

@@ -1,13 +1,16 @@
 #include "server/SimpleSocketHTTPServer.h"
 
 #include "server/PartialFile.h"
+#include "server/Refusal.h"
 #include "server/RequestRouter.h"
 #include "server/ServerContext.h"
 
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -76,21 +79,44 @@ bool isResourceExhaustion(int error)
     return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
+// Every connection takes a descriptor; the usual soft limit of 1024 would run out before the
+// connection limits do. The hard limit is the system's to set.
+void raiseDescriptorLimit()
+{
+    constexpr rlim_t enough = 65536;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= enough || limit.rlim_cur >= limit.rlim_max) {
+        return;
+    }
+    limit.rlim_cur = std::min(limit.rlim_max, enough);
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+// A connection beyond the limits gets its answer at once, without a thread: one short write to an
+// empty send buffer, which cannot block.
+void refuseBusy(int fd)
+{
+    const std::string answer = refusalResponse(RequestRefusal::serverBusy).bytes();
+    [[maybe_unused]] const auto written = send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    shutdown(fd, SHUT_WR);
+    close(fd);
+}
+
 // Runs one connection on a thread of its own. The thread holds the server's context only weakly until
 // it starts; a server released by then still gets its descriptor closed.
-void handleOnOwnThread(const std::weak_ptr<ServerContext>& weakContext, int fd)
+void handleOnOwnThread(const std::weak_ptr<ServerContext>& weakContext, int fd, std::uint32_t peer)
 {
-    std::thread([weakContext, fd] {
+    std::thread([weakContext, fd, peer] {
         const auto context = weakContext.lock();
         if (!context) {
             close(fd);
             return;
         }
         {
-            Connection connection(fd, context->options.idleTimeout);
+            Connection connection(fd, context->connectionPolicy(), context->headBudget);
             handleConnection(*context, connection);
         }
-        context->connectionFinished();
+        context->admission.release(peer);
     }).detach();
 }
 
@@ -124,6 +150,8 @@ Expected<std::uint16_t, SocketHTTPError> SimpleSocketHTTPServer::start()
     // What a killed process left behind is cleared before anything new is received. Younger partial
     // files are kept: another FerryLantern may be receiving into the same folders right now.
     removeStalePartialFiles(context_->saveDirectory);
+    raiseDescriptorLimit();
+    context_->isReceiving = true;
     listenFD_ = *fd;
     port_ = port;
     acceptThread_ = std::thread([this, listenFD = *fd] { acceptLoop(listenFD); });
@@ -132,6 +160,7 @@ Expected<std::uint16_t, SocketHTTPError> SimpleSocketHTTPServer::start()
 
 void SimpleSocketHTTPServer::stop()
 {
+    context_->isReceiving = false;
     const int fd = listenFD_.exchange(-1);
     if (fd >= 0) {
         // Wakes the accept call; the descriptor is closed only once the loop has left it, so the
@@ -150,7 +179,9 @@ void SimpleSocketHTTPServer::acceptLoop(int listenFD)
 {
     const std::weak_ptr<ServerContext> weakContext = context_;
     while (listenFD_ >= 0) {
-        const int fd = accept4(listenFD, nullptr, nullptr, SOCK_CLOEXEC);
+        sockaddr_in peerAddress{};
+        socklen_t peerLength = sizeof peerAddress;
+        const int fd = accept4(listenFD, reinterpret_cast<sockaddr*>(&peerAddress), &peerLength, SOCK_CLOEXEC);
         if (fd < 0) {
             if (listenFD_ < 0) {
                 return;
@@ -160,13 +191,17 @@ void SimpleSocketHTTPServer::acceptLoop(int listenFD)
             }
             continue;
         }
-        context_->connectionStarted();
+        const std::uint32_t peer = peerAddress.sin_family == AF_INET ? ntohl(peerAddress.sin_addr.s_addr) : 0;
+        if (!context_->admission.admit(peer)) {
+            refuseBusy(fd);
+            continue;
+        }
         try {
-            handleOnOwnThread(weakContext, fd);
+            handleOnOwnThread(weakContext, fd, peer);
         } catch (const std::system_error&) {
             // No thread to be had: refuse this connection and give running ones time to end.
             close(fd);
-            context_->connectionFinished();
+            context_->admission.release(peer);
             std::this_thread::sleep_for(acceptBackoff);
         }
     }

@@ -12,6 +12,8 @@
 #pragma once
 
 #include "server/Clock.h"
+#include "server/Connection.h"
+#include "server/ConnectionAdmission.h"
 #include "server/Expected.h"
 #include "server/PINRules.h"
 #include "server/ServerCallbacks.h"
@@ -52,6 +54,14 @@ struct ServerOptions
     // A socket read or write that waits this long without a single byte fails. Waiting for the
     // desktop user is not reading and has no limit.
     std::chrono::milliseconds idleTimeout{std::chrono::minutes(2)};
+    // The whole head must arrive within this time of the connection's start.
+    std::chrono::milliseconds headTimeout{std::chrono::seconds(60)};
+    // What a body must deliver to be worth the connection.
+    MinimumBodyRate minimumBodyRate;
+    // Connections handled at once, overall and per client address; beyond them 503.
+    ConnectionLimits connectionLimits;
+    // Questions for the desktop user that one client address may have waiting at once; beyond 429.
+    std::size_t maxQuestionsPerPeer = 8;
 };
 
 class SimpleSocketHTTPServer
@@ -69,7 +79,8 @@ public:
     [[nodiscard]] Expected<std::uint16_t, SocketHTTPError> start();
 
     // Closes the listening socket, ends the accept loop and empties the PIN session store, so every
-    // session token becomes invalid. Connections being handled run to their end.
+    // session token becomes invalid. Requests being handled run to their end; a connection accepted
+    // before whose head completes afterwards is refused (503) and writes nothing.
     void stop();
 
     std::optional<std::uint16_t> port() const { return port_; }

@@ -29,6 +29,10 @@ std::string_view description(SocketHTTPError error)
         return "已取消保存";
     case SocketHTTPError::invalidUploadTicket:
         return "上传许可与文件信息不一致";
+    case SocketHTTPError::tooManyQuestions:
+        return "等待确认的请求过多，请稍后再试";
+    case SocketHTTPError::unsafeDeviceFolder:
+        return "设备文件夹是符号链接或不是文件夹，已拒绝写入";
     }
     return "";
 }

@@ -20,6 +20,9 @@ enum class SocketHTTPError
     uploadCancelled,
     duplicateRejected,
     invalidUploadTicket,
+    // Beyond the twelve failures above, those of a server on a hostile network:
+    tooManyQuestions,   // this client address already has as many questions waiting as it may
+    unsafeDeviceFolder, // the device folder is a symbolic link (or not a folder): nothing is written
 };
 
 std::string_view description(SocketHTTPError error);

@@ -1,45 +1,50 @@
 #include "server/UploadDestination.h"
 
-#include "server/OwnerQuestions.h"
-
 #include <cerrno>
 
 namespace ferrylantern {
 
-Expected<UploadDestination, SocketHTTPError> UploadDestination::choose(const std::filesystem::path& folder,
+Expected<UploadDestination, SocketHTTPError> UploadDestination::choose(const ConfinedFolder& folder,
                                                                        const std::string& safeName,
                                                                        const TransferServerCallbacks& callbacks,
                                                                        const Uuid& uploadID,
-                                                                       const std::string& deviceFolder)
+                                                                       const std::string& deviceFolder,
+                                                                       const Asker& asker)
 {
     auto& reservations = DestinationReservations::shared();
-    const auto candidate = folder / safeName;
-    switch (reservations.tryReserve(candidate)) {
+    switch (reservations.tryReserve(folder, safeName)) {
     case DestinationReservations::Claim::reserved:
-        return UploadDestination(folder, safeName, candidate, false);
+        return UploadDestination(folder.path(), safeName, safeName, false);
     case DestinationReservations::Claim::reservedByAnother:
-        return UploadDestination(folder, safeName, reservations.reserveFirstFreeCopy(folder, safeName), false);
+        return UploadDestination(folder.path(), safeName, reservations.reserveFirstFreeCopy(folder, safeName),
+                                 false);
     case DestinationReservations::Claim::existsOnDisk:
         break;
     }
     const DuplicateFileRequest question{uploadID, safeName, deviceFolder,
-                                        std::filesystem::absolute(candidate).string()};
-    switch (askDuplicateResolution(callbacks, question)) {
+                                        std::filesystem::absolute(folder.path() / safeName).string()};
+    const auto answer = askDuplicateResolution(callbacks, question, asker);
+    if (!answer) {
+        return Unexpected{answer.error()};
+    }
+    switch (*answer) {
     case DuplicateFileResolution::overwrite:
-        return UploadDestination(folder, safeName, candidate, true);
+        return UploadDestination(folder.path(), safeName, safeName, true);
     case DuplicateFileResolution::keepCopy:
-        return UploadDestination(folder, safeName, reservations.reserveFirstFreeCopy(folder, safeName), false);
+        return UploadDestination(folder.path(), safeName, reservations.reserveFirstFreeCopy(folder, safeName),
+                                 false);
     case DuplicateFileResolution::cancel:
         break;
     }
     return Unexpected{SocketHTTPError::duplicateRejected};
 }
 
-UploadDestination::UploadDestination(std::filesystem::path folder, std::string safeName, std::filesystem::path path,
+UploadDestination::UploadDestination(std::filesystem::path folder, std::string safeName, std::string name,
                                      bool overwrites)
     : folder_(std::move(folder))
     , safeName_(std::move(safeName))
-    , path_(std::move(path))
+    , name_(std::move(name))
+    , path_(folder_ / name_)
     , overwrites_(overwrites)
     , holdsReservation_(!overwrites)
 {}
@@ -47,6 +52,7 @@ UploadDestination::UploadDestination(std::filesystem::path folder, std::string s
 UploadDestination::UploadDestination(UploadDestination&& other) noexcept
     : folder_(std::move(other.folder_))
     , safeName_(std::move(other.safeName_))
+    , name_(std::move(other.name_))
     , path_(std::move(other.path_))
     , overwrites_(other.overwrites_)
     , holdsReservation_(std::exchange(other.holdsReservation_, false))
@@ -59,17 +65,18 @@ UploadDestination::~UploadDestination()
     }
 }
 
-Expected<std::filesystem::path, std::error_code> UploadDestination::commit(PartialFile& file)
+Expected<std::filesystem::path, std::error_code> UploadDestination::commit(const ConfinedFolder& folder,
+                                                                           PartialFile& file)
 {
     if (overwrites_) {
-        if (const auto error = file.commit(path_, PartialFile::Replace::ifPresent)) {
+        if (const auto error = file.commit(name_, PartialFile::Replace::ifPresent)) {
             return Unexpected{error};
         }
         return path_;
     }
     auto& reservations = DestinationReservations::shared();
     while (true) {
-        const auto error = file.commit(path_, PartialFile::Replace::never);
+        const auto error = file.commit(name_, PartialFile::Replace::never);
         if (!error) {
             return path_;
         }
@@ -77,9 +84,10 @@ Expected<std::filesystem::path, std::error_code> UploadDestination::commit(Parti
             return Unexpected{error};
         }
         // Something outside FerryLantern created the name meanwhile: keep it and move on.
-        auto next = reservations.reserveFirstFreeCopy(folder_, safeName_);
+        auto next = reservations.reserveFirstFreeCopy(folder, safeName_);
         reservations.release(path_);
-        path_ = std::move(next);
+        name_ = std::move(next);
+        path_ = folder_ / name_;
     }
 }
 

@@ -1,7 +1,9 @@
 // POST "/v1/upload": one file per request. The handler authorises the upload (session, then ticket or
 // confirmation), claims a destination, receives the body into a hidden partial file, gives the
 // complete file its name and answers with where it went. Every failure removes the partial file and
-// reports `failed` to the owner.
+// reports `failed` to the owner. Refusals are answered before the body is read; the router then
+// lingers over what the client still sends.
+#include "server/ConfinedFolder.h"
 #include "server/DiskSpace.h"
 #include "server/Endpoints.h"
 #include "server/MultipartBody.h"
@@ -38,7 +40,6 @@ public:
     void run()
     {
         if (!context_.passesSessionCheck(head_)) {
-            drainIfAnnounced();
             connection_.send(refusalResponse(RequestRefusal::sessionRequired));
             return;
         }
@@ -49,7 +50,7 @@ public:
         if (!accept()) {
             return;
         }
-        progress_.started(clientFileName_, deviceFolder_, head_.contentLength);
+        progress_.started(shownFileName(clientFileName_), deviceFolder_, head_.contentLength);
         if (registration_.isCancelled()) {
             fail(SocketHTTPError::uploadCancelled);
             return;
@@ -63,27 +64,31 @@ public:
     }
 
 private:
-    // Disk space, device folder, names and the ticket.
+    // Disk space (promised to this upload until it ends), device folder, names and the ticket.
     std::optional<UploadFailure> prepare()
     {
-        if (const auto error = checkDiskSpace(context_.saveDirectory, head_.contentLength)) {
-            return *error;
+        auto promise = DiskSpaceLedger::shared().promise(context_.saveDirectory, head_.contentLength);
+        if (!promise) {
+            return promise.error();
         }
+        diskSpace_.emplace(std::move(*promise));
         deviceFolder_ = deviceFolderFor(head_, connection_.peerIPv4Address());
-        folder_ = context_.saveDirectory / deviceFolder_;
-        if (const auto error = createFolder()) {
-            return error;
+        auto folder = ConfinedFolder::open(context_.saveDirectory, deviceFolder_);
+        if (!folder) {
+            if (isUnsafeFolderError(folder.error())) {
+                return SocketHTTPError::unsafeDeviceFolder;
+            }
+            return folder.error();
         }
+        folder_.emplace(std::move(*folder));
         clientFileName_ = clientFileName();
         safeName_ = safeFileName(clientFileName_);
         return checkTicket();
     }
 
-    std::error_code createFolder() const
+    Asker asker()
     {
-        std::error_code error;
-        std::filesystem::create_directories(folder_, error);
-        return error;
+        return context_.asker(connection_.peerIPv4Address(), [this] { return connection_.hasPeerHungUp(); });
     }
 
     std::string clientFileName() const
@@ -134,16 +139,17 @@ private:
             return true;
         }
         if (context_.asksBeforeSave()) {
-            if (askReceiveConfirmation(context_.callbacks,
-                                       {uploadID_, clientFileName_, deviceFolder_, head_.contentLength})) {
+            const auto consent = askReceiveConfirmation(
+                context_.callbacks, {uploadID_, shownFileName(clientFileName_), deviceFolder_, head_.contentLength},
+                asker());
+            if (consent && *consent) {
                 return true;
             }
-            drainIfAnnounced();
-            connection_.send(refusalResponse(declinedRefusal(registration_.isCancelled())));
+            connection_.send(refusalResponse(consent ? declinedRefusal(registration_.isCancelled())
+                                                     : Refusal{consent.error()}));
             return false;
         }
         if (!head_.queryValue("uploadId").value_or("").empty()) {
-            drainIfAnnounced();
             connection_.send(refusalResponse(SocketHTTPError::invalidUploadTicket));
             return false;
         }
@@ -163,14 +169,12 @@ private:
     template <typename WriteContent>
     std::optional<UploadFailure> saveAs(WriteContent writeContent)
     {
-        if (const auto error = createFolder()) {
-            return error;
-        }
-        auto destination = UploadDestination::choose(folder_, safeName_, context_.callbacks, uploadID_, deviceFolder_);
+        auto destination =
+            UploadDestination::choose(*folder_, safeName_, context_.callbacks, uploadID_, deviceFolder_, asker());
         if (!destination) {
             return destination.error();
         }
-        auto file = PartialFile::create(folder_);
+        auto file = PartialFile::create(*folder_);
         if (!file) {
             return file.error();
         }
@@ -204,6 +208,7 @@ private:
                 return Unexpected{UploadFailure(error)};
             }
             count += received;
+            diskSpace_->written(count);
             progress_.update(count, false);
         }
         return count;
@@ -263,7 +268,7 @@ private:
         if (const auto error = file.close()) {
             return error;
         }
-        const auto saved = destination.commit(file);
+        const auto saved = destination.commit(*folder_, file);
         if (!saved) {
             return saved.error();
         }
@@ -290,15 +295,7 @@ private:
     void fail(const UploadFailure& failure)
     {
         progress_.failed();
-        drainIfAnnounced();
         connection_.send(refusalResponse(FailedUpload{failure}));
-    }
-
-    void drainIfAnnounced()
-    {
-        if (head_.contentLength > 0) {
-            connection_.drainBody();
-        }
     }
 
     ServerContext& context_;
@@ -307,8 +304,9 @@ private:
     const Uuid uploadID_;
     UploadProgressEmitter progress_;
     UploadSessionRegistration registration_;
+    std::optional<DiskSpaceLedger::Promise> diskSpace_;
     std::string deviceFolder_;
-    std::filesystem::path folder_;
+    std::optional<ConfinedFolder> folder_;
     std::string clientFileName_;
     std::string safeName_;
     bool hasTicket_ = false;

@@ -1,9 +1,9 @@
 #include "server/UploadNaming.h"
 
 #include "server/ASCIIText.h"
-#include "server/PartialFile.h"
 #include "server/RequestHead.h"
 #include "server/UnicodeWhitespace.h"
+#include "server/UnsafeCharacters.h"
 #include "server/UserPerceivedCharacters.h"
 #include "server/Uuid.h"
 
@@ -38,13 +38,23 @@ std::string_view lastPathComponent(std::string_view text)
     return text.substr(start, end + 1 - start);
 }
 
-// Slashes, colons and backslashes cannot be part of a file name here; NUL cannot be part of any.
+// Slashes, colons and backslashes cannot be part of a file name here; NUL cannot be part of any; and
+// what a sender could use to disguise a name (controls, bidirectional overrides, invisible formatting,
+// malformed UTF-8) is replaced as well. The result is in NFC, so two spellings of one name are one file.
 std::string withForbiddenCharactersReplaced(std::string_view text)
 {
-    std::string result(text);
-    std::replace_if(
-        result.begin(), result.end(), [](char c) { return c == '/' || c == ':' || c == '\\' || c == '\0'; }, '_');
+    std::string result = withUnsafeCharactersReplaced(text);
+    std::replace_if(result.begin(), result.end(), [](char c) { return c == '/' || c == ':' || c == '\\'; }, '_');
     return result;
+}
+
+// A leading dot would hide the file or folder (and a device folder ".ssh" in a save folder that is the
+// home folder would be the real one).
+void revealHiddenName(std::string& name)
+{
+    if (!name.empty() && name.front() == '.') {
+        name.front() = '_';
+    }
 }
 
 // Shortens a name over 255 bytes, keeping its extension when the extension leaves room for a base.
@@ -87,12 +97,15 @@ std::string safeFileName(std::string_view requestedName)
     if (!isUsableComponent(fitted)) {
         return freshUploadName();
     }
-    // The server's own partial files are removed when they are left over; a received file must
-    // never carry such a name.
-    if (isPartialFileName(fitted)) {
-        fitted.front() = '_';
-    }
+    // This also keeps received files from taking the names of the server's own partial files, which
+    // are removed when they are left over.
+    revealHiddenName(fitted);
     return fitted;
+}
+
+std::string shownFileName(std::string_view requestedName)
+{
+    return withUnsafeCharactersReplaced(trimWhitespaceAndNewlines(requestedName));
 }
 
 std::string sanitizedDeviceName(std::string_view deviceName)
@@ -114,6 +127,7 @@ std::string sanitizedDeviceName(std::string_view deviceName)
     if (!isUsableComponent(result)) {
         return std::string(unknownDevice);
     }
+    revealHiddenName(result);
     return result;
 }
 

@@ -18,15 +18,20 @@ constexpr std::size_t maxFileNameBytes = 255;
 constexpr std::size_t maxDeviceFolderCharacters = 64;
 
 // A file name that is safe to create inside the device folder: the last path component of the trimmed
-// request, with "/", ":", "\\" and NUL replaced by "_", shortened to 255 bytes (keeping the extension
-// and whole characters). Empty, "." and ".." become "upload-" plus a fresh UUID. A name of the server's
-// own hidden partial files gets "_" for its leading dot.
+// request, with "/", ":", "\\", controls, bidirectional and invisible formatting characters and
+// malformed UTF-8 replaced by "_" (UnsafeCharacters.h), in NFC, shortened to 255 bytes (keeping the
+// extension and whole characters), and with "_" for a leading dot, so no received file is hidden.
+// Empty, "." and ".." become "upload-" plus a fresh UUID.
 std::string safeFileName(std::string_view requestedName);
 
-// A device name made fit for a folder: trimmed, last path component, "/", ":", "\\" and NUL replaced
-// by "_", trimmed again, at most 64 characters and 255 bytes; "unknown-device" when nothing usable
-// remains.
+// A device name made fit for a folder: trimmed, last path component, the characters of safeFileName
+// replaced by "_", trimmed again, at most 64 characters and 255 bytes, "_" for a leading dot;
+// "unknown-device" when nothing usable remains.
 std::string sanitizedDeviceName(std::string_view deviceName);
+
+// The name a sender gave, as the desktop shows it in its questions and transfer rows: trimmed, in NFC,
+// with the characters that could disguise it replaced by "_" (UnsafeCharacters.h); otherwise as sent.
+std::string shownFileName(std::string_view requestedName);
 
 // The device label a user agent gives away: "iPhone", "iPad", "Android" or the Android model, or
 // nullopt for any other agent.

@@ -1,6 +1,7 @@
 #include "ui/ConfirmationAlerts.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 
 namespace ferrylantern {
@@ -25,6 +26,16 @@ QAbstractButton* addButton(QMessageBox* dialog, const QString& text, bool destru
         button->setPalette(palette);
     }
     return button;
+}
+
+// The texts quote what a sender chose (file and device names): a name made of markup must show as the
+// characters it is, never be rendered (it could paint a different name, size and sender).
+void showAsPlainText(QMessageBox* dialog)
+{
+    dialog->setTextFormat(Qt::PlainText);
+    for (auto* label : dialog->findChildren<QLabel*>()) {
+        label->setTextFormat(Qt::PlainText);
+    }
 }
 
 } // namespace
@@ -171,6 +182,7 @@ void ConfirmationAlerts::presentDuplicate(const DuplicateResolutionAlertItem& it
 void ConfirmationAlerts::show(Kind kind, QMessageBox* dialog, std::function<void(QAbstractButton*)> onAnswer)
 {
     closeDialog(); // one dialog at a time; a displaced question is shown again afterwards
+    showAsPlainText(dialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setObjectName(kind == Kind::receive ? QStringLiteral("receiveConfirmationDialog")
                                                 : QStringLiteral("duplicateResolutionDialog"));

@@ -1,6 +1,7 @@
 #include "ui/ElidedLabel.h"
 
 #include <QEvent>
+#include <QTextDocument>
 
 namespace ferrylantern {
 
@@ -58,7 +59,8 @@ void ElidedLabel::updateElidedText()
     if (shown != text()) {
         setText(shown);
     }
-    setToolTip(shown == fullText_ ? QString() : fullText_);
+    // A tool tip is shown as rich text whenever it looks like markup, so the full name goes in escaped.
+    setToolTip(shown == fullText_ ? QString() : Qt::convertFromPlainText(fullText_, Qt::WhiteSpaceNormal));
 }
 
 } // namespace ferrylantern

@@ -77,6 +77,7 @@ SidebarView::SidebarView(TransferReceiverModel& model, UserPreferences& preferen
     errorSection_ = section({}, this, errorRows);
     errorText_ = new QLabel(errorSection_);
     errorText_->setObjectName(QStringLiteral("errorMessage"));
+    errorText_->setTextFormat(Qt::PlainText); // errors quote folder names
     errorText_->setWordWrap(true);
     useFont(errorText_, captionFont);
     QPalette red = errorText_->palette();
@@ -89,7 +90,8 @@ SidebarView::SidebarView(TransferReceiverModel& model, UserPreferences& preferen
     for (const auto signal : {&TransferReceiverModel::isRunningChanged, &TransferReceiverModel::statusTextChanged,
                               &TransferReceiverModel::errorMessageChanged, &TransferReceiverModel::saveDirectoryChanged,
                               &TransferReceiverModel::usesCustomSaveDirectoryChanged,
-                              &TransferReceiverModel::requireReceiveConfirmationChanged}) {
+                              &TransferReceiverModel::requireReceiveConfirmationChanged,
+                              &TransferReceiverModel::isPINBeingGuessedChanged}) {
         connect(&model_, signal, this, &SidebarView::showState);
     }
     connect(&model_, &TransferReceiverModel::lanAddressesChanged, this, &SidebarView::showAddresses);
@@ -129,9 +131,16 @@ QWidget* SidebarView::makeServiceSection()
     statusLayout->addWidget(statusDot_);
     statusLayout->addWidget(statusText_);
     rows->addLayout(labelledRow(QStringLiteral("状态"), status, box));
+    pinGuessing_ = new QLabel(QStringLiteral("有人在反复尝试 PIN，所有新的 PIN 验证已暂缓"), box);
+    pinGuessing_->setObjectName(QStringLiteral("pinGuessing"));
+    pinGuessing_->setTextFormat(Qt::PlainText);
+    pinGuessing_->setWordWrap(true);
+    useFont(pinGuessing_, captionFont);
+    rows->addWidget(pinGuessing_);
 
     auto* deviceName = new QLabel(model_.deviceName(), box);
     deviceName->setObjectName(QStringLiteral("deviceName"));
+    deviceName->setTextFormat(Qt::PlainText);
     deviceName->setTextInteractionFlags(Qt::TextSelectableByMouse);
     rows->addLayout(labelledRow(QStringLiteral("设备名"), deviceName, box));
 
@@ -209,6 +218,7 @@ QWidget* SidebarView::makeSaveFolderSection()
     auto* box = section(QStringLiteral("保存位置"), this, rows);
     savePath_ = new QLabel(box);
     savePath_->setObjectName(QStringLiteral("savePath"));
+    savePath_->setTextFormat(Qt::PlainText);
     savePath_->setWordWrap(true);
     savePath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     useFont(savePath_, captionFont);
@@ -257,6 +267,10 @@ void SidebarView::showState()
         pinSwitch_->setChecked(preferences_.pinEnabled());
     }
     pinField_->setEnabled(preferences_.pinEnabled());
+    pinGuessing_->setVisible(model_.isPINBeingGuessed());
+    QPalette warning = pinGuessing_->palette();
+    warning.setColor(QPalette::WindowText, systemOrange(palette()));
+    pinGuessing_->setPalette(warning);
     savePath_->setText(model_.saveDirectory());
     restoreDefault_->setEnabled(model_.usesCustomSaveDirectory());
     errorSection_->setVisible(model_.errorMessage().has_value());

@@ -70,6 +70,7 @@ private:
     UserPreferences& preferences_;
     StatusIndicatorDot* statusDot_;
     QLabel* statusText_;
+    QLabel* pinGuessing_; // shown while someone guesses the PIN
     QCheckBox* allowReceive_;
     QCheckBox* confirmFirst_;
     QCheckBox* pinSwitch_;

@@ -81,6 +81,8 @@ public:
     // SIGKILL, as a crash or a power cut would end it, and reap it.
     void killHard();
     std::string output() const { return process_->standardOutput() + process_->standardError(); }
+    // A line typed at the server's terminal (its questions with --confirm ask).
+    void answer(const std::string& line) const { process_->writeInput(line + "\n"); }
 
 private:
     std::unique_ptr<ChildProcess> process_;

@@ -67,8 +67,10 @@ TEST_F(Load, IdleConnectionsHoldUpNeitherUploadsNorThePage)
     constexpr int idleCount = 200;
     const auto before = server->snapshot();
     std::vector<std::unique_ptr<TestConnection>> idle;
+    // From four addresses: one address alone may hold only so many connections.
+    const char* sources[] = {"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4"};
     for (int i = 0; i < idleCount; ++i) {
-        idle.push_back(std::make_unique<TestConnection>(port));
+        idle.push_back(std::make_unique<TestConnection>(port, defaultTestTimeout, sources[i % 4]));
         ASSERT_TRUE(idle.back()->isConnected()) << "connection " << i;
     }
     // Every silent connection is accepted and holds a thread of its own.

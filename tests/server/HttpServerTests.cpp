@@ -218,5 +218,74 @@ TEST_F(IdleConnections, ABodyThatStallsIsIncomplete)
     EXPECT_EQ(reply->body, "无效的 PIN 请求");
 }
 
+// A client that sends a byte now and then, well within the idle limit, still cannot hold a connection:
+// the head has a deadline and a body a minimum rate.
+class SlowClients : public ServerTest
+{
+protected:
+    void SetUp() override
+    {
+        ServerOptions options;
+        options.headTimeout = 400ms;
+        options.minimumBodyRate = {.bytes = 1000, .per = 400ms};
+        startServer({}, options);
+    }
+
+    // Sends `bytes` one at a time until the server answers; returns the answer and how long it took.
+    std::pair<std::optional<HttpReply>, std::chrono::milliseconds> trickle(std::string_view start,
+                                                                           std::string_view bytes)
+    {
+        TestConnection connection(port, 5s);
+        const auto began = std::chrono::steady_clock::now();
+        connection.send(start);
+        std::string received;
+        for (const char byte : bytes) {
+            if (!connection.send(std::string_view(&byte, 1)) || connection.readUntil("\r\n\r\n", received)) {
+                break;
+            }
+        }
+        connection.readUntil("\r\n\r\n", received);
+        return {parseReply(received), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - began)};
+    }
+};
+
+TEST_F(SlowClients, AHeadThatNeverEndsIsRefusedAtItsDeadline)
+{
+    // readUntil() waits the test client's own timeout between bytes: 10 s would pass before the
+    // server's idle limit; the head's deadline ends it first.
+    const auto [reply, took] = trickle("GET /v1/info HTTP/1.1\r\nX-Slow: ", std::string(50, 'a'));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 400);
+    EXPECT_LT(took, 3s);
+}
+
+TEST_F(SlowClients, ABodyBelowTheMinimumRateEndsTheUpload)
+{
+    const auto [reply, took] =
+        trickle("POST /v1/upload?filename=slow.bin&device=Phone HTTP/1.1\r\nContent-Length: 100000\r\n\r\n",
+                std::string(100000, 'b'));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 500);
+    EXPECT_EQ(reply->body, "Upload failed: 上传中断，文件不完整");
+    EXPECT_LT(took, 3s);
+    EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(saveFolder.path() / "Phone" / "slow.bin"); }));
+}
+
+TEST_F(ServerTest, AConnectionOpenedBeforeReceivingWasSwitchedOffIsRefusedAndWritesNothing)
+{
+    startServer();
+    TestConnection early(port);
+    ASSERT_TRUE(early.isConnected());
+    ASSERT_TRUE(eventually([&] { return server->activeConnectionCount() == 1; }));
+    server->stop();
+    early.send(buildRequest("POST", "/v1/upload?filename=late.txt&device=Phone", "", "late"));
+    const auto reply = parseReply(early.readAll());
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 503);
+    EXPECT_EQ(reply->body, "接收已关闭");
+    EXPECT_FALSE(std::filesystem::exists(saveFolder.path() / "Phone"));
+}
+
 } // namespace
 } // namespace ferrylantern::test

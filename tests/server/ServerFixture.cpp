@@ -14,7 +14,6 @@ public:
         : bytes_(bytes)
     {}
     Expected<std::string, SocketHTTPError> read() override { return bytes_; }
-    void discard() override {}
 
 private:
     std::string bytes_;
@@ -81,7 +80,7 @@ HttpResponse EndpointTest::call(ServerContext& context, BufferedEndpoint endpoin
     const auto requestHead =
         head("POST", target, "Content-Length: " + std::to_string(body.size()) + "\r\n" + std::string(headerLines));
     ReceivedBody received(body);
-    return endpoint(context, {requestHead, received, std::string(peer)});
+    return endpoint(context, {requestHead, received, std::string(peer), -1, {}});
 }
 
 ServerTest::~ServerTest()

@@ -26,7 +26,7 @@ TEST(SafeFileName, TakesTheLastComponentAndReplacesForbiddenCharacters)
         {"a\\b.txt", "a_b.txt"},
         {"/", "_"},
         {"///", "_"},
-        {"...", "..."},
+        {"...", "_.."},
         {"中文 名.pdf", "中文 名.pdf"},
     };
     for (const auto& row : cases) {
@@ -49,7 +49,40 @@ TEST(SafeFileName, NeverTakesTheNameOfAPartialFile)
     // Left-over partial files are removed on start-up; a received file of that name must not be.
     const std::string partial = ".ferrylantern-0F8E0C52-6A1B-4D5E-9E43-2B1C3D4E5F60.part";
     EXPECT_EQ(safeFileName(partial), "_ferrylantern-0F8E0C52-6A1B-4D5E-9E43-2B1C3D4E5F60.part");
-    EXPECT_EQ(safeFileName(".ferrylantern-notes.part"), ".ferrylantern-notes.part");
+}
+
+// What a sender could use to disguise a name or hide a file never reaches the disk, and two spellings
+// of one name are one file; names without such characters stay as they are.
+TEST(SafeFileName, ReplacesWhatCouldDisguiseOrHideAName)
+{
+    const struct
+    {
+        const char* row;
+        std::string requested;
+        std::string safe;
+    } cases[] = {
+        {"escape sequence", "a\x1B[2Jb.txt", "a_[2Jb.txt"},
+        {"carriage return and line feed inside", "a\rb\nc.txt", "a_b_c.txt"},
+        {"C1 control", "a\u0085b\u009B.txt", "a_b_.txt"},
+        {"DEL", "a\x7F" "b.txt", "a_b.txt"},
+        {"right-to-left override", "IMG_2041\u202Egpj.sh", "IMG_2041_gpj.sh"},
+        {"isolates and marks", "\u2066a\u2069\u200Eb\u061C.txt", "_a__b_.txt"},
+        {"zero-width space and BOM", "a\u200Bb\uFEFF.txt", "a_b_.txt"},
+        {"line separator", "a\u2028b.txt", "a_b.txt"},
+        {"invalid UTF-8", "a\xFF\xC0" "b.txt", "a__b.txt"},
+        {"hidden file", ".bashrc", "_bashrc"},
+        {"hidden after a path", "x/.ssh", "_ssh"},
+        {"decomposed becomes composed", "Cafe\u0301.txt", "Caf\u00E9.txt"},
+        {"emoji joiner and flag tags kept", "\U0001F468\u200D\U0001F469.png", "\U0001F468\u200D\U0001F469.png"},
+        {"Persian non-joiner kept", "\u0645\u06CC\u200C\u062E\u0648\u0627\u0647\u0645.txt",
+         "\u0645\u06CC\u200C\u062E\u0648\u0627\u0647\u0645.txt"},
+        {"an ordinary name", "IMG_2041.HEIC", "IMG_2041.HEIC"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.row);
+        EXPECT_EQ(safeFileName(row.requested), row.safe);
+    }
+    EXPECT_EQ(safeFileName("Cafe\u0301.txt"), safeFileName("Caf\u00E9.txt"));
 }
 
 TEST(SafeFileName, ReplacesNULSoTheNameCannotBeCutShort)
@@ -111,6 +144,12 @@ TEST(DeviceFolder, SanitizesNames)
         emoji += "👩‍👩‍👧‍👦"; // 25 bytes each: 64 of them would not fit a file name
     }
     EXPECT_LE(sanitizedDeviceName(emoji).size(), maxFileNameBytes);
+    // A device name cannot hide its folder (".ssh" in a save folder that is the home folder would be
+    // the real one), rewrite a terminal or reorder what the window shows.
+    EXPECT_EQ(sanitizedDeviceName(".ssh"), "_ssh");
+    EXPECT_EQ(sanitizedDeviceName("Phone\x1B]0;x\x07"), "Phone_]0;x_");
+    EXPECT_EQ(sanitizedDeviceName("\u202EenohP"), "_enohP");
+    EXPECT_EQ(sanitizedDeviceName("Jose\u0301"), "Jos\u00E9");
 }
 
 TEST(DeviceFolder, NeverBecomesADotName)

@@ -110,7 +110,8 @@ TEST(UploadTicketStore, TicketsAreSingleUseAndExpireAfterFifteenMinutes)
     UploadTicketStore store(clock.function());
     const auto first = Uuid::random();
     const auto second = Uuid::random();
-    store.issue({{first, "a.txt", "Phone", 10}, {second, "b.txt", "Phone", 20}}, store.approvalRound());
+    ASSERT_TRUE(store.issue({{first, "a.txt", "Phone", 10}, {second, "b.txt", "Phone", 20}}, store.approvalRound(),
+                            "address 127.0.0.1"));
     const auto taken = store.takeTicket(first);
     ASSERT_TRUE(taken);
     EXPECT_EQ(taken->safeName, "a.txt");
@@ -129,14 +130,40 @@ TEST(UploadTicketStore, RejectingEverythingRevokesWhatWasApprovedBefore)
     const auto askedBefore = Uuid::random();
     const auto after = Uuid::random();
     const auto roundOfTheQuestion = store.approvalRound();
-    store.issue({{before, "a.txt", "Phone", 1}}, roundOfTheQuestion);
+    ASSERT_TRUE(store.issue({{before, "a.txt", "Phone", 1}}, roundOfTheQuestion, "owner"));
     store.revokeApprovals();
     // Approved in the old round, stored only after the rejection: revoked all the same.
-    store.issue({{askedBefore, "b.txt", "Phone", 1}}, roundOfTheQuestion);
-    store.issue({{after, "c.txt", "Phone", 1}}, store.approvalRound());
+    ASSERT_TRUE(store.issue({{askedBefore, "b.txt", "Phone", 1}}, roundOfTheQuestion, "owner"));
+    ASSERT_TRUE(store.issue({{after, "c.txt", "Phone", 1}}, store.approvalRound(), "owner"));
     EXPECT_TRUE(store.takeTicket(before)->isRevoked);
     EXPECT_TRUE(store.takeTicket(askedBefore)->isRevoked);
     EXPECT_FALSE(store.takeTicket(after)->isRevoked);
+}
+
+TEST(UploadTicketStore, EachOwnerAndAllTogetherHoldOnlySoManyTicketsUntilTheyExpireOrAreUsed)
+{
+    test::ManualClock clock;
+    UploadTicketStore store(clock.function(), 3, 5);
+    const auto approvals = [](int count) {
+        std::vector<UploadTicketStore::Approval> list;
+        for (int i = 0; i < count; ++i) {
+            list.push_back({Uuid::random(), "f.txt", "Phone", 1});
+        }
+        return list;
+    };
+    const auto mine = approvals(3);
+    ASSERT_TRUE(store.issue(mine, 0, "a"));
+    EXPECT_FALSE(store.hasRoomFor("a", 1));
+    EXPECT_FALSE(store.issue(approvals(1), 0, "a")) << "beyond the owner's share";
+    ASSERT_TRUE(store.issue(approvals(2), 0, "b"));
+    EXPECT_FALSE(store.issue(approvals(1), 0, "c")) << "beyond what all owners may hold";
+    EXPECT_EQ(store.ticketCount(), 5U);
+    // A used ticket frees its place at once, expired ones at the next look.
+    ASSERT_TRUE(store.takeTicket(mine[0].id));
+    EXPECT_TRUE(store.issue(approvals(1), 0, "a"));
+    clock.advance(900s);
+    EXPECT_TRUE(store.hasRoomFor("c", 3));
+    EXPECT_EQ(store.ticketCount(), 0U);
 }
 
 TEST(UploadSessionRegistry, CancellingShutsTheSocketDownAndKeepsTheEntry)

@@ -431,5 +431,20 @@ TEST_F(LeftoverPartialFiles, StartRemovesOnlyPartialFilesUnchangedForAnHour)
     }
 }
 
+// A local user may plant a link where a device folder would be; the upload never follows it.
+TEST_F(Upload, ASymlinkedDeviceFolderIsRefusedAndNothingLandsOutsideTheSaveFolder)
+{
+    TemporaryFolder elsewhere;
+    std::filesystem::create_directory_symlink(elsewhere.path(), saveFolder.path() / "Phone");
+    const auto reply = post("/v1/upload?filename=authorized_keys&device=Phone", "ssh-ed25519 AAAA");
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(reply.body, "Upload failed: 设备文件夹是符号链接或不是文件夹，已拒绝写入");
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
+    // A device name cannot name a hidden folder either.
+    const auto hidden = post("/v1/upload?filename=authorized_keys&device=.ssh", "ssh-ed25519 AAAA");
+    EXPECT_EQ(hidden.status, 200) << hidden.body;
+    EXPECT_TRUE(std::filesystem::exists(saveFolder.path() / "_ssh" / "authorized_keys"));
+}
+
 } // namespace
 } // namespace ferrylantern::test

@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -194,6 +195,41 @@ TEST_F(Dialogs, EscapeAndClosingDoNotAnswer)
     QCoreApplication::processEvents(); // an answer would have been given by now
     EXPECT_EQ(model->confirmations().confirmationQueue().size(), 1);
     EXPECT_EQ(alerts->currentDialog(), dialog);
+}
+
+// A name made of markup must not paint another name, size and sender into the dialog.
+TEST_F(Dialogs, ARichTextFileNameIsShownLiterally)
+{
+    const QString spoof = QStringLiteral(
+        "<p><img src=x>IMG_2041.HEIC, 2.4 MB, <b>小明的 iPhone</b></p><p style='display:none'>payload.sh");
+    askSingle(spoof);
+    auto* dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->textFormat(), Qt::PlainText);
+    const auto* informative = dialog->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    ASSERT_NE(informative, nullptr);
+    EXPECT_EQ(informative->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(informative->text().contains(spoof));
+    for (const auto* label : dialog->findChildren<QLabel*>()) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+    }
+}
+
+// The server gives a question up when its sender hangs up; the dialog goes with it, unanswered.
+TEST_F(Dialogs, AQuestionWhoseSenderHungUpLeavesTheScreenUnanswered)
+{
+    askSingle(QStringLiteral("gone.txt"));
+    ASSERT_NE(waitForDialog(), nullptr);
+    auto stays = askSingle(QStringLiteral("stays.txt"));
+    model->withdrawQuestion(model->confirmations().confirmationQueue().front().id);
+    EXPECT_EQ(model->confirmations().confirmationQueue().size(), 1);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return alerts->currentDialog() != nullptr &&
+                   alerts->currentDialog()->informativeText().contains(QStringLiteral("stays.txt"));
+        },
+        5000));
+    EXPECT_FALSE(stays.isResumed());
 }
 
 TEST_F(Dialogs, WithoutAWindowTheDialogIsApplicationModal)

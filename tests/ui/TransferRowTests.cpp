@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -209,7 +210,9 @@ TEST_F(TransferRowTest, BlankDeviceFolderShowsNoSourceLine)
 
 TEST_F(TransferRowTest, ListRowShortensLongNamesInTheMiddleAndRevealsOnDoubleClick)
 {
-    const QString longName = QStringLiteral("a very long file name that cannot possibly fit into this row at all.pdf");
+    // Markup in a sender's name is shown as the characters it is, in the row and in its tool tip.
+    const QString longName =
+        QStringLiteral("a very long file name <b>that</b> cannot possibly fit into this row at all.pdf");
     TransferFinderListRow row(recordOf(longName), loader);
     row.resize(360, row.sizeHint().height());
     row.show();
@@ -218,7 +221,8 @@ TEST_F(TransferRowTest, ListRowShortensLongNamesInTheMiddleAndRevealsOnDoubleCli
     EXPECT_TRUE(name->text().contains(QChar(0x2026)));
     EXPECT_TRUE(name->text().startsWith(QStringLiteral("a very")));
     EXPECT_TRUE(name->text().endsWith(QStringLiteral(".pdf")));
-    EXPECT_EQ(name->toolTip(), longName);
+    EXPECT_EQ(name->textFormat(), Qt::PlainText);
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(name->toolTip()).toPlainText(), longName);
     EXPECT_EQ(row.findChild<AudioFormatCaption*>(), nullptr);
 
     QSignalSpy revealed(&row, &TransferFinderListRow::revealRequested);
