@@ -54,9 +54,8 @@ TransferReceiverModel::TransferReceiverModel(ReceiverConfiguration configuration
     , pinAttempts_(std::make_shared<PINAttemptLimiter>())
 {
     pinGuessingNoticeTimer_.setSingleShot(true);
-    connect(&pinGuessingNoticeTimer_, &QTimer::timeout, this, [this] {
-        assign(this, isPINBeingGuessed_, false, &TransferReceiverModel::isPINBeingGuessedChanged);
-    });
+    connect(&pinGuessingNoticeTimer_, &QTimer::timeout, this,
+            [this] { assign(this, isPINBeingGuessed_, false, &TransferReceiverModel::isPINBeingGuessedChanged); });
     deviceName_ = configuration_.deviceName.value_or(QString::fromStdString(localComputerName()));
     if (deviceName_.trimmed().isEmpty()) {
         deviceName_ = QStringLiteral("Mac");

@@ -40,8 +40,7 @@ Expected<ConfinedFolder, std::error_code> ConfinedFolder::open(const std::filesy
                                                                std::string_view name)
 {
     const std::string component(name);
-    if (component.empty() || component == "." || component == ".." ||
-        component.find('/') != std::string::npos) {
+    if (component.empty() || component == "." || component == ".." || component.find('/') != std::string::npos) {
         return Unexpected{std::make_error_code(std::errc::invalid_argument)};
     }
     std::error_code error;

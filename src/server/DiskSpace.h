@@ -59,8 +59,7 @@ public:
 
     // insufficientDiskSpace when the known capacity less what is promised on that volume is below
     // byteCount + 64 MiB; passes when byteCount is 0 or the capacity cannot be read.
-    std::optional<SocketHTTPError> check(const std::filesystem::path& folder, std::int64_t byteCount)
-        EXCLUDES(lock_);
+    std::optional<SocketHTTPError> check(const std::filesystem::path& folder, std::int64_t byteCount) EXCLUDES(lock_);
     // The same check, and when it passes the bytes are promised to the caller.
     Expected<Promise, SocketHTTPError> promise(const std::filesystem::path& folder, std::int64_t byteCount)
         EXCLUDES(lock_);

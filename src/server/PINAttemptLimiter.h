@@ -16,8 +16,8 @@
 // Thread-safe.
 #pragma once
 
-#include "server/Clock.h"
 #include "base/Mutex.h"
+#include "server/Clock.h"
 
 #include <chrono>
 #include <cstddef>

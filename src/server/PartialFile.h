@@ -1,8 +1,8 @@
 // A file being received. Bytes go to a hidden temporary file in the destination's folder; only a
 // complete file is given its final name, by one rename. Every file operation goes through the
-// folder's descriptor (ConfinedFolder.h) and never follows a symbolic link. Until then no partial file ever shows under a
-// final name, and a crash leaves at most a hidden ".ferrylantern-….part" file behind. Destroying an
-// uncommitted PartialFile removes its temporary file.
+// folder's descriptor (ConfinedFolder.h) and never follows a symbolic link. Until then no partial file ever shows under
+// a final name, and a crash leaves at most a hidden ".ferrylantern-….part" file behind. Destroying an uncommitted
+// PartialFile removes its temporary file.
 //
 // Thread-compatible: owned by one upload handler.
 #pragma once

@@ -78,9 +78,9 @@ HttpResponse answerUploadPreflight(ServerContext& context, const BufferedRequest
     }
     const auto approvalRound = context.tickets.approvalRound();
     if (context.asksBeforeSave()) {
-        const auto consent = askReceiveConfirmation(
-            context.callbacks, {preflightID, shownFileName(fileName), deviceFolder, *byteCount},
-            askerFor(context, request));
+        const auto consent =
+            askReceiveConfirmation(context.callbacks, {preflightID, shownFileName(fileName), deviceFolder, *byteCount},
+                                   askerFor(context, request));
         if (!consent) {
             return refusalResponse(consent.error());
         }

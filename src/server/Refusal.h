@@ -36,11 +36,11 @@ enum class RequestRefusal
     declined,             // the desktop user said no
     unencodableAnswer,    // the answer could not be encoded as JSON
     // Refusals of a server on a hostile network:
-    serverBusy,      // the server or this client address has as many connections as it may
-    notReceiving,    // receiving was switched off before the head of this request arrived
-    misdirected,     // the Host names another machine (a DNS-rebinding page, for one)
-    crossSite,       // a POST from a page of another origin
-    tooManyTickets,  // this client holds as many unused upload tickets as it may
+    serverBusy,     // the server or this client address has as many connections as it may
+    notReceiving,   // receiving was switched off before the head of this request arrived
+    misdirected,    // the Host names another machine (a DNS-rebinding page, for one)
+    crossSite,      // a POST from a page of another origin
+    tooManyTickets, // this client holds as many unused upload tickets as it may
 };
 
 // Wrong PINs from this client locked it out; it may try again after `retryAfter`.

@@ -28,9 +28,9 @@ void appendUTF8(std::string& text, char32_t scalar)
 std::string composed(const std::string& text)
 {
     utf8proc_uint8_t* mapped = nullptr;
-    const auto length = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-                                     static_cast<utf8proc_ssize_t>(text.size()), &mapped,
-                                     static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+    const auto length =
+        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()), static_cast<utf8proc_ssize_t>(text.size()),
+                     &mapped, static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
     const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owner(mapped, &std::free);
     if (length < 0) {
         return text;

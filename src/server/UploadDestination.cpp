@@ -4,20 +4,17 @@
 
 namespace ferrylantern {
 
-Expected<UploadDestination, SocketHTTPError> UploadDestination::choose(const ConfinedFolder& folder,
-                                                                       const std::string& safeName,
-                                                                       const TransferServerCallbacks& callbacks,
-                                                                       const Uuid& uploadID,
-                                                                       const std::string& deviceFolder,
-                                                                       const Asker& asker)
+Expected<UploadDestination, SocketHTTPError>
+UploadDestination::choose(const ConfinedFolder& folder, const std::string& safeName,
+                          const TransferServerCallbacks& callbacks, const Uuid& uploadID,
+                          const std::string& deviceFolder, const Asker& asker)
 {
     auto& reservations = DestinationReservations::shared();
     switch (reservations.tryReserve(folder, safeName)) {
     case DestinationReservations::Claim::reserved:
         return UploadDestination(folder.path(), safeName, safeName, false);
     case DestinationReservations::Claim::reservedByAnother:
-        return UploadDestination(folder.path(), safeName, reservations.reserveFirstFreeCopy(folder, safeName),
-                                 false);
+        return UploadDestination(folder.path(), safeName, reservations.reserveFirstFreeCopy(folder, safeName), false);
     case DestinationReservations::Claim::existsOnDisk:
         break;
     }
@@ -31,8 +28,7 @@ Expected<UploadDestination, SocketHTTPError> UploadDestination::choose(const Con
     case DuplicateFileResolution::overwrite:
         return UploadDestination(folder.path(), safeName, safeName, true);
     case DuplicateFileResolution::keepCopy:
-        return UploadDestination(folder.path(), safeName, reservations.reserveFirstFreeCopy(folder, safeName),
-                                 false);
+        return UploadDestination(folder.path(), safeName, reservations.reserveFirstFreeCopy(folder, safeName), false);
     case DuplicateFileResolution::cancel:
         break;
     }

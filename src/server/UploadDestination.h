@@ -27,11 +27,9 @@ public:
     // in flight silently gets the first free copy name; a name that exists on disk is put to the owner
     // (overwrite, keep a copy, or cancel, which fails with duplicateRejected; tooManyQuestions when
     // the client has too many questions waiting).
-    static Expected<UploadDestination, SocketHTTPError> choose(const ConfinedFolder& folder,
-                                                               const std::string& safeName,
-                                                               const TransferServerCallbacks& callbacks,
-                                                               const Uuid& uploadID, const std::string& deviceFolder,
-                                                               const Asker& asker);
+    static Expected<UploadDestination, SocketHTTPError>
+    choose(const ConfinedFolder& folder, const std::string& safeName, const TransferServerCallbacks& callbacks,
+           const Uuid& uploadID, const std::string& deviceFolder, const Asker& asker);
 
     UploadDestination(UploadDestination&& other) noexcept;
     UploadDestination& operator=(UploadDestination&&) = delete;

@@ -145,8 +145,8 @@ private:
             if (consent && *consent) {
                 return true;
             }
-            connection_.send(refusalResponse(consent ? declinedRefusal(registration_.isCancelled())
-                                                     : Refusal{consent.error()}));
+            connection_.send(
+                refusalResponse(consent ? declinedRefusal(registration_.isCancelled()) : Refusal{consent.error()}));
             return false;
         }
         if (!head_.queryValue("uploadId").value_or("").empty()) {

@@ -44,7 +44,8 @@ std::string_view lastPathComponent(std::string_view text)
 std::string withForbiddenCharactersReplaced(std::string_view text)
 {
     std::string result = withUnsafeCharactersReplaced(text);
-    std::replace_if(result.begin(), result.end(), [](char c) { return c == '/' || c == ':' || c == '\\'; }, '_');
+    std::replace_if(
+        result.begin(), result.end(), [](char c) { return c == '/' || c == ':' || c == '\\'; }, '_');
     return result;
 }
 

@@ -13,8 +13,8 @@
 // Thread-safe: every access happens under `approvedSessionLock_`.
 #pragma once
 
-#include "server/Clock.h"
 #include "base/Mutex.h"
+#include "server/Clock.h"
 #include "server/Uuid.h"
 
 #include <chrono>

@@ -5,9 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <future>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 namespace ferrylantern::test {
@@ -81,8 +80,8 @@ TEST_F(Attacks, SlowConnectionsFromOneAddressHoldUpNobodyElse)
 
     reportFigure("slow connections from 127.0.0.2 / refused 503 at once",
                  std::to_string(slowCount) + " / " + std::to_string(refusedAtOnce));
-    reportFigure("server threads idle / while held", std::to_string(before.threads) + " / " +
-                                                         std::to_string(holding.threads));
+    reportFigure("server threads idle / while held",
+                 std::to_string(before.threads) + " / " + std::to_string(holding.threads));
     reportFigure("1 MiB upload from 127.0.0.1 meanwhile (s)", formatted(uploadSeconds, 3));
 }
 
@@ -106,8 +105,8 @@ TEST_F(Attacks, UnfinishedHeadsStayWithinTheirBudget)
 
     reportFigure("unfinished 1 MiB heads from 10 addresses", std::to_string(headCount));
     reportFigure("RSS idle / holding them (MiB)", formatted(before.rssMiB) + " / " + formatted(holding.rssMiB));
-    reportFigure("heads refused (400) once the budget was spent / still held", std::to_string(refused) + " / " +
-                                                                                std::to_string(headCount - refused));
+    reportFigure("heads refused (400) once the budget was spent / still held",
+                 std::to_string(refused) + " / " + std::to_string(headCount - refused));
 }
 
 TEST_F(Attacks, QuestionsOfClientsThatHungUpAreWithdrawnAndFreeTheirThreads)
@@ -138,20 +137,21 @@ TEST_F(Attacks, QuestionsOfClientsThatHungUpAreWithdrawnAndFreeTheirThreads)
 
     // A real phone's batch is the next question on the terminal, not the 501st.
     auto phone = std::async(std::launch::async, [&] {
-        return requestFrom("127.0.0.1", buildRequest("POST", "/v1/upload/preflight/batch", "",
-                                                     R"({"device":"Real","files":[{"filename":"a.jpg","byteCount":3}]})"));
+        return requestFrom("127.0.0.1",
+                           buildRequest("POST", "/v1/upload/preflight/batch", "",
+                                        R"({"device":"Real","files":[{"filename":"a.jpg","byteCount":3}]})"));
     });
-    ASSERT_TRUE(eventually([&] { return server->output().find("Receive a.jpg (3 bytes) from Real?") != std::string::npos; },
-                           20s))
+    ASSERT_TRUE(eventually(
+        [&] { return server->output().find("Receive a.jpg (3 bytes) from Real?") != std::string::npos; }, 20s))
         << server->output().substr(server->output().size() > 2000 ? server->output().size() - 2000 : 0);
     server->answer("y");
     const auto phoneReply = phone.get();
     EXPECT_EQ(phoneReply.status, 200) << phoneReply.body;
 
     reportFigure("questions from 63 addresses, then hung up", std::to_string(questionCount));
-    reportFigure("server threads idle / waiting / after hang-up",
-                 std::to_string(before.threads) + " / " + std::to_string(waiting.threads) + " / " +
-                     std::to_string(server->snapshot().threads));
+    reportFigure("server threads idle / waiting / after hang-up", std::to_string(before.threads) + " / " +
+                                                                      std::to_string(waiting.threads) + " / " +
+                                                                      std::to_string(server->snapshot().threads));
     reportFigure("threads freed within (s)", formatted(freedSeconds, 1));
     reportFigure("9th question from one address", std::to_string(ninth.status));
     reportFigure("real batch afterwards", "asked next, " + std::to_string(phoneReply.status));
@@ -167,8 +167,8 @@ TEST_F(Attacks, TicketsStayBoundedPerAddressAndLookupsStayQuick)
     std::string lastTicket;
     const auto floodStart = Clock::now();
     for (int i = 0; i < preflights; ++i) {
-        const auto reply = sendRequest(
-            port, buildRequest("POST", "/v1/upload/preflight?filename=t.bin&byteCount=4&device=Flood"));
+        const auto reply =
+            sendRequest(port, buildRequest("POST", "/v1/upload/preflight?filename=t.bin&byteCount=4&device=Flood"));
         if (reply.status == 200) {
             ++issued;
             lastTicket = nlohmann::json::parse(reply.body)["uploadId"];
@@ -190,8 +190,8 @@ TEST_F(Attacks, TicketsStayBoundedPerAddressAndLookupsStayQuick)
     EXPECT_EQ(reply.status, 200) << reply.body;
     const auto after = server->snapshot();
 
-    reportFigure("single preflights from one address", std::to_string(preflights) + " in " +
-                                                           formatted(floodSeconds, 1) + " s");
+    reportFigure("single preflights from one address",
+                 std::to_string(preflights) + " in " + formatted(floodSeconds, 1) + " s");
     reportFigure("tickets issued / refused 429", std::to_string(issued) + " / " + std::to_string(refused));
     reportFigure("RSS before / after (MiB)", formatted(before.rssMiB) + " / " + formatted(after.rssMiB));
     reportFigure("upload with the last ticket (ms)", formatted(uploadMs, 1));
@@ -248,16 +248,17 @@ TEST_F(Attacks, HostAndOriginKeepOtherSitesOut)
         {"page, rebinding Host", "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n", 421},
         {"info, rebinding Host", "GET /v1/info HTTP/1.1\r\nHost: evil.example:" + std::to_string(port) + "\r\n\r\n",
          421},
-        {"upload, own Origin", buildRequest("POST", "/v1/upload?filename=own.txt&device=Page", "Origin: " + own + "\r\n", "x"),
-         200},
+        {"upload, own Origin",
+         buildRequest("POST", "/v1/upload?filename=own.txt&device=Page", "Origin: " + own + "\r\n", "x"), 200},
         {"upload, no Origin (curl)", buildRequest("POST", "/v1/upload?filename=curl.txt&device=Curl", "", "x"), 200},
-        {"upload, foreign Origin", buildRequest("POST", "/v1/upload?filename=x.txt&device=Evil", "Origin: http://evil.example\r\n", "x"),
+        {"upload, foreign Origin",
+         buildRequest("POST", "/v1/upload?filename=x.txt&device=Evil", "Origin: http://evil.example\r\n", "x"), 403},
+        {"upload, Origin null", buildRequest("POST", "/v1/upload?filename=x.txt&device=Evil", "Origin: null\r\n", "x"),
          403},
-        {"upload, Origin null", buildRequest("POST", "/v1/upload?filename=x.txt&device=Evil", "Origin: null\r\n", "x"), 403},
-        {"PIN, foreign Origin", buildRequest("POST", "/v1/pin/verify", "Origin: http://evil.example\r\n", R"({"pin":"1"})"),
-         403},
-        {"preflight answer to any origin stays", buildRequest("OPTIONS", "/v1/upload", "Origin: http://evil.example\r\n"),
-         204},
+        {"PIN, foreign Origin",
+         buildRequest("POST", "/v1/pin/verify", "Origin: http://evil.example\r\n", R"({"pin":"1"})"), 403},
+        {"preflight answer to any origin stays",
+         buildRequest("OPTIONS", "/v1/upload", "Origin: http://evil.example\r\n"), 204},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.row);
@@ -299,8 +300,8 @@ TEST_F(Attacks, PINGuessingFromManyAddressesHoldsEveryoneBack)
     EXPECT_EQ(reply.status, 200) << reply.body;
     EXPECT_TRUE(eventually([&] { return server->output().find("someone is guessing the PIN") != std::string::npos; }));
 
-    reportFigure("wrong PINs from 40 addresses: checked / held back", std::to_string(checked) + " / " +
-                                                                         std::to_string(heldBack));
+    reportFigure("wrong PINs from 40 addresses: checked / held back",
+                 std::to_string(checked) + " / " + std::to_string(heldBack));
     reportFigure("Retry-After once held back (s)", std::to_string(retryAfter));
     reportFigure("phone with a session meanwhile", "upload " + std::to_string(reply.status));
 }

@@ -136,6 +136,41 @@ TEST_F(Resources, AFullDiskFailsTheUploadCleanlyAndTheNextOneSucceeds)
     reportFigure("upload after freeing space", std::to_string(after.status));
 }
 
+TEST_F(Resources, UploadsInFlightCountAgainstTheFreeSpace)
+{
+    const auto disk = folder.path() / "disk";
+    SmallDisk small(disk, 100);
+    if (!small.isMounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << small.error() << "); run as root to test a full disk";
+    }
+    ServerProcess server(disk, folder.path() / "server");
+    ASSERT_NE(server.port(), 0) << server.output();
+
+    // Each of three 30 MiB uploads fits beside the 64 MiB reserve on its own; together they would
+    // eat into it. The first is under way when the others ask.
+    const UploadRequest first{"filename=first.bin&device=Phone", 21, 30 << 20, ""};
+    TestConnection running(server.port(), 30s);
+    ASSERT_TRUE(running.send(uploadHead(first)));
+    ASSERT_TRUE(running.send(generatedBytes(first.seed, 0, 1 << 20)));
+    ASSERT_TRUE(eventually([&] { return !filesUnder(disk / "Phone").empty(); }, 10s));
+    for (const char* name : {"second", "third"}) {
+        const auto refused =
+            upload(server.port(), {std::string("filename=") + name + ".bin&device=Phone", 22, 30 << 20, ""});
+        EXPECT_EQ(refused.status, 500) << name;
+        EXPECT_EQ(refused.body, "Upload failed: 磁盘剩余空间不足") << name;
+    }
+    for (std::int64_t offset = 1 << 20; offset < first.size; offset += 1 << 20) {
+        ASSERT_TRUE(running.send(generatedBytes(first.seed, offset, 1 << 20)));
+    }
+    const auto reply = parseReply(running.readAll());
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200) << reply->body;
+    EXPECT_TRUE(holdsGeneratedContent(disk / "Phone" / "first.bin", first.seed, first.size));
+    EXPECT_GE(small.freeBytes(), std::int64_t{64} << 20); // the reserve held
+    reportFigure("free space after 3 concurrent 30 MiB uploads on 100 MiB (MiB)",
+                 std::to_string(small.freeBytes() >> 20));
+}
+
 TEST_F(Resources, RunningOutOfDescriptorsNeitherSpinsNorStopsTheServer)
 {
     constexpr int descriptorLimit = 128;

@@ -245,8 +245,8 @@ protected:
             }
         }
         connection.readUntil("\r\n\r\n", received);
-        return {parseReply(received), std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - began)};
+        return {parseReply(received),
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began)};
     }
 };
 

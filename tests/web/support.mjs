@@ -60,6 +60,7 @@ export class Receiver {
         // The last address line is printed after the port file was written.
         await receiver.waitForLine(/^http:\/\/127\.0\.0\.1:\d+\/$/, startTimeout);
         receiver.port = Number((await readFile(portFile, 'utf8')).trim());
+        receiver.saveDir = saveDir;
         assert.ok(receiver.port > 0, 'port file holds a port');
         return receiver;
     }
@@ -136,13 +137,14 @@ export class Receiver {
     }
 }
 
-// Debian's Chromium with a throw-away profile, home and temporary folder.
-export async function launchChromium() {
+// Debian's Chromium with a throw-away profile, home and temporary folder; `extraArgs` go on its
+// command line (host resolver rules, for example).
+export async function launchChromium(extraArgs = []) {
     const home = await temporaryFolder('fl-web-chromium-');
     const browser = await chromium.launch({
         executablePath: chromiumPath,
         headless: true,
-        args: chromiumArgs,
+        args: [...chromiumArgs, ...extraArgs],
         env: {
             ...process.env,
             HOME: home,

@@ -1,0 +1,131 @@
+// A web page of another site, open in the desktop user's own browser, must not be able to send files
+// or PIN guesses to FerryLantern through that browser, however it dresses the request up; nor may a
+// name that someone points at 127.0.0.1 (DNS rebinding) reach it. The receivers run without a PIN
+// (the worst case) and with one.
+import assert from 'node:assert/strict';
+import { createServer } from 'node:http';
+import { readdir } from 'node:fs/promises';
+import { after, before, test } from 'node:test';
+
+import { tearDown, Receiver, launchChromium, temporaryFolder } from './support.mjs';
+
+// Every way a page can send a POST to another origin: fetch in no-cors mode (a "simple" request,
+// sent without asking), fetch with JSON (asks first with OPTIONS), a form posted into a frame.
+const attackPage = (target) => `<!doctype html><meta charset="utf-8"><body><script>
+const target = ${JSON.stringify(target)};
+const results = {};
+const attempt = async (name, run) => {
+  try { results[name] = await run(); } catch (error) { results[name] = 'error'; }
+};
+const status = (response) => (response.type === 'opaque' ? 'opaque' : response.status);
+(async () => {
+  await attempt('plain text upload', () => fetch(target + 'v1/upload?filename=plain.sh&device=site',
+      { method: 'POST', mode: 'no-cors', headers: { 'Content-Type': 'text/plain' }, body: 'echo pwned' }).then(status));
+  await attempt('cors upload', () => fetch(target + 'v1/upload?filename=cors.sh&device=site',
+      { method: 'POST', body: new Blob(['echo pwned']) }).then(status));
+  await attempt('json preflight', async () => {
+    const response = await fetch(target + 'v1/upload/preflight/batch', { method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ device: 'site', files: [{ filename: 'batch.sh', byteCount: 10 }] }) });
+    if (response.status !== 200) return response.status;
+    const ticket = (await response.json()).items[0].uploadId;
+    const upload = await fetch(target + 'v1/upload?filename=batch.sh&device=site&uploadId=' + ticket,
+      { method: 'POST', body: 'echo pwned' });
+    return 'uploaded ' + upload.status;
+  });
+  await attempt('pin verify', () => fetch(target + 'v1/pin/verify', { method: 'POST',
+      headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ pin: '2468' }) }).then(status));
+  await attempt('pin verify no-cors', () => fetch(target + 'v1/pin/verify', { method: 'POST', mode: 'no-cors',
+      headers: { 'Content-Type': 'text/plain' }, body: JSON.stringify({ pin: '2468' }) }).then(status));
+  await attempt('form post', () => new Promise((resolve) => {
+    const frame = document.createElement('iframe');
+    frame.name = 'sink';
+    frame.onload = () => resolve('posted');
+    document.body.append(frame);
+    const form = document.createElement('form');
+    form.method = 'POST';
+    form.enctype = 'multipart/form-data';
+    form.action = target + 'v1/upload?device=site';
+    form.target = 'sink';
+    const input = document.createElement('input');
+    input.type = 'hidden';
+    input.name = 'file';
+    input.value = 'echo pwned';
+    form.append(input);
+    document.body.append(form);
+    form.submit();
+  }));
+  window.results = results;
+})();
+</script>`;
+
+let open;
+let guarded;
+let site;
+let chromium;
+const folders = [];
+
+before(async () => {
+    open = await Receiver.start({ saveDir: await temporaryFolder('fl-web-save-') });
+    guarded = await Receiver.start({ saveDir: await temporaryFolder('fl-web-save-'), pin: '2468' });
+    folders.push(open.saveDir, guarded.saveDir);
+    // The other site: its own origin on another loopback address.
+    site = createServer((request, response) => {
+        const target = request.url === '/guarded' ? guarded.url : open.url;
+        response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' }).end(attackPage(target));
+    });
+    site.listen(0, '127.0.0.2');
+    await new Promise((resolve) => site.once('listening', resolve));
+    // evil.example resolves to this machine, as a rebinding attacker's name would.
+    chromium = await launchChromium(['--host-resolver-rules=MAP evil.example 127.0.0.1']);
+}, { timeout: 90000 });
+
+after(async () => {
+    site?.close();
+    await tearDown({ chromium, receiver: open });
+    await tearDown({ receiver: guarded, folders });
+}, { timeout: 30000 });
+
+async function runAttack(path) {
+    const context = await chromium.browser.newContext();
+    const page = await context.newPage();
+    await page.goto(`http://127.0.0.2:${site.address().port}${path}`);
+    await page.waitForFunction(() => window.results !== undefined, null, { timeout: 20000 });
+    const results = await page.evaluate(() => window.results);
+    await context.close();
+    return results;
+}
+
+async function savedFiles(folder) {
+    return (await readdir(folder, { recursive: true, withFileTypes: true }))
+        .filter((entry) => entry.isFile()).map((entry) => entry.name);
+}
+
+test('a page of another site can neither upload nor verify a PIN through the browser', { timeout: 60000 },
+    async () => {
+        for (const path of ['/open', '/guarded']) {
+            const results = await runAttack(path);
+            // What the page could read is a refusal; the rest it could not read at all.
+            for (const [name, result] of Object.entries(results)) {
+                assert.ok([403, 'opaque', 'error', 'posted'].includes(result), `${path} ${name}: ${result}`);
+            }
+        }
+        assert.deepEqual(await savedFiles(open.saveDir), []);
+        assert.deepEqual(await savedFiles(guarded.saveDir), []);
+        assert.deepEqual(open.lines.filter((line) => line.startsWith('saved ')), []);
+        // The PIN guesses were refused before they counted: the right PIN still works at once.
+        const verify = await fetch(`${guarded.url}v1/pin/verify`, { method: 'POST', body: '{"pin":"2468"}' });
+        assert.equal(verify.status, 200);
+    });
+
+test('a name pointed at this machine (DNS rebinding) gets nothing', { timeout: 30000 }, async () => {
+    const context = await chromium.browser.newContext();
+    const page = await context.newPage();
+    const response = await page.goto(`http://evil.example:${open.port}/`);
+    assert.equal(response.status(), 421);
+    const upload = await page.evaluate(async () => (await fetch('/v1/upload?filename=rebound.sh&device=site',
+        { method: 'POST', body: 'echo pwned' })).status);
+    assert.equal(upload, 421);
+    await context.close();
+    assert.deepEqual(await savedFiles(open.saveDir), []);
+});
