@@ -20,6 +20,9 @@ mbps() { awk -v b="$1" -v t="$2" 'BEGIN{printf "%.0f", b/t/1e6}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{ if (b == 0) print "-"; else printf "%.2f", a/b}'; }
 per_gib() { awk -v x="$1" -v b="$2" 'BEGIN{printf "%.3f", x/(b/1073741824)}'; }
 median() { sort -g | awk '{v[NR]=$1} END{ if (NR==0) {print "-"; exit} print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2 }'; }
+spread() { sort -g | awk 'NR==1{min=$1} {max=$1} END{ if (NR==0) print "-"; else printf "%s–%s", min, max }'; }
+# The arguments in a random order, one per line.
+shuffled() { printf '%s\n' "$@" | shuf; }
 
 # CPU ticks (user + system) of a process
 cpu_ticks() { awk '{sub(/^.*\) /,""); print $12+$13}' "/proc/$1/stat" 2>/dev/null || echo 0; }

@@ -1,26 +1,33 @@
 #!/usr/bin/env bash
-# Upload throughput of ferrylantern-server over 127.0.0.1 against baselines measured in the same run:
+# Upload throughput of ferrylantern-server over 127.0.0.1 against baselines measured in the same run.
+# Every part runs ROUNDS rounds; each round measures its receivers in a random order, and the output of
+# a measurement is deleted just before the next one (never right after, which would charge the freeing
+# of its memory to whoever runs next). Each receiver's CPU is read from /proc for its own processes.
 #
-#   single      one raw upload of SIZE_MIB (curl -T, POST) alternating with the physical limit:
-#               socat reading 256 KiB at a time from TCP into a file; nginx PUT (one worker) beside it.
-#               MB/s, the ratio to socat, the server's CPU s/GiB and its peak RSS growth.
-#   concurrent  PAR uploads of CONC_MIB at once through one batch preflight's tickets; all checked
-#               byte for byte; aggregate MB/s beside nginx with two workers.
+#   single      one raw upload of SIZE_MIB (curl -T, POST) beside the physical limit (socat reading 256 KiB
+#               at a time from TCP into a file) and nginx PUT (one worker): MB/s and CPU s/GiB (median
+#               and min–max), ratios to socat and nginx, the server's peak RSS growth.
+#   concurrent  PAR raw uploads of CONC_MIB at once through one batch preflight's tickets, all checked
+#               byte for byte, beside nginx with two workers.
+#   multipart   MPAR multipart/form-data uploads of MP_MIB at once (curl -F), all byte-identical; the
+#               server's peak RSS growth.
 #   burst       BURST_N uploads of 1 KiB on BURST_N connections at once (no tickets, confirmation off);
 #               requests per second beside nginx PUT with Connection: close.
 #   progress    how many progress events one upload sends per second, whatever the chunk size.
 #
-# Usage: bench/upload_benchmark.sh [single] [concurrent] [burst] [progress]   (default: all)
-# Env: SIZE_MIB (1024) RUNS (3) PAR (64) CONC_MIB (32) BURST_N (500) BURST_ROUNDS (5)
+# Usage: bench/upload_benchmark.sh [single] [concurrent] [multipart] [burst] [progress]   (default: all)
+# Env: SIZE_MIB (1024) ROUNDS (5) PAR (64) CONC_MIB (32) MPAR (16) MP_MIB (64) BURST_N (500) BURST_ROUNDS (5)
 set -euo pipefail
 BENCH=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(dirname "$BENCH")
 BIN=${BIN:-$ROOT/build/bin}
 . "$BENCH/lib.sh"
 
-SIZE_MIB=${SIZE_MIB:-1024}; RUNS=${RUNS:-3}; PAR=${PAR:-64}; CONC_MIB=${CONC_MIB:-32}
+SIZE_MIB=${SIZE_MIB:-1024}; RUNS=${ROUNDS:-${RUNS:-5}}; PAR=${PAR:-64}; CONC_MIB=${CONC_MIB:-32}
+MPAR=${MPAR:-16}; MP_MIB=${MP_MIB:-64}
 BURST_N=${BURST_N:-500}; BURST_ROUNDS=${BURST_ROUNDS:-5}; SOCAT_PORT=${SOCAT_PORT:-18090}
-PARTS=${*:-single concurrent burst progress}
+PARTS=${*:-single concurrent multipart burst progress}
+(( RUNS >= 5 )) || echo "warning: fewer than 5 rounds; medians of so few swing" >&2
 
 "$ROOT/scripts/install-deps.sh" bench
 [ -x "$BIN/ferrylantern-server" ] || die "build first: cmake --build build"
@@ -28,7 +35,10 @@ ulimit -n 65536 2>/dev/null || ulimit -n 8192 2>/dev/null || true
 trap 'stop_ferrylantern; stop_nginx; empty_trash' EXIT
 RESULTS=$WORK/results.tsv; : > "$RESULTS"
 record() { printf '%s\t%s\t%s\n' "$1" "$2" "$3" >> "$RESULTS"; }
-value() { awk -F'\t' -v n="$1" -v m="$2" '$1==n && $2==m {print $3}' "$RESULTS" | median; }
+values() { awk -F'\t' -v n="$1" -v m="$2" '$1==n && $2==m {print $3}' "$RESULTS"; }
+value() { values "$1" "$2" | median; }
+# "median (min–max)" of a receiver's measure
+summary() { printf '%s (%s)' "$(value "$1" "$2")" "$(values "$1" "$2" | spread)"; }
 
 single_ferrylantern() { # source, bytes, check
     local source=$1 bytes=$2 dest=$FL_DIR/bench/big.bin
@@ -86,23 +96,29 @@ run_single() {
     start_ferrylantern; start_nginx 1
     FL_IDLE=$(rss_mib "$FL_PID")
     for run in $(seq 1 "$RUNS"); do
-        local check=no; [ "$run" = "$RUNS" ] && check=check
-        single_ferrylantern "$source" "$bytes" "$check"
-        single_socat "$source" "$bytes"
-        single_nginx "$source" "$bytes"
-        echo "single: run $run of $RUNS done" >&2
+        local check=no receiver; [ "$run" = "$RUNS" ] && check=check
+        for receiver in $(shuffled ferrylantern socat nginx); do
+            case $receiver in
+                ferrylantern) single_ferrylantern "$source" "$bytes" "$check" ;;
+                socat) single_socat "$source" "$bytes" ;;
+                nginx) single_nginx "$source" "$bytes" ;;
+            esac
+        done
+        echo "single: round $run of $RUNS done" >&2
     done
     stop_nginx; stop_ferrylantern; unpark
     local fl socat nginx
     fl=$(value ferrylantern MB/s); socat=$(value socat MB/s); nginx=$(value nginx_1worker MB/s)
     echo
-    echo "== single raw upload of $SIZE_MIB MiB, median of $RUNS (MB = 1e6 B)"
-    printf '%-16s %8s %12s %20s\n' receiver MB/s "CPU s/GiB" "peak RSS growth MiB"
-    printf '%-16s %8s %12s %20s\n' ferrylantern "$fl" "$(value ferrylantern cpu_s/GiB)" "$(value ferrylantern peak_rss_growth_MiB)"
-    printf '%-16s %8s %12s %20s\n' socat-256k "$socat" "$(value socat cpu_s/GiB)" -
-    printf '%-16s %8s %12s %20s\n' nginx-1-worker "$nginx" "$(value nginx_1worker cpu_s/GiB)" -
-    echo "ratio ferrylantern/socat: $(ratio "$fl" "$socat")   (target >= 0.95)"
-    echo "ratio ferrylantern/nginx: $(ratio "$fl" "$nginx")"
+    echo "== single raw upload of $SIZE_MIB MiB, median (min–max) of $RUNS rounds (MB = 1e6 B)"
+    printf '%-16s %-20s %-22s %s\n' receiver MB/s "CPU s/GiB" "peak RSS growth MiB"
+    printf '%-16s %-20s %-22s %s\n' ferrylantern "$(summary ferrylantern MB/s)" "$(summary ferrylantern cpu_s/GiB)" \
+        "$(summary ferrylantern peak_rss_growth_MiB)"
+    printf '%-16s %-20s %-22s %s\n' socat-256k "$(summary socat MB/s)" "$(summary socat cpu_s/GiB)" -
+    printf '%-16s %-20s %-22s %s\n' nginx-1-worker "$(summary nginx_1worker MB/s)" "$(summary nginx_1worker cpu_s/GiB)" -
+    echo "ratio ferrylantern/socat: $(ratio "$fl" "$socat")   (target >= 1.0)"
+    echo "ratio ferrylantern/nginx: $(ratio "$fl" "$nginx")   (target >= 1.0)"
+    echo "ferrylantern CPU: $(value ferrylantern cpu_s/GiB) s/GiB   (target <= 0.3)"
 }
 
 concurrent_round() { # name, url-for-index function, source, bytes-per-file, folder, pids...
@@ -131,26 +147,67 @@ run_concurrent() {
     make_source "$source" "$CONC_MIB"
     start_ferrylantern; start_nginx 2
     for run in $(seq 1 "$RUNS"); do
-        # One batch preflight issues a ticket per file; each upload presents its own.
-        local files
-        files=$(seq 1 "$PAR" | jq -R --argjson size "$bytes" '{filename: ("c" + .), byteCount: $size}' | jq -s '{device: "bench", files: .}')
-        curl -s -X POST --data-binary "$files" "http://127.0.0.1:$FL_PORT/v1/upload/preflight/batch" |
-            jq -r --arg base "http://127.0.0.1:$FL_PORT/v1/upload" \
-                '.items[] | "\($base)?filename=\(.filename)&device=bench&uploadId=\(.uploadId)"' > "$WORK/fl.urls"
-        METHOD=POST concurrent_round ferrylantern "$WORK/fl.urls" "$source" "$bytes" "$FL_DIR/bench" "$FL_PID"
-        seq 1 "$PAR" | sed "s|^|http://127.0.0.1:$NGINX_PORT/up/c|" > "$WORK/nginx.urls"
-        METHOD=PUT concurrent_round nginx_2workers "$WORK/nginx.urls" "$source" "$bytes" "$NGINX_DIR" $NGINX_PIDS
-        echo "concurrent: run $run of $RUNS done" >&2
+        local receiver
+        for receiver in $(shuffled ferrylantern nginx); do
+            if [ "$receiver" = ferrylantern ]; then
+                # One batch preflight issues a ticket per file; each upload presents its own.
+                local files
+                files=$(seq 1 "$PAR" | jq -R --argjson size "$bytes" '{filename: ("c" + .), byteCount: $size}' | jq -s '{device: "bench", files: .}')
+                curl -s -X POST --data-binary "$files" "http://127.0.0.1:$FL_PORT/v1/upload/preflight/batch" |
+                    jq -r --arg base "http://127.0.0.1:$FL_PORT/v1/upload" \
+                        '.items[] | "\($base)?filename=\(.filename)&device=bench&uploadId=\(.uploadId)"' > "$WORK/fl.urls"
+                METHOD=POST concurrent_round ferrylantern "$WORK/fl.urls" "$source" "$bytes" "$FL_DIR/bench" "$FL_PID"
+            else
+                seq 1 "$PAR" | sed "s|^|http://127.0.0.1:$NGINX_PORT/up/c|" > "$WORK/nginx.urls"
+                METHOD=PUT concurrent_round nginx_2workers "$WORK/nginx.urls" "$source" "$bytes" "$NGINX_DIR" $NGINX_PIDS
+            fi
+        done
+        echo "concurrent: round $run of $RUNS done" >&2
     done
     stop_nginx; stop_ferrylantern; unpark
     local fl nginx
     fl=$(value ferrylantern MB/s); nginx=$(value nginx_2workers MB/s)
     echo
-    echo "== $PAR concurrent uploads of $CONC_MIB MiB, all byte-identical, median of $RUNS"
-    printf '%-16s %8s %12s\n' receiver MB/s "CPU s/GiB"
-    printf '%-16s %8s %12s\n' ferrylantern "$fl" "$(value ferrylantern cpu_s/GiB)"
-    printf '%-16s %8s %12s\n' nginx-2-workers "$nginx" "$(value nginx_2workers cpu_s/GiB)"
-    echo "ratio ferrylantern/nginx: $(ratio "$fl" "$nginx")"
+    echo "== $PAR concurrent uploads of $CONC_MIB MiB, all byte-identical, median (min–max) of $RUNS rounds"
+    printf '%-16s %-20s %s\n' receiver MB/s "CPU s/GiB"
+    printf '%-16s %-20s %s\n' ferrylantern "$(summary ferrylantern MB/s)" "$(summary ferrylantern cpu_s/GiB)"
+    printf '%-16s %-20s %s\n' nginx-2-workers "$(summary nginx_2workers MB/s)" "$(summary nginx_2workers cpu_s/GiB)"
+    echo "ratio ferrylantern/nginx: $(ratio "$fl" "$nginx")   (target >= 1.0)"
+}
+
+run_multipart() {
+    local source=$WORK/source_${MP_MIB}m.bin bytes=$((MP_MIB * 1048576))
+    make_source "$source" "$MP_MIB"
+    start_ferrylantern
+    local idle; idle=$(rss_mib "$FL_PID")
+    for run in $(seq 1 "$RUNS"); do
+        unpark; reset_peak "$FL_PID"
+        local c0 c1 t0 t1
+        c0=$(cpu_ticks "$FL_PID"); t0=$(now)
+        seq 1 "$MPAR" | xargs -P "$MPAR" -I{} curl -s -o /dev/null -w '%{http_code}\n' \
+            -F "file=@$source;filename=m{}.bin" "http://127.0.0.1:$FL_PORT/v1/upload?device=bench" > "$WORK/codes"
+        t1=$(now); c1=$(cpu_ticks "$FL_PID")
+        local bad; bad=$(grep -cv '^200$' "$WORK/codes" || true)
+        [ "$bad" = 0 ] || die "multipart: $bad uploads failed"
+        local f count=0
+        for f in "$FL_DIR"/bench/m*.bin; do
+            cmp -s "$source" "$f" || die "multipart: $f differs from the source"
+            count=$((count + 1))
+        done
+        [ "$count" = "$MPAR" ] || die "multipart: $count of $MPAR files saved"
+        record multipart MB/s "$(mbps $((MPAR * bytes)) "$(elapsed "$t0" "$t1")")"
+        record multipart cpu_s/GiB "$(per_gib "$(ticks_to_s $((c1 - c0)))" $((MPAR * bytes)))"
+        record multipart peak_rss_growth_MiB "$(awk -v p="$(peak_rss_mib "$FL_PID")" -v i="$idle" 'BEGIN{printf "%.1f", p-i}')"
+        park "$FL_DIR"/bench/m*.bin
+        echo "multipart: round $run of $RUNS done" >&2
+    done
+    stop_ferrylantern; unpark
+    echo
+    echo "== $MPAR multipart uploads of $MP_MIB MiB at once, all byte-identical, median (min–max) of $RUNS rounds"
+    printf '%-16s %-20s %-22s %s\n' receiver MB/s "CPU s/GiB" "peak RSS growth MiB"
+    printf '%-16s %-20s %-22s %s\n' ferrylantern "$(summary multipart MB/s)" "$(summary multipart cpu_s/GiB)" \
+        "$(summary multipart peak_rss_growth_MiB)"
+    echo "peak RSS growth: $(value multipart peak_rss_growth_MiB) MiB   (target < 32)"
 }
 
 burst_rounds() { # name, method, url template
@@ -165,10 +222,9 @@ burst_rounds() { # name, method, url template
 run_burst() {
     start_ferrylantern; start_nginx 1
     for run in $(seq 1 "$RUNS"); do
-        # A B B A: file creation slows down after deletes and recovers over minutes; alternating the
-        # order keeps that drift from favouring either side.
-        local order="ferrylantern nginx"; [ $((run % 2)) = 0 ] && order="nginx ferrylantern"
-        for receiver in $order; do
+        # File creation slows down after deletes and recovers over minutes; a random order keeps that
+        # drift from favouring either side.
+        for receiver in $(shuffled ferrylantern nginx); do
             if [ "$receiver" = ferrylantern ]; then
                 burst_rounds ferrylantern POST "http://127.0.0.1:$FL_PORT/v1/upload?device=bench&filename={name}"
                 trash "$FL_DIR/bench"
@@ -177,16 +233,16 @@ run_burst() {
                 trash "$NGINX_DIR"; mkdir -p "$NGINX_DIR"; [ "$(id -u)" = 0 ] && chown www-data "$NGINX_DIR"
             fi
         done
-        echo "burst: run $run of $RUNS done" >&2
+        echo "burst: round $run of $RUNS done" >&2
     done
     stop_nginx; stop_ferrylantern
     local fl nginx
     fl=$(value ferrylantern req/s); nginx=$(value nginx_1worker req/s)
     echo
     echo "== $BURST_N uploads of 1 KiB on $BURST_N connections at once, median of $((RUNS * BURST_ROUNDS)) rounds"
-    printf '%-16s %8s\n' receiver req/s
-    printf '%-16s %8s\n' ferrylantern "$fl"
-    printf '%-16s %8s\n' nginx-1-worker "$nginx"
+    printf '%-16s %s\n' receiver req/s
+    printf '%-16s %s\n' ferrylantern "$(summary ferrylantern req/s)"
+    printf '%-16s %s\n' nginx-1-worker "$(summary nginx_1worker req/s)"
     echo "ratio ferrylantern/nginx: $(ratio "$fl" "$nginx")   (target >= 1.0; file creation dominates)"
 }
 
@@ -200,9 +256,10 @@ for part in $PARTS; do
     case $part in
         single) run_single ;;
         concurrent) run_concurrent ;;
+        multipart) run_multipart ;;
         burst) run_burst ;;
         progress) run_progress ;;
-        *) die "unknown part $part (single, concurrent, burst, progress)" ;;
+        *) die "unknown part $part (single, concurrent, multipart, burst, progress)" ;;
     esac
 done
 echo
