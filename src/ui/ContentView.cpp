@@ -193,6 +193,7 @@ void ContentView::showEvent(QShowEvent* event)
 void ContentView::setAllowReceive(bool allow)
 {
     if (!allow) {
+        sidebar_->setAllowReceive(false);
         model_.stop();
         return;
     }
