@@ -194,6 +194,13 @@ void DesktopNotifications::closeOnServer(uint id)
     bus_.asyncCall(message);
 }
 
+bool DesktopNotifications::isBusy() const
+{
+    return askingCapabilities_ || std::any_of(entries_.begin(), entries_.end(), [](const auto& entry) {
+               return entry.second.sending || entry.second.waiting.has_value();
+           });
+}
+
 std::optional<DesktopNotifications::Handle> DesktopNotifications::handleOf(uint id) const
 {
     for (const auto& [handle, entry] : entries_) {

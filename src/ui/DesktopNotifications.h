@@ -74,6 +74,8 @@ public:
     // Takes the notification of `handle` off the screen; the handle may be shown again later.
     void close(Handle handle);
     bool isShown(Handle handle) const { return entries_.contains(handle); }
+    // Whether a call is still on its way or waiting for one (what tests wait for before they look).
+    bool isBusy() const;
 
 signals:
     // The user chose the action `key` of the notification `handle`.

@@ -84,6 +84,7 @@ public:
     // The status item; null where the desktop has no tray.
     TrayIcon* trayIcon() const { return tray_.get(); }
     TransferNotifications& notifications() const { return *transferNotifications_; }
+    DesktopNotifications& desktopNotifications() const { return *desktopNotifications_; }
 
 private:
     void installCommands();
