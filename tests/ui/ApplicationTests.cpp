@@ -426,7 +426,7 @@ protected:
     std::optional<bool> receivingTicked(const QString& item)
     {
         for (const auto& entry : watcher->menu(item)) {
-            if (entry.label == QLatin1String("允许接收文件")) {
+            if (entry.label == QStringLiteral("允许接收文件")) {
                 return entry.checked;
             }
         }
