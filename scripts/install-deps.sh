@@ -14,9 +14,11 @@ build_packages=(
     libavahi-client-dev libqrencode-dev nlohmann-json3-dev libsndfile1-dev uuid-dev
     libgtest-dev libgmock-dev
     librsvg2-bin
+    libxcb1-dev
 )
 sanitizer_packages=(clang libclang-rt-14-dev)
-service_packages=(dbus avahi-daemon avahi-utils pulseaudio pulseaudio-utils xvfb chromium)
+# dunst is the notification daemon the notification tests (and the screenshots) run on a private bus.
+service_packages=(dbus avahi-daemon avahi-utils pulseaudio pulseaudio-utils xvfb chromium dunst)
 # The Qt 6 multimedia backend plugins and the offscreen/xcb platform plugins live in their own packages.
 runtime_packages=(qt6-qpa-plugins libqt6multimedia6 qt6-translations-l10n)
 tool_packages=(
