@@ -4,7 +4,8 @@
 #
 #   scripts/install-deps.sh            build, test and run-time packages
 #   scripts/install-deps.sh bench      also the tools the benchmarks compare against
-#   scripts/install-deps.sh screenshots   also a terminal to photograph ferrylantern-server in
+#   scripts/install-deps.sh screenshots   also a terminal to photograph ferrylantern-server in, and a
+#                                         panel with a tray for the status item
 set -euo pipefail
 
 build_packages=(
@@ -26,7 +27,7 @@ tool_packages=(
     nodejs npm procps iproute2 psmisc x11-utils xdotool
 )
 bench_packages=(nginx-light wrk hyperfine jq time)
-screenshot_packages=(xterm jq)
+screenshot_packages=(xterm jq trayer)
 
 wanted=("${build_packages[@]}" "${sanitizer_packages[@]}" "${service_packages[@]}" "${runtime_packages[@]}"
         "${tool_packages[@]}")
