@@ -26,8 +26,7 @@ using Milliseconds = std::chrono::milliseconds;
 
 QJsonObject encodeRecord(const ReceivedFileRecord& record)
 {
-    const auto receivedAt =
-        std::chrono::duration_cast<Milliseconds>(record.receivedAt.time_since_epoch()).count();
+    const auto receivedAt = std::chrono::duration_cast<Milliseconds>(record.receivedAt.time_since_epoch()).count();
     return QJsonObject{
         {QStringLiteral("id"), QString::fromStdString(record.id.text())},
         {QStringLiteral("fileName"), QString::fromStdString(record.fileName)},
@@ -98,8 +97,7 @@ QByteArray TransferHistoryStore::encode(const QList<ReceivedFileRecord>& records
     for (const auto& record : records) {
         transfers.append(encodeRecord(record));
     }
-    const QJsonObject root{{QStringLiteral("version"), historyFormatVersion},
-                           {QStringLiteral("transfers"), transfers}};
+    const QJsonObject root{{QStringLiteral("version"), historyFormatVersion}, {QStringLiteral("transfers"), transfers}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -47,7 +47,8 @@ class AppSettingsView final : public QWidget
 public:
     static constexpr int windowWidth = 420;
 
-    explicit AppSettingsView(UserPreferences& preferences, AppSettingsPresence presence = {}, QWidget* parent = nullptr);
+    explicit AppSettingsView(UserPreferences& preferences, AppSettingsPresence presence = {},
+                             QWidget* parent = nullptr);
 
     QRadioButton* appearanceButton(AppAppearanceSettings appearance) const;
     QCheckBox* pinSwitch() const { return pinSwitch_; }

@@ -53,8 +53,7 @@ void installQtTranslations(const QLocale& locale)
     }
 }
 
-FerryLanternApp::FerryLanternApp(const ReceiverConfiguration& configuration, DesktopPresence presence,
-                                 QObject* parent)
+FerryLanternApp::FerryLanternApp(const ReceiverConfiguration& configuration, DesktopPresence presence, QObject* parent)
     : QObject(parent)
     , appearance_(std::make_unique<AppearanceController>(UserPreferences::shared()))
     , mainWindow_(std::make_unique<ContentView>(configuration, UserPreferences::shared(),
@@ -77,9 +76,10 @@ FerryLanternApp::~FerryLanternApp()
 void FerryLanternApp::installPresence(DesktopPresence presence)
 {
     auto& preferences = UserPreferences::shared();
-    autostart_ = std::make_unique<LoginAutostart>(presence.autostartEntryPath.value_or(LoginAutostart::defaultEntryPath()));
-    desktopNotifications_ = std::make_unique<DesktopNotifications>(
-        presence.notificationBus.value_or(QDBusConnection::sessionBus()));
+    autostart_ =
+        std::make_unique<LoginAutostart>(presence.autostartEntryPath.value_or(LoginAutostart::defaultEntryPath()));
+    desktopNotifications_ =
+        std::make_unique<DesktopNotifications>(presence.notificationBus.value_or(QDBusConnection::sessionBus()));
     auto actions = std::move(presence.notificationActions);
     if (!actions.showWindow) {
         actions.showWindow = [this] { bringMainWindowToFront(); };
@@ -94,9 +94,8 @@ void FerryLanternApp::installPresence(DesktopPresence presence)
         transferNotifications_->questionArrived(userAtWindow);
     });
 
-    const auto trayAvailable = presence.trayAvailable ? presence.trayAvailable : [] {
-        return QSystemTrayIcon::isSystemTrayAvailable();
-    };
+    const auto trayAvailable =
+        presence.trayAvailable ? presence.trayAvailable : [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     if (trayAvailable()) {
         auto& model = mainWindow_->model();
         tray_ = std::make_unique<TrayIcon>(
@@ -192,8 +191,9 @@ void FerryLanternApp::showAbout()
 void FerryLanternApp::showSettings()
 {
     if (!settings_) {
-        auto* view = new AppSettingsView(UserPreferences::shared(),
-                                         AppSettingsPresence{.autostart = autostart_.get(), .trayAvailable = tray_ != nullptr});
+        auto* view =
+            new AppSettingsView(UserPreferences::shared(),
+                                AppSettingsPresence{.autostart = autostart_.get(), .trayAvailable = tray_ != nullptr});
         view->setAttribute(Qt::WA_DeleteOnClose);
         settings_ = view;
     }

@@ -29,8 +29,8 @@ QString desktopFileName()
 QString desktopExecArgument(const QString& argument)
 {
     QString quoted = argument;
-    if (argument.isEmpty() || std::any_of(argument.begin(), argument.end(),
-                                          [](QChar c) { return reservedCharacters.contains(c); })) {
+    if (argument.isEmpty() ||
+        std::any_of(argument.begin(), argument.end(), [](QChar c) { return reservedCharacters.contains(c); })) {
         quoted.clear();
         for (const QChar c : argument) {
             if (escapedInQuotes.contains(c)) {

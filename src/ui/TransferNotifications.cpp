@@ -23,13 +23,26 @@ const QString rejectAction = QStringLiteral("reject");
 
 // Types whose default handler may run them, or that are programs themselves.
 constexpr const char* typesNotOpenedDirectly[] = {
-    "application/x-executable",   "application/x-sharedlib",        "application/x-desktop",
-    "application/x-shellscript",  "application/x-ms-dos-executable", "application/x-msdownload",
-    "application/x-msi",          "application/vnd.appimage",       "application/x-iso9660-appimage",
-    "application/x-ms-shortcut",  "application/x-sh",               "application/x-perl",
-    "text/x-python",              "application/x-python-bytecode",  "application/java-archive",
-    "application/x-java-archive", "application/x-pie-executable",   "application/vnd.flatpak.ref",
-    "application/x-rpm",          "application/vnd.debian.binary-package",
+    "application/x-executable",
+    "application/x-sharedlib",
+    "application/x-desktop",
+    "application/x-shellscript",
+    "application/x-ms-dos-executable",
+    "application/x-msdownload",
+    "application/x-msi",
+    "application/vnd.appimage",
+    "application/x-iso9660-appimage",
+    "application/x-ms-shortcut",
+    "application/x-sh",
+    "application/x-perl",
+    "text/x-python",
+    "application/x-python-bytecode",
+    "application/java-archive",
+    "application/x-java-archive",
+    "application/x-pie-executable",
+    "application/vnd.flatpak.ref",
+    "application/x-rpm",
+    "application/vnd.debian.binary-package",
 };
 
 } // namespace
@@ -82,7 +95,8 @@ bool TransferNotifications::enabled() const
     return preferences_.notificationsEnabled();
 }
 
-std::optional<DesktopNotifications::Handle> TransferNotifications::receivedFilesHandle(const QString& deviceFolder) const
+std::optional<DesktopNotifications::Handle>
+TransferNotifications::receivedFilesHandle(const QString& deviceFolder) const
 {
     const auto found = bursts_.find(deviceFolder);
     return found == bursts_.end() ? std::nullopt : std::optional(found->second.handle);
@@ -104,9 +118,9 @@ void TransferNotifications::fileReceived(const ReceivedFileRecord& record)
     }
     const QString device = deviceFolderOf(record);
     auto found = bursts_.find(device);
-    const bool continues = found != bursts_.end() &&
-                           (stillSending(device) || !found->second.sinceLastFile.hasExpired(
-                                                        std::chrono::milliseconds(burstQuietPeriod).count()));
+    const bool continues =
+        found != bursts_.end() && (stillSending(device) || !found->second.sinceLastFile.hasExpired(
+                                                               std::chrono::milliseconds(burstQuietPeriod).count()));
     if (!continues) {
         if (found != bursts_.end()) {
             bursts_.erase(found); // its notification stays as it is; the new burst gets its own
@@ -165,14 +179,13 @@ void TransferNotifications::showReceiveQuestion(bool open)
         notice.handle = notifications_.newHandle();
     }
     notice.headID = item->identity();
-    notifications_.show(*notice.handle,
-                        {.summary = receiveQuestionSummary(item->queueCount),
-                         .body = receiveQuestionBody(model_.confirmations().confirmationQueue()),
-                         .actions = {{defaultAction, QStringLiteral("显示")},
-                                     {acceptAction, QStringLiteral("接收")},
-                                     {rejectAction, QStringLiteral("拒绝")}},
-                         .category = QStringLiteral("transfer"),
-                         .persistent = true});
+    notifications_.show(*notice.handle, {.summary = receiveQuestionSummary(item->queueCount),
+                                         .body = receiveQuestionBody(model_.confirmations().confirmationQueue()),
+                                         .actions = {{defaultAction, QStringLiteral("显示")},
+                                                     {acceptAction, QStringLiteral("接收")},
+                                                     {rejectAction, QStringLiteral("拒绝")}},
+                                         .category = QStringLiteral("transfer"),
+                                         .persistent = true});
 }
 
 void TransferNotifications::showDuplicateQuestion(bool open)
@@ -193,14 +206,13 @@ void TransferNotifications::showDuplicateQuestion(bool open)
         notice.handle = notifications_.newHandle();
     }
     notice.headID = item->identity();
-    notifications_.show(*notice.handle,
-                        {.summary = QStringLiteral("文件已存在"),
-                         .body = duplicateQuestionBody(item->pending),
-                         .actions = {{defaultAction, QStringLiteral("显示")},
-                                     {keepBothAction, QStringLiteral("保留两者")},
-                                     {rejectAction, QStringLiteral("拒绝")}},
-                         .category = QStringLiteral("transfer"),
-                         .persistent = true});
+    notifications_.show(*notice.handle, {.summary = QStringLiteral("文件已存在"),
+                                         .body = duplicateQuestionBody(item->pending),
+                                         .actions = {{defaultAction, QStringLiteral("显示")},
+                                                     {keepBothAction, QStringLiteral("保留两者")},
+                                                     {rejectAction, QStringLiteral("拒绝")}},
+                                         .category = QStringLiteral("transfer"),
+                                         .persistent = true});
 }
 
 // MARK: Answers
@@ -242,8 +254,9 @@ void TransferNotifications::actionInvoked(DesktopNotifications::Handle handle, c
         }
         notifications_.close(handle);
         duplicateQuestion_ = {};
-        model_.duplicates().resolveDuplicate(
-            key == keepBothAction ? DuplicateFileResolution::keepCopy : DuplicateFileResolution::cancel, item->pending.id);
+        model_.duplicates().resolveDuplicate(key == keepBothAction ? DuplicateFileResolution::keepCopy
+                                                                   : DuplicateFileResolution::cancel,
+                                             item->pending.id);
         showDuplicateQuestion(true);
     }
 }

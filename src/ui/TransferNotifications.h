@@ -59,10 +59,7 @@ public:
     // The notification of the burst from `deviceFolder`, and of each kind of question; none when not shown.
     std::optional<DesktopNotifications::Handle> receivedFilesHandle(const QString& deviceFolder) const;
     std::optional<DesktopNotifications::Handle> receiveQuestionHandle() const { return receiveQuestion_.handle; }
-    std::optional<DesktopNotifications::Handle> duplicateQuestionHandle() const
-    {
-        return duplicateQuestion_.handle;
-    }
+    std::optional<DesktopNotifications::Handle> duplicateQuestionHandle() const { return duplicateQuestion_.handle; }
 
 private:
     struct Burst

@@ -250,7 +250,8 @@ TEST_F(ModelLifecycle, CallbacksAnswerForAModelThatIsGone)
 class TransferHistory : public ReceiverTest
 {
 protected:
-    QString historyFile = QString::fromStdString((home.path() / "data" / "FerryLantern" / "recent-transfers.json").string());
+    QString historyFile =
+        QString::fromStdString((home.path() / "data" / "FerryLantern" / "recent-transfers.json").string());
 
     // A record of a file that really exists in the save folder.
     ReceivedFileRecord savedFile(const std::string& name, const std::string& device = "Phone")
@@ -258,7 +259,8 @@ protected:
         const auto path = home.path() / "Downloads" / device / name;
         std::filesystem::create_directories(path.parent_path());
         std::ofstream(path) << name;
-        const auto receivedAt = std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now());
+        const auto receivedAt =
+            std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now());
         return {Uuid::random(), name, static_cast<std::int64_t>(name.size()), receivedAt, path, device};
     }
 
@@ -383,9 +385,8 @@ TEST_F(TransferHistory, ADamagedFileIsSetAsideAndNeverBlocksTheStart)
         {"a size that is not a whole number",
          std::string(R"({"version":1,"transfers":[{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","fileName":"a",)") +
              R"("byteCount":1.5,"receivedAtMs":0,"filePath":"/tmp/a","deviceFolder":"P"}]})"},
-        {"an id that is not a UUID",
-         std::string(R"({"version":1,"transfers":[{"id":"../../x","fileName":"a",)") +
-             R"("byteCount":1,"receivedAtMs":0,"filePath":"/tmp/a","deviceFolder":"P"}]})"},
+        {"an id that is not a UUID", std::string(R"({"version":1,"transfers":[{"id":"../../x","fileName":"a",)") +
+                                         R"("byteCount":1,"receivedAtMs":0,"filePath":"/tmp/a","deviceFolder":"P"}]})"},
     };
     for (const auto& file : damaged) {
         SCOPED_TRACE(file.name);

@@ -310,8 +310,8 @@ TEST_F(Application, WithATrayClosingTheWindowKeepsReceivingUntilQuit)
     const auto watch = QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quitting = true; });
     auto info = std::async(std::launch::async,
                            [port = *model.port()] { return sendRequest(port, buildRequest("GET", "/v1/info")); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return info.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
-                                5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return info.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
     EXPECT_EQ(info.get().status, 200);
     EXPECT_TRUE(model.isRunning());
     EXPECT_FALSE(quitting);
@@ -381,8 +381,8 @@ TEST(StartingHidden, TheProgramReceivesWithoutAWindow)
     std::vector<std::uint16_t> ports;
     ASSERT_TRUE(eventually([&] { return !(ports = listeningPorts(program.pid())).empty(); }, std::chrono::seconds(10)))
         << program.standardError();
-    const auto reply = sendRequest(ports.front(), buildRequest("POST", "/v1/upload?filename=hello.txt&device=Phone", "",
-                                                               "sent while hidden"));
+    const auto reply = sendRequest(
+        ports.front(), buildRequest("POST", "/v1/upload?filename=hello.txt&device=Phone", "", "sent while hidden"));
     ASSERT_EQ(reply.status, 200) << reply.body;
     std::ifstream saved(home.path() / "Downloads" / "FerryLantern" / "Phone" / "hello.txt");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), "sent while hidden");

@@ -206,6 +206,25 @@ TEST_F(MainWindow, AFileThatHasGoneShowsAsMissingAndItsRecordCanBeRemoved)
     EXPECT_EQ(window->transfers()->listSections(), QStringList{QStringLiteral("Phone")});
 }
 
+TEST_F(MainWindow, ADamagedHistorySaysWhereItWentAndTheWindowStartsAnyway)
+{
+    const auto history = home.path() / "recent-transfers.json";
+    std::ofstream(history) << "{ not a history";
+    ReceiverConfiguration configuration;
+    configuration.preferences = preferences->scope();
+    configuration.preferredPort = 0;
+    configuration.historyFile = QString::fromStdString(history.string());
+    ContentView restarted(configuration, *preferences, rig.controller(), loader);
+    restarted.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return restarted.model().isRunning(); }, 5000));
+    auto* note = restarted.findChild<QLabel*>(QStringLiteral("errorMessage"));
+    EXPECT_TRUE(note->isVisible());
+    ASSERT_TRUE(restarted.model().damagedHistoryFile());
+    EXPECT_TRUE(note->text().contains(*restarted.model().damagedHistoryFile()));
+    EXPECT_EQ(restarted.transfers()->mode(), TransferListView::Mode::empty);
+    restarted.model().stop();
+}
+
 TEST_F(MainWindow, ListModeGroupsBySourceAndTheWaveformButtonRests)
 {
     window->show();

@@ -15,10 +15,10 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <fstream>
 #include <future>
+#include <nlohmann/json.hpp>
 
 namespace ferrylantern::test {
 namespace {
@@ -29,12 +29,15 @@ TEST(NotificationTexts, CountTheFilesAndNameTheDevice)
 {
     EXPECT_EQ(receivedFilesSummary(1), "收到文件");
     EXPECT_EQ(receivedFilesSummary(3), "收到 3 个文件");
-    EXPECT_EQ(receivedFilesBody(QStringLiteral("小明的 iPhone"), 1, {QStringLiteral("a.jpg")}), "来自：小明的 iPhone\na.jpg");
+    EXPECT_EQ(receivedFilesBody(QStringLiteral("小明的 iPhone"), 1, {QStringLiteral("a.jpg")}),
+              "来自：小明的 iPhone\na.jpg");
     EXPECT_EQ(receivedFilesBody(QStringLiteral("Phone"), 3, {"a", "b", "c"}), "来自：Phone\na、b、c");
-    EXPECT_EQ(receivedFilesBody(QStringLiteral("Phone"), 500, {"a", "b", "c"}), "来自：Phone\na、b、c…及其他 497 个文件");
+    EXPECT_EQ(receivedFilesBody(QStringLiteral("Phone"), 500, {"a", "b", "c"}),
+              "来自：Phone\na、b、c…及其他 497 个文件");
     EXPECT_EQ(receivedFilesBody(QStringLiteral("  "), 1, {"a"}), "来自：未分类\na");
     // A name cannot add lines of its own to the notification.
-    EXPECT_EQ(receivedFilesBody(QStringLiteral("Pho\nne"), 1, {QStringLiteral("x\r\ny\u2028z")}), "来自：Pho ne\nx  y z");
+    EXPECT_EQ(receivedFilesBody(QStringLiteral("Pho\nne"), 1, {QStringLiteral("x\r\ny\u2028z")}),
+              "来自：Pho ne\nx  y z");
     EXPECT_EQ(receiveQuestionSummary(1), "是否接收文件？");
     EXPECT_EQ(receiveQuestionSummary(4), "是否接收 4 个文件？");
     EXPECT_EQ(escapedForNotificationMarkup(QStringLiteral("<b>R&D</b> \"x\"")), "&lt;b&gt;R&amp;D&lt;/b&gt; \"x\"");
@@ -60,11 +63,11 @@ HttpReply uploadLikeThePage(std::uint16_t port, const std::string& device, const
     const auto encodedDevice = QUrl::toPercentEncoding(QString::fromStdString(device)).toStdString();
     for (std::size_t i = 0; i < names.size(); ++i) {
         const auto encodedName = QUrl::toPercentEncoding(QString::fromStdString(names[i])).toStdString();
-        const auto reply = sendRequest(port, buildRequest("POST",
-                                                          "/v1/upload?filename=" + encodedName + "&device=" +
-                                                              encodedDevice + "&uploadId=" +
-                                                              items[i]["uploadId"].get<std::string>(),
-                                                          "", names[i]));
+        const auto reply =
+            sendRequest(port, buildRequest("POST",
+                                           "/v1/upload?filename=" + encodedName + "&device=" + encodedDevice +
+                                               "&uploadId=" + items[i]["uploadId"].get<std::string>(),
+                                           "", names[i]));
         if (statuses != nullptr) {
             statuses->push_back(reply.status);
         }
@@ -162,8 +165,9 @@ TEST_P(NotificationsOnEveryServer, AThreeFileBatchIsOneNotificationNamingTheDevi
 {
     start(GetParam().capabilities);
     const std::string device = "小明的 <iPhone> & Co";
-    const auto preflight =
-        whileProcessing([&] { return uploadLikeThePage(*model->port(), device, {"a.jpg", "b<i>.jpg", "c.txt"}); });
+    const auto preflight = whileProcessing([&] {
+        return uploadLikeThePage(*model->port(), device, {"a.jpg", "b<i>.jpg", "c.txt"});
+    });
     ASSERT_EQ(preflight.status, 200);
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->recentTransfers().size() == 3 && !desktop->isBusy(); }, 5000));
 
@@ -190,11 +194,10 @@ TEST_P(NotificationsOnEveryServer, AThreeFileBatchIsOneNotificationNamingTheDevi
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Servers, NotificationsOnEveryServer,
-    ::testing::Values(ServerKind{"ActionsAndMarkup", {"actions", "body", "body-markup"}},
-                      ServerKind{"PlainTextWithoutActions", {"body"}}),
-    [](const ::testing::TestParamInfo<ServerKind>& kind) { return std::string(kind.param.name); });
+INSTANTIATE_TEST_SUITE_P(Servers, NotificationsOnEveryServer,
+                         ::testing::Values(ServerKind{"ActionsAndMarkup", {"actions", "body", "body-markup"}},
+                                           ServerKind{"PlainTextWithoutActions", {"body"}}),
+                         [](const ::testing::TestParamInfo<ServerKind>& kind) { return std::string(kind.param.name); });
 
 TEST_F(Notifications, FiveHundredFilesAreOneNotificationUpdatedInPlace)
 {
@@ -215,7 +218,8 @@ TEST_F(Notifications, FiveHundredFilesAreOneNotificationUpdatedInPlace)
     EXPECT_EQ(distinctIDs().size(), 1);
     EXPECT_EQ(server->openNotifications().size(), 1);
     EXPECT_EQ(server->notifications().last().summary, "收到 500 个文件");
-    EXPECT_EQ(server->notifications().last().body, "来自：Phone\nIMG_1001.jpg、IMG_1002.jpg、IMG_1003.jpg…及其他 497 个文件");
+    EXPECT_EQ(server->notifications().last().body,
+              "来自：Phone\nIMG_1001.jpg、IMG_1002.jpg、IMG_1003.jpg…及其他 497 个文件");
 }
 
 TEST_F(Notifications, ASecondDeviceGetsANotificationOfItsOwn)
@@ -246,7 +250,12 @@ TEST_F(Notifications, ActionsOpenOrRevealTheFileTheyName)
         {"notes.txt", "hello", true},
         {"install.desktop", "[Desktop Entry]\nType=Application\nExec=sh\n", false},
         {"run.sh", "#!/bin/sh\necho hi\n", false},
-        {"cat.jpg", std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(64, '\0'), false},
+        {"cat.jpg",
+         std::string("\x7F"
+                     "ELF\x02\x01\x01",
+                     7) +
+             std::string(64, '\0'),
+         false},
     };
     for (const auto& file : files) {
         SCOPED_TRACE(file.name);
@@ -254,13 +263,13 @@ TEST_F(Notifications, ActionsOpenOrRevealTheFileTheyName)
         revealed.clear();
         const std::string device = std::string("Device-") + file.name;
         whileProcessing([&] {
-            return sendRequest(*model->port(), buildRequest("POST",
-                                                            std::string("/v1/upload?filename=") + file.name +
-                                                                "&device=" + device,
-                                                            "", file.content));
+            return sendRequest(*model->port(),
+                               buildRequest("POST",
+                                            std::string("/v1/upload?filename=") + file.name + "&device=" + device, "",
+                                            file.content));
         });
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return model->recentTransfers().first().fileName == file.name && settled(); }, 5000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return model->recentTransfers().first().fileName == file.name && settled(); }, 5000));
         const auto shown = server->notifications().last();
         const QString path = QString::fromStdString(model->recentTransfers().first().fileURL.string());
         EXPECT_EQ(keysOf(shown.actions).contains(QStringLiteral("open")), file.opened);
@@ -293,8 +302,10 @@ TEST_P(QuestionsFromNotifications, AnAnswerReachesTheWaitingUpload)
     const auto& answer = GetParam();
     std::future<HttpReply> reply;
     if (answer.duplicate) {
-        const auto first =
-            whileProcessing([&] { return sendRequest(*model->port(), buildRequest("POST", "/v1/upload?filename=same.txt&device=Phone", "", "one")); });
+        const auto first = whileProcessing([&] {
+            return sendRequest(*model->port(),
+                               buildRequest("POST", "/v1/upload?filename=same.txt&device=Phone", "", "one"));
+        });
         ASSERT_EQ(first.status, 200);
         reply = std::async(std::launch::async, [port = *model->port()] {
             return sendRequest(port, buildRequest("POST", "/v1/upload?filename=same.txt&device=Phone", "", "two"));
@@ -324,7 +335,8 @@ TEST_P(QuestionsFromNotifications, AnAnswerReachesTheWaitingUpload)
     }
 
     server->invokeAction(question.id, QString::fromLatin1(answer.actionKey));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 10000));
     const auto answered = reply.get();
     if (answer.duplicate) {
         const bool kept = QString::fromLatin1(answer.actionKey) == QLatin1String("keep-both");
@@ -351,8 +363,8 @@ TEST_F(Notifications, AQuestionAnsweredInTheDialogTakesItsNotificationAway)
 {
     start();
     model->setRequireReceiveConfirmation(true);
-    auto reply = std::async(std::launch::async,
-                            [port = *model->port()] { return uploadLikeThePage(port, "Phone", {"a.jpg"}); });
+    auto reply =
+        std::async(std::launch::async, [port = *model->port()] { return uploadLikeThePage(port, "Phone", {"a.jpg"}); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model->confirmations().confirmationQueue().isEmpty(); }, 5000));
     notifications->questionArrived(false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return server->openNotifications().size() == 1 && settled(); }, 5000));
@@ -362,7 +374,8 @@ TEST_F(Notifications, AQuestionAnsweredInTheDialogTakesItsNotificationAway)
     server->invokeAction(question.id + 100, QStringLiteral("accept"));
     model->confirmations().respondToCurrentConfirmation(true); // the dialog's "接收"
     ASSERT_TRUE(QTest::qWaitFor([&] { return server->openNotifications().isEmpty(); }, 5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 10000));
     EXPECT_EQ(reply.get().status, 200);
 }
 
@@ -373,8 +386,8 @@ TEST_F(Notifications, NothingIsShownWhileSwitchedOff)
     whileProcessing([&] { return uploadLikeThePage(*model->port(), "Phone", {"a.txt"}); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->recentTransfers().size() == 1; }, 5000));
     model->setRequireReceiveConfirmation(true);
-    auto reply = std::async(std::launch::async,
-                            [port = *model->port()] { return uploadLikeThePage(port, "Phone", {"b.txt"}); });
+    auto reply =
+        std::async(std::launch::async, [port = *model->port()] { return uploadLikeThePage(port, "Phone", {"b.txt"}); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model->confirmations().confirmationQueue().isEmpty(); }, 5000));
     notifications->questionArrived(false);
     ASSERT_TRUE(settled());
@@ -452,11 +465,11 @@ TEST_F(NotificationsWithDunst, AcceptingInTheNotificationAnswersTheUploadAndClos
     });
     auto* alerts = app->mainWindow().alerts();
     // The question brings the window to the front with its dialog, and becomes a notification.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentDialog() != nullptr && dunst->displayedCount() == 1; },
-                                10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return alerts->currentDialog() != nullptr && dunst->displayedCount() == 1; }, 10000));
     dunst->invokeAction(QStringLiteral("接收"), QStringLiteral("是否接收 3 个文件？"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return upload.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
-                                10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return upload.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 10000));
     const auto [preflight, statuses] = upload.get();
     EXPECT_EQ(preflight, 200);
     EXPECT_EQ(statuses, (std::vector<int>{200, 200, 200}));

@@ -228,7 +228,8 @@ TEST(AppSettingsView, WritesAndRemovesTheAutostartEntryThatStartsHidden)
     test::TemporaryPreferences preferences;
     const test::TemporaryFolder config;
     const auto entryPath = config.path() / "autostart" / "org.ferrylantern.FerryLantern.desktop";
-    const LoginAutostart autostart(QString::fromStdString(entryPath.string()), QStringLiteral("/opt/Ferry Lantern/ferrylantern"));
+    const LoginAutostart autostart(QString::fromStdString(entryPath.string()),
+                                   QStringLiteral("/opt/Ferry Lantern/ferrylantern"));
     AppSettingsView view(*preferences, {.autostart = &autostart, .trayAvailable = true});
     EXPECT_FALSE(view.startAtLoginSwitch()->isChecked());
     EXPECT_TRUE(view.keepInTraySwitch()->isEnabled());
