@@ -163,9 +163,13 @@ TEST(SingleInstance, ASecondLaunchBringsTheFirstToTheFrontAndEnds)
 
     const ScopedHome home;
     qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
+    // A hidden launch (the autostart entry while FerryLantern already runs) leaves the window alone.
+    ChildProcess hidden(FERRYLANTERN_APP_BINARY, {"--hidden"}, runtime.path());
+    EXPECT_EQ(hidden.waitForExit(), 0) << hidden.standardError();
     ChildProcess second(FERRYLANTERN_APP_BINARY, {}, runtime.path());
     ASSERT_TRUE(activations.wait(10000));
     EXPECT_EQ(second.waitForExit(), 0) << second.standardError();
+    EXPECT_EQ(activations.count(), 1);
     qunsetenv("XDG_RUNTIME_DIR");
 }
 
@@ -472,8 +476,14 @@ TEST_F(ProgramInATray, StartsHiddenReceivesAndIsDrivenFromItsMenu)
     // The window, from the tray and closed again: the program keeps receiving.
     ASSERT_TRUE(watcher->clickMenuEntry(item, QStringLiteral("显示窗口")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return visibleWindowsOf(program->pid(), display.name()) == 1; }, 5000));
-    EXPECT_EQ(closeWindowsOf(program->pid(), display.name()), 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return visibleWindowsOf(program->pid(), display.name()) == 0; }, 5000));
+    // A close that arrives while the program is still setting the new window up can be lost (no window
+    // manager orders the two here), so the test clicks again as a user would until the window goes.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            closeWindowsOf(program->pid(), display.name());
+            return QTest::qWaitFor([&] { return visibleWindowsOf(program->pid(), display.name()) == 0; }, 500);
+        },
+        10000));
     EXPECT_EQ(sendRequest(*port, buildRequest("GET", "/v1/info")).status, 200);
     watcher->activate(item); // a click on the icon brings it back
     ASSERT_TRUE(QTest::qWaitFor([&] { return visibleWindowsOf(program->pid(), display.name()) == 1; }, 5000));
