@@ -4,7 +4,8 @@
 #
 #   scripts/install-deps.sh            build, test and run-time packages
 #   scripts/install-deps.sh bench      also the tools the benchmarks compare against
-#   scripts/install-deps.sh screenshots   also a terminal to photograph ferrylantern-server in
+#   scripts/install-deps.sh screenshots   also a terminal to photograph ferrylantern-server in, and a
+#                                         panel with a tray for the status item
 set -euo pipefail
 
 build_packages=(
@@ -14,9 +15,11 @@ build_packages=(
     libavahi-client-dev libqrencode-dev nlohmann-json3-dev libsndfile1-dev uuid-dev libutf8proc-dev
     libgtest-dev libgmock-dev
     librsvg2-bin
+    libxcb1-dev
 )
 sanitizer_packages=(clang libclang-rt-14-dev)
-service_packages=(dbus avahi-daemon avahi-utils pulseaudio pulseaudio-utils xvfb chromium)
+# dunst is the notification daemon the notification tests (and the screenshots) run on a private bus.
+service_packages=(dbus avahi-daemon avahi-utils pulseaudio pulseaudio-utils xvfb chromium dunst)
 # The Qt 6 multimedia backend plugins and the offscreen/xcb platform plugins live in their own packages.
 runtime_packages=(qt6-qpa-plugins libqt6multimedia6 qt6-translations-l10n)
 tool_packages=(
@@ -24,7 +27,7 @@ tool_packages=(
     nodejs npm procps iproute2 psmisc x11-utils xdotool
 )
 bench_packages=(nginx-light wrk hyperfine jq time)
-screenshot_packages=(xterm jq)
+screenshot_packages=(xterm jq trayer)
 
 wanted=("${build_packages[@]}" "${sanitizer_packages[@]}" "${service_packages[@]}" "${runtime_packages[@]}"
         "${tool_packages[@]}")

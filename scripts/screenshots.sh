@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # Screenshots of the real application window under Xvfb on a 1366 x 768 screen, at the size it opens
 # with, in the dark and the light appearance, after a few uploads (one of them audio) from a script
-# posing as a phone; and of ferrylantern-server in a terminal with its QR code. Each run uses a
-# throw-away home folder, so your own preferences and files stay untouched.
+# posing as a phone; of ferrylantern-server in a terminal with its QR code; and of the application
+# started hidden in a tray (trayer) with dunst on a session bus of its own: the notification of three
+# received files and the tray's menu. Each run uses a throw-away home folder, so your own preferences
+# and files stay untouched.
 #
-#   scripts/screenshots.sh [OUTPUT_FOLDER]      (default: build/screenshots)
+#   scripts/screenshots.sh [OUTPUT_FOLDER] [SHOT…]   (default: build/screenshots; shots: dark light
+#                                                     terminal presence, all by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 output=$(realpath -m "${1:-build/screenshots}")
+shift || true
+shots=("${@:-dark light terminal presence}")
+shots=(${shots[*]})
 mkdir -p "$output"
 
 scripts/install-deps.sh screenshots
@@ -82,6 +88,81 @@ terminal() {
     echo "saved $output/server-terminal.png"
 }
 
-shoot dark
-shoot light
-terminal
+presence() {
+    local home=$work/home-presence
+    mkdir -p "$home/.config/FerryLantern" "$home/Downloads" "$home/runtime"
+    printf '[General]\nappColorSchemePreference=dark\n' > "$home/.config/FerryLantern/FerryLantern.conf"
+    # A session bus of its own, so the notifications go to this dunst and nowhere else.
+    dbus-daemon --session --nofork --print-address=1 > "$work/bus-address" 2>/dev/null &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s "$work/bus-address" ] && break; sleep 0.05; done
+    local bus
+    bus=$(head -n 1 "$work/bus-address")
+    cat > "$work/dunstrc" <<'DUNST'
+[global]
+    font = WenQuanYi Micro Hei 11
+    width = 360
+    offset = 16x48
+    origin = top-right
+    frame_width = 1
+    frame_color = "#5a5a5a"
+    corner_radius = 8
+    padding = 12
+    horizontal_padding = 14
+    markup = full
+    show_indicators = false
+    format = "<b>%s</b>\n%b"
+[urgency_normal]
+    background = "#2b2b2b"
+    foreground = "#f2f2f2"
+    timeout = 0
+DUNST
+    DBUS_SESSION_BUS_ADDRESS=$bus dunst -config "$work/dunstrc" >"$work/dunst.log" 2>&1 &
+    pids+=($!)
+    # A panel with a tray at the top right, where the status item docks.
+    trayer --edge top --align right --widthtype request --height 32 --tint 0x303030 --transparent true --alpha 0 \
+        --SetDockType true >"$work/trayer.log" 2>&1 &
+    pids+=($!)
+    sleep 1
+    DBUS_SESSION_BUS_ADDRESS=$bus HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share \
+        XDG_RUNTIME_DIR=$home/runtime build/bin/ferrylantern --hidden >"$work/app-presence.log" 2>&1 &
+    local app=$!
+    pids+=("$app")
+    local port=
+    for _ in $(seq 100); do
+        port=$(ss -Hltnp | awk -v pid="pid=$app," '$0 ~ pid {split($4, a, ":"); print a[length(a)]; exit}')
+        [ -n "$port" ] && break
+        sleep 0.1
+    done
+    [ -n "$port" ] || { echo "the application did not start listening" >&2; cat "$work/app-presence.log" >&2; exit 1; }
+    upload "$port" "小明的 iPhone" "$work/IMG_2041.HEIC"
+    upload "$port" "小明的 iPhone" "$work/晚风.wav"
+    upload "$port" "小明的 iPhone" "$work/notes.txt"
+    local popup
+    popup=$(xdotool search --sync --onlyvisible --classname Dunst | head -n 1)
+    sleep 1 # the last update in place
+    import -window "$popup" "$output/notification.png"
+    echo "saved $output/notification.png"
+
+    # The tray's menu: a right click on the icon, photographed with the panel around it.
+    DBUS_SESSION_BUS_ADDRESS=$bus dunstctl close-all
+    local tray
+    tray=$(xdotool search --sync --onlyvisible --class trayer | head -n 1)
+    eval "$(xdotool getwindowgeometry --shell "$tray")"
+    xdotool mousemove $((X + WIDTH - 16)) $((Y + HEIGHT / 2)) click 3
+    xdotool search --sync --onlyvisible --pid "$app" >/dev/null
+    sleep 0.5
+    import -window root -crop 300x150+1066+0 +repage "$output/tray-menu.png"
+    echo "saved $output/tray-menu.png"
+    kill "$app"
+    wait "$app" 2>/dev/null || true
+}
+
+for shot in "${shots[@]}"; do
+    case $shot in
+    dark | light) shoot "$shot" ;;
+    terminal) terminal ;;
+    presence) presence ;;
+    *) echo "unknown shot: $shot" >&2; exit 2 ;;
+    esac
+done

@@ -23,12 +23,18 @@ inline constexpr auto saveDirectoryBookmark = "saveDirectoryBookmark";          
 // Where the main window was and how its columns were split when it last closed.
 inline constexpr auto mainWindowGeometry = "mainWindowGeometry";           // bytes, absent
 inline constexpr auto mainWindowSplitterState = "mainWindowSplitterState"; // bytes, absent
+// Desktop notifications for received files and waiting questions.
+inline constexpr auto notificationsEnabled = "notificationsEnabled"; // bool, true
+// Closing the main window leaves FerryLantern receiving in the tray (only where there is a tray).
+inline constexpr auto keepRunningInTray = "keepRunningInTray"; // bool, true
 
 // Values read when a key is absent.
 inline constexpr auto defaultAppColorScheme = "dark";
 inline constexpr bool defaultShowAudioWaveform = true;
 inline constexpr bool defaultListBySource = false;
 inline constexpr bool defaultTransferPINEnabled = false;
+inline constexpr bool defaultNotificationsEnabled = true;
+inline constexpr bool defaultKeepRunningInTray = true;
 
 // Where the preferences live. Thread-safe: every call opens its own QSettings, which Qt allows from
 // any thread.

@@ -26,6 +26,9 @@ void withdrawOnGiveUp(const OneShotReply<Answer>& reply, const std::shared_ptr<M
     reply.onWithdrawn([link, id] { link->post([id](TransferReceiverModel* model) { model->withdrawQuestion(id); }); });
 }
 
+// A burst of files (a batch of 500) is written once, not once per file.
+constexpr std::chrono::milliseconds historySaveDelay{300};
+
 template <typename Value, typename Signal>
 void assign(TransferReceiverModel* model, Value& field, Value value, Signal signal)
 {
@@ -65,6 +68,15 @@ TransferReceiverModel::TransferReceiverModel(ReceiverConfiguration configuration
     usesCustomSaveDirectory_ = settings->value(preferences::saveDirectoryUserSelected, false).toBool();
     requireReceiveConfirmation_ = settings->value(preferences::requireReceiveConfirmation, false).toBool();
     createFolder(saveDirectory_); // a failure shows when the server starts
+    if (configuration_.historyFile) {
+        history_.emplace(*configuration_.historyFile);
+        auto loaded = history_->load(RecentTransferListModel::maxRecentTransfers);
+        damagedHistoryFile_ = loaded.setAsidePath;
+        recentTransfers_.reset(std::move(loaded.records));
+    }
+    historySaveTimer_.setSingleShot(true);
+    historySaveTimer_.setInterval(historySaveDelay);
+    connect(&historySaveTimer_, &QTimer::timeout, this, &TransferReceiverModel::flushHistory);
     connect(&confirmations_, &ReceiveConfirmationQueue::confirmationEpochChanged, this,
             [this] { link_->epoch = confirmations_.confirmationEpoch(); });
     connect(&confirmations_, &ReceiveConfirmationQueue::questionQueued, this,
@@ -86,6 +98,7 @@ TransferReceiverModel::~TransferReceiverModel()
     // From here on the server's threads find the model gone and answer questions themselves; replies
     // still stored here resume with their refusing fallback as they are destroyed.
     link_->clear();
+    flushHistory();
     bonjour_.reset();
     if (httpServer_) {
         httpServer_->stop();
@@ -211,6 +224,7 @@ bool TransferReceiverModel::shutDown(std::chrono::milliseconds grace)
     }
     QCoreApplication::processEvents();
     stoppedServers_.clear();
+    flushHistory();
     return ended;
 }
 
@@ -367,6 +381,7 @@ void TransferReceiverModel::handleFileReceived(const ReceivedFileRecord& record)
 {
     assertGUIThread();
     recentTransfers_.prepend(record);
+    historyChanged();
     emit fileReceived(record);
 }
 
@@ -386,6 +401,42 @@ void TransferReceiverModel::clearRecentTransfers()
 {
     assertGUIThread();
     recentTransfers_.clear();
+    historyChanged();
+}
+
+void TransferReceiverModel::removeRecentTransfer(const Uuid& id)
+{
+    assertGUIThread();
+    if (recentTransfers_.remove(id)) {
+        historyChanged();
+    }
+}
+
+void TransferReceiverModel::recheckRecentTransferFiles()
+{
+    assertGUIThread();
+    recentTransfers_.recheckFiles();
+}
+
+void TransferReceiverModel::historyChanged()
+{
+    if (!history_) {
+        return;
+    }
+    historyUnsaved_ = true;
+    if (!historySaveTimer_.isActive()) {
+        historySaveTimer_.start();
+    }
+}
+
+void TransferReceiverModel::flushHistory()
+{
+    if (!history_ || !std::exchange(historyUnsaved_, false)) {
+        return;
+    }
+    historySaveTimer_.stop();
+    // A failed write keeps the list on screen; the next change tries again.
+    (void)history_->save(recentTransfers_.records());
 }
 
 // MARK: Addresses

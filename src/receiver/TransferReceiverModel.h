@@ -22,6 +22,7 @@
 #include "receiver/ReceiveConfirmationQueue.h"
 #include "receiver/ReceiverTypes.h"
 #include "receiver/RecentTransferListModel.h"
+#include "receiver/TransferHistoryStore.h"
 #include "server/PINAttemptLimiter.h"
 #include "server/SimpleSocketHTTPServer.h"
 
@@ -47,6 +48,9 @@ struct ReceiverConfiguration
     std::chrono::milliseconds idleTimeout{std::chrono::minutes(2)};
     // Where the check for a firewall that keeps phones out looks, once receiving has started.
     FirewallProbe firewall = FirewallProbe::system();
+    // The file that keeps the finished transfers across restarts (TransferHistoryStore); none keeps
+    // them in memory only, as ferrylantern-server does.
+    std::optional<QString> historyFile;
 };
 
 class TransferReceiverModel : public QObject
@@ -112,7 +116,16 @@ public:
     void handleFileReceived(const ReceivedFileRecord& record);
     // Cancels one upload in flight, and answers a question it is waiting on (false, or cancel).
     void cancelReceive(const Uuid& id);
+    // Empties the list of finished files, and the stored history with it; files on disk stay.
     void clearRecentTransfers();
+    // Takes one record off the list (and the history), typically one whose file has gone.
+    void removeRecentTransfer(const Uuid& id);
+    // Flags the records whose files have gone since they were saved (and unflags any that came back).
+    void recheckRecentTransferFiles();
+    // Where a damaged history file was moved at start-up; none when the history loaded normally.
+    const std::optional<QString>& damagedHistoryFile() const { return damagedHistoryFile_; }
+    // Writes the history now if a change is still waiting to be written. Shutdown does it too.
+    void flushHistory();
 
     // Addresses.
     const QList<LANIPv4Address>& lanAddresses() const { return lanAddresses_; }
@@ -203,6 +216,7 @@ private:
     void setFirewallAdvice(const std::optional<FirewallAdvice>& value);
     void checkFirewall(std::uint16_t port);
     void noticePINGuessing(std::chrono::seconds heldBackFor);
+    void historyChanged();
 
     ReceiverConfiguration configuration_;
     std::shared_ptr<ModelLink<TransferReceiverModel>> link_;
@@ -232,6 +246,11 @@ private:
     std::shared_ptr<PINAttemptLimiter> pinAttempts_;
     bool isPINBeingGuessed_ = false;
     QTimer pinGuessingNoticeTimer_;
+    std::optional<TransferHistoryStore> history_;
+    std::optional<QString> damagedHistoryFile_;
+    // Changes to the history within this timer's interval are written together.
+    QTimer historySaveTimer_;
+    bool historyUnsaved_ = false;
 };
 
 } // namespace ferrylantern

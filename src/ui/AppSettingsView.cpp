@@ -1,6 +1,7 @@
 #include "ui/AppSettingsView.h"
 
 #include "server/PINRules.h"
+#include "ui/LoginAutostart.h"
 #include "ui/PINCodeEntryField.h"
 #include "ui/UserPreferences.h"
 #include "ui/ViewStyle.h"
@@ -84,13 +85,14 @@ PINFooter pinFooter(bool pinEnabled, const QString& pinCode)
     return {QStringLiteral("手机扫码后需输入此 PIN 才能上传。修改 PIN 后，已打开的上传页需重新验证。"), false};
 }
 
-AppSettingsView::AppSettingsView(UserPreferences& preferences, QWidget* parent)
+AppSettingsView::AppSettingsView(UserPreferences& preferences, AppSettingsPresence presence, QWidget* parent)
     : QWidget(parent)
     , preferences_(preferences)
     , appearanceGroup_(new QButtonGroup(this))
     , pinSwitch_(new QCheckBox(QStringLiteral("启用安全 PIN"), this))
     , pinEntry_(new QLineEdit(this))
     , securityFooter_(nullptr)
+    , presence_(presence)
 {
     setObjectName(QStringLiteral("settingsView"));
     setWindowTitle(QStringLiteral("设置"));
@@ -139,13 +141,73 @@ AppSettingsView::AppSettingsView(UserPreferences& preferences, QWidget* parent)
     layout->addWidget(sectionHeader(QStringLiteral("安全"), this));
     layout->addWidget(securityPanel);
     layout->addWidget(securityFooter_);
+    layout->addSpacing(sectionSpacing);
+    layout->addWidget(sectionHeader(QStringLiteral("通知与后台"), this));
+    layout->addWidget(makePresencePanel());
+    presenceFooter_ = sectionFooter({}, QStringLiteral("presenceFooter"), this);
+    layout->addWidget(presenceFooter_);
     layout->addStretch();
 
     connect(&preferences_, &UserPreferences::colorSchemeRawValueChanged, this, &AppSettingsView::showAppearance);
     connect(&preferences_, &UserPreferences::pinEnabledChanged, this, &AppSettingsView::showPIN);
     connect(&preferences_, &UserPreferences::pinCodeChanged, this, &AppSettingsView::showPIN);
+    connect(&preferences_, &UserPreferences::notificationsEnabledChanged, this, &AppSettingsView::showPresence);
+    connect(&preferences_, &UserPreferences::keepRunningInTrayChanged, this, &AppSettingsView::showPresence);
     showAppearance();
     showPIN();
+    showPresence();
+}
+
+QWidget* AppSettingsView::makePresencePanel()
+{
+    auto* panel = new FormPanel(this);
+    auto* rows = new QVBoxLayout(panel);
+    rows->setContentsMargins(panelPadding, panelPadding, panelPadding, panelPadding);
+    notificationsSwitch_ = new QCheckBox(QStringLiteral("收到文件和等待确认时显示通知"), panel);
+    notificationsSwitch_->setObjectName(QStringLiteral("notificationsSwitch"));
+    keepInTraySwitch_ = new QCheckBox(QStringLiteral("关闭窗口后在托盘中继续接收"), panel);
+    keepInTraySwitch_->setObjectName(QStringLiteral("keepInTraySwitch"));
+    startAtLoginSwitch_ = new QCheckBox(QStringLiteral("登录时在后台启动"), panel);
+    startAtLoginSwitch_->setObjectName(QStringLiteral("startAtLoginSwitch"));
+    rows->addWidget(notificationsSwitch_);
+    rows->addWidget(keepInTraySwitch_);
+    rows->addWidget(startAtLoginSwitch_);
+    connect(notificationsSwitch_, &QCheckBox::toggled, this,
+            [this](bool on) { preferences_.setNotificationsEnabled(on); });
+    connect(keepInTraySwitch_, &QCheckBox::toggled, this, [this](bool on) { preferences_.setKeepRunningInTray(on); });
+    connect(startAtLoginSwitch_, &QCheckBox::toggled, this, &AppSettingsView::setStartAtLogin);
+    return panel;
+}
+
+void AppSettingsView::setStartAtLogin(bool on)
+{
+    autostartFailed_ = presence_.autostart == nullptr || !presence_.autostart->setEnabled(on);
+    showPresence();
+}
+
+void AppSettingsView::showPresence()
+{
+    const auto show = [](QCheckBox* box, bool checked) {
+        const QSignalBlocker quiet(box);
+        box->setChecked(checked);
+    };
+    show(notificationsSwitch_, preferences_.notificationsEnabled());
+    // Without a tray, closing the window can only quit.
+    show(keepInTraySwitch_, presence_.trayAvailable && preferences_.keepRunningInTray());
+    keepInTraySwitch_->setEnabled(presence_.trayAvailable);
+    startAtLoginSwitch_->setVisible(presence_.autostart != nullptr);
+    show(startAtLoginSwitch_, presence_.autostart != nullptr && presence_.autostart->isEnabled());
+
+    QString text;
+    if (autostartFailed_ && presence_.autostart != nullptr) {
+        text = QStringLiteral("无法修改登录启动项：") + presence_.autostart->entryPath();
+    } else if (presence_.trayAvailable) {
+        text = QStringLiteral("窗口关闭后，可从托盘图标回到窗口或退出；登录时启动会直接留在托盘中接收。");
+    } else {
+        text = QStringLiteral("当前桌面没有系统托盘：关闭窗口即退出；登录时启动会以最小化的窗口开始接收。");
+    }
+    presenceFooter_->setText(text);
+    presenceFooter_->setProperty("isWarning", autostartFailed_);
 }
 
 QRadioButton* AppSettingsView::appearanceButton(AppAppearanceSettings appearance) const

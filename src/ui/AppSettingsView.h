@@ -1,6 +1,7 @@
-// The settings window "设置": the appearance ("配色") and the upload PIN ("安全"), each section with a
-// footer that explains the current choice. Changes apply at once and show in every other view of the
-// same preferences.
+// The settings window "设置": the appearance ("配色"), the upload PIN ("安全") and what FerryLantern does
+// in the background ("通知与后台": notifications, staying in the tray, starting at login), each section
+// with a footer that explains the current choice. Changes apply at once and show in every other view of
+// the same preferences.
 //
 // GUI thread only (a widget).
 #pragma once
@@ -19,6 +20,7 @@ class QRadioButton;
 
 namespace ferrylantern {
 
+class LoginAutostart;
 class UserPreferences;
 
 // The footer of the security section: off, on without a full PIN (shown in orange), or on with one.
@@ -29,6 +31,14 @@ struct PINFooter
 };
 PINFooter pinFooter(bool pinEnabled, const QString& pinCode);
 
+// What the background section works with: the autostart entry (none hides its switch) and whether
+// the desktop has a tray to keep running in.
+struct AppSettingsPresence
+{
+    const LoginAutostart* autostart = nullptr;
+    bool trayAvailable = false;
+};
+
 class AppSettingsView final : public QWidget
 {
     Q_OBJECT
@@ -37,12 +47,17 @@ class AppSettingsView final : public QWidget
 public:
     static constexpr int windowWidth = 420;
 
-    explicit AppSettingsView(UserPreferences& preferences, QWidget* parent = nullptr);
+    explicit AppSettingsView(UserPreferences& preferences, AppSettingsPresence presence = {},
+                             QWidget* parent = nullptr);
 
     QRadioButton* appearanceButton(AppAppearanceSettings appearance) const;
     QCheckBox* pinSwitch() const { return pinSwitch_; }
     QLineEdit* pinEntry() const { return pinEntry_; }
     QLabel* securityFooter() const { return securityFooter_; }
+    QCheckBox* notificationsSwitch() const { return notificationsSwitch_; }
+    QCheckBox* keepInTraySwitch() const { return keepInTraySwitch_; }
+    QCheckBox* startAtLoginSwitch() const { return startAtLoginSwitch_; }
+    QLabel* presenceFooter() const { return presenceFooter_; }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -51,6 +66,9 @@ private:
     void showAppearance();
     void showPIN();
     void pinEdited(const QString& text);
+    QWidget* makePresencePanel();
+    void showPresence();
+    void setStartAtLogin(bool on);
 
     UserPreferences& preferences_;
     QButtonGroup* appearanceGroup_;
@@ -58,6 +76,12 @@ private:
     QCheckBox* pinSwitch_;
     QLineEdit* pinEntry_;
     QLabel* securityFooter_;
+    AppSettingsPresence presence_;
+    QCheckBox* notificationsSwitch_ = nullptr;
+    QCheckBox* keepInTraySwitch_ = nullptr;
+    QCheckBox* startAtLoginSwitch_ = nullptr;
+    QLabel* presenceFooter_ = nullptr;
+    bool autostartFailed_ = false;
 };
 
 } // namespace ferrylantern

@@ -169,6 +169,15 @@ void ContentView::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
+void ContentView::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // Files may have been moved or deleted while the user was elsewhere; coming back shows it.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        model_.recheckRecentTransferFiles();
+    }
+}
+
 void ContentView::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
@@ -184,6 +193,7 @@ void ContentView::showEvent(QShowEvent* event)
 void ContentView::setAllowReceive(bool allow)
 {
     if (!allow) {
+        sidebar_->setAllowReceive(false);
         model_.stop();
         return;
     }

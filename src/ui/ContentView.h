@@ -47,6 +47,8 @@ public:
 
     // Asks for a folder (directory chooser opened at the current one) and applies it.
     void chooseSaveDirectory();
+    // The "允许接收文件" switch, from anywhere (the tray's menu): on starts receiving, off stops it.
+    void setAllowReceive(bool allow);
 
     // Puts the window where it was when it last closed, or at firstWindowSize on a first launch.
     void restoreLayout();
@@ -60,11 +62,11 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildToolbar();
     void showToolbar();
-    void setAllowReceive(bool allow);
     void bringToFront();
 
     TransferReceiverModel model_;

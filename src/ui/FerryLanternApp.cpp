@@ -7,6 +7,10 @@
 #include "ui/AppSettingsView.h"
 #include "ui/AppearanceController.h"
 #include "ui/ContentView.h"
+#include "ui/DesktopNotifications.h"
+#include "ui/FileReveal.h"
+#include "ui/LoginAutostart.h"
+#include "ui/TrayIcon.h"
 #include "ui/UserPreferences.h"
 
 #include <QAction>
@@ -17,6 +21,7 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTranslator>
 #include <QVBoxLayout>
 
@@ -48,7 +53,7 @@ void installQtTranslations(const QLocale& locale)
     }
 }
 
-FerryLanternApp::FerryLanternApp(const ReceiverConfiguration& configuration, QObject* parent)
+FerryLanternApp::FerryLanternApp(const ReceiverConfiguration& configuration, DesktopPresence presence, QObject* parent)
     : QObject(parent)
     , appearance_(std::make_unique<AppearanceController>(UserPreferences::shared()))
     , mainWindow_(std::make_unique<ContentView>(configuration, UserPreferences::shared(),
@@ -56,6 +61,7 @@ FerryLanternApp::FerryLanternApp(const ReceiverConfiguration& configuration, QOb
 {
     mainWindow_->restoreLayout();
     installCommands();
+    installPresence(std::move(presence));
     // Quitting from the menu or by a signal closes no window; the layout is kept all the same.
     connect(qApp, &QCoreApplication::aboutToQuit, mainWindow_.get(), &ContentView::saveLayout);
 }
@@ -64,11 +70,64 @@ FerryLanternApp::~FerryLanternApp()
 {
     delete about_;
     delete settings_;
+    mainWindow_->model().setBringToFrontHandler({});
+}
+
+void FerryLanternApp::installPresence(DesktopPresence presence)
+{
+    auto& preferences = UserPreferences::shared();
+    autostart_ =
+        std::make_unique<LoginAutostart>(presence.autostartEntryPath.value_or(LoginAutostart::defaultEntryPath()));
+    desktopNotifications_ =
+        std::make_unique<DesktopNotifications>(presence.notificationBus.value_or(QDBusConnection::sessionBus()));
+    auto actions = std::move(presence.notificationActions);
+    if (!actions.showWindow) {
+        actions.showWindow = [this] { bringMainWindowToFront(); };
+    }
+    transferNotifications_ = std::make_unique<TransferNotifications>(mainWindow_->model(), preferences,
+                                                                     *desktopNotifications_, std::move(actions));
+    // A question brings the window to the front (out of the tray too); when the user was elsewhere it
+    // also becomes a notification, which can answer it where the server shows actions.
+    mainWindow_->model().setBringToFrontHandler([this] {
+        const bool userAtWindow = mainWindow_->isVisible() && mainWindow_->isActiveWindow();
+        bringMainWindowToFront();
+        transferNotifications_->questionArrived(userAtWindow);
+    });
+
+    const auto trayAvailable =
+        presence.trayAvailable ? presence.trayAvailable : [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (trayAvailable()) {
+        auto& model = mainWindow_->model();
+        tray_ = std::make_unique<TrayIcon>(
+            model, TrayIcon::Commands{.showWindow = [this] { bringMainWindowToFront(); },
+                                      .setReceiving = [this](bool on) { mainWindow_->setAllowReceive(on); },
+                                      .openSaveFolder = [&model] { openFolder(model.saveDirectory()); },
+                                      .quit = [] { QCoreApplication::quit(); }});
+        tray_->show();
+    }
+    connect(&preferences, &UserPreferences::keepRunningInTrayChanged, this, &FerryLanternApp::updateQuitOnClose);
+    updateQuitOnClose();
+}
+
+void FerryLanternApp::updateQuitOnClose()
+{
+    QApplication::setQuitOnLastWindowClosed(!(tray_ && UserPreferences::shared().keepRunningInTray()));
 }
 
 void FerryLanternApp::showMainWindow()
 {
     mainWindow_->show();
+}
+
+void FerryLanternApp::start(StartMode mode)
+{
+    if (mode == StartMode::withWindow) {
+        showMainWindow();
+    } else if (tray_) {
+        mainWindow_->setAllowReceive(true);
+    } else {
+        mainWindow_->showMinimized();
+    }
 }
 
 void FerryLanternApp::bringMainWindowToFront()
@@ -132,7 +191,9 @@ void FerryLanternApp::showAbout()
 void FerryLanternApp::showSettings()
 {
     if (!settings_) {
-        auto* view = new AppSettingsView(UserPreferences::shared());
+        auto* view =
+            new AppSettingsView(UserPreferences::shared(),
+                                AppSettingsPresence{.autostart = autostart_.get(), .trayAvailable = tray_ != nullptr});
         view->setAttribute(Qt::WA_DeleteOnClose);
         settings_ = view;
     }

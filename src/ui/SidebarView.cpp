@@ -79,6 +79,7 @@ SidebarView::SidebarView(TransferReceiverModel& model, UserPreferences& preferen
     errorText_->setObjectName(QStringLiteral("errorMessage"));
     errorText_->setTextFormat(Qt::PlainText); // errors quote folder names
     errorText_->setWordWrap(true);
+    errorText_->setTextFormat(Qt::PlainText); // messages carry folder names
     useFont(errorText_, captionFont);
     QPalette red = errorText_->palette();
     red.setColor(QPalette::WindowText, QColor(0xe5, 0x39, 0x35));
@@ -273,8 +274,13 @@ void SidebarView::showState()
     pinGuessing_->setPalette(warning);
     savePath_->setText(model_.saveDirectory());
     restoreDefault_->setEnabled(model_.usesCustomSaveDirectory());
-    errorSection_->setVisible(model_.errorMessage().has_value());
-    errorText_->setText(model_.errorMessage().value_or(QString()));
+    // The last error; else, after a start that found the history damaged, where that file went.
+    std::optional<QString> message = model_.errorMessage();
+    if (!message && model_.damagedHistoryFile()) {
+        message = QStringLiteral("接收记录文件已损坏，已移到 %1，记录从空白开始。").arg(*model_.damagedHistoryFile());
+    }
+    errorSection_->setVisible(message.has_value());
+    errorText_->setText(message.value_or(QString()));
     showAddresses();
 }
 

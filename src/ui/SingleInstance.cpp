@@ -11,16 +11,17 @@ namespace {
 
 constexpr int connectTimeoutMs = 1000;
 const QByteArray activateMessage = QByteArrayLiteral("activate\n");
+const QByteArray presentMessage = QByteArrayLiteral("present\n");
 
-// Asks the instance listening at `path` to come to the front; false when none answers.
-bool activateRunningInstance(const QString& path)
+// Tells the instance listening at `path` what this launch wants; false when none answers.
+bool tellRunningInstance(const QString& path, const QByteArray& message)
 {
     QLocalSocket socket;
     socket.connectToServer(path);
     if (!socket.waitForConnected(connectTimeoutMs)) {
         return false;
     }
-    socket.write(activateMessage);
+    socket.write(message);
     const bool sent = socket.waitForBytesWritten(connectTimeoutMs);
     socket.disconnectFromServer();
     return sent;
@@ -54,14 +55,15 @@ SingleInstance::SingleInstance(QString socketPath, QObject* parent)
     });
 }
 
-bool SingleInstance::claim()
+bool SingleInstance::claim(Request request)
 {
-    if (activateRunningInstance(socketPath_)) {
+    const QByteArray& message = request == Request::bringToFront ? activateMessage : presentMessage;
+    if (tellRunningInstance(socketPath_, message)) {
         return false;
     }
     // Nobody answered: a socket file left by a process that crashed is in the way, if anything.
     QLocalServer::removeServer(socketPath_);
-    if (!server_.listen(socketPath_) && activateRunningInstance(socketPath_)) {
+    if (!server_.listen(socketPath_) && tellRunningInstance(socketPath_, message)) {
         return false; // another launch claimed it a moment before us
     }
     return true;

@@ -26,9 +26,16 @@ public:
 
     explicit SingleInstance(QString socketPath = defaultSocketPath(), QObject* parent = nullptr);
 
+    // What a later launch asks of the one that runs.
+    enum class Request
+    {
+        bringToFront, // a launch from the menu: show the window
+        nothing,      // a launch that starts hidden (at login): leave the running one as it is
+    };
+
     // True when this process is the one that runs (it now listens for later launches); false when
-    // another one runs and has been asked to come to the front.
-    [[nodiscard]] bool claim();
+    // another one runs and has been told `request`.
+    [[nodiscard]] bool claim(Request request = Request::bringToFront);
 
 signals:
     // A later launch wants the window.

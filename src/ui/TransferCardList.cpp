@@ -50,6 +50,8 @@ TransferCardList::TransferCardList(const RecentTransferListModel& records, bool 
     connect(&records_, &QAbstractItemModel::rowsRemoved, this,
             [this](const QModelIndex&, int first, int last) { removeCards(first, last); });
     connect(&records_, &QAbstractItemModel::modelReset, this, &TransferCardList::rebuild);
+    connect(&records_, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& first, const QModelIndex& last) { showMissing(first.row(), last.row()); });
     rebuild();
 }
 
@@ -73,8 +75,17 @@ void TransferCardList::insertCards(int first, int last)
         auto* card = new TransferRow(record, showWaveform_, playback_, loader_, widget());
         const QString path = QString::fromStdString(record.fileURL.string());
         connect(card, &TransferRow::revealRequested, this, [path] { revealInFileManager(path); });
+        connect(card, &TransferRow::removeRequested, this, [this, id = record.id] { emit removeRequested(id); });
+        card->setMissing(records_.isMissing(row));
         layout_->insertWidget(cardsStartAt + row, card);
         cards_.insert(row, card);
+    }
+}
+
+void TransferCardList::showMissing(int first, int last)
+{
+    for (int row = first; row <= last && row < cards_.size(); ++row) {
+        cards_.at(row)->setMissing(records_.isMissing(row));
     }
 }
 

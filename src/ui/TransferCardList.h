@@ -1,9 +1,12 @@
 // The finished files as cards, newest first, below the uploads in flight. Bound to the model's list of
 // records row by row: a new file inserts one card at the top and the oldest past the limit loses its
-// card; the other cards stay as they are (with their waveforms and playback).
+// card; the other cards stay as they are (with their waveforms and playback). A record whose file goes
+// missing changes its own card only.
 //
 // GUI thread only.
 #pragma once
+
+#include "receiver/ReceiverTypes.h"
 
 #include <QList>
 #include <QScrollArea>
@@ -34,8 +37,13 @@ public:
     // The cards in the model's order.
     const QList<TransferRow*>& cards() const { return cards_; }
 
+signals:
+    // The card of record `id` asked to be taken off the list.
+    void removeRequested(const ferrylantern::Uuid& id);
+
 private:
     void insertCards(int first, int last);
+    void showMissing(int first, int last);
     void removeCards(int first, int last);
     void rebuild();
 

@@ -52,6 +52,10 @@ TransferFinderListRow::TransferFinderListRow(const ReceivedFileRecord& record, A
     auto* reveal = new SymbolButton(Symbol::folder, SymbolTint::secondary, QStringLiteral("在文件管理器中显示"), this);
     reveal->setObjectName(QStringLiteral("revealButton"));
     connect(reveal, &QToolButton::clicked, this, &TransferFinderListRow::revealRequested);
+    reveal_ = reveal;
+    missingNote_ = missingFileNote(this);
+    remove_ = removeRecordButton(this);
+    connect(remove_, &QToolButton::clicked, this, &TransferFinderListRow::removeRequested);
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, verticalPadding, 0, verticalPadding);
@@ -59,12 +63,22 @@ TransferFinderListRow::TransferFinderListRow(const ReceivedFileRecord& record, A
     layout->addLayout(names, 1);
     layout->addWidget(size, 0, Qt::AlignVCenter);
     layout->addWidget(date, 0, Qt::AlignVCenter);
+    layout->addWidget(missingNote_, 0, Qt::AlignVCenter);
     layout->addWidget(reveal, 0, Qt::AlignVCenter);
+    layout->addWidget(remove_, 0, Qt::AlignVCenter);
+}
+
+void TransferFinderListRow::setMissing(bool missing)
+{
+    missing_ = missing;
+    missingNote_->setVisible(missing);
+    remove_->setVisible(missing);
+    reveal_->setVisible(!missing);
 }
 
 void TransferFinderListRow::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton) {
+    if (event->button() == Qt::LeftButton && !missing_) {
         emit revealRequested();
         return;
     }

@@ -51,6 +51,8 @@ TransferListView::TransferListView(TransferReceiverModel& model, UserPreferences
     addWidget(sourceList_);
     activeSection_ = new ActiveReceiveSection(model_.activeReceiveList(), this);
     connect(activeSection_, &ActiveReceiveSection::cancelRequested, &model_, &TransferReceiverModel::cancelReceive);
+    connect(cardList_, &TransferCardList::removeRequested, &model_, &TransferReceiverModel::removeRecentTransfer);
+    connect(sourceList_, &TransferSourceList::removeRequested, &model_, &TransferReceiverModel::removeRecentTransfer);
 
     // Only whether a list is empty decides what shows; progress (rows changing) never does.
     for (const QAbstractItemModel* list :

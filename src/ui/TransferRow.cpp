@@ -74,6 +74,10 @@ TransferRow::TransferRow(const ReceivedFileRecord& record, bool showWaveform, Au
     reveal->setObjectName(QStringLiteral("revealButton"));
     connect(reveal, &QToolButton::clicked, this, &TransferRow::revealRequested);
     header->addWidget(reveal, 0, Qt::AlignVCenter);
+    reveal_ = reveal;
+    remove_ = removeRecordButton(this);
+    connect(remove_, &QToolButton::clicked, this, &TransferRow::removeRequested);
+    header->addWidget(remove_, 0, Qt::AlignVCenter);
 
     // Footer: where it came from, and when.
     auto* footer = new QHBoxLayout;
@@ -84,6 +88,8 @@ TransferRow::TransferRow(const ReceivedFileRecord& record, bool showWaveform, Au
     }
     footer->addWidget(
         captionLabel(receivedDateText(toDateTime(record_.receivedAt)), QStringLiteral("receivedDate"), this));
+    missingNote_ = missingFileNote(this);
+    footer->addWidget(missingNote_);
     footer->addStretch();
 
     auto* layout = new QVBoxLayout(this);
@@ -124,13 +130,23 @@ QString TransferRow::timeText() const
     return time_ && !time_->isHidden() ? time_->text() : QString();
 }
 
+void TransferRow::setMissing(bool missing)
+{
+    missing_ = missing;
+    missingNote_->setVisible(missing);
+    remove_->setVisible(missing);
+    reveal_->setVisible(!missing);
+    updateAudioParts();
+}
+
 void TransferRow::updateAudioParts()
 {
     if (!isAudio_) {
         return;
     }
-    time_->setVisible(showWaveform_);
-    waveform_->setVisible(showWaveform_);
+    // Nothing to play or measure once the file is gone.
+    time_->setVisible(showWaveform_ && !missing_);
+    waveform_->setVisible(showWaveform_ && !missing_);
 }
 
 void TransferRow::updateTimeText()

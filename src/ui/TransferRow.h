@@ -1,6 +1,7 @@
 // The card of one finished file: name, size, and for audio files the format caption, the time text and
 // the waveform with playback; below, the sending device's folder and the receive date. A button shows
-// the file in the file manager.
+// the file in the file manager. A card whose file has gone from the disk says so, drops its audio
+// parts and offers to remove the record.
 //
 // The time text reads the shared controller's position while this file is the active one, else the
 // file's duration once the loader knows it, else "--:--.--". Non-audio files show none of the audio
@@ -18,6 +19,7 @@
 #include <optional>
 
 class QLabel;
+class QToolButton;
 
 namespace ferrylantern {
 
@@ -47,9 +49,15 @@ public:
     // The time text as shown; empty when the card shows none.
     QString timeText() const;
 
+    bool isMissing() const { return missing_; }
+    // The file has gone (or come back): shows the missing note and the remove button, or not.
+    void setMissing(bool missing);
+
 signals:
     // Show the record's file selected in the file manager.
     void revealRequested();
+    // Take this record off the list.
+    void removeRequested();
     void fileDurationLoaded();
 
 protected:
@@ -67,7 +75,11 @@ private:
     AudioPlaybackController& playback_;
     AudioWaveformLoader& loader_;
     std::optional<double> fileDurationSeconds_;
+    bool missing_ = false;
     QLabel* time_ = nullptr;
+    QToolButton* reveal_ = nullptr;
+    QLabel* missingNote_ = nullptr;
+    QToolButton* remove_ = nullptr;
     AudioWaveformView* waveform_ = nullptr;
     QPointer<QObject> durationRequest_;
 };

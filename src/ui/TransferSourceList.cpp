@@ -56,6 +56,14 @@ TransferSourceList::TransferSourceList(const RecentTransferListModel& records, A
     connect(&records_, &QAbstractItemModel::rowsAboutToBeRemoved, this,
             [this](const QModelIndex&, int first, int last) { removeRecords(first, last); });
     connect(&records_, &QAbstractItemModel::modelReset, this, &TransferSourceList::rebuild);
+    connect(&records_, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& first, const QModelIndex& last) {
+                for (int row = first.row(); row <= last.row(); ++row) {
+                    if (auto* shown = rowFor(records_.records().at(row).id)) {
+                        shown->setMissing(records_.isMissing(row));
+                    }
+                }
+            });
     rebuild();
 }
 
@@ -74,7 +82,23 @@ TransferFinderListRow* TransferSourceList::makeRow(const ReceivedFileRecord& rec
     row->setAutoFillBackground(true);
     const QString path = QString::fromStdString(record.fileURL.string());
     connect(row, &TransferFinderListRow::revealRequested, this, [path] { revealInFileManager(path); });
+    connect(row, &TransferFinderListRow::removeRequested, this, [this, id = record.id] { emit removeRequested(id); });
+    if (const auto modelRow = records_.rowOf(record.id)) {
+        row->setMissing(records_.isMissing(*modelRow));
+    }
     return row;
+}
+
+TransferFinderListRow* TransferSourceList::rowFor(const Uuid& id) const
+{
+    for (const auto& section : sections_) {
+        for (auto* row : section.rows) {
+            if (row->record().id == id) {
+                return row;
+            }
+        }
+    }
+    return nullptr;
 }
 
 int TransferSourceList::headerPosition(qsizetype sectionIndex) const

@@ -6,6 +6,8 @@
 // GUI thread only.
 #pragma once
 
+#include "receiver/ReceiverTypes.h"
+
 #include <QList>
 #include <QScrollArea>
 #include <QStringList>
@@ -34,6 +36,12 @@ public:
     QVBoxLayout* activeSlot() const { return activeSlot_; }
     // The section titles in order.
     QStringList sectionTitles() const;
+    // The row of record `id`; null when it is not listed.
+    TransferFinderListRow* rowFor(const Uuid& id) const;
+
+signals:
+    // The row of record `id` asked to be taken off the list.
+    void removeRequested(const ferrylantern::Uuid& id);
 
 private:
     struct Section

@@ -109,6 +109,32 @@ void UserPreferences::setPINCode(const QString& code)
     }
 }
 
+bool UserPreferences::notificationsEnabled() const
+{
+    return value(preferences::notificationsEnabled, preferences::defaultNotificationsEnabled).toBool();
+}
+
+void UserPreferences::setNotificationsEnabled(bool enabled)
+{
+    if (enabled != notificationsEnabled()) {
+        store(preferences::notificationsEnabled, enabled);
+        emit notificationsEnabledChanged(enabled);
+    }
+}
+
+bool UserPreferences::keepRunningInTray() const
+{
+    return value(preferences::keepRunningInTray, preferences::defaultKeepRunningInTray).toBool();
+}
+
+void UserPreferences::setKeepRunningInTray(bool keep)
+{
+    if (keep != keepRunningInTray()) {
+        store(preferences::keepRunningInTray, keep);
+        emit keepRunningInTrayChanged(keep);
+    }
+}
+
 bool UserPreferences::isPINRequired() const
 {
     return ferrylantern::isPINRequired(scope_.pinSettings());

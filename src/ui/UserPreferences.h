@@ -47,6 +47,13 @@ public:
     QString pinCode() const;
     void setPINCode(const QString& code);
 
+    // Desktop notifications of received files and waiting questions.
+    bool notificationsEnabled() const;
+    void setNotificationsEnabled(bool enabled);
+    // Whether closing the main window keeps FerryLantern receiving in the tray, where there is one.
+    bool keepRunningInTray() const;
+    void setKeepRunningInTray(bool keep);
+
     // Whether the upload page asks for a PIN with the stored values (the server's rule).
     bool isPINRequired() const;
 
@@ -63,6 +70,8 @@ signals:
     void listBySourceChanged(bool bySource);
     void pinEnabledChanged(bool enabled);
     void pinCodeChanged(const QString& code);
+    void notificationsEnabledChanged(bool enabled);
+    void keepRunningInTrayChanged(bool keep);
 
 private:
     QVariant value(const char* key, const QVariant& fallback) const;

@@ -1,6 +1,7 @@
 #include "ui/ViewStyle.h"
 
 #include "ui/AppAppearanceSettings.h"
+#include "ui/SymbolWidgets.h"
 
 #include <QFontDatabase>
 #include <QLabel>
@@ -99,6 +100,21 @@ QLabel* captionLabel(const QString& text, const QString& name, QWidget* parent)
     useFont(label, captionFont);
     useSecondaryForeground(label);
     return label;
+}
+
+QLabel* missingFileNote(QWidget* parent)
+{
+    auto* note = captionLabel(QStringLiteral("文件已不存在"), QStringLiteral("missingNote"), parent);
+    note->hide();
+    return note;
+}
+
+QToolButton* removeRecordButton(QWidget* parent)
+{
+    auto* button = new SymbolButton(Symbol::xmarkCircle, SymbolTint::secondary, QStringLiteral("移除此记录"), parent);
+    button->setObjectName(QStringLiteral("removeButton"));
+    button->hide();
+    return button;
 }
 
 } // namespace ferrylantern

@@ -10,6 +10,7 @@
 #include <QPalette>
 
 class QLabel;
+class QToolButton;
 class QWidget;
 
 namespace ferrylantern {
@@ -34,6 +35,11 @@ QColor systemGreen(const QPalette& palette);
 void useSecondaryForeground(QWidget* widget);
 // A plain-text label in caption size and the secondary colour, named `name` for tests.
 QLabel* captionLabel(const QString& text, const QString& name, QWidget* parent);
+
+// The parts of a transfer row whose file has gone: the note "文件已不存在" and the button that
+// removes the record. Both start hidden.
+QLabel* missingFileNote(QWidget* parent);
+QToolButton* removeRecordButton(QWidget* parent);
 
 // Gives a widget a font of the given style derived from its current font.
 void useFont(QWidget* widget, QFont (*style)(const QFont&));

@@ -1,5 +1,6 @@
 // The model's lifecycle and lists, driving a real server over 127.0.0.1 inside the event loop.
 #include "receiver/SaveDirectory.h"
+#include "receiver/TransferHistoryStore.h"
 #include "tests/receiver/ReceiverFixture.h"
 
 #include <QAbstractItemModelTester>
@@ -243,6 +244,170 @@ TEST_F(ModelLifecycle, CallbacksAnswerForAModelThatIsGone)
     server.join();
     EXPECT_FALSE(confirmWaiter.wait());
     EXPECT_EQ(duplicateWaiter.wait(), DuplicateFileResolution::keepCopy);
+}
+
+// The history file: what a restart finds of the finished transfers.
+class TransferHistory : public ReceiverTest
+{
+protected:
+    QString historyFile =
+        QString::fromStdString((home.path() / "data" / "FerryLantern" / "recent-transfers.json").string());
+
+    // A record of a file that really exists in the save folder.
+    ReceivedFileRecord savedFile(const std::string& name, const std::string& device = "Phone")
+    {
+        const auto path = home.path() / "Downloads" / device / name;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << name;
+        const auto receivedAt =
+            std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now());
+        return {Uuid::random(), name, static_cast<std::int64_t>(name.size()), receivedAt, path, device};
+    }
+
+    std::string storedBytes() const
+    {
+        std::ifstream in(historyFile.toStdString());
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+};
+
+TEST_F(TransferHistory, ARestartFindsTheFinishedTransfersNewestFirst)
+{
+    model = makeModel(historyFile);
+    startAndWait(*model);
+    const auto reply =
+        requestWhileProcessing(*model, buildRequest("POST", "/v1/upload?filename=a.txt&device=Phone", "", "hello"));
+    ASSERT_EQ(reply.status, 200);
+    ASSERT_TRUE(waitFor([&] { return model->recentTransfers().size() == 1; }));
+    model->handleFileReceived(savedFile("b.txt", "Tablet"));
+    // Written shortly after the last change, without anything asking for it.
+    ASSERT_TRUE(waitFor([&] { return storedBytes().find("b.txt") != std::string::npos; }));
+    const auto before = model->recentTransfers();
+    ASSERT_TRUE(model->shutDown(std::chrono::seconds(5)));
+    model.reset();
+
+    model = makeModel(historyFile);
+    ASSERT_EQ(model->recentTransfers().size(), 2);
+    EXPECT_EQ(model->recentTransfers().at(0), before.at(0));
+    EXPECT_EQ(model->recentTransfers().at(1).fileName, "a.txt");
+    EXPECT_EQ(model->recentTransfers().at(1).id, before.at(1).id);
+    EXPECT_EQ(std::chrono::time_point_cast<std::chrono::milliseconds>(before.at(1).receivedAt),
+              model->recentTransfers().at(1).receivedAt);
+    EXPECT_FALSE(model->recentTransferList().isMissing(0));
+    EXPECT_FALSE(model->damagedHistoryFile());
+}
+
+TEST_F(TransferHistory, KeepsTheNewestHundredAndWritesABurstOnce)
+{
+    model = makeModel(historyFile);
+    for (int i = 1; i <= 150; ++i) {
+        model->handleFileReceived(savedFile("file" + std::to_string(i)));
+    }
+    EXPECT_FALSE(std::filesystem::exists(historyFile.toStdString())); // not once per file
+    model->flushHistory();
+    model.reset();
+    model = makeModel(historyFile);
+    ASSERT_EQ(model->recentTransfers().size(), 100);
+    EXPECT_EQ(model->recentTransfers().first().fileName, "file150");
+    EXPECT_EQ(model->recentTransfers().last().fileName, "file51");
+}
+
+TEST_F(TransferHistory, FilesThatHaveGoneAreFlaggedRowByRowAndCanBeRemoved)
+{
+    model = makeModel(historyFile);
+    const auto kept = savedFile("kept.txt");
+    const auto deletedWhileStopped = savedFile("gone-before.txt");
+    const auto deletedWhileRunning = savedFile("gone-later.txt");
+    for (const auto& record : {kept, deletedWhileStopped, deletedWhileRunning}) {
+        model->handleFileReceived(record);
+    }
+    model->flushHistory();
+    model.reset();
+    std::filesystem::remove(deletedWhileStopped.fileURL);
+
+    model = makeModel(historyFile);
+    const auto tester = checkedModel(model->recentTransferList());
+    const auto& list = model->recentTransferList();
+    ASSERT_EQ(list.rowCount(), 3); // newest first: gone-later, gone-before, kept
+    EXPECT_EQ(list.index(1).data(RecentTransferListModel::missingRole).toBool(), true);
+    EXPECT_FALSE(list.isMissing(0));
+    EXPECT_FALSE(list.isMissing(2));
+
+    std::filesystem::remove(deletedWhileRunning.fileURL);
+    QSignalSpy changes(&list, &QAbstractItemModel::dataChanged);
+    QSignalSpy resets(&list, &QAbstractItemModel::modelReset);
+    model->recheckRecentTransferFiles();
+    model->recheckRecentTransferFiles(); // nothing new: no signal
+    ASSERT_EQ(changes.count(), 1);
+    EXPECT_EQ(changes.first().at(0).value<QModelIndex>().row(), 0);
+    EXPECT_EQ(changes.first().at(1).value<QModelIndex>().row(), 0);
+    EXPECT_TRUE(list.isMissing(0));
+    EXPECT_EQ(resets.count(), 0);
+
+    QSignalSpy removed(&list, &QAbstractItemModel::rowsRemoved);
+    model->removeRecentTransfer(deletedWhileStopped.id);
+    model->removeRecentTransfer(deletedWhileStopped.id); // already gone: nothing
+    ASSERT_EQ(removed.count(), 1);
+    EXPECT_EQ(removed.first().at(1).toInt(), 1);
+    model->flushHistory();
+    EXPECT_EQ(storedBytes().find("gone-before.txt"), std::string::npos);
+    EXPECT_NE(storedBytes().find("kept.txt"), std::string::npos);
+}
+
+TEST_F(TransferHistory, ClearingTheListClearsTheStore)
+{
+    model = makeModel(historyFile);
+    model->handleFileReceived(savedFile("a.txt"));
+    model->flushHistory();
+    model->clearRecentTransfers();
+    model->flushHistory();
+    model.reset();
+    model = makeModel(historyFile);
+    EXPECT_TRUE(model->recentTransfers().isEmpty());
+    EXPECT_TRUE(std::filesystem::exists(home.path() / "Downloads" / "Phone" / "a.txt")); // the file stays
+}
+
+TEST_F(TransferHistory, ADamagedFileIsSetAsideAndNeverBlocksTheStart)
+{
+    const std::string sound = TransferHistoryStore::encode({savedFile("a.txt")}).toStdString();
+    const auto recordField = sound.find("\"byteCount\"");
+    const struct
+    {
+        const char* name;
+        std::string bytes;
+    } damaged[] = {
+        {"not JSON", "\x01\x02 not a history"},
+        {"cut off", sound.substr(0, sound.size() / 2)},
+        {"an array", "[]"},
+        {"another version", R"({"version": 99, "transfers": []})"},
+        {"transfers not a list", R"({"version": 1, "transfers": {}})"},
+        {"a record without its size", sound.substr(0, recordField) + "\"x\"" + sound.substr(recordField + 11)},
+        {"a size that is not a whole number",
+         std::string(R"({"version":1,"transfers":[{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","fileName":"a",)") +
+             R"("byteCount":1.5,"receivedAtMs":0,"filePath":"/tmp/a","deviceFolder":"P"}]})"},
+        {"an id that is not a UUID", std::string(R"({"version":1,"transfers":[{"id":"../../x","fileName":"a",)") +
+                                         R"("byteCount":1,"receivedAtMs":0,"filePath":"/tmp/a","deviceFolder":"P"}]})"},
+    };
+    for (const auto& file : damaged) {
+        SCOPED_TRACE(file.name);
+        std::filesystem::create_directories(std::filesystem::path(historyFile.toStdString()).parent_path());
+        std::ofstream(historyFile.toStdString(), std::ios::binary | std::ios::trunc) << file.bytes;
+        model = makeModel(historyFile);
+        EXPECT_TRUE(model->recentTransfers().isEmpty());
+        ASSERT_TRUE(model->damagedHistoryFile());
+        EXPECT_FALSE(std::filesystem::exists(historyFile.toStdString()));
+        std::ifstream aside(model->damagedHistoryFile()->toStdString(), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aside), {}), file.bytes);
+        std::filesystem::remove(model->damagedHistoryFile()->toStdString());
+        model.reset();
+    }
+    model = makeModel(historyFile);
+    EXPECT_FALSE(model->damagedHistoryFile());
+    startAndWait(*model);
+    EXPECT_TRUE(model->isRunning());
+    model->handleFileReceived(savedFile("after.txt"));
+    model->flushHistory();
+    EXPECT_NE(storedBytes().find("after.txt"), std::string::npos);
 }
 
 } // namespace

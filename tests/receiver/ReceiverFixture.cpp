@@ -25,9 +25,10 @@ ReceiverTest::~ReceiverTest()
     qputenv("XDG_CONFIG_HOME", previousConfigHome_);
 }
 
-std::unique_ptr<TransferReceiverModel> ReceiverTest::makeModel()
+std::unique_ptr<TransferReceiverModel> ReceiverTest::makeModel(std::optional<QString> historyFile)
 {
     ReceiverConfiguration configuration;
+    configuration.historyFile = std::move(historyFile);
     configuration.preferences = scope;
     configuration.preferredPort = 0;
     configuration.deviceName = QStringLiteral("Test Mac");

@@ -20,8 +20,8 @@ protected:
     ReceiverTest();
     ~ReceiverTest() override;
 
-    // A new model reading the test's preferences.
-    std::unique_ptr<TransferReceiverModel> makeModel();
+    // A new model reading the test's preferences; with a history file, it keeps its records there.
+    std::unique_ptr<TransferReceiverModel> makeModel(std::optional<QString> historyFile = std::nullopt);
     // Starts `model` and waits until the start finished.
     void startAndWait(TransferReceiverModel& model);
     // Processes events until `condition` holds (bounded).

@@ -3,6 +3,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +43,12 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     pipe2(input, O_CLOEXEC);
     pid_ = fork();
     if (pid_ == 0) {
+        // A test that dies (an assertion that aborts) takes its services with it; and the child starts
+        // with the signal mask programs expect, not the test's (which blocks SIGINT and SIGTERM).
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         dup2(input[0], STDIN_FILENO);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);

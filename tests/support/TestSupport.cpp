@@ -44,15 +44,18 @@ void restore(const char* name, const std::optional<std::string>& value)
 ScopedHome::ScopedHome()
     : previousHome_(environment("HOME"))
     , previousConfigHome_(environment("XDG_CONFIG_HOME"))
+    , previousDataHome_(environment("XDG_DATA_HOME"))
 {
     setenv("HOME", folder_.path().c_str(), 1);
     setenv("XDG_CONFIG_HOME", (folder_.path() / ".config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (folder_.path() / ".local" / "share").c_str(), 1);
 }
 
 ScopedHome::~ScopedHome()
 {
     restore("HOME", previousHome_);
     restore("XDG_CONFIG_HOME", previousConfigHome_);
+    restore("XDG_DATA_HOME", previousDataHome_);
 }
 
 std::chrono::system_clock::time_point ManualClock::now() const

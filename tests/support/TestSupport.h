@@ -25,9 +25,9 @@ private:
     std::filesystem::path path_;
 };
 
-// Points HOME and XDG_CONFIG_HOME at a fresh temporary folder for the object's life, so the default
-// save folder and the application's own preferences are the test's alone, even when tests run in
-// parallel processes.
+// Points HOME, XDG_CONFIG_HOME and XDG_DATA_HOME at a fresh temporary folder for the object's life, so
+// the default save folder, the application's own preferences and its history are the test's alone, even
+// when tests run in parallel processes.
 class ScopedHome
 {
 public:
@@ -42,6 +42,7 @@ private:
     TemporaryFolder folder_;
     std::optional<std::string> previousHome_;
     std::optional<std::string> previousConfigHome_;
+    std::optional<std::string> previousDataHome_;
 };
 
 // Starts at a fixed moment and moves only when the test says so. Thread-safe.

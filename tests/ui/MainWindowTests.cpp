@@ -9,12 +9,15 @@
 #include "ui/SourceSections.h"
 #include "ui/SymbolWidgets.h"
 #include "ui/ToolbarState.h"
+#include "ui/TransferFinderListRow.h"
 #include "ui/TransferListView.h"
 #include "ui/TransferRow.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -160,6 +163,66 @@ TEST_F(MainWindow, AnUploadShowsInFlightThenAsACard)
     EXPECT_EQ(window->transfers()->cards().first()->record().fileName, "song.txt");
     EXPECT_TRUE(viewMode->isEnabled());
     EXPECT_EQ(find<QLabel>("toolbarTitle")->text(), "已接收文件");
+}
+
+TEST_F(MainWindow, AFileThatHasGoneShowsAsMissingAndItsRecordCanBeRemoved)
+{
+    showAndWaitForStart();
+    for (const char* name : {"kept.txt", "gone.txt"}) {
+        ASSERT_EQ(sendRequest(port(), buildRequest("POST", std::string("/v1/upload?device=Phone&filename=") + name, "",
+                                                   "content"))
+                      .status,
+                  200);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->cards().size() == 2; }, 5000));
+    auto* goneCard = window->transfers()->cards().first();
+    auto* keptCard = window->transfers()->cards().last();
+    ASSERT_EQ(goneCard->record().fileName, "gone.txt");
+    std::filesystem::remove(goneCard->record().fileURL);
+
+    // Coming back to the window from elsewhere looks at the disk again.
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isActiveWindow(); }, 5000));
+    EXPECT_FALSE(goneCard->isMissing());
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return goneCard->isMissing(); }, 5000));
+    EXPECT_FALSE(keptCard->isMissing());
+    EXPECT_TRUE(goneCard->findChild<QLabel*>(QStringLiteral("missingNote"))->isVisibleTo(goneCard));
+    EXPECT_FALSE(goneCard->findChild<QToolButton*>(QStringLiteral("revealButton"))->isVisibleTo(goneCard));
+    EXPECT_FALSE(keptCard->findChild<QToolButton*>(QStringLiteral("removeButton"))->isVisibleTo(keptCard));
+
+    preferences->setListBySource(true);
+    const auto rows = window->transfers()->findChildren<TransferFinderListRow*>();
+    ASSERT_EQ(rows.size(), 2);
+    for (auto* row : rows) {
+        EXPECT_EQ(row->isMissing(), row->record().fileName == "gone.txt");
+    }
+    const auto remove = std::find_if(rows.begin(), rows.end(), [](auto* row) { return row->isMissing(); });
+    QTest::mouseClick((*remove)->findChild<QToolButton*>(QStringLiteral("removeButton")), Qt::LeftButton);
+    ASSERT_EQ(window->model().recentTransfers().size(), 1);
+    EXPECT_EQ(window->model().recentTransfers().first().fileName, "kept.txt");
+    EXPECT_EQ(window->transfers()->listSections(), QStringList{QStringLiteral("Phone")});
+}
+
+TEST_F(MainWindow, ADamagedHistorySaysWhereItWentAndTheWindowStartsAnyway)
+{
+    const auto history = home.path() / "recent-transfers.json";
+    std::ofstream(history) << "{ not a history";
+    ReceiverConfiguration configuration;
+    configuration.preferences = preferences->scope();
+    configuration.preferredPort = 0;
+    configuration.historyFile = QString::fromStdString(history.string());
+    ContentView restarted(configuration, *preferences, rig.controller(), loader);
+    restarted.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return restarted.model().isRunning(); }, 5000));
+    auto* note = restarted.findChild<QLabel*>(QStringLiteral("errorMessage"));
+    EXPECT_TRUE(note->isVisible());
+    ASSERT_TRUE(restarted.model().damagedHistoryFile());
+    EXPECT_TRUE(note->text().contains(*restarted.model().damagedHistoryFile()));
+    EXPECT_EQ(restarted.transfers()->mode(), TransferListView::Mode::empty);
+    restarted.model().stop();
 }
 
 TEST_F(MainWindow, ListModeGroupsBySourceAndTheWaveformButtonRests)

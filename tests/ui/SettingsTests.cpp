@@ -1,7 +1,9 @@
 #include "server/TransferPINSessionStore.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/ui/ViewTestSupport.h"
 #include "ui/AppSettingsView.h"
 #include "ui/AppearanceController.h"
+#include "ui/LoginAutostart.h"
 #include "ui/PINCodeEntryField.h"
 #include "ui/SymbolWidgets.h"
 
@@ -18,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace ferrylantern {
 namespace {
 
@@ -31,6 +35,8 @@ TEST(UserPreferences, StartInDarkWithWaveformsCardsAndNoPIN)
     EXPECT_FALSE(preferences->pinEnabled());
     EXPECT_EQ(preferences->pinCode(), QString());
     EXPECT_FALSE(preferences->isPINRequired());
+    EXPECT_TRUE(preferences->notificationsEnabled());
+    EXPECT_TRUE(preferences->keepRunningInTray());
 }
 
 TEST(UserPreferences, EndEveryPINSessionWhenThePINChanges)
@@ -193,6 +199,84 @@ TEST(AppSettingsView, ShowsTheWindowAndTheOrangeWarningForAThreeDigitPIN)
     // The sidebar's field on the same preferences shows the PIN at once.
     PINCodeEntryField sidebar(*preferences);
     EXPECT_EQ(sidebar.pinCode(), QStringLiteral("1234"));
+}
+
+TEST(LoginAutostart, QuotesTheProgramAsTheDesktopEntrySpecificationAsks)
+{
+    const struct
+    {
+        const char* argument;
+        const char* exec;
+    } cases[] = {
+        {"/usr/bin/ferrylantern", "/usr/bin/ferrylantern"},
+        {"/home/u/My Apps/ferrylantern", R"("/home/u/My Apps/ferrylantern")"},
+        {"/opt/a$b/ferrylantern", R"("/opt/a\\$b/ferrylantern")"},
+        {"/opt/say \"hi\"/x", R"("/opt/say \\"hi\\"/x")"},
+        {"/opt/back\\slash", R"("/opt/back\\\\slash")"},
+        {"/opt/100%/x", "/opt/100%%/x"},
+        {"", R"("")"},
+    };
+    for (const auto& quoted : cases) {
+        SCOPED_TRACE(quoted.argument);
+        EXPECT_EQ(desktopExecArgument(QString::fromUtf8(quoted.argument)), QString::fromUtf8(quoted.exec));
+    }
+}
+
+// The settings window's background section: notifications, the tray, and the autostart entry it writes.
+TEST(AppSettingsView, WritesAndRemovesTheAutostartEntryThatStartsHidden)
+{
+    test::TemporaryPreferences preferences;
+    const test::TemporaryFolder config;
+    const auto entryPath = config.path() / "autostart" / "org.ferrylantern.FerryLantern.desktop";
+    const LoginAutostart autostart(QString::fromStdString(entryPath.string()),
+                                   QStringLiteral("/opt/Ferry Lantern/ferrylantern"));
+    AppSettingsView view(*preferences, {.autostart = &autostart, .trayAvailable = true});
+    EXPECT_FALSE(view.startAtLoginSwitch()->isChecked());
+    EXPECT_TRUE(view.keepInTraySwitch()->isEnabled());
+    EXPECT_TRUE(view.keepInTraySwitch()->isChecked());
+    EXPECT_TRUE(view.notificationsSwitch()->isChecked());
+
+    view.startAtLoginSwitch()->click();
+    ASSERT_TRUE(std::filesystem::exists(entryPath));
+    EXPECT_TRUE(autostart.isEnabled());
+    std::ifstream entry(entryPath);
+    const std::string text{std::istreambuf_iterator<char>(entry), {}};
+    EXPECT_NE(text.find("Exec=\"/opt/Ferry Lantern/ferrylantern\" --hidden\n"), std::string::npos) << text;
+    // The desktop's own validator accepts it.
+    test::ChildProcess validate("/usr/bin/desktop-file-validate", {entryPath.string()}, config.path());
+    EXPECT_EQ(validate.waitForExit(), 0) << validate.standardOutput();
+
+    view.startAtLoginSwitch()->click();
+    EXPECT_FALSE(std::filesystem::exists(entryPath));
+    EXPECT_FALSE(autostart.isEnabled());
+
+    // Switched off by the desktop's own list of startup programs: the window shows it off.
+    ASSERT_TRUE(autostart.setEnabled(true));
+    std::ofstream(entryPath, std::ios::app) << "Hidden=true\n";
+    AppSettingsView reopened(*preferences, {.autostart = &autostart, .trayAvailable = true});
+    EXPECT_FALSE(reopened.startAtLoginSwitch()->isChecked());
+
+    view.notificationsSwitch()->click();
+    EXPECT_FALSE(preferences->notificationsEnabled());
+    view.keepInTraySwitch()->click();
+    EXPECT_FALSE(preferences->keepRunningInTray());
+    EXPECT_FALSE(reopened.keepInTraySwitch()->isChecked()); // every open view follows
+}
+
+TEST(AppSettingsView, SaysWhenTheDesktopHasNoTrayAndWhenTheEntryCannotBeWritten)
+{
+    test::TemporaryPreferences preferences;
+    const test::TemporaryFolder config;
+    // A file where the autostart folder should be: the entry cannot be written.
+    std::ofstream(config.path() / "autostart") << "in the way";
+    const LoginAutostart autostart(QString::fromStdString((config.path() / "autostart" / "x.desktop").string()));
+    AppSettingsView view(*preferences, {.autostart = &autostart, .trayAvailable = false});
+    EXPECT_FALSE(view.keepInTraySwitch()->isEnabled());
+    EXPECT_FALSE(view.keepInTraySwitch()->isChecked());
+    EXPECT_TRUE(view.presenceFooter()->text().startsWith(QStringLiteral("当前桌面没有系统托盘")));
+    view.startAtLoginSwitch()->click();
+    EXPECT_FALSE(view.startAtLoginSwitch()->isChecked());
+    EXPECT_TRUE(view.presenceFooter()->text().startsWith(QStringLiteral("无法修改登录启动项")));
 }
 
 } // namespace

@@ -240,7 +240,8 @@ GalleryWindow::GalleryWindow(const SampleFiles& files, UserPreferences& preferen
     }
 
     // The settings window, here inside the gallery so its appearance picker switches the gallery too.
-    addSection(QStringLiteral("settings"), QStringLiteral("AppSettingsView"), new AppSettingsView(preferences, this));
+    addSection(QStringLiteral("settings"), QStringLiteral("AppSettingsView"),
+               new AppSettingsView(preferences, {}, this));
 
     columnLayout->addStretch();
     auto* scroll = new QScrollArea(this);

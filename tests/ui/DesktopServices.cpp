@@ -1,0 +1,507 @@
+#include "tests/ui/DesktopServices.h"
+
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QTest>
+
+#include <xcb/xcb.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace ferrylantern::test {
+
+namespace {
+
+constexpr int serviceStartTimeoutMs = 10000;
+
+std::string fileText(const std::filesystem::path& path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The first line a started program wrote to its standard output, once it has written a whole one.
+QString firstLineOf(const std::filesystem::path& output)
+{
+    QString line;
+    // An empty line when it never came: the caller's check says so.
+    static_cast<void>(QTest::qWaitFor(
+        [&] {
+            const std::string text = fileText(output);
+            const auto end = text.find('\n');
+            if (end == std::string::npos) {
+                return false;
+            }
+            line = QString::fromStdString(text.substr(0, end)).trimmed();
+            return true;
+        },
+        serviceStartTimeoutMs));
+    return line;
+}
+
+QDBusMessage callDunst(const QString& method)
+{
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+                                          QStringLiteral("/org/freedesktop/Notifications"),
+                                          QStringLiteral("org.dunstproject.cmd0"), method);
+}
+
+} // namespace
+
+// MARK: Processes and windows
+
+std::vector<std::uint16_t> listeningPorts(pid_t pid)
+{
+    std::set<std::string> sockets;
+    std::error_code error;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const auto target = std::filesystem::read_symlink(fd.path(), error).string();
+        if (target.starts_with("socket:[")) {
+            sockets.insert(target.substr(8, target.size() - 9));
+        }
+    }
+    std::set<std::uint16_t> ports;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream lines(table);
+        std::string line;
+        std::getline(lines, line); // the header
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+            constexpr auto listening = "0A";
+            if (state == listening && sockets.contains(inode)) {
+                ports.insert(static_cast<std::uint16_t>(std::stoul(local.substr(local.find(':') + 1), nullptr, 16)));
+            }
+        }
+    }
+    return {ports.begin(), ports.end()};
+}
+
+namespace {
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name)
+{
+    const auto cookie = xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    const xcb_atom_t value = reply != nullptr ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+    std::free(reply);
+    return value;
+}
+
+// The mapped top-level windows of `pid` (no window manager: they are the root's children).
+std::vector<xcb_window_t> mappedWindowsOf(xcb_connection_t* connection, pid_t pid)
+{
+    std::vector<xcb_window_t> windows;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr);
+    if (tree == nullptr) {
+        return windows;
+    }
+    const xcb_atom_t pidAtom = atom(connection, "_NET_WM_PID");
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+        xcb_get_property_reply_t* property = xcb_get_property_reply(
+            connection, xcb_get_property(connection, 0, children[i], pidAtom, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+        const bool ours =
+            property != nullptr && xcb_get_property_value_length(property) == 4 &&
+            *static_cast<const std::uint32_t*>(xcb_get_property_value(property)) == static_cast<std::uint32_t>(pid);
+        std::free(property);
+        xcb_get_window_attributes_reply_t* attributes =
+            xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, children[i]), nullptr);
+        const bool mapped = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(attributes);
+        if (ours && mapped) {
+            windows.push_back(children[i]);
+        }
+    }
+    std::free(tree);
+    return windows;
+}
+
+} // namespace
+
+int visibleWindowsOf(pid_t pid, const QString& display)
+{
+    xcb_connection_t* connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+    const int count =
+        xcb_connection_has_error(connection) ? 0 : static_cast<int>(mappedWindowsOf(connection, pid).size());
+    xcb_disconnect(connection);
+    return count;
+}
+
+int closeWindowsOf(pid_t pid, const QString& display)
+{
+    xcb_connection_t* connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return 0;
+    }
+    const xcb_atom_t protocols = atom(connection, "WM_PROTOCOLS");
+    const xcb_atom_t deleteWindow = atom(connection, "WM_DELETE_WINDOW");
+    const auto windows = mappedWindowsOf(connection, pid);
+    for (const xcb_window_t window : windows) {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = protocols;
+        message.data.data32[0] = deleteWindow;
+        message.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+    }
+    xcb_flush(connection);
+    xcb_disconnect(connection);
+    return static_cast<int>(windows.size());
+}
+
+// MARK: PrivateSessionBus
+
+PrivateSessionBus::PrivateSessionBus()
+{
+    // A session bus that starts no services by itself: every service a test needs, it starts.
+    const auto config = folder_.path() / "session.conf";
+    std::ofstream(config) << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=)" << folder_.path().string()
+                          << R"(</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default"><allow user="*"/><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>
+</busconfig>
+)";
+    daemon_ = std::make_unique<ChildProcess>(
+        "/usr/bin/dbus-daemon",
+        std::vector<std::string>{"--config-file=" + config.string(), "--nofork", "--nopidfile", "--print-address=1"},
+        folder_.path());
+    address_ = firstLineOf(folder_.path() / "stdout.txt");
+}
+
+PrivateSessionBus::~PrivateSessionBus()
+{
+    for (const auto& name : std::as_const(connections_)) {
+        QDBusConnection::disconnectFromBus(name);
+    }
+}
+
+QDBusConnection PrivateSessionBus::connect(const QString& name)
+{
+    connections_.append(name);
+    return QDBusConnection::connectToBus(address_, name);
+}
+
+bool PrivateSessionBus::hasOwner(const QString& service)
+{
+    auto bus = connect(QStringLiteral("owner-check"));
+    return bus.isConnected() && bus.interface()->isServiceRegistered(service).value();
+}
+
+// MARK: VirtualDisplay
+
+VirtualDisplay::VirtualDisplay()
+{
+    server_ = std::make_unique<ChildProcess>(
+        "/usr/bin/Xvfb", std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+        folder_.path());
+    const QString number = firstLineOf(folder_.path() / "stdout.txt");
+    if (!number.isEmpty()) {
+        name_ = QLatin1Char(':') + number;
+    }
+}
+
+// MARK: ScopedEnvironment
+
+ScopedEnvironment::ScopedEnvironment(std::initializer_list<std::pair<const char*, QString>> variables)
+{
+    for (const auto& [name, value] : variables) {
+        previous_.append({name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt});
+        qputenv(name, value.toUtf8());
+    }
+}
+
+ScopedEnvironment::~ScopedEnvironment()
+{
+    for (const auto& [name, value] : std::as_const(previous_)) {
+        if (value) {
+            qputenv(name.constData(), *value);
+        } else {
+            qunsetenv(name.constData());
+        }
+    }
+}
+
+// MARK: Dunst
+
+Dunst::Dunst(PrivateSessionBus& bus, const VirtualDisplay& display)
+    : bus_(bus)
+    , control_(bus.connect(QStringLiteral("dunst-control")))
+{
+    // The context menu's program picks the line of the action the test wrote into "choice".
+    const auto picker = folder_.path() / "pick-action.sh";
+    std::ofstream(picker) << "#!/bin/sh\nexec grep -F -m 1 -e \"$(cat '" << (folder_.path() / "choice").string()
+                          << "')\"\n";
+    std::filesystem::permissions(picker, std::filesystem::perms::owner_all);
+    const auto config = folder_.path() / "dunstrc";
+    std::ofstream(config) << "[global]\n"
+                             "    notification_limit = 0\n"
+                             "    markup = full\n"
+                             "    dmenu = "
+                          << picker.string()
+                          << "\n"
+                             "[urgency_low]\n    timeout = 0\n"
+                             "[urgency_normal]\n    timeout = 0\n"
+                             "[urgency_critical]\n    timeout = 0\n";
+    {
+        const ScopedEnvironment environment{{"DISPLAY", display.name()}, {"DBUS_SESSION_BUS_ADDRESS", bus.address()}};
+        daemon_ = std::make_unique<ChildProcess>("/usr/bin/dunst", std::vector<std::string>{"-config", config.string()},
+                                                 folder_.path());
+    }
+    running_ = QTest::qWaitFor([&] { return bus_.hasOwner(QStringLiteral("org.freedesktop.Notifications")); },
+                               serviceStartTimeoutMs);
+}
+
+int Dunst::displayedCount()
+{
+    int count = 0;
+    for (const char* property : {"displayedLength", "waitingLength"}) {
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << QStringLiteral("org.dunstproject.cmd0") << QString::fromLatin1(property);
+        const QDBusMessage reply = control_.call(get);
+        if (!reply.arguments().isEmpty()) {
+            count += static_cast<int>(reply.arguments().first().value<QDBusVariant>().variant().toUInt());
+        }
+    }
+    return count;
+}
+
+QList<std::pair<QString, QString>> Dunst::closeAllAndListHistory()
+{
+    control_.call(callDunst(QStringLiteral("NotificationCloseAll")));
+    const QDBusMessage reply = control_.call(callDunst(QStringLiteral("NotificationListHistory")));
+    QList<std::pair<QString, QString>> history;
+    if (reply.arguments().isEmpty()) {
+        return history;
+    }
+    const auto argument = reply.arguments().first().value<QDBusArgument>();
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        QVariantMap entry;
+        argument >> entry;
+        const auto text = [&](const char* key) {
+            const QVariant value = entry.value(QString::fromLatin1(key));
+            return value.canConvert<QDBusVariant>() ? value.value<QDBusVariant>().variant().toString()
+                                                    : value.toString();
+        };
+        history.append({text("summary"), text("body")});
+    }
+    argument.endArray();
+    return history;
+}
+
+void Dunst::invokeAction(const QString& label, const QString& summary)
+{
+    // dunst lists each action as "#LABEL (SUMMARY) [ID,KEY]".
+    std::ofstream(folder_.path() / "choice") << ("#" + label + " (" + summary + ")").toStdString();
+    control_.call(callDunst(QStringLiteral("ContextMenuCall")));
+}
+
+// MARK: RecordingNotificationServer
+
+RecordingNotificationServer::RecordingNotificationServer(PrivateSessionBus& bus, QStringList capabilities)
+    : connection_(bus.connect(QStringLiteral("recording-notification-server")))
+    , capabilities_(std::move(capabilities))
+{
+    connection_.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
+                               QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals);
+    connection_.registerService(QStringLiteral("org.freedesktop.Notifications"));
+}
+
+RecordingNotificationServer::~RecordingNotificationServer()
+{
+    connection_.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+    connection_.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+}
+
+uint RecordingNotificationServer::Notify(const QString& appName, uint replacesID, const QString& /*appIcon*/,
+                                         const QString& summary, const QString& body, const QStringList& actions,
+                                         const QVariantMap& hints, int expireTimeout)
+{
+    // As servers do: an id that is still open is replaced in place; anything else opens a new one.
+    const uint id = open_.contains(replacesID) ? replacesID : ++lastID_;
+    if (!open_.contains(id)) {
+        open_.append(id);
+    }
+    notifications_.append({id, replacesID, appName, summary, body, actions, hints, expireTimeout});
+    emit notified();
+    return id;
+}
+
+QList<ReceivedNotification> RecordingNotificationServer::openNotifications() const
+{
+    QList<ReceivedNotification> shown;
+    for (const uint id : open_) {
+        for (auto it = notifications_.crbegin(); it != notifications_.crend(); ++it) {
+            if (it->id == id) {
+                shown.append(*it);
+                break;
+            }
+        }
+    }
+    return shown;
+}
+
+void RecordingNotificationServer::CloseNotification(uint id)
+{
+    closedByClient_.append(id);
+    if (open_.removeAll(id) > 0) {
+        emit NotificationClosed(id, 3); // closed by a call to CloseNotification
+    }
+}
+
+QString RecordingNotificationServer::GetServerInformation(QString& vendor, QString& version, QString& specVersion) const
+{
+    vendor = QStringLiteral("FerryLantern tests");
+    version = QStringLiteral("1");
+    specVersion = QStringLiteral("1.2");
+    return QStringLiteral("recording-notification-server");
+}
+
+void RecordingNotificationServer::invokeAction(uint id, const QString& key)
+{
+    emit ActionInvoked(id, key);
+}
+
+void RecordingNotificationServer::closeAsUser(uint id)
+{
+    if (open_.removeAll(id) > 0) {
+        emit NotificationClosed(id, 2); // dismissed by the user
+    }
+}
+
+// MARK: StatusNotifierWatcher
+
+StatusNotifierWatcher::StatusNotifierWatcher(PrivateSessionBus& bus)
+    : connection_(bus.connect(QStringLiteral("status-notifier-watcher")))
+{
+    connection_.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                               QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                                   QDBusConnection::ExportAllProperties);
+    connection_.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
+
+StatusNotifierWatcher::~StatusNotifierWatcher()
+{
+    connection_.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    connection_.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+}
+
+void StatusNotifierWatcher::RegisterStatusNotifierItem(const QString& service)
+{
+    items_.append(service);
+    emit StatusNotifierItemRegistered(service);
+}
+
+void StatusNotifierWatcher::RegisterStatusNotifierHost(const QString& /*service*/)
+{
+    emit StatusNotifierHostRegistered();
+}
+
+namespace {
+
+const QString itemPath = QStringLiteral("/StatusNotifierItem");
+const QString menuInterface = QStringLiteral("com.canonical.dbusmenu");
+
+// One (ia{sv}av) layout node of com.canonical.dbusmenu, its children appended after it.
+void readLayout(const QDBusArgument& node, QList<StatusNotifierWatcher::MenuEntry>& entries)
+{
+    int id = 0;
+    QVariantMap properties;
+    node.beginStructure();
+    node >> id >> properties;
+    node.beginArray();
+    QList<QDBusArgument> children;
+    while (!node.atEnd()) {
+        QDBusVariant child;
+        node >> child;
+        children.append(child.variant().value<QDBusArgument>());
+    }
+    node.endArray();
+    node.endStructure();
+    if (id != 0 && properties.value(QStringLiteral("type")).toString() != QLatin1String("separator")) {
+        StatusNotifierWatcher::MenuEntry entry{id, properties.value(QStringLiteral("label")).toString(), {}};
+        if (properties.contains(QStringLiteral("toggle-type"))) {
+            entry.checked = properties.value(QStringLiteral("toggle-state")).toInt() == 1;
+        }
+        entries.append(entry);
+    }
+    for (const auto& child : std::as_const(children)) {
+        readLayout(child, entries);
+    }
+}
+
+} // namespace
+
+QList<StatusNotifierWatcher::MenuEntry> StatusNotifierWatcher::menu(const QString& item)
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(item, itemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Menu");
+    const QDBusMessage pathReply = connection_.call(get);
+    if (pathReply.arguments().isEmpty()) {
+        return {};
+    }
+    const auto menuPath = pathReply.arguments().first().value<QDBusVariant>().variant().value<QDBusObjectPath>();
+    QDBusMessage layout =
+        QDBusMessage::createMethodCall(item, menuPath.path(), menuInterface, QStringLiteral("GetLayout"));
+    layout << 0 << -1 << QStringList{};
+    const QDBusMessage reply = connection_.call(layout);
+    QList<MenuEntry> entries;
+    if (reply.arguments().size() == 2) {
+        readLayout(reply.arguments().at(1).value<QDBusArgument>(), entries);
+    }
+    return entries;
+}
+
+bool StatusNotifierWatcher::clickMenuEntry(const QString& item, const QString& label)
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(item, itemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Menu");
+    const QDBusMessage pathReply = connection_.call(get);
+    if (pathReply.arguments().isEmpty()) {
+        return false;
+    }
+    const auto menuPath = pathReply.arguments().first().value<QDBusVariant>().variant().value<QDBusObjectPath>();
+    for (const auto& entry : menu(item)) {
+        if (entry.label == label) {
+            QDBusMessage event =
+                QDBusMessage::createMethodCall(item, menuPath.path(), menuInterface, QStringLiteral("Event"));
+            event << entry.id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(QString()))
+                  << static_cast<uint>(0);
+            return connection_.call(event).type() == QDBusMessage::ReplyMessage;
+        }
+    }
+    return false;
+}
+
+void StatusNotifierWatcher::activate(const QString& item)
+{
+    QDBusMessage activate = QDBusMessage::createMethodCall(item, itemPath, QStringLiteral("org.kde.StatusNotifierItem"),
+                                                           QStringLiteral("Activate"));
+    activate << 0 << 0;
+    connection_.call(activate);
+}
+
+} // namespace ferrylantern::test

@@ -1,0 +1,210 @@
+// The desktop services the presence tests run against, each really started and private to the test:
+// a session bus (dbus-daemon), a display (Xvfb), the notification daemon dunst on them, and two small
+// services of our own on the private bus: a notification server that records what it is sent, and
+// the tray's StatusNotifierWatcher, which the desktop's panel provides elsewhere.
+#pragma once
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <memory>
+#include <optional>
+
+namespace ferrylantern::test {
+
+// A dbus-daemon of the session type, on a socket of its own; stopped with the object.
+class PrivateSessionBus
+{
+public:
+    PrivateSessionBus();
+    ~PrivateSessionBus();
+    PrivateSessionBus(const PrivateSessionBus&) = delete;
+    PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
+
+    bool isRunning() const { return !address_.isEmpty(); }
+    const QString& address() const { return address_; }
+    // A connection of its own (each `name` is one), disconnected with the bus object.
+    QDBusConnection connect(const QString& name);
+    // Whether `service` has an owner on the bus.
+    bool hasOwner(const QString& service);
+
+private:
+    TemporaryFolder folder_;
+    std::unique_ptr<ChildProcess> daemon_;
+    QString address_;
+    QStringList connections_;
+};
+
+// An X server in memory (Xvfb), on the first free display; stopped with the object.
+class VirtualDisplay
+{
+public:
+    VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+    bool isRunning() const { return !name_.isEmpty(); }
+    // ":N"
+    const QString& name() const { return name_; }
+
+private:
+    TemporaryFolder folder_;
+    std::unique_ptr<ChildProcess> server_;
+    QString name_;
+};
+
+// Environment variables set for the object's life.
+class ScopedEnvironment
+{
+public:
+    ScopedEnvironment(std::initializer_list<std::pair<const char*, QString>> variables);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    QList<std::pair<QByteArray, std::optional<QByteArray>>> previous_;
+};
+
+// dunst on `display`, serving `bus`, with every notification kept on screen until it is closed.
+// Its control interface (org.dunstproject.cmd0) says how many notifications it shows and lists the
+// closed ones.
+class Dunst
+{
+public:
+    Dunst(PrivateSessionBus& bus, const VirtualDisplay& display);
+
+    bool isRunning() const { return running_; }
+    // Notifications on screen and waiting to be shown.
+    int displayedCount();
+    // Closes every notification, so the history lists them: each as (summary, body).
+    QList<std::pair<QString, QString>> closeAllAndListHistory();
+    // Invokes an action the way dunst's context menu does: the menu program dunst runs picks the action
+    // labelled `label` of the notification whose summary is `summary`.
+    void invokeAction(const QString& label, const QString& summary);
+
+private:
+    PrivateSessionBus& bus_;
+    TemporaryFolder folder_;
+    std::unique_ptr<ChildProcess> daemon_;
+    QDBusConnection control_;
+    bool running_ = false;
+};
+
+// The TCP ports process `pid` listens on (read from /proc), lowest first.
+std::vector<std::uint16_t> listeningPorts(pid_t pid);
+
+// Asks every window of process `pid` on `display` to close, as a window manager does when the user
+// clicks its close button (WM_DELETE_WINDOW). Returns how many windows were asked.
+int closeWindowsOf(pid_t pid, const QString& display);
+
+// The windows of process `pid` on `display` that are mapped (visible).
+int visibleWindowsOf(pid_t pid, const QString& display);
+
+// One Notify call as a server receives it.
+struct ReceivedNotification
+{
+    uint id = 0;
+    uint replacesID = 0;
+    QString appName;
+    QString summary;
+    QString body;
+    QStringList actions; // key, label, key, label, …
+    QVariantMap hints;
+    int expireTimeout = 0;
+};
+
+// A notification server of our own on a private bus, which answers with the capabilities it is given
+// and records every call; the test plays the user by invoking actions and closing notifications.
+class RecordingNotificationServer final : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    RecordingNotificationServer(PrivateSessionBus& bus, QStringList capabilities);
+    ~RecordingNotificationServer() override;
+
+    const QList<ReceivedNotification>& notifications() const { return notifications_; }
+    // The notifications still open, by id, with their latest content.
+    QList<ReceivedNotification> openNotifications() const;
+    QList<uint> closedByClient() const { return closedByClient_; }
+
+    void invokeAction(uint id, const QString& key);
+    void closeAsUser(uint id);
+
+public slots:
+    QStringList GetCapabilities() const { return capabilities_; }
+    uint Notify(const QString& appName, uint replacesID, const QString& appIcon, const QString& summary,
+                const QString& body, const QStringList& actions, const QVariantMap& hints, int expireTimeout);
+    void CloseNotification(uint id);
+    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion) const;
+
+signals:
+    void ActionInvoked(uint id, const QString& actionKey);
+    void NotificationClosed(uint id, uint reason);
+    // For tests: a Notify call arrived.
+    void notified();
+
+private:
+    QDBusConnection connection_;
+    QStringList capabilities_;
+    QList<ReceivedNotification> notifications_;
+    QList<uint> open_;
+    QList<uint> closedByClient_;
+    uint lastID_ = 0;
+};
+
+// The StatusNotifierWatcher of a desktop panel, with a host registered: applications put their tray
+// items here, and the test reaches them (and their menus) over the bus as a panel would.
+class StatusNotifierWatcher final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ registeredItems)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+
+public:
+    explicit StatusNotifierWatcher(PrivateSessionBus& bus);
+    ~StatusNotifierWatcher() override;
+
+    QStringList registeredItems() const { return items_; }
+    bool isHostRegistered() const { return true; }
+    int protocolVersion() const { return 0; }
+
+    // One entry of an item's menu as a panel reads it (com.canonical.dbusmenu).
+    struct MenuEntry
+    {
+        int id = 0;
+        QString label;
+        std::optional<bool> checked; // for entries that can be ticked
+    };
+    // The item's menu, top to bottom (separators left out), and a click on one of its entries.
+    QList<MenuEntry> menu(const QString& item);
+    bool clickMenuEntry(const QString& item, const QString& label);
+    // A click on the item itself.
+    void activate(const QString& item);
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service);
+    void RegisterStatusNotifierHost(const QString& service);
+
+signals:
+    void StatusNotifierItemRegistered(const QString& service);
+    void StatusNotifierHostRegistered();
+
+private:
+    QDBusConnection connection_;
+    QStringList items_;
+};
+
+} // namespace ferrylantern::test
