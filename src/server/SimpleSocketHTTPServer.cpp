@@ -152,6 +152,9 @@ Expected<std::uint16_t, SocketHTTPError> SimpleSocketHTTPServer::start()
     removeStalePartialFiles(context_->saveDirectory);
     raiseDescriptorLimit();
     context_->isReceiving = true;
+    context_->resumable.start();
+    resumeSweeper_ = std::make_unique<PeriodicTask>(context_->options.resumeSweepInterval,
+                                                    [context = context_] { context->resumable.purgeExpired(); });
     listenFD_ = *fd;
     port_ = port;
     acceptThread_ = std::thread([this, listenFD = *fd] { acceptLoop(listenFD); });
@@ -173,6 +176,8 @@ void SimpleSocketHTTPServer::stop()
     }
     port_.reset();
     context_->sessions.removeAll();
+    resumeSweeper_.reset();
+    context_->resumable.stop();
 }
 
 void SimpleSocketHTTPServer::acceptLoop(int listenFD)
@@ -230,6 +235,7 @@ bool SimpleSocketHTTPServer::requireReceiveConfirmation() const
 void SimpleSocketHTTPServer::cancelUpload(const Uuid& id)
 {
     context_->uploads.cancelUpload(id);
+    context_->resumable.cancel(id);
 }
 
 void SimpleSocketHTTPServer::revokeApprovals()
@@ -240,6 +246,7 @@ void SimpleSocketHTTPServer::revokeApprovals()
 void SimpleSocketHTTPServer::cancelAllUploads()
 {
     context_->uploads.cancelAllUploads();
+    context_->resumable.cancelAll();
 }
 
 int SimpleSocketHTTPServer::activeConnectionCount() const
