@@ -45,6 +45,8 @@ struct ReceiverConfiguration
     // The name phones see; default: the computer's name ("Mac" when it has none).
     std::optional<QString> deviceName;
     std::chrono::milliseconds idleTimeout{std::chrono::minutes(2)};
+    // An upload in flight that receives no byte for this long shows that it waits for the phone.
+    std::chrono::milliseconds stalledAfter{std::chrono::seconds(20)};
     // Where the check for a firewall that keeps phones out looks, once receiving has started.
     FirewallProbe firewall = FirewallProbe::system();
 };
@@ -232,6 +234,8 @@ private:
     std::shared_ptr<PINAttemptLimiter> pinAttempts_;
     bool isPINBeingGuessed_ = false;
     QTimer pinGuessingNoticeTimer_;
+    // Looks for silent uploads while there are uploads in flight.
+    QTimer stalledCheckTimer_;
 };
 
 } // namespace ferrylantern
