@@ -45,7 +45,9 @@ ServerConsole::ServerConsole(TransferReceiverModel& model, const ServerCommandLi
     , prompts_(prompts)
     , answersReady_(answersFD, QSocketNotifier::Read)
 {
-    answersReady_.setEnabled(confirm_ == ConsoleAnswer::ask || onDuplicate_ == ConsoleAnswer::ask);
+    // Read always: besides answers, a line "cancel" cancels the uploads in flight, as the window's
+    // cancel buttons do.
+    answersReady_.setEnabled(true);
     connect(&answersReady_, &QSocketNotifier::activated, this, &ServerConsole::readAnswers);
     // Queued: answering changes the queue, which must not call back into the answer in progress.
     connect(&model_.confirmations(), &ReceiveConfirmationQueue::confirmationQueueChanged, this,
@@ -170,8 +172,19 @@ void ServerConsole::readAnswers()
         pendingInput_.remove(0, newline + 1);
         if (prompt_ != Prompt::none) {
             apply(line);
+        } else if (line == QLatin1String("cancel")) {
+            cancelUploadsInFlight();
         }
     }
+}
+
+void ServerConsole::cancelUploadsInFlight()
+{
+    const auto receives = model_.activeReceives();
+    for (const auto& progress : receives) {
+        model_.cancelReceive(progress.id);
+    }
+    printLine(QStringLiteral("cancelled %1 uploads").arg(receives.size()));
 }
 
 void ServerConsole::apply(const QString& answer)
