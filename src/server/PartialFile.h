@@ -61,7 +61,8 @@ inline constexpr std::string_view partialFileSuffix = ".part";
 bool isPartialFileName(std::string_view name);
 
 // A partial file unchanged for this long belongs to no upload in progress: a receiving upload writes
-// at least once per idle limit (two minutes) or fails and removes its file.
+// at least once per idle limit (two minutes) or fails and removes its file, and one kept for resuming
+// is removed fifteen minutes after its last byte.
 inline constexpr std::chrono::hours stalePartialFileAge{1};
 
 // Removes the partial files that a killed process or a power cut left in the device folders of
