@@ -23,6 +23,11 @@ ResumableUploads::~ResumableUploads() = default;
 bool ResumableUploads::hasRoomFor(const std::string& owner)
 {
     const MutexLock guard(resumableLock_);
+    return roomFor(owner);
+}
+
+bool ResumableUploads::roomFor(const std::string& owner) const
+{
     const auto held = keptPerOwner_.find(owner);
     return isAccepting_ && kept_ < limits_.maxKept &&
            (held == keptPerOwner_.end() || held->second < limits_.maxPerOwner);
@@ -37,10 +42,7 @@ std::optional<ResumableUploads::Lease> ResumableUploads::begin(const Uuid& ticke
         const auto now = clock_();
         const MutexLock guard(resumableLock_);
         purgeExpired(now, removals);
-        const auto held = keptPerOwner_.find(identity.owner);
-        const bool hasRoom = isAccepting_ && kept_ < limits_.maxKept &&
-                             (held == keptPerOwner_.end() || held->second < limits_.maxPerOwner);
-        if (hasRoom && !entries_.contains(ticketID)) {
+        if (roomFor(identity.owner) && !entries_.contains(ticketID)) {
             Entry entry;
             entry.identity = identity;
             entry.lastByteAt = now;

@@ -200,6 +200,7 @@ private:
         std::vector<Uuid> failedProgressIDs;
     };
 
+    bool roomFor(const std::string& owner) const REQUIRES(resumableLock_);
     Entry* find(const Uuid& ticketID) REQUIRES(resumableLock_);
     void purgeExpired(std::chrono::system_clock::time_point now, Removals& removals) REQUIRES(resumableLock_);
     // Moves an entry to a remembered or waiting state, indexed by its expiry.

@@ -40,6 +40,7 @@ public:
         : context_(context)
         , connection_(connection)
         , head_(connection.head())
+        , peer_(connection.peerIPv4Address())
         , uploadID_(Uuid::random())
         , progress_(uploadID_, context.callbacks.onUploadProgress)
         , registration_(context.uploads, uploadID_, connection.fd())
@@ -79,7 +80,7 @@ private:
     // Disk space (promised to this upload until it ends), device folder, names and the ticket.
     std::optional<UploadFailure> prepare()
     {
-        deviceFolder_ = deviceFolderFor(head_, connection_.peerIPv4Address());
+        deviceFolder_ = deviceFolderFor(head_, peer_);
         if (const auto failure = prepareFolderAndSpace(head_.contentLength)) {
             return failure;
         }
@@ -90,7 +91,7 @@ private:
 
     Asker asker()
     {
-        return context_.asker(connection_.peerIPv4Address(), [this] { return connection_.hasPeerHungUp(); });
+        return context_.asker(peer_, [this] { return connection_.hasPeerHungUp(); });
     }
 
     std::string clientFileName() const
@@ -210,7 +211,7 @@ private:
             return;
         }
         ticketID_ = ticketID;
-        deviceFolder_ = deviceFolderFor(head_, connection_.peerIPv4Address());
+        deviceFolder_ = deviceFolderFor(head_, peer_);
         clientFileName_ = clientFileName();
         safeName_ = safeFileName(clientFileName_);
         auto lease = context_.resumable.resume(
@@ -388,7 +389,7 @@ private:
         return std::nullopt;
     }
 
-    std::string owner() const { return context_.requestOwner(head_, connection_.peerIPv4Address()); }
+    std::string owner() const { return context_.requestOwner(head_, peer_); }
 
     bool isCancelled() const
     {
@@ -559,6 +560,7 @@ private:
     ServerContext& context_;
     Connection& connection_;
     const RequestHead& head_;
+    const std::optional<std::string> peer_;
     const Uuid uploadID_;
     UploadProgressEmitter progress_;
     UploadSessionRegistration registration_;

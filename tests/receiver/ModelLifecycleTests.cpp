@@ -253,10 +253,13 @@ TEST_F(ModelLifecycle, AResumedUploadContinuesOnItsRowAfterWaitingForThePhone)
         connection.abort();
     }).join();
     ASSERT_TRUE(waitFor([&] { return model->activeReceives().size() == 1 && model->activeReceives()[0].isStalled; }));
+    // The server has let go of the connection: the upload is kept, waiting.
+    ASSERT_TRUE(waitFor([&] { return model->httpServer()->activeConnectionCount() == 0; }));
     const auto row = model->activeReceives()[0];
     EXPECT_EQ(row.totalBytes, static_cast<std::int64_t>(content.size()));
 
     const auto position = requestWhileProcessing(*model, buildRequest("GET", "/v1/upload/resume?uploadId=" + ticket));
+    ASSERT_EQ(position.status, 200) << position.body;
     const auto offset = nlohmann::json::parse(position.body)["offset"].get<std::size_t>();
     QSignalSpy removed(&model->activeReceiveList(), &QAbstractItemModel::rowsRemoved);
     QSignalSpy inserted(&model->activeReceiveList(), &QAbstractItemModel::rowsInserted);

@@ -733,6 +733,23 @@ TEST_F(ResumableUpload, ANewRequestTakesOverFromAConnectionThatWentSilent)
     EXPECT_TRUE(eventsOf<UploadFailed>(owner.events()).empty());
 }
 
+// A reset socket no longer knows its peer; the upload must still belong to the client that sent it.
+TEST_F(ResumableUpload, AConnectionResetRightAfterItsFirstBytesIsKeptForItsClient)
+{
+    for (int round = 0; round < 10; ++round) {
+        const std::string name = "reset-" + std::to_string(round) + ".bin";
+        const auto content = randomBytes(1 << 20, 29);
+        const auto ticket = ticketFor(name, content.size());
+        startUpload("filename=" + name + "&device=Phone&uploadId=" + ticket, content.size(), content.substr(0, 65536))
+            ->abort();
+        ASSERT_TRUE(eventually(
+            [&] { return eventsOf<UploadStarted>(owner.events()).size() == static_cast<std::size_t>(round + 1); }));
+        ASSERT_TRUE(eventually([&] { return server->activeConnectionCount() == 0; }));
+        const auto reply = resume(ticket);
+        ASSERT_EQ(reply.status, 200) << round << ": " << reply.body;
+    }
+}
+
 TEST_F(ResumableUpload, AStoppedServerKeepsNothing)
 {
     const auto content = randomBytes(1 << 20, 23);
