@@ -197,7 +197,8 @@ TEST_F(Interruptions, AServerKilledMidUploadLeavesNoTruncatedFileAndServesAgain)
 // A phone whose Wi-Fi drops five times while it sends a large file: each time the connection is reset
 // at a random byte, the phone asks where the server stands and sends the rest from there ("Expect:
 // 100-continue" lets a 409 arrive before any body). The file ends byte-identical, and what was sent
-// twice is only what was in flight at the cuts.
+// twice is only what was in flight at the cuts: at most the phone's send buffer each time (a phone's is
+// small; left to grow, a loopback one reaches megabytes while a busy server lags).
 TEST_F(Interruptions, AFileCutAtFiveRandomPointsResumesFromTheServersOffset)
 {
     ServerProcess server(saveDirectory, folder.path() / "server");
@@ -223,9 +224,12 @@ TEST_F(Interruptions, AFileCutAtFiveRandomPointsResumesFromTheServersOffset)
     int conflicts = 0;
     std::optional<HttpReply> saved;
     std::size_t nextCut = 0;
+    constexpr int phoneSendBuffer = 256 * 1024;
+    int inFlightAtMost = 0;
     while (!saved && requests < 50) {
         ++requests;
         TestConnection connection(server.port(), 60s);
+        inFlightAtMost = connection.limitSendBuffer(phoneSendBuffer);
         // The first request is a plain ticketed upload; every later one names its offset.
         const std::string target = requests == 1 ? query : query + "&offset=" + std::to_string(offset);
         ASSERT_TRUE(connection.send("POST /v1/upload?" + target +
@@ -284,7 +288,10 @@ TEST_F(Interruptions, AFileCutAtFiveRandomPointsResumesFromTheServersOffset)
                  std::to_string(resent) + " (" +
                      formatted(100.0 * static_cast<double>(resent) / static_cast<double>(size), 4) + " % of the file)");
     reportFigure("time (s)", formatted(seconds, 2));
-    EXPECT_LT(resent, size / 100) << "under 1 % sent twice";
+    EXPECT_LE(resent, static_cast<std::int64_t>(cuts.size()) * inFlightAtMost) << "only what was in flight";
+    if (fullScale()) {
+        EXPECT_LT(resent, size / 100) << "under 1 % sent twice";
+    }
 }
 
 } // namespace
