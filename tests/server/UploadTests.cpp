@@ -402,7 +402,7 @@ TEST_F(Upload, ExpectContinueGetsTheInterimAnswerBeforeTheBody)
 class LeftoverPartialFiles : public ServerTest
 {
 protected:
-    std::filesystem::path leave(const std::filesystem::path& relative, std::chrono::hours age)
+    std::filesystem::path leave(const std::filesystem::path& relative, std::chrono::minutes age)
     {
         const auto path = saveFolder.path() / relative;
         std::filesystem::create_directories(path.parent_path());
@@ -412,21 +412,27 @@ protected:
     }
 };
 
-TEST_F(LeftoverPartialFiles, StartRemovesOnlyPartialFilesUnchangedForAnHour)
+// What a killed process left: partial files unchanged for longer than any FerryLantern keeps one.
+TEST_F(LeftoverPartialFiles, StartRemovesOnlyPartialFilesNoUploadCanStillOwn)
 {
+    using std::chrono::minutes;
     const auto partialName = [] { return std::string(partialFilePrefix) + makeUUIDText() + ".part"; };
-    const auto crashed = leave(std::filesystem::path("Phone") / partialName(), std::chrono::hours(2));
-    const auto crashedElsewhere = leave(std::filesystem::path("Tablet") / partialName(), std::chrono::hours(30));
-    // Another FerryLantern may be writing this one into the same folder right now.
-    const auto receiving = leave(std::filesystem::path("Phone") / partialName(), std::chrono::hours(0));
-    const auto lookalike = leave("Phone/.ferrylantern-notes.part", std::chrono::hours(2));
-    const auto received = leave("Phone/photo.jpg", std::chrono::hours(2));
-    const auto outsideDeviceFolders = leave(partialName(), std::chrono::hours(2));
+    const auto crashed = leave(std::filesystem::path("Phone") / partialName(), minutes(120));
+    const auto crashedElsewhere = leave(std::filesystem::path("Tablet") / partialName(), minutes(30 * 60));
+    const auto expired = leave(std::filesystem::path("Phone") / partialName(), minutes(21));
+    // Another FerryLantern may be writing this one into the same folder right now, or keep it for a
+    // phone that is away.
+    const auto receiving = leave(std::filesystem::path("Phone") / partialName(), minutes(0));
+    const auto keptForAPhone = leave(std::filesystem::path("Phone") / partialName(), minutes(14));
+    const auto lookalike = leave("Phone/.ferrylantern-notes.part", minutes(120));
+    const auto received = leave("Phone/photo.jpg", minutes(120));
+    const auto outsideDeviceFolders = leave(partialName(), minutes(120));
 
     startServer();
     EXPECT_FALSE(std::filesystem::exists(crashed));
     EXPECT_FALSE(std::filesystem::exists(crashedElsewhere));
-    for (const auto& kept : {receiving, lookalike, received, outsideDeviceFolders}) {
+    EXPECT_FALSE(std::filesystem::exists(expired));
+    for (const auto& kept : {receiving, keptForAPhone, lookalike, received, outsideDeviceFolders}) {
         EXPECT_TRUE(std::filesystem::exists(kept)) << kept;
     }
 }
@@ -453,8 +459,6 @@ TEST_F(Upload, ASymlinkedDeviceFolderIsRefusedAndNothingLandsOutsideTheSaveFolde
 class ResumableUpload : public Upload
 {
 protected:
-    static constexpr std::string_view device = "Phone";
-
     HttpReply resume(const std::string& ticket, std::string_view headerLines = "")
     {
         return get("/v1/upload/resume?uploadId=" + ticket, headerLines);
