@@ -181,6 +181,39 @@ test('answers the page cannot use fail their rows; a failed preflight starts no 
         await rm(files.folder, { recursive: true, force: true });
     });
 
+test('a file whose ticket expired while it waited its turn gets a new one and arrives', { timeout: 60000 },
+    async () => {
+        const contents = { 'late-1.txt': 'waited', 'late-2.bin': randomBytes(200 * 1024) };
+        const files = await makeFiles(contents);
+        const page = await openPanel();
+        const preflights = [];
+        page.on('request', (request) => {
+            if (new URL(request.url()).pathname === '/v1/upload/preflight/batch') preflights.push(request.postData());
+        });
+        // The tickets' first use finds them gone (the server's answer for an unknown ticket, whole file
+        // or first slice).
+        const expired = new Set();
+        await page.route((url) => url.pathname === '/v1/upload', (route) => {
+            const url = new URL(route.request().url());
+            const name = url.searchParams.get('filename');
+            if (expired.has(name)) return route.continue();
+            expired.add(name);
+            return url.searchParams.has('offset')
+                ? route.fulfill({ status: 404, contentType: 'application/json', body: '{"error":"没有可续传的上传"}' })
+                : route.fulfill({ status: 403, contentType: 'text/plain; charset=utf-8', body: '上传许可无效或已过期' });
+        });
+        await page.fill('#deviceName', device);
+        await page.setInputFiles('#files', files.paths);
+        await page.click('#uploadBtn');
+        await waitForSummary(page, '全部完成（2 个文件）', 30000);
+        assert.equal(preflights.length, 2, 'one new preflight for the files whose tickets were gone');
+        for (const [name, content] of Object.entries(contents)) {
+            assert.ok(Buffer.from(content).equals(await readFile(path.join(saveDir, device, name))), name);
+        }
+        await page.close();
+        await rm(files.folder, { recursive: true, force: true });
+    });
+
 test('every answer reads as one kind of failure, and every row state and failure as one look', { timeout: 30000 },
     async () => {
         const answers = [
