@@ -45,7 +45,12 @@ ServerConsole::ServerConsole(TransferReceiverModel& model, const ServerCommandLi
     , prompts_(prompts)
     , answersReady_(answersFD, QSocketNotifier::Read)
 {
-    answersReady_.setEnabled(confirm_ == ConsoleAnswer::ask || onDuplicate_ == ConsoleAnswer::ask);
+    // Besides answers, a line "cancel" cancels the uploads in flight, as the window's cancel buttons
+    // do. A terminal is not read by a server started in the background ("&"), though, unless it asks
+    // questions there: reading it would stop the process (SIGTTIN).
+    const bool asks = confirm_ == ConsoleAnswer::ask || onDuplicate_ == ConsoleAnswer::ask;
+    const bool ownsTerminal = isatty(answersFD) == 0 || tcgetpgrp(answersFD) == getpgrp();
+    answersReady_.setEnabled(asks || ownsTerminal);
     connect(&answersReady_, &QSocketNotifier::activated, this, &ServerConsole::readAnswers);
     // Queued: answering changes the queue, which must not call back into the answer in progress.
     connect(&model_.confirmations(), &ReceiveConfirmationQueue::confirmationQueueChanged, this,
@@ -170,8 +175,19 @@ void ServerConsole::readAnswers()
         pendingInput_.remove(0, newline + 1);
         if (prompt_ != Prompt::none) {
             apply(line);
+        } else if (line == QLatin1String("cancel")) {
+            cancelUploadsInFlight();
         }
     }
+}
+
+void ServerConsole::cancelUploadsInFlight()
+{
+    const auto receives = model_.activeReceives();
+    for (const auto& progress : receives) {
+        model_.cancelReceive(progress.id);
+    }
+    printLine(QStringLiteral("cancelled %1 uploads").arg(receives.size()));
 }
 
 void ServerConsole::apply(const QString& answer)

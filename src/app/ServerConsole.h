@@ -1,6 +1,7 @@
 // The desktop user's part when there is no window: answers the model's questions as the command line
 // says, or asks on the terminal one question at a time, and prints one line per saved file and per
-// failed upload. Names a sender chose are printed with control characters made visible.
+// failed upload. Names a sender chose are printed with control characters made visible. A line
+// "cancel" typed while no question waits cancels every upload in flight.
 //
 // GUI thread only, like the model it watches.
 #pragma once
@@ -38,6 +39,7 @@ private:
     void askDuplicate(const DuplicateResolutionAlertItem& item);
     void readAnswers();
     void apply(const QString& answer);
+    void cancelUploadsInFlight();
     void printLine(const QString& line);
     // The identity of the question now at the head of the queue the prompt belongs to.
     std::optional<QString> currentHeadID() const;

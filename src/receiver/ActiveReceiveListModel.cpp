@@ -2,8 +2,9 @@
 
 namespace ferrylantern {
 
-ActiveReceiveListModel::ActiveReceiveListModel(QObject* parent)
+ActiveReceiveListModel::ActiveReceiveListModel(QObject* parent, SteadyClock clock)
     : QAbstractListModel(parent)
+    , clock_(std::move(clock))
 {
     qRegisterMetaType<TransferReceiveProgress>();
 }
@@ -54,11 +55,13 @@ std::optional<TransferReceiveProgress> ActiveReceiveListModel::apply(const Trans
         const TransferReceiveProgress progress{id, QString::fromStdString(started->fileName),
                                                QString::fromStdString(started->deviceFolder), 0, started->totalBytes};
         if (row) {
+            lastBytesAt_[*row] = clock_();
             changeRow(*row, progress);
         } else {
             const int end = static_cast<int>(receives_.size());
             beginInsertRows({}, end, end);
             receives_.append(progress);
+            lastBytesAt_.append(clock_());
             endInsertRows();
         }
         return std::nullopt;
@@ -68,12 +71,17 @@ std::optional<TransferReceiveProgress> ActiveReceiveListModel::apply(const Trans
     }
     if (const auto* updated = std::get_if<UploadUpdated>(&event)) {
         auto progress = receives_.at(*row);
+        if (updated->bytesReceived != progress.bytesReceived) {
+            lastBytesAt_[*row] = clock_();
+            progress.isStalled = false;
+        }
         progress.bytesReceived = updated->bytesReceived;
         changeRow(*row, progress);
         return std::nullopt;
     }
     beginRemoveRows({}, *row, *row);
     auto ended = receives_.takeAt(*row);
+    lastBytesAt_.removeAt(*row);
     endRemoveRows();
     return ended;
 }
@@ -85,7 +93,24 @@ void ActiveReceiveListModel::clear()
     }
     beginResetModel();
     receives_.clear();
+    lastBytesAt_.clear();
     endResetModel();
+}
+
+void ActiveReceiveListModel::markStalledRows(std::chrono::milliseconds after,
+                                             const std::function<bool(const Uuid&)>& isWaitingForDesktop)
+{
+    const auto now = clock_();
+    for (int row = 0; row < static_cast<int>(receives_.size()); ++row) {
+        auto progress = receives_.at(row);
+        if (isWaitingForDesktop && isWaitingForDesktop(progress.id)) {
+            lastBytesAt_[row] = now;
+            progress.isStalled = false;
+        } else {
+            progress.isStalled = now - lastBytesAt_.at(row) >= after;
+        }
+        changeRow(row, progress);
+    }
 }
 
 void ActiveReceiveListModel::changeRow(int row, const TransferReceiveProgress& progress)

@@ -1,6 +1,7 @@
 // The uploads in flight, in the order they started, as a list model: a progress event changes exactly
 // one row (dataChanged for that row), a new upload inserts one row and an ended one removes its row, so
-// views update the row concerned and leave the others alone.
+// views update the row concerned and leave the others alone. A row whose bytes stop coming for a while
+// is marked stalled (again one dataChanged), and unmarked by its next bytes.
 //
 // GUI thread only. Written by the receiver model alone; views and tests read it.
 #pragma once
@@ -10,6 +11,8 @@
 #include <QAbstractListModel>
 #include <QList>
 
+#include <chrono>
+#include <functional>
 #include <optional>
 
 namespace ferrylantern {
@@ -23,7 +26,9 @@ public:
     // data() gives the file name for Qt::DisplayRole and the whole TransferReceiveProgress for this role.
     static constexpr int progressRole = Qt::UserRole + 1;
 
-    explicit ActiveReceiveListModel(QObject* parent = nullptr);
+    using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
+
+    explicit ActiveReceiveListModel(QObject* parent = nullptr, SteadyClock clock = std::chrono::steady_clock::now);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -39,10 +44,17 @@ public:
     // Removes every row.
     void clear();
 
+    // Marks the rows that received no byte for `after` as stalled. A row whose upload waits for the
+    // desktop user's answer (`isWaitingForDesktop`) is not: the silence is not the phone's, and its
+    // time starts again.
+    void markStalledRows(std::chrono::milliseconds after, const std::function<bool(const Uuid&)>& isWaitingForDesktop);
+
 private:
     void changeRow(int row, const TransferReceiveProgress& progress);
 
+    SteadyClock clock_;
     QList<TransferReceiveProgress> receives_;
+    QList<std::chrono::steady_clock::time_point> lastBytesAt_; // per row
 };
 
 } // namespace ferrylantern

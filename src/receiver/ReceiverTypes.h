@@ -11,7 +11,8 @@
 
 namespace ferrylantern {
 
-// One upload in flight, identified by the server's upload id.
+// One upload in flight, identified by the server's upload id. A resumed or sliced upload stays one
+// upload in flight, its bytes counted from where it stopped.
 struct TransferReceiveProgress
 {
     Uuid id;
@@ -19,6 +20,9 @@ struct TransferReceiveProgress
     QString deviceFolder;
     std::int64_t bytesReceived = 0;
     std::int64_t totalBytes = 0;
+    // No byte has arrived for a while (the phone locked, its Wi-Fi dropped): the upload waits for the
+    // phone to continue it.
+    bool isStalled = false;
 
     bool operator==(const TransferReceiveProgress&) const = default;
 };

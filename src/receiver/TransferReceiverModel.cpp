@@ -59,6 +59,12 @@ TransferReceiverModel::TransferReceiverModel(ReceiverConfiguration configuration
     pinGuessingNoticeTimer_.setSingleShot(true);
     connect(&pinGuessingNoticeTimer_, &QTimer::timeout, this,
             [this] { assign(this, isPINBeingGuessed_, false, &TransferReceiverModel::isPINBeingGuessedChanged); });
+    // A quarter of the limit between looks: a silent upload shows it within a quarter more.
+    stalledCheckTimer_.setInterval(std::max(configuration_.stalledAfter / 4, std::chrono::milliseconds(10)));
+    connect(&stalledCheckTimer_, &QTimer::timeout, this, [this] {
+        activeReceives_.markStalledRows(configuration_.stalledAfter,
+                                        [this](const Uuid& id) { return duplicates_.isWaiting(id); });
+    });
     deviceName_ = configuration_.deviceName.value_or(QString::fromStdString(localComputerName()));
     if (deviceName_.trimmed().isEmpty()) {
         deviceName_ = QStringLiteral("Mac");
@@ -372,6 +378,11 @@ void TransferReceiverModel::handleUploadProgress(const TransferUploadProgressEve
 {
     assertGUIThread();
     const auto ended = activeReceives_.apply(event);
+    if (activeReceives_.receives().isEmpty()) {
+        stalledCheckTimer_.stop();
+    } else if (!stalledCheckTimer_.isActive()) {
+        stalledCheckTimer_.start();
+    }
     if (std::holds_alternative<UploadFailed>(event)) {
         emit uploadFailed(uploadID(event), ended);
     }

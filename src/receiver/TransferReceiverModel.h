@@ -46,6 +46,8 @@ struct ReceiverConfiguration
     // The name phones see; default: the computer's name ("Mac" when it has none).
     std::optional<QString> deviceName;
     std::chrono::milliseconds idleTimeout{std::chrono::minutes(2)};
+    // An upload in flight that receives no byte for this long shows that it waits for the phone.
+    std::chrono::milliseconds stalledAfter{std::chrono::seconds(20)};
     // Where the check for a firewall that keeps phones out looks, once receiving has started.
     FirewallProbe firewall = FirewallProbe::system();
     // The file that keeps the finished transfers across restarts (TransferHistoryStore); none keeps
@@ -251,6 +253,8 @@ private:
     // Changes to the history within this timer's interval are written together.
     QTimer historySaveTimer_;
     bool historyUnsaved_ = false;
+    // Looks for silent uploads while there are uploads in flight.
+    QTimer stalledCheckTimer_;
 };
 
 } // namespace ferrylantern

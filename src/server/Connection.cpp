@@ -59,10 +59,22 @@ std::optional<std::string> ipv4Text(const sockaddr_storage& address)
     return std::string(text);
 }
 
+std::optional<std::string> askedPeerIPv4Address(int fd)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return std::nullopt;
+    }
+    return ipv4Text(address);
+}
+
 } // namespace
 
-Connection::Connection(int fd, ConnectionPolicy policy, HeadMemoryBudget& headBudget)
+Connection::Connection(int fd, ConnectionPolicy policy, HeadMemoryBudget& headBudget,
+                       std::optional<std::string> peerIPv4Address)
     : fd_(fd)
+    , peer_(peerIPv4Address ? std::move(peerIPv4Address) : askedPeerIPv4Address(fd))
     , policy_(policy)
     , headBudget_(headBudget)
     , acceptedAt_(Clock::now())
@@ -76,16 +88,6 @@ Connection::~Connection()
 {
     headBudget_.giveBack(headBudgetTaken_);
     close(fd_);
-}
-
-std::optional<std::string> Connection::peerIPv4Address() const
-{
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return std::nullopt;
-    }
-    return ipv4Text(address);
 }
 
 std::optional<std::string> Connection::localIPv4Address() const

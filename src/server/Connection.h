@@ -50,16 +50,20 @@ class Connection
 {
 public:
     // Takes ownership of `fd`. Head bytes beyond a connection's own share come from `headBudget`,
-    // which must outlive the connection.
-    Connection(int fd, ConnectionPolicy policy, HeadMemoryBudget& headBudget);
+    // which must outlive the connection. `peerIPv4Address` is the address accept() reported; without
+    // it the socket is asked now.
+    Connection(int fd, ConnectionPolicy policy, HeadMemoryBudget& headBudget,
+               std::optional<std::string> peerIPv4Address = std::nullopt);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     int fd() const { return fd_; }
 
-    // The peer's numeric IPv4 address, or nullopt when the peer is not IPv4 or cannot be read.
-    std::optional<std::string> peerIPv4Address() const;
+    // The peer's numeric IPv4 address, or nullopt when the peer is not IPv4 or cannot be read. Read
+    // once, when the connection was accepted: a socket the client has reset no longer knows its peer,
+    // and what belongs to the client (its uploads, its questions, its folder) must not change then.
+    const std::optional<std::string>& peerIPv4Address() const { return peer_; }
     // The address and port the client connected to, as this machine's own.
     std::optional<std::string> localIPv4Address() const;
     std::optional<std::uint16_t> localPort() const;
@@ -107,6 +111,7 @@ private:
     bool waitReadable(std::chrono::steady_clock::time_point until) const;
 
     int fd_;
+    std::optional<std::string> peer_;
     ConnectionPolicy policy_;
     HeadMemoryBudget& headBudget_;
     std::size_t headBudgetTaken_ = 0;

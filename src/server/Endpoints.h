@@ -73,7 +73,16 @@ HttpResponse answerUploadPreflight(ServerContext& context, const BufferedRequest
 HttpResponse answerUploadPreflightBatch(ServerContext& context, const BufferedRequest& request);
 
 // POST "/v1/upload": receives one file (raw body or multipart/form-data) into its device folder and
-// answers on the connection.
+// answers on the connection. With `offset`, the body is the part of a ticketed upload's file that
+// starts there (ResumableUploads.h).
 void handleUpload(ServerContext& context, Connection& connection);
+
+// GET "/v1/upload/resume?uploadId=ID": how many bytes of a ticketed upload the server holds (200), or
+// that there is nothing to resume (404 with the reason).
+HttpResponse answerUploadResume(ServerContext& context, const BufferedRequest& request);
+
+// POST "/v1/upload/cancel?uploadId=ID": the phone gives an upload up; its partial file is removed at
+// once, and an unused ticket is withdrawn.
+HttpResponse answerUploadCancel(ServerContext& context, const BufferedRequest& request);
 
 } // namespace ferrylantern

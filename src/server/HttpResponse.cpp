@@ -19,6 +19,8 @@ std::string_view reasonPhrase(int status)
         return "Forbidden";
     case 404:
         return "Not Found";
+    case 409:
+        return "Conflict";
     case 421:
         return "Misdirected Request";
     case 429:

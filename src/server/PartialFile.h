@@ -60,9 +60,10 @@ inline constexpr std::string_view partialFileSuffix = ".part";
 // True for the exact names PartialFile gives its temporary files: the prefix, a UUID, the suffix.
 bool isPartialFileName(std::string_view name);
 
-// A partial file unchanged for this long belongs to no upload in progress: a receiving upload writes
-// at least once per idle limit (two minutes) or fails and removes its file.
-inline constexpr std::chrono::hours stalePartialFileAge{1};
+// A partial file unchanged for this long belongs to no upload of any FerryLantern: a receiving upload
+// writes at least once per idle limit (two minutes) or fails and removes its file, and one kept for
+// resuming is removed fifteen minutes after its last byte (the sweep looks every ten seconds).
+inline constexpr std::chrono::minutes stalePartialFileAge{20};
 
 // Removes the partial files that a killed process or a power cut left in the device folders of
 // `saveDirectory`: regular files with a partial file's exact name, unchanged for longer than

@@ -32,15 +32,6 @@ RequestHead withBodyDevice(const RequestHead& head, const std::optional<std::str
     return effective;
 }
 
-// Whose tickets these are: the PIN session that asks, else the client's address.
-std::string ticketOwner(ServerContext& context, const BufferedRequest& request)
-{
-    if (const auto token = sessionToken(request.head); token && isPINRequired(context.currentPINSettings())) {
-        return "session " + *token;
-    }
-    return "address " + request.peerIPv4Address.value_or("unknown");
-}
-
 Asker askerFor(ServerContext& context, const BufferedRequest& request)
 {
     return context.asker(request.peerIPv4Address, request.clientHasGone);
@@ -72,7 +63,7 @@ HttpResponse answerUploadPreflight(ServerContext& context, const BufferedRequest
     if (const auto error = checkDiskSpace(context.saveDirectory, *byteCount)) {
         return refusalResponse(*error);
     }
-    const std::string owner = ticketOwner(context, request);
+    const std::string owner = context.requestOwner(request.head, request.peerIPv4Address);
     if (!context.tickets.hasRoomFor(owner, 1)) {
         return refusalResponse(RequestRefusal::tooManyTickets);
     }
@@ -145,7 +136,7 @@ HttpResponse answerUploadPreflightBatch(ServerContext& context, const BufferedRe
     if (const auto error = checkDiskSpace(context.saveDirectory, total)) {
         return refusalResponse(*error);
     }
-    const std::string owner = ticketOwner(context, request);
+    const std::string owner = context.requestOwner(request.head, request.peerIPv4Address);
     if (!context.tickets.hasRoomFor(owner, approvals.size())) {
         return refusalResponse(RequestRefusal::tooManyTickets);
     }

@@ -69,6 +69,12 @@ HttpResponse answerFor(RequestRefusal refusal)
         return plainText(403, "跨站请求已拒绝");
     case RequestRefusal::tooManyTickets:
         return plainText(429, "待使用的上传许可过多，请稍后再试");
+    case RequestRefusal::invalidOffset:
+        return plainText(400, "无效的续传位置");
+    case RequestRefusal::sliceBeyondFile:
+        return plainText(400, "分片超出文件大小");
+    case RequestRefusal::tooManyResumableUploads:
+        return plainText(429, "续传中的上传过多，请稍后再试");
     }
     return plainText(500, "Internal Server Error");
 }

@@ -41,6 +41,10 @@ enum class RequestRefusal
     misdirected,    // the Host names another machine (a DNS-rebinding page, for one)
     crossSite,      // a POST from a page of another origin
     tooManyTickets, // this client holds as many unused upload tickets as it may
+    // Refusals of slices and resumed uploads:
+    invalidOffset,           // an offset that is not a decimal count of bytes
+    sliceBeyondFile,         // a slice that would run past the end of its file
+    tooManyResumableUploads, // this client has as many resumable uploads kept as it may
 };
 
 // Wrong PINs from this client locked it out; it may try again after `retryAfter`.

@@ -83,6 +83,10 @@ void route(ServerContext& context, Connection& connection)
         answerBuffered(context, connection, answerUploadPreflightBatch);
     } else if (method == "POST" && path == "/v1/upload") {
         handleUpload(context, connection);
+    } else if (method == "GET" && path == "/v1/upload/resume") {
+        answerBuffered(context, connection, answerUploadResume);
+    } else if (method == "POST" && path == "/v1/upload/cancel") {
+        answerBuffered(context, connection, answerUploadCancel);
     } else if (method == "GET" && path == "/v1/info") {
         connection.send(answerInfo(context, head));
     } else if (method == "GET" && isPagePath(path)) {

@@ -27,6 +27,7 @@ ServerContext::ServerContext(std::filesystem::path saveDirectory_, std::string d
     , sessions(options.sessionStore ? *options.sessionStore : TransferPINSessionStore::shared())
     , pinAttempts(limiterFor(options))
     , tickets(options.clock)
+    , resumable(options.clock, callbacks.onUploadProgress, {.window = options.resumeWindow})
     , admission(options.connectionLimits)
     , questionSlots(options.maxQuestionsPerPeer)
 {}
@@ -55,6 +56,14 @@ bool ServerContext::passesSessionCheck(const RequestHead& head)
     }
     const auto token = sessionToken(head);
     return token && sessions.isValid(*token);
+}
+
+std::string ServerContext::requestOwner(const RequestHead& head, const std::optional<std::string>& peerIPv4Address)
+{
+    if (const auto token = sessionToken(head); token && isPINRequired(currentPINSettings())) {
+        return "session " + *token;
+    }
+    return "address " + peerIPv4Address.value_or("unknown");
 }
 
 std::optional<std::string> sessionToken(const RequestHead& head)

@@ -12,6 +12,7 @@
 #include "server/OwnerQuestions.h"
 #include "server/PINAttemptLimiter.h"
 #include "server/QuestionSlots.h"
+#include "server/ResumableUploads.h"
 #include "server/SimpleSocketHTTPServer.h"
 #include "server/TransferPINSessionStore.h"
 #include "server/UploadSessionRegistry.h"
@@ -38,6 +39,7 @@ public:
     std::atomic<bool> isReceiving{true};
     UploadSessionRegistry uploads;
     UploadTicketStore tickets;
+    ResumableUploads resumable;
     ConnectionAdmission admission;
     HeadMemoryBudget headBudget;
     QuestionSlots questionSlots;
@@ -57,6 +59,10 @@ public:
     // The session check of the guarded endpoints: passes when the gate is off or the request carries
     // a valid session token.
     bool passesSessionCheck(const RequestHead& head);
+
+    // Whom tickets and resumable uploads of a request belong to: its PIN session while the gate is on,
+    // else the client's address.
+    std::string requestOwner(const RequestHead& head, const std::optional<std::string>& peerIPv4Address);
 
     // Bookkeeping of running connection handlers.
     int activeConnectionCount() const { return admission.activeCount(); }

@@ -5,6 +5,7 @@
 #include "server/RequestRouter.h"
 #include "server/ServerContext.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -103,17 +104,19 @@ void refuseBusy(int fd)
 }
 
 // Runs one connection on a thread of its own. The thread holds the server's context only weakly until
-// it starts; a server released by then still gets its descriptor closed.
-void handleOnOwnThread(const std::weak_ptr<ServerContext>& weakContext, int fd, std::uint32_t peer)
+// it starts; a server released by then still gets its descriptor closed. `peerText` is the client's
+// address as accept() reported it.
+void handleOnOwnThread(const std::weak_ptr<ServerContext>& weakContext, int fd, std::uint32_t peer,
+                       std::optional<std::string> peerText)
 {
-    std::thread([weakContext, fd, peer] {
+    std::thread([weakContext, fd, peer, peerText = std::move(peerText)] {
         const auto context = weakContext.lock();
         if (!context) {
             close(fd);
             return;
         }
         {
-            Connection connection(fd, context->connectionPolicy(), context->headBudget);
+            Connection connection(fd, context->connectionPolicy(), context->headBudget, peerText);
             handleConnection(*context, connection);
         }
         context->admission.release(peer);
@@ -152,6 +155,9 @@ Expected<std::uint16_t, SocketHTTPError> SimpleSocketHTTPServer::start()
     removeStalePartialFiles(context_->saveDirectory);
     raiseDescriptorLimit();
     context_->isReceiving = true;
+    context_->resumable.start();
+    resumeSweeper_ = std::make_unique<PeriodicTask>(context_->options.resumeSweepInterval,
+                                                    [context = context_] { context->resumable.purgeExpired(); });
     listenFD_ = *fd;
     port_ = port;
     acceptThread_ = std::thread([this, listenFD = *fd] { acceptLoop(listenFD); });
@@ -173,6 +179,8 @@ void SimpleSocketHTTPServer::stop()
     }
     port_.reset();
     context_->sessions.removeAll();
+    resumeSweeper_.reset();
+    context_->resumable.stop();
 }
 
 void SimpleSocketHTTPServer::acceptLoop(int listenFD)
@@ -192,12 +200,17 @@ void SimpleSocketHTTPServer::acceptLoop(int listenFD)
             continue;
         }
         const std::uint32_t peer = peerAddress.sin_family == AF_INET ? ntohl(peerAddress.sin_addr.s_addr) : 0;
+        std::optional<std::string> peerText;
+        if (char text[INET_ADDRSTRLEN] = {};
+            peerAddress.sin_family == AF_INET && inet_ntop(AF_INET, &peerAddress.sin_addr, text, sizeof text)) {
+            peerText = text;
+        }
         if (!context_->admission.admit(peer)) {
             refuseBusy(fd);
             continue;
         }
         try {
-            handleOnOwnThread(weakContext, fd, peer);
+            handleOnOwnThread(weakContext, fd, peer, peerText);
         } catch (const std::system_error&) {
             // No thread to be had: refuse this connection and give running ones time to end.
             close(fd);
@@ -230,6 +243,7 @@ bool SimpleSocketHTTPServer::requireReceiveConfirmation() const
 void SimpleSocketHTTPServer::cancelUpload(const Uuid& id)
 {
     context_->uploads.cancelUpload(id);
+    context_->resumable.cancel(id);
 }
 
 void SimpleSocketHTTPServer::revokeApprovals()
@@ -240,6 +254,7 @@ void SimpleSocketHTTPServer::revokeApprovals()
 void SimpleSocketHTTPServer::cancelAllUploads()
 {
     context_->uploads.cancelAllUploads();
+    context_->resumable.cancelAll();
 }
 
 int SimpleSocketHTTPServer::activeConnectionCount() const

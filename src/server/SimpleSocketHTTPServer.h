@@ -16,6 +16,7 @@
 #include "server/ConnectionAdmission.h"
 #include "server/Expected.h"
 #include "server/PINRules.h"
+#include "server/PeriodicTask.h"
 #include "server/ServerCallbacks.h"
 #include "server/SocketHTTPError.h"
 
@@ -62,6 +63,11 @@ struct ServerOptions
     ConnectionLimits connectionLimits;
     // Questions for the desktop user that one client address may have waiting at once; beyond 429.
     std::size_t maxQuestionsPerPeer = 8;
+    // A ticketed upload whose body broke off keeps its partial file this long after its last byte,
+    // so the client can continue it (by `clock`).
+    std::chrono::seconds resumeWindow{std::chrono::minutes(15)};
+    // How often the uploads whose window passed are removed when no request comes.
+    std::chrono::milliseconds resumeSweepInterval{std::chrono::seconds(10)};
 };
 
 class SimpleSocketHTTPServer
@@ -80,7 +86,8 @@ public:
 
     // Closes the listening socket, ends the accept loop and empties the PIN session store, so every
     // session token becomes invalid. Requests being handled run to their end; a connection accepted
-    // before whose head completes afterwards is refused (503) and writes nothing.
+    // before whose head completes afterwards is refused (503) and writes nothing. Uploads kept for
+    // resuming are removed, and so are those still receiving once their connections end early.
     void stop();
 
     std::optional<std::uint16_t> port() const { return port_; }
@@ -93,6 +100,7 @@ public:
     // Marks the upload, preflight or batch preflight registered under `id` as cancelled and shuts its
     // socket down in both directions; does nothing for an unknown id. A cancelled upload removes its
     // partial file and reports `failed`; a waiting preflight learns it once its question is answered.
+    // An upload kept for resuming (no connection on it) is removed at once and reported `failed`.
     void cancelUpload(const Uuid& id);
     void cancelAllUploads();
     // The desktop user rejected everything: uploads approved so far are cancelled when they arrive.
@@ -110,6 +118,8 @@ private:
     std::optional<std::uint16_t> port_;
     std::atomic<int> listenFD_{-1};
     std::thread acceptThread_;
+    // Removes the uploads whose resume window has passed while the server runs.
+    std::unique_ptr<PeriodicTask> resumeSweeper_;
 };
 
 } // namespace ferrylantern

@@ -225,4 +225,66 @@ void from_json(const json& j, TransferUploadResponse& value)
     value.deviceFolder = requiredString(j, "deviceFolder");
 }
 
+void to_json(json& j, const TransferUploadResumeResponse& value)
+{
+    j = json{{"uploadId", value.uploadId}, {"offset", value.offset}, {"byteCount", value.byteCount}};
+    if (value.fileName) {
+        j["fileName"] = *value.fileName;
+    }
+    if (value.deviceFolder) {
+        j["deviceFolder"] = *value.deviceFolder;
+    }
+}
+
+void from_json(const json& j, TransferUploadResumeResponse& value)
+{
+    value.uploadId = requiredString(j, "uploadId");
+    value.offset = requiredInt64(j, "offset");
+    value.byteCount = requiredInt64(j, "byteCount");
+    value.fileName = optionalString(j, "fileName");
+    value.deviceFolder = optionalString(j, "deviceFolder");
+}
+
+void to_json(json& j, const TransferUploadSliceResponse& value)
+{
+    j = json{{"uploadId", value.uploadId}, {"offset", value.offset}};
+}
+
+void from_json(const json& j, TransferUploadSliceResponse& value)
+{
+    value.uploadId = requiredString(j, "uploadId");
+    value.offset = requiredInt64(j, "offset");
+}
+
+void to_json(json& j, const TransferUploadOffsetResponse& value)
+{
+    j = json{{"offset", value.offset}};
+}
+
+void from_json(const json& j, TransferUploadOffsetResponse& value)
+{
+    value.offset = requiredInt64(j, "offset");
+}
+
+void to_json(json& j, const TransferUploadResumeError& value)
+{
+    j = json{{"error", value.error}};
+}
+
+void from_json(const json& j, TransferUploadResumeError& value)
+{
+    value.error = requiredString(j, "error");
+}
+
+void to_json(json& j, const TransferUploadCancelResponse& value)
+{
+    j = json{{"uploadId", value.uploadId}, {"cancelled", value.cancelled}};
+}
+
+void from_json(const json& j, TransferUploadCancelResponse& value)
+{
+    value.uploadId = requiredString(j, "uploadId");
+    value.cancelled = requiredBool(j, "cancelled");
+}
+
 } // namespace ferrylantern

@@ -79,6 +79,43 @@ struct TransferUploadResponse
     std::string deviceFolder;
 };
 
+// Where a resumable upload stands (GET "/v1/upload/resume"): the bytes on disk of the whole file; once
+// the file is saved, also the name it was saved under and its device folder.
+struct TransferUploadResumeResponse
+{
+    std::string uploadId;
+    std::int64_t offset = 0;
+    std::int64_t byteCount = 0;
+    std::optional<std::string> fileName;
+    std::optional<std::string> deviceFolder;
+};
+
+// A slice of an upload was written and the file is not complete yet: the next slice starts at offset.
+struct TransferUploadSliceResponse
+{
+    std::string uploadId;
+    std::int64_t offset = 0;
+};
+
+// A slice whose offset is not the count of bytes on disk (409): where the next one must start.
+struct TransferUploadOffsetResponse
+{
+    std::int64_t offset = 0;
+};
+
+// Why there is nothing to resume (404).
+struct TransferUploadResumeError
+{
+    std::string error;
+};
+
+// POST "/v1/upload/cancel": the upload is cancelled and its partial file removed.
+struct TransferUploadCancelResponse
+{
+    std::string uploadId;
+    bool cancelled = true;
+};
+
 #define FERRYLANTERN_DECLARE_JSON(Type)                                                                                \
     void to_json(nlohmann::json& json, const Type& value);                                                             \
     void from_json(const nlohmann::json& json, Type& value);
@@ -92,6 +129,11 @@ FERRYLANTERN_DECLARE_JSON(TransferPreflightBatchRequest)
 FERRYLANTERN_DECLARE_JSON(TransferPreflightBatchResultItem)
 FERRYLANTERN_DECLARE_JSON(TransferUploadPreflightBatchResponse)
 FERRYLANTERN_DECLARE_JSON(TransferUploadResponse)
+FERRYLANTERN_DECLARE_JSON(TransferUploadResumeResponse)
+FERRYLANTERN_DECLARE_JSON(TransferUploadSliceResponse)
+FERRYLANTERN_DECLARE_JSON(TransferUploadOffsetResponse)
+FERRYLANTERN_DECLARE_JSON(TransferUploadResumeError)
+FERRYLANTERN_DECLARE_JSON(TransferUploadCancelResponse)
 
 #undef FERRYLANTERN_DECLARE_JSON
 

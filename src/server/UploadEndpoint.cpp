@@ -1,20 +1,28 @@
-// POST "/v1/upload": one file per request. The handler authorises the upload (session, then ticket or
-// confirmation), claims a destination, receives the body into a hidden partial file, gives the
-// complete file its name and answers with where it went. Every failure removes the partial file and
-// reports `failed` to the owner. Refusals are answered before the body is read; the router then
-// lingers over what the client still sends.
+// POST "/v1/upload": one file per request, or one slice of a file. The handler authorises the upload
+// (session, then ticket or confirmation), claims a destination, receives the body into a hidden partial
+// file, gives the complete file its name and answers with where it went. Refusals are answered before
+// the body is read; the router then lingers over what the client still sends.
+//
+// An upload that came with a ticket is resumable (ResumableUploads.h): when its body breaks off, its
+// partial file is kept for the resume window instead of being removed, and the desktop goes on showing
+// it. A request with an `offset` continues such an upload from the byte the file holds, or starts one
+// whose body comes in slices; a slice that does not complete the file is answered with the offset the
+// next one starts at. Every other failure removes the partial file and reports `failed` to the owner.
 #include "server/ConfinedFolder.h"
+#include "server/DecimalInteger.h"
 #include "server/DiskSpace.h"
 #include "server/Endpoints.h"
 #include "server/MultipartBody.h"
 #include "server/OwnerQuestions.h"
 #include "server/Refusal.h"
+#include "server/ResumeAnswer.h"
 #include "server/ServerContext.h"
 #include "server/TransferMessages.h"
 #include "server/UploadDestination.h"
 #include "server/UploadNaming.h"
 #include "server/UploadProgressEmitter.h"
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <vector>
 
@@ -32,6 +40,7 @@ public:
         : context_(context)
         , connection_(connection)
         , head_(connection.head())
+        , peer_(connection.peerIPv4Address())
         , uploadID_(Uuid::random())
         , progress_(uploadID_, context.callbacks.onUploadProgress)
         , registration_(context.uploads, uploadID_, connection.fd())
@@ -41,6 +50,10 @@ public:
     {
         if (!context_.passesSessionCheck(head_)) {
             connection_.send(refusalResponse(RequestRefusal::sessionRequired));
+            return;
+        }
+        if (head_.queryValue("offset")) {
+            runWithOffset();
             return;
         }
         if (const auto failure = prepare()) {
@@ -67,20 +80,10 @@ private:
     // Disk space (promised to this upload until it ends), device folder, names and the ticket.
     std::optional<UploadFailure> prepare()
     {
-        auto promise = DiskSpaceLedger::shared().promise(context_.saveDirectory, head_.contentLength);
-        if (!promise) {
-            return promise.error();
+        deviceFolder_ = deviceFolderFor(head_, peer_);
+        if (const auto failure = prepareFolderAndSpace(head_.contentLength)) {
+            return failure;
         }
-        diskSpace_.emplace(std::move(*promise));
-        deviceFolder_ = deviceFolderFor(head_, connection_.peerIPv4Address());
-        auto folder = ConfinedFolder::open(context_.saveDirectory, deviceFolder_);
-        if (!folder) {
-            if (isUnsafeFolderError(folder.error())) {
-                return SocketHTTPError::unsafeDeviceFolder;
-            }
-            return folder.error();
-        }
-        folder_.emplace(std::move(*folder));
         clientFileName_ = clientFileName();
         safeName_ = safeFileName(clientFileName_);
         return checkTicket();
@@ -88,7 +91,7 @@ private:
 
     Asker asker()
     {
-        return context_.asker(connection_.peerIPv4Address(), [this] { return connection_.hasPeerHungUp(); });
+        return context_.asker(peer_, [this] { return connection_.hasPeerHungUp(); });
     }
 
     std::string clientFileName() const
@@ -120,7 +123,7 @@ private:
         if (!ticket) {
             return std::nullopt;
         }
-        hasTicket_ = true;
+        ticketID_ = ticketID;
         if (ticket->isRevoked) {
             return SocketHTTPError::uploadCancelled; // everything was rejected after this was approved
         }
@@ -135,7 +138,7 @@ private:
     // named a ticket we do not know is refused, and one that named none is accepted.
     bool accept()
     {
-        if (hasTicket_) {
+        if (ticketID_) {
             return true;
         }
         if (context_.asksBeforeSave()) {
@@ -156,13 +159,244 @@ private:
         return true;
     }
 
+    // A raw body. With a ticket the upload is resumable; without one (or when no more uploads can be
+    // kept) its partial file goes with any failure.
     std::optional<UploadFailure> receiveRaw()
     {
         if (head_.contentLength == 0) {
             return SocketHTTPError::emptyBody;
         }
-        return saveAs([this](PartialFile& file) { return receiveBodyInto(file); });
+        if (!ticketID_) {
+            return saveAs([this](PartialFile& file) { return receiveBodyInto(file); });
+        }
+        auto destination =
+            UploadDestination::choose(*folder_, safeName_, context_.callbacks, uploadID_, deviceFolder_, asker());
+        if (!destination) {
+            return destination.error();
+        }
+        auto file = PartialFile::create(*folder_);
+        if (!file) {
+            return file.error();
+        }
+        auto lease = context_.resumable.begin(
+            *ticketID_, {uploadID_, owner(), deviceFolder_, safeName_, head_.contentLength}, connection_.fd());
+        if (!lease) {
+            const Expected<std::int64_t, UploadFailure> written = receiveBodyInto(*file);
+            if (!written) {
+                return written.error();
+            }
+            return finish(*folder_, *destination, *file, *written, progress_);
+        }
+        ResumableFile resumable{std::move(*folder_), std::move(*destination), std::move(*file), std::move(*diskSpace_)};
+        folder_.reset();
+        diskSpace_.reset();
+        receiveResumable(std::move(*lease), std::move(resumable), progress_);
+        return std::nullopt;
     }
+
+    // MARK: Requests with an offset
+
+    // A request that names where its body starts in the file: it continues a kept upload, or it is the
+    // first slice of an upload whose ticket is still unused.
+    void runWithOffset()
+    {
+        const auto offset = parseDecimalInteger(head_.queryValue("offset").value_or(""));
+        if (!offset || *offset < 0) {
+            connection_.send(refusalResponse(RequestRefusal::invalidOffset));
+            return;
+        }
+        const auto ticketID = Uuid::parse(head_.queryValue("uploadId").value_or(""));
+        if (!ticketID) {
+            connection_.send(resumeResponse(ResumeRefusal{ResumeFailure::nothingToResume}));
+            return;
+        }
+        ticketID_ = ticketID;
+        deviceFolder_ = deviceFolderFor(head_, peer_);
+        clientFileName_ = clientFileName();
+        safeName_ = safeFileName(clientFileName_);
+        auto lease = context_.resumable.resume(
+            {*ticketID, owner(), safeName_, deviceFolder_, *offset, head_.contentLength, connection_.fd()});
+        if (lease) {
+            continueKept(std::move(*lease));
+        } else if (lease.error().failure == ResumeFailure::nothingToResume) {
+            startWithOffset(*offset);
+        } else {
+            connection_.send(resumeResponse(lease.error()));
+        }
+    }
+
+    // The first request of an upload whose ticket is unused: the same checks as a whole upload, with
+    // the ticket's size as the file's and the body as its first bytes.
+    void startWithOffset(std::int64_t offset)
+    {
+        const auto ticket = context_.tickets.peekTicket(*ticketID_);
+        const std::int64_t length = head_.contentLength;
+        std::optional<ResumeFailure> unfit;
+        if (!ticket) {
+            unfit = ResumeFailure::nothingToResume;
+        } else if (ticket->isRevoked) {
+            unfit = ResumeFailure::cancelled;
+        } else if (offset != 0) {
+            connection_.send(resumeResponse(ResumeRefusal{ResumeFailure::offsetConflict, 0}));
+            return;
+        } else if (length == 0) {
+            unfit = ResumeFailure::emptySlice;
+        } else if (length > ticket->byteCount) {
+            unfit = ResumeFailure::beyondFile;
+        }
+        if (unfit) {
+            connection_.send(resumeResponse(ResumeRefusal{*unfit}));
+            return;
+        }
+        if (!context_.resumable.hasRoomFor(owner())) {
+            connection_.send(refusalResponse(RequestRefusal::tooManyResumableUploads));
+            return;
+        }
+        if (const auto failure = prepareFolderAndSpace(ticket->byteCount)) {
+            fail(*failure);
+            return;
+        }
+        const auto taken = context_.tickets.takeTicket(*ticketID_);
+        if (!taken || taken->isRevoked) {
+            connection_.send(
+                resumeResponse(ResumeRefusal{taken ? ResumeFailure::cancelled : ResumeFailure::nothingToResume}));
+            return;
+        }
+        if (taken->safeName != safeName_ || taken->deviceFolder != deviceFolder_) {
+            connection_.send(refusalResponse(SocketHTTPError::invalidUploadTicket));
+            return;
+        }
+        progress_.started(shownFileName(clientFileName_), deviceFolder_, taken->byteCount);
+        if (registration_.isCancelled()) {
+            fail(SocketHTTPError::uploadCancelled);
+            return;
+        }
+        auto destination =
+            UploadDestination::choose(*folder_, safeName_, context_.callbacks, uploadID_, deviceFolder_, asker());
+        if (!destination) {
+            fail(destination.error());
+            return;
+        }
+        auto file = PartialFile::create(*folder_);
+        if (!file) {
+            fail(file.error());
+            return;
+        }
+        auto lease = context_.resumable.begin(
+            *ticketID_, {uploadID_, owner(), deviceFolder_, safeName_, taken->byteCount}, connection_.fd());
+        if (!lease) {
+            progress_.failed();
+            connection_.send(refusalResponse(RequestRefusal::tooManyResumableUploads));
+            return;
+        }
+        ResumableFile resumable{std::move(*folder_), std::move(*destination), std::move(*file), std::move(*diskSpace_)};
+        folder_.reset();
+        diskSpace_.reset();
+        receiveResumable(std::move(*lease), std::move(resumable), progress_);
+    }
+
+    // A kept upload goes on under its own progress id: the desktop sees the same transfer continue.
+    void continueKept(ResumableUploads::Lease lease)
+    {
+        const Uuid progressID = lease.identity().progressID;
+        resumedRegistration_.emplace(context_.uploads, progressID, connection_.fd());
+        resumedProgress_.emplace(progressID, context_.callbacks.onUploadProgress);
+        auto file = lease.takeFile();
+        if (!file) {
+            lease.drop();
+            resumedProgress_->failed();
+            connection_.send(refusalResponse(FailedUpload{SocketHTTPError::incompleteBody}));
+            return;
+        }
+        receiveResumable(std::move(lease), std::move(*file), *resumedProgress_);
+    }
+
+    // Receives this request's body into the resumable upload held under `lease` and ends the request:
+    // the file saved (the upload's own answer), a slice kept (the next offset), the upload kept after
+    // its body broke off (no `failed`: it may be continued), or a failure.
+    void receiveResumable(ResumableUploads::Lease lease, ResumableFile resumable, UploadProgressEmitter& progress)
+    {
+        const std::int64_t offset = lease.offset();
+        const std::int64_t byteCount = lease.identity().byteCount;
+        const auto received = receiveBody(
+            resumable.file, head_.contentLength, [&] { return isCancelled() || lease.isCancelRequested(); },
+            [&](std::int64_t count) {
+                lease.written(offset + count);
+                resumable.diskSpace.written(offset + count);
+                progress.update(offset + count, false);
+            });
+        if (!received) {
+            const auto* error = std::get_if<SocketHTTPError>(&received.error());
+            if (error == nullptr || *error != SocketHTTPError::incompleteBody) {
+                // Cancelled, or the disk failed: the upload ends here and its partial file goes.
+                const bool cancelled = error != nullptr && *error == SocketHTTPError::uploadCancelled;
+                cancelled ? lease.cancel() : lease.drop();
+                failWith(progress, received.error());
+                return;
+            }
+            keep(std::move(lease), std::move(resumable), progress, refusalResponse(FailedUpload{*error}));
+            return;
+        }
+        const std::int64_t total = offset + *received;
+        if (total < byteCount) {
+            keep(std::move(lease), std::move(resumable), progress,
+                 resumeResponse(SliceAcceptedAnswer{*ticketID_, total}));
+            return;
+        }
+        const auto failure = finish(resumable.folder, resumable.destination, resumable.file, total, progress,
+                                    [&lease](const std::string& savedName) { lease.finish(savedName); });
+        if (failure) {
+            lease.drop();
+            failWith(progress, *failure);
+        }
+    }
+
+    // Keeps the upload for its window and sends `answer`; when it cannot be kept it ends as cancelled
+    // or, on a stopped server, as not received.
+    void keep(ResumableUploads::Lease lease, ResumableFile resumable, UploadProgressEmitter& progress,
+              const HttpResponse& answer)
+    {
+        switch (lease.suspend(std::move(resumable))) {
+        case ResumableUploads::Suspension::kept:
+            connection_.send(answer);
+            return;
+        case ResumableUploads::Suspension::cancelled:
+            failWith(progress, SocketHTTPError::uploadCancelled);
+            return;
+        case ResumableUploads::Suspension::stopped:
+            progress.failed();
+            connection_.send(refusalResponse(RequestRefusal::notReceiving));
+            return;
+        }
+    }
+
+    // Disk space for the whole file (promised to this upload until it ends) and the device folder.
+    std::optional<UploadFailure> prepareFolderAndSpace(std::int64_t byteCount)
+    {
+        auto promise = DiskSpaceLedger::shared().promise(context_.saveDirectory, byteCount);
+        if (!promise) {
+            return promise.error();
+        }
+        diskSpace_.emplace(std::move(*promise));
+        auto folder = ConfinedFolder::open(context_.saveDirectory, deviceFolder_);
+        if (!folder) {
+            if (isUnsafeFolderError(folder.error())) {
+                return SocketHTTPError::unsafeDeviceFolder;
+            }
+            return folder.error();
+        }
+        folder_.emplace(std::move(*folder));
+        return std::nullopt;
+    }
+
+    std::string owner() const { return context_.requestOwner(head_, peer_); }
+
+    bool isCancelled() const
+    {
+        return registration_.isCancelled() || (resumedRegistration_ && resumedRegistration_->isCancelled());
+    }
+
+    // MARK: Saving
 
     // Claims the destination of `safeName_` (asking about a same-name file), has `writeContent` fill
     // a partial file and gives the complete file its name.
@@ -182,34 +416,51 @@ private:
         if (!written) {
             return written.error();
         }
-        return finish(*destination, *file, *written);
+        return finish(*folder_, *destination, *file, *written, progress_);
     }
 
-    // Streams the body through one 256 KiB buffer into `file`; returns the byte count.
+    // Streams the whole body into `file`; returns the byte count.
     Expected<std::int64_t, UploadFailure> receiveBodyInto(PartialFile& file)
     {
-        const std::int64_t expected = head_.contentLength;
-        const auto prefix = std::string_view(head_.bodyPrefix).substr(0, static_cast<std::size_t>(expected));
+        return receiveBody(
+            file, head_.contentLength, [this] { return registration_.isCancelled(); },
+            [this](std::int64_t count) {
+                diskSpace_->written(count);
+                progress_.update(count, false);
+            });
+    }
+
+    // Streams `length` body bytes through one 256 KiB buffer into `file`, calling `written` with the
+    // count so far after each chunk; returns the byte count. `isCancelled` is asked before every read
+    // and when the stream ends early.
+    template <typename IsCancelled, typename Written>
+    Expected<std::int64_t, UploadFailure> receiveBody(PartialFile& file, std::int64_t length,
+                                                      const IsCancelled& isCancelled, const Written& written)
+    {
+        const auto prefix = std::string_view(head_.bodyPrefix).substr(0, static_cast<std::size_t>(length));
         if (const auto error = file.write(prefix)) {
             return Unexpected{UploadFailure(error)};
         }
         auto count = static_cast<std::int64_t>(prefix.size());
-        std::vector<char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(readChunkSize, expected)));
-        while (count < expected) {
-            if (registration_.isCancelled()) {
+        if (count > 0) {
+            written(count);
+        }
+        std::vector<char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(readChunkSize, length)));
+        while (count < length) {
+            if (isCancelled()) {
                 return Unexpected{UploadFailure(SocketHTTPError::uploadCancelled)};
             }
-            const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(readChunkSize, expected - count));
+            const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(readChunkSize, length - count));
             const ssize_t received = connection_.receive({buffer.data(), wanted});
             if (received <= 0) {
-                return Unexpected{UploadFailure(endOfStreamFailure())};
+                return Unexpected{
+                    UploadFailure(isCancelled() ? SocketHTTPError::uploadCancelled : SocketHTTPError::incompleteBody)};
             }
             if (const auto error = file.write({buffer.data(), static_cast<std::size_t>(received)})) {
                 return Unexpected{UploadFailure(error)};
             }
             count += received;
-            diskSpace_->written(count);
-            progress_.update(count, false);
+            written(count);
         }
         return count;
     }
@@ -260,20 +511,26 @@ private:
     // A body that ended early: cancelled from the desktop, or the client went away.
     SocketHTTPError endOfStreamFailure() const
     {
-        return registration_.isCancelled() ? SocketHTTPError::uploadCancelled : SocketHTTPError::incompleteBody;
+        return isCancelled() ? SocketHTTPError::uploadCancelled : SocketHTTPError::incompleteBody;
     }
 
-    std::optional<UploadFailure> finish(UploadDestination& destination, PartialFile& file, std::int64_t count)
+    // Gives the complete file its name, reports it and answers. `onSaved` learns the saved name first.
+    std::optional<UploadFailure> finish(const ConfinedFolder& folder, UploadDestination& destination, PartialFile& file,
+                                        std::int64_t count, UploadProgressEmitter& progress,
+                                        const std::function<void(const std::string&)>& onSaved = {})
     {
         if (const auto error = file.close()) {
             return error;
         }
-        const auto saved = destination.commit(*folder_, file);
+        const auto saved = destination.commit(folder, file);
         if (!saved) {
             return saved.error();
         }
-        progress_.update(count, true);
-        progress_.finished();
+        if (onSaved) {
+            onSaved(saved->filename().string());
+        }
+        progress.update(count, true);
+        progress.finished();
         const ReceivedFileRecord record{Uuid::random(),
                                         saved->filename().string(),
                                         count,
@@ -292,15 +549,18 @@ private:
     }
 
     // The partial file is already gone (its owner removed it on the way out).
-    void fail(const UploadFailure& failure)
+    void fail(const UploadFailure& failure) { failWith(progress_, failure); }
+
+    void failWith(UploadProgressEmitter& progress, const UploadFailure& failure)
     {
-        progress_.failed();
+        progress.failed();
         connection_.send(refusalResponse(FailedUpload{failure}));
     }
 
     ServerContext& context_;
     Connection& connection_;
     const RequestHead& head_;
+    const std::optional<std::string> peer_;
     const Uuid uploadID_;
     UploadProgressEmitter progress_;
     UploadSessionRegistration registration_;
@@ -309,7 +569,10 @@ private:
     std::optional<ConfinedFolder> folder_;
     std::string clientFileName_;
     std::string safeName_;
-    bool hasTicket_ = false;
+    std::optional<Uuid> ticketID_; // a ticket taken, or the one a request with an offset names
+    // A kept upload continued by this request reports under its own progress id.
+    std::optional<UploadSessionRegistration> resumedRegistration_;
+    std::optional<UploadProgressEmitter> resumedProgress_;
 };
 
 } // namespace

@@ -4,10 +4,12 @@
 
 namespace ferrylantern {
 
-void UploadSessionRegistry::registerSession(const Uuid& id, int fd)
+std::uint64_t UploadSessionRegistry::registerSession(const Uuid& id, int fd)
 {
     const MutexLock guard(uploadSessionLock_);
-    activeUploadSessions_.insert_or_assign(id, ActiveUploadSession{fd, false});
+    const auto registration = nextRegistration_++;
+    activeUploadSessions_.insert_or_assign(id, ActiveUploadSession{fd, false, registration});
+    return registration;
 }
 
 std::optional<ActiveUploadSession> UploadSessionRegistry::unregisterSession(const Uuid& id)
@@ -20,6 +22,15 @@ std::optional<ActiveUploadSession> UploadSessionRegistry::unregisterSession(cons
     const auto session = found->second;
     activeUploadSessions_.erase(found);
     return session;
+}
+
+void UploadSessionRegistry::unregisterSession(const Uuid& id, std::uint64_t registration)
+{
+    const MutexLock guard(uploadSessionLock_);
+    const auto found = activeUploadSessions_.find(id);
+    if (found != activeUploadSessions_.end() && found->second.registration == registration) {
+        activeUploadSessions_.erase(found);
+    }
 }
 
 bool UploadSessionRegistry::isCancelled(const Uuid& id) const
@@ -64,13 +75,12 @@ std::vector<Uuid> UploadSessionRegistry::registeredIDs() const
 UploadSessionRegistration::UploadSessionRegistration(UploadSessionRegistry& registry, const Uuid& id, int fd)
     : registry_(registry)
     , id_(id)
-{
-    registry_.registerSession(id_, fd);
-}
+    , registration_(registry_.registerSession(id_, fd))
+{}
 
 UploadSessionRegistration::~UploadSessionRegistration()
 {
-    registry_.unregisterSession(id_);
+    registry_.unregisterSession(id_, registration_);
 }
 
 } // namespace ferrylantern

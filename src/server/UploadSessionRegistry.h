@@ -8,6 +8,7 @@
 #include "base/Mutex.h"
 #include "server/Uuid.h"
 
+#include <cstdint>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -18,13 +19,19 @@ struct ActiveUploadSession
 {
     int fd = -1;
     bool isCancelled = false;
+    std::uint64_t registration = 0; // which registration of the id this is
 };
 
 class UploadSessionRegistry
 {
 public:
-    void registerSession(const Uuid& id, int fd) EXCLUDES(uploadSessionLock_);
+    // Registers `fd` under `id`, replacing an earlier registration of the id (a resumed upload's new
+    // connection replaces its old one); returns the number of this registration.
+    std::uint64_t registerSession(const Uuid& id, int fd) EXCLUDES(uploadSessionLock_);
     std::optional<ActiveUploadSession> unregisterSession(const Uuid& id) EXCLUDES(uploadSessionLock_);
+    // Removes the entry only while it is still registration `registration`, so an old connection that
+    // ends late does not unregister the connection that replaced it.
+    void unregisterSession(const Uuid& id, std::uint64_t registration) EXCLUDES(uploadSessionLock_);
     // The entry's flag; false when there is no entry.
     bool isCancelled(const Uuid& id) const EXCLUDES(uploadSessionLock_);
 
@@ -39,6 +46,7 @@ public:
 private:
     mutable Mutex uploadSessionLock_;
     std::unordered_map<Uuid, ActiveUploadSession> activeUploadSessions_ GUARDED_BY(uploadSessionLock_);
+    std::uint64_t nextRegistration_ GUARDED_BY(uploadSessionLock_) = 1;
 };
 
 // Registers an id for the life of a handler and unregisters it on every path out.
@@ -55,6 +63,7 @@ public:
 private:
     UploadSessionRegistry& registry_;
     Uuid id_;
+    std::uint64_t registration_;
 };
 
 } // namespace ferrylantern

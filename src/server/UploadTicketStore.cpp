@@ -74,6 +74,20 @@ std::optional<ApprovedUploadSession> UploadTicketStore::takeTicket(const Uuid& i
     return ticket;
 }
 
+std::optional<ApprovedUploadSession> UploadTicketStore::peekTicket(const Uuid& id)
+{
+    const auto now = clock_();
+    const MutexLock guard(approvedSessionLock_);
+    purgeExpired(now);
+    const auto found = approvedUploadSessions_.find(id);
+    if (found == approvedUploadSessions_.end()) {
+        return std::nullopt;
+    }
+    auto ticket = found->second;
+    ticket.isRevoked = ticket.approvalRound != approvalRound_;
+    return ticket;
+}
+
 void UploadTicketStore::purgeExpiredTickets()
 {
     const auto now = clock_();

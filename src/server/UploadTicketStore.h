@@ -70,6 +70,8 @@ public:
 
     // Purges expired tickets, then removes the ticket with this id and returns it, or nullopt.
     std::optional<ApprovedUploadSession> takeTicket(const Uuid& id) EXCLUDES(approvedSessionLock_);
+    // Purges expired tickets, then returns a copy of the ticket with this id, leaving it in place.
+    std::optional<ApprovedUploadSession> peekTicket(const Uuid& id) EXCLUDES(approvedSessionLock_);
 
     void purgeExpiredTickets() EXCLUDES(approvedSessionLock_);
     std::size_t ticketCount() const EXCLUDES(approvedSessionLock_);

@@ -77,12 +77,19 @@ void ActiveReceiveRow::setProgress(const TransferReceiveProgress& progress)
 {
     const bool sameFile = progress.id == progress_.id && progress.fileName == progress_.fileName &&
                           progress.deviceFolder == progress_.deviceFolder && name_->fullText() == progress.fileName;
+    const bool sameState = sameFile && progress.isStalled == progress_.isStalled;
     progress_ = progress;
     // Progress changes the bar and the numbers only, neither of which changes the row's size, so the
     // list around it is not laid out again (64 uploads send 640 of these a second).
     if (!sameFile) {
         name_->setFullText(progress_.fileName);
-        const auto source = sourceLineText(progress_.deviceFolder);
+    }
+    if (!sameState) {
+        auto source = sourceLineText(progress_.deviceFolder);
+        if (progress_.isStalled) {
+            const QString waiting = QStringLiteral("等待手机…");
+            source = source ? *source + QStringLiteral(" · ") + waiting : waiting;
+        }
         source_->setText(source.value_or(QString()));
         source_->setVisible(source.has_value());
     }

@@ -1,5 +1,6 @@
 // One upload in flight: the file's name, the sending device's folder, a progress bar with the received
-// and total sizes, and a "取消" button.
+// and total sizes, and a "取消" button. While no byte arrives for a while the source line adds
+// "等待手机…": the phone locked or lost its Wi-Fi, and the upload goes on when it comes back.
 //
 // GUI thread only (a widget).
 #pragma once

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <random>
 
 namespace ferrylantern::test {
@@ -190,6 +192,106 @@ TEST_F(Interruptions, AServerKilledMidUploadLeavesNoTruncatedFileAndServesAgain)
                  std::to_string(partialFiles) + " / " + std::to_string(partialAfterRestart) + " / " +
                      std::to_string(partialAfterLaterStart));
     reportFigure("upload after restart", std::to_string(reply.status));
+}
+
+// A phone whose Wi-Fi drops five times while it sends a large file: each time the connection is reset
+// at a random byte, the phone asks where the server stands and sends the rest from there ("Expect:
+// 100-continue" lets a 409 arrive before any body). The file ends byte-identical, and what was sent
+// twice is only what was in flight at the cuts: at most the phone's send buffer each time (a phone's is
+// small; left to grow, a loopback one reaches megabytes while a busy server lags).
+TEST_F(Interruptions, AFileCutAtFiveRandomPointsResumesFromTheServersOffset)
+{
+    ServerProcess server(saveDirectory, folder.path() / "server");
+    ASSERT_NE(server.port(), 0) << server.output();
+    const std::int64_t size = byScale<std::int64_t>(std::int64_t{128} << 20, std::int64_t{1} << 30);
+    constexpr std::uint64_t seed = 2112;
+    const auto tickets = batchTickets(server.port(), "Resume", {{"big.bin", size}});
+    ASSERT_EQ(tickets.size(), 1U);
+    const std::string query = "filename=big.bin&device=Resume&uploadId=" + tickets[0];
+
+    constexpr unsigned cutSeed = 20261212;
+    std::mt19937_64 random(cutSeed);
+    std::vector<std::int64_t> cuts;
+    for (int i = 0; i < 5; ++i) {
+        cuts.push_back(std::uniform_int_distribution<std::int64_t>(1, size - 1)(random));
+    }
+    std::sort(cuts.begin(), cuts.end());
+
+    const auto started = std::chrono::steady_clock::now();
+    std::int64_t bodyBytesSent = 0;
+    std::int64_t offset = 0;
+    int requests = 0;
+    int conflicts = 0;
+    std::optional<HttpReply> saved;
+    std::size_t nextCut = 0;
+    constexpr int phoneSendBuffer = 256 * 1024;
+    int inFlightAtMost = 0;
+    while (!saved && requests < 50) {
+        ++requests;
+        TestConnection connection(server.port(), 60s);
+        inFlightAtMost = connection.limitSendBuffer(phoneSendBuffer);
+        // The first request is a plain ticketed upload; every later one names its offset.
+        const std::string target = requests == 1 ? query : query + "&offset=" + std::to_string(offset);
+        ASSERT_TRUE(connection.send("POST /v1/upload?" + target +
+                                    " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/octet-stream\r\n"
+                                    "Expect: 100-continue\r\nContent-Length: " +
+                                    std::to_string(size - offset) + "\r\n\r\n"));
+        std::string received;
+        ASSERT_TRUE(connection.readUntil("\r\n\r\n", received)) << "request " << requests;
+        if (!received.starts_with("HTTP/1.1 100")) {
+            // Not where the server stands (a cut lost bytes in flight): go on from its offset.
+            received += connection.readAll();
+            const auto reply = parseReply(received);
+            ASSERT_TRUE(reply && reply->status == 409) << received;
+            offset = nlohmann::json::parse(reply->body)["offset"].get<std::int64_t>();
+            ++conflicts;
+            continue;
+        }
+        const std::int64_t stopAt = nextCut < cuts.size() ? std::max(cuts[nextCut], offset) : size;
+        constexpr std::int64_t chunk = 256 * 1024;
+        for (std::int64_t at = offset; at < stopAt; at += chunk) {
+            const auto length = static_cast<std::size_t>(std::min(chunk, stopAt - at));
+            ASSERT_TRUE(connection.send(generatedBytes(seed, at, length)));
+            bodyBytesSent += static_cast<std::int64_t>(length);
+        }
+        if (stopAt < size) {
+            connection.abort(); // the Wi-Fi drops: reset, mid-body
+            ++nextCut;
+            const auto position =
+                sendRequest(server.port(), buildRequest("GET", "/v1/upload/resume?uploadId=" + tickets[0]));
+            ASSERT_EQ(position.status, 200) << position.body;
+            offset = nlohmann::json::parse(position.body)["offset"].get<std::int64_t>();
+            continue;
+        }
+        saved = parseReply(received.substr(received.find("\r\n\r\n") + 4) + connection.readAll());
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->status, 200) << saved->body;
+    EXPECT_EQ(nlohmann::json::parse(saved->body)["byteCount"], size);
+    EXPECT_TRUE(holdsGeneratedContent(saveDirectory / "Resume" / "big.bin", seed, size));
+    EXPECT_EQ(filesUnder(saveDirectory), std::vector<std::filesystem::path>{"Resume/big.bin"});
+    const auto output = server.output();
+    EXPECT_NE(output.find("saved "), std::string::npos) << output;
+    EXPECT_EQ(output.find("saved ", output.find("saved ") + 1), std::string::npos) << "one file, saved once";
+    EXPECT_EQ(output.find("failed "), std::string::npos) << output;
+
+    const std::int64_t resent = bodyBytesSent - size;
+    reportFigure("file size (MiB)", std::to_string(size >> 20));
+    reportFigure("cuts at (bytes, seed " + std::to_string(cutSeed) + ")",
+                 std::to_string(cuts[0]) + ", " + std::to_string(cuts[1]) + ", " + std::to_string(cuts[2]) + ", " +
+                     std::to_string(cuts[3]) + ", " + std::to_string(cuts[4]));
+    reportFigure("requests (409 answers among them)",
+                 std::to_string(requests) + " (" + std::to_string(conflicts) + ")");
+    reportFigure("body bytes sent", std::to_string(bodyBytesSent));
+    reportFigure("bytes re-sent beyond the file",
+                 std::to_string(resent) + " (" +
+                     formatted(100.0 * static_cast<double>(resent) / static_cast<double>(size), 4) + " % of the file)");
+    reportFigure("time (s)", formatted(seconds, 2));
+    EXPECT_LE(resent, static_cast<std::int64_t>(cuts.size()) * inFlightAtMost) << "only what was in flight";
+    if (fullScale()) {
+        EXPECT_LT(resent, size / 100) << "under 1 % sent twice";
+    }
 }
 
 } // namespace

@@ -171,6 +171,36 @@ TEST_F(Resources, UploadsInFlightCountAgainstTheFreeSpace)
                  std::to_string(small.freeBytes() >> 20));
 }
 
+// An upload kept for resuming still holds the room for the bytes it has yet to receive, so the disk
+// cannot fill up under it while the phone is away; its cancel gives the room back.
+TEST_F(Resources, AKeptUploadHoldsTheRoomItStillNeeds)
+{
+    const auto disk = folder.path() / "disk";
+    SmallDisk small(disk, 256);
+    if (!small.isMounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << small.error() << "); run as root to test a small disk";
+    }
+    ServerProcess server(disk, folder.path() / "server");
+    ASSERT_NE(server.port(), 0) << server.output();
+
+    constexpr std::int64_t keptSize = std::int64_t{150} << 20;
+    const auto tickets = batchTickets(server.port(), "Phone", {{"kept.bin", keptSize}});
+    ASSERT_EQ(tickets.size(), 1U);
+    const auto slice =
+        upload(server.port(), {"filename=kept.bin&device=Phone&uploadId=" + tickets[0] + "&offset=0", 31, 1 << 20, ""});
+    ASSERT_EQ(slice.status, 200) << slice.body;
+    // 50 MiB and the 64 MiB reserve fit beside the 1 MiB written, not beside the 149 MiB still to come.
+    const UploadRequest other{"filename=other.bin&device=Phone", 32, 50 << 20, ""};
+    const auto refused = upload(server.port(), other);
+    EXPECT_EQ(refused.status, 500);
+    EXPECT_EQ(refused.body, "Upload failed: 磁盘剩余空间不足");
+    const auto cancelled = sendRequest(server.port(), buildRequest("POST", "/v1/upload/cancel?uploadId=" + tickets[0]));
+    EXPECT_EQ(cancelled.status, 200) << cancelled.body;
+    const auto reply = upload(server.port(), other);
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    EXPECT_EQ(filesUnder(disk / "Phone"), std::vector<std::filesystem::path>{"other.bin"});
+}
+
 TEST_F(Resources, RunningOutOfDescriptorsNeitherSpinsNorStopsTheServer)
 {
     constexpr int descriptorLimit = 128;

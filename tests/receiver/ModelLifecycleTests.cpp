@@ -195,6 +195,84 @@ TEST_F(ModelLifecycle, OneProgressEventChangesOneRowAmongSixtyFour)
     EXPECT_EQ(layoutChanges.count() + resets.count() + recordChanges.count() + recordResets.count(), 0);
 }
 
+TEST_F(ModelLifecycle, ASilentUploadIsMarkedStalledOnItsRowUntilBytesFlowAgain)
+{
+    auto now = std::chrono::steady_clock::time_point{};
+    ActiveReceiveListModel list(nullptr, [&now] { return now; });
+    const auto tester = checkedModel(list);
+    const auto quiet = Uuid::random();
+    const auto asking = Uuid::random();
+    const auto busy = Uuid::random();
+    for (const auto& id : {quiet, asking, busy}) {
+        list.apply(UploadStarted{id, "a.bin", "Phone", 100});
+    }
+    const auto waitsForDesktop = [&](const Uuid& id) { return id == asking; };
+    QSignalSpy changes(&list, &QAbstractItemModel::dataChanged);
+    now += std::chrono::seconds(19);
+    list.apply(UploadUpdated{busy, 10});
+    list.markStalledRows(std::chrono::seconds(20), waitsForDesktop);
+    EXPECT_EQ(changes.count(), 1) << "only the update changed a row";
+    now += std::chrono::seconds(1);
+    list.markStalledRows(std::chrono::seconds(20), waitsForDesktop);
+    ASSERT_EQ(changes.count(), 2);
+    EXPECT_EQ(changes.last().at(0).value<QModelIndex>().row(), 0);
+    EXPECT_TRUE(list.receives()[0].isStalled);
+    EXPECT_FALSE(list.receives()[1].isStalled) << "waiting for the desktop user is not the phone's silence";
+    EXPECT_FALSE(list.receives()[2].isStalled);
+    list.markStalledRows(std::chrono::seconds(20), waitsForDesktop);
+    EXPECT_EQ(changes.count(), 2) << "nothing new, no signal";
+
+    list.apply(UploadUpdated{quiet, 50}); // the phone came back: progress from where it stopped
+    EXPECT_FALSE(list.receives()[0].isStalled);
+    EXPECT_EQ(list.receives()[0].bytesReceived, 50);
+    now += std::chrono::seconds(20);
+    list.markStalledRows(std::chrono::seconds(20), [](const Uuid&) { return false; });
+    EXPECT_TRUE(list.receives()[1].isStalled) << "its time started again when the question was answered";
+}
+
+// Over a real server: a dropped connection keeps the row, which says it waits for the phone, and a
+// resume continues the same row to its end.
+TEST_F(ModelLifecycle, AResumedUploadContinuesOnItsRowAfterWaitingForThePhone)
+{
+    ReceiverConfiguration configuration;
+    configuration.preferences = scope;
+    configuration.preferredPort = 0;
+    configuration.stalledAfter = std::chrono::milliseconds(100);
+    model = std::make_unique<TransferReceiverModel>(configuration);
+    startAndWait(*model);
+    const std::string content(3 << 20, 'r');
+    const auto preflight = requestWhileProcessing(
+        *model, buildRequest("POST", "/v1/upload/preflight?filename=r.bin&byteCount=" + std::to_string(content.size()) +
+                                         "&device=Phone"));
+    ASSERT_EQ(preflight.status, 200) << preflight.body;
+    const std::string ticket = nlohmann::json::parse(preflight.body)["uploadId"];
+    const std::string target = "/v1/upload?filename=r.bin&device=Phone&uploadId=" + ticket;
+    std::thread([port = *model->port(), target, half = content.substr(0, content.size() / 2), &content] {
+        TestConnection connection(port);
+        connection.send("POST " + target + " HTTP/1.1\r\nContent-Length: " + std::to_string(content.size()) +
+                        "\r\n\r\n" + half);
+        connection.abort();
+    }).join();
+    ASSERT_TRUE(waitFor([&] { return model->activeReceives().size() == 1 && model->activeReceives()[0].isStalled; }));
+    // The server has let go of the connection: the upload is kept, waiting.
+    ASSERT_TRUE(waitFor([&] { return model->httpServer()->activeConnectionCount() == 0; }));
+    const auto row = model->activeReceives()[0];
+    EXPECT_EQ(row.totalBytes, static_cast<std::int64_t>(content.size()));
+
+    const auto position = requestWhileProcessing(*model, buildRequest("GET", "/v1/upload/resume?uploadId=" + ticket));
+    ASSERT_EQ(position.status, 200) << position.body;
+    const auto offset = nlohmann::json::parse(position.body)["offset"].get<std::size_t>();
+    QSignalSpy removed(&model->activeReceiveList(), &QAbstractItemModel::rowsRemoved);
+    QSignalSpy inserted(&model->activeReceiveList(), &QAbstractItemModel::rowsInserted);
+    const auto rest = requestWhileProcessing(
+        *model, buildRequest("POST", target + "&offset=" + std::to_string(offset), "", content.substr(offset)));
+    ASSERT_EQ(rest.status, 200) << rest.body;
+    ASSERT_TRUE(waitFor([&] { return model->recentTransfers().size() == 1; }));
+    EXPECT_EQ(inserted.count(), 0) << "the same row went on";
+    EXPECT_EQ(removed.count(), 1);
+    EXPECT_EQ(model->recentTransfers()[0].byteCount, static_cast<std::int64_t>(content.size()));
+}
+
 TEST_F(ModelLifecycle, RequireConfirmationIsRememberedAndReachesTheServer)
 {
     startAndWait(*model);

@@ -169,6 +169,15 @@ bool TestConnection::readUntil(std::string_view marker, std::string& received)
     return true;
 }
 
+int TestConnection::limitSendBuffer(int bytes)
+{
+    setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &granted, &length);
+    return granted;
+}
+
 void TestConnection::abort()
 {
     linger immediate{1, 0};

@@ -50,6 +50,9 @@ public:
     bool readUntil(std::string_view marker, std::string& received);
     // Closes abruptly (RST instead of FIN), as a phone that drops off the network.
     void abort();
+    // Holds at most about `bytes` unsent in the kernel (as a phone's small send buffer does) instead of
+    // letting it grow; returns the size the kernel granted.
+    int limitSendBuffer(int bytes);
 
 private:
     int fd_ = -1;

@@ -93,6 +93,25 @@ TEST(ActiveReceiveRow, ShowsAnEmptyBarForAnUnknownTotalAndAFullOneWhenPastIt)
     EXPECT_GE(sizes->minimumWidth(), sizes->fontMetrics().horizontalAdvance(sizes->text()));
 }
 
+TEST(ActiveReceiveRow, SaysWhenItWaitsForThePhoneAndStopsSayingSoWhenBytesFlow)
+{
+    TransferReceiveProgress progress{Uuid::random(), QStringLiteral("a.bin"), QStringLiteral("iPhone"), 10, 100};
+    ActiveReceiveRow row(progress);
+    const auto* source = row.findChild<QLabel*>(QStringLiteral("sourceLine"));
+    progress.isStalled = true;
+    row.setProgress(progress);
+    EXPECT_EQ(source->text(), QStringLiteral("来自：iPhone · 等待手机…"));
+    progress.isStalled = false;
+    progress.bytesReceived = 20;
+    row.setProgress(progress);
+    EXPECT_EQ(source->text(), QStringLiteral("来自：iPhone"));
+    // Without a source the line shows for the wait alone.
+    ActiveReceiveRow unnamed(TransferReceiveProgress{Uuid::random(), QStringLiteral("b.bin"), {}, 0, 9, true});
+    const auto* line = unnamed.findChild<QLabel*>(QStringLiteral("sourceLine"));
+    EXPECT_FALSE(line->isHidden());
+    EXPECT_EQ(line->text(), QStringLiteral("等待手机…"));
+}
+
 TEST(ActiveReceiveRow, CancelsItsOwnUpload)
 {
     const Uuid id = Uuid::random();

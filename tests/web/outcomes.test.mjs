@@ -1,12 +1,13 @@
-// How a batch ends when the desktop answers: refused as a whole, refused for one file, or approved
-// after a wait during which the phone's user edits the device name.
+// How a batch ends when the desktop answers: refused as a whole, refused for one file, approved after a
+// wait during which the phone's user edits the device name, or a same-name file the desktop user keeps
+// beside the old one.
 import assert from 'node:assert/strict';
 import { mkdir, readFile, readdir, rm, writeFile } from 'node:fs/promises';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 
 import {
-    Receiver, launchChromium, makeFiles, newPhone, openPage, rows, temporaryFolder, waitForSummary,
+    Receiver, launchChromium, makeFiles, newPhone, openPage, rows, temporaryFolder, waitForSummary, waitForText,
 } from './support.mjs';
 
 let chromium;
@@ -103,3 +104,28 @@ test('a batch waits for the desktop and uploads under the name it was approved f
     assert.deepEqual(await readdir(saveDir), ['等待手机']);
     await page.close();
 });
+
+test('a same-name file waits for the desktop, then shows the name it was saved under', { timeout: 60000 },
+    async () => {
+        const { receiver, saveDir } = await startReceiver({ onDuplicate: 'ask' });
+        const device = '同名手机';
+        await mkdir(path.join(saveDir, device));
+        await writeFile(path.join(saveDir, device, 'photo.jpg'), 'the old photo');
+        const photo = Buffer.alloc(300 * 1024, 7);
+        const picked = await makeFiles({ 'photo.jpg': photo });
+        cleanups.push(() => rm(picked.folder, { recursive: true, force: true }));
+
+        const page = await openPanel(receiver, device);
+        await page.setInputFiles('#files', picked.paths);
+        await page.click('#uploadBtn');
+        await receiver.waitForPrompt('[o/K/c]');
+        // The first bytes are sent and the computer's user decides: the row says so, not "100%".
+        await waitForText(page, '#queue .status', '等待电脑确认…');
+        assert.deepEqual((await rows(page)).map((row) => row.classes), ['waiting']);
+        receiver.answer('k');
+        await waitForSummary(page, '全部完成（1 个文件）');
+        assert.deepEqual((await rows(page)).map((row) => row.status), [`✓ 传输完成 → ${device}/photo-1.jpg`]);
+        assert.equal(await readFile(path.join(saveDir, device, 'photo.jpg'), 'utf8'), 'the old photo');
+        assert.ok(photo.equals(await readFile(path.join(saveDir, device, 'photo-1.jpg'))));
+        await page.close();
+    });

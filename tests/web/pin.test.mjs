@@ -190,24 +190,39 @@ test('a session that dies with a server restart sends the page back to the gate'
     await page.close();
 });
 
-test('after repeated wrong PINs the refused attempts read as wrong PINs', { timeout: 60000 }, async () => {
-    const page = await openGate();
-    const submit = async (digits) => {
-        const answered = page.waitForResponse((response) => response.url().endsWith('/v1/pin/verify'));
-        await page.keyboard.type(digits);
-        const status = (await answered).status();
-        await waitForSubmissionEnd(page);
-        return status;
-    };
-    for (let attempt = 0; attempt < 5; attempt += 1) {
-        assert.equal(await submit('0000'), 403);
-    }
-    // Locked out now: even the right PIN is answered 429.
-    assert.equal(await submit(pin), 429);
-    assert.equal(await page.textContent('#pinError'), 'PIN 错误，请重试');
-    assert.deepEqual(await values(page), ['', '', '', '']);
-    assert.equal(await focusedPINCell(page), 0);
-    assert.equal(await page.locator('#pinGate').isVisible(), true);
-    assert.equal(await token(page), null);
-    await page.close();
-});
+test('after repeated wrong PINs the wait counts down, the right PIN is never called wrong, and then it works',
+    { timeout: 90000 }, async () => {
+        const page = await openGate();
+        const submit = async (digits) => {
+            const answered = page.waitForResponse((response) => response.url().endsWith('/v1/pin/verify'));
+            await page.keyboard.type(digits);
+            const response = await answered;
+            await page.waitForFunction(() => !pinSubmitting);
+            return response;
+        };
+        for (let attempt = 0; attempt < 5; attempt += 1) {
+            assert.equal((await submit('0000')).status(), 403);
+            await waitForSubmissionEnd(page);
+        }
+        // Held back now: the right PIN is answered 429, unchecked, and the page says so with a countdown.
+        const refused = await submit(pin);
+        assert.equal(refused.status(), 429);
+        const wait = Number(refused.headers()['retry-after']);
+        assert.ok(wait > 0, 'Retry-After names the wait');
+        const countdown = (seconds) => `尝试次数过多，请 ${seconds} 秒后再试`;
+        assert.match(await page.textContent('#pinError'), /^尝试次数过多，请 \d+ 秒后再试$/);
+        assert.notEqual(await page.textContent('#pinError'), 'PIN 错误，请重试');
+        assert.deepEqual(await pinCells(page), pin.split('').map((digit) => ({ value: digit, classes: 'pin-cell filled' })),
+            'the digits stay, and no cell is marked wrong');
+        assert.equal(await page.isDisabled('#pinSubmitBtn'), true);
+        assert.equal(await token(page), null);
+        // The seconds go down on their own, to the end of the wait.
+        await waitForText(page, '#pinError', countdown(wait - 2), 5000);
+        await screenshot(page, 'pin-lockout.png');
+        await waitForText(page, '#pinError', '', (wait + 2) * 1000);
+        assert.equal(await page.isEnabled('#pinSubmitBtn'), true);
+        await page.click('#pinSubmitBtn');
+        await page.locator('#uploadPanel').waitFor({ state: 'visible' });
+        assert.notEqual(await token(page), null);
+        await page.close();
+    });

@@ -1,9 +1,11 @@
-// Shared pieces of the upload page tests: a ferrylantern-server child process on 127.0.0.1 with its
-// own save folder, Debian's Chromium as a phone, and bounded waits that report what the page showed.
+// Shared pieces of the upload page tests: a ferrylantern-server child process with its own save folder,
+// Debian's Chromium as a phone opening the page at a LAN address, a link between them that can drop
+// like Wi-Fi, and bounded waits that report what the page showed.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
 import { mkdir, mkdtemp, readFile, rm, writeFile } from 'node:fs/promises';
+import net from 'node:net';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { createInterface } from 'node:readline';
@@ -19,6 +21,11 @@ const chromiumPath = process.env.CHROMIUM ?? '/usr/bin/chromium';
 // Without the background-networking switches Chromium keeps dialling out, and this network refuses.
 const chromiumArgs = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
     '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+
+// Where the phone opens the page: the LAN address of the network namespace private-network.sh made,
+// where window.isSecureContext is false as on a real phone; 127.0.0.1 where there is none.
+export const pageAddress = process.env.FERRYLANTERN_WEB_ADDRESS ?? '127.0.0.1';
+export const onLANAddress = pageAddress !== '127.0.0.1';
 
 export const waitTimeout = 15000;
 const startTimeout = 20000;
@@ -85,7 +92,7 @@ export class Receiver {
     }
 
     get url() {
-        return `http://127.0.0.1:${this.port}/`;
+        return `http://${pageAddress}:${this.port}/`;
     }
 
     notify() {
@@ -119,6 +126,15 @@ export class Receiver {
 
     answer(line) {
         this.child.stdin.write(line + '\n');
+    }
+
+    // Ends the server as a crash would: no cancels, no answers, partial files left as they are.
+    async kill() {
+        if (this.child.exitCode === null && this.child.signalCode === null) {
+            this.child.kill('SIGKILL');
+            await this.exited;
+        }
+        await rm(this.stateDir, { recursive: true, force: true });
     }
 
     async stop() {
@@ -249,4 +265,149 @@ export async function makeFiles(contents) {
 export async function screenshot(page, name) {
     await mkdir(artifactsDir, { recursive: true });
     await page.screenshot({ path: path.join(artifactsDir, name), fullPage: true });
+}
+
+// The phone's Wi-Fi, between Chromium and the server: it forwards every connection and counts the
+// bytes the phone sends. `cut()` drops the link as Wi-Fi does: the phone's side of every connection is
+// reset, the server's side stays open and silent. `goDown(ms)` cuts and refuses every new connection
+// until one comes `ms` after the drop (the phone retrying), or until `goUp()`.
+export class LinkProxy {
+    static async start(targetPort) {
+        const proxy = new LinkProxy(targetPort);
+        await new Promise((resolve) => proxy.server.listen(0, pageAddress, resolve));
+        proxy.port = proxy.server.address().port;
+        return proxy;
+    }
+
+    constructor(targetPort) {
+        this.targetPort = targetPort;
+        this.links = new Set();
+        this.silent = new Set();
+        this.bytesUp = 0;
+        this.refused = 0;
+        this.outage = null;
+        this.waiters = new Set();
+        this.server = net.createServer((phone) => this.accept(phone));
+    }
+
+    get url() {
+        return `http://${pageAddress}:${this.port}/`;
+    }
+
+    notify() {
+        for (const waiter of this.waiters) waiter();
+    }
+
+    // Resolves once `check()` answers something other than undefined (checked at every change).
+    waitFor(check, ms, what) {
+        let waiter;
+        const result = new Promise((resolve) => {
+            waiter = () => {
+                const value = check();
+                if (value !== undefined) resolve(value);
+            };
+            this.waiters.add(waiter);
+            waiter();
+        });
+        return withTimeout(result, ms, what).finally(() => this.waiters.delete(waiter));
+    }
+
+    waitForBytesUp(count, ms = 60000) {
+        return this.waitFor(() => (this.bytesUp >= count ? this.bytesUp : undefined), ms, `${count} bytes sent`);
+    }
+
+    accept(phone) {
+        phone.on('error', () => {});
+        if (this.outage) {
+            if (Date.now() - this.outage.since < this.outage.ms) {
+                this.refused += 1;
+                phone.resetAndDestroy();
+                this.notify();
+                return;
+            }
+            this.outage = null;
+            this.notify();
+        }
+        const server = net.connect(this.targetPort, pageAddress);
+        server.on('error', () => {});
+        const link = { phone, server };
+        this.links.add(link);
+        phone.on('data', (chunk) => {
+            this.bytesUp += chunk.length;
+            if (!server.write(chunk)) {
+                phone.pause();
+                server.once('drain', () => phone.resume());
+            }
+            this.notify();
+        });
+        server.on('data', (chunk) => {
+            if (!phone.destroyed) phone.write(chunk);
+        });
+        phone.on('end', () => server.end());
+        server.on('end', () => phone.end());
+        phone.on('close', () => {
+            this.links.delete(link);
+            if (!this.silent.has(server)) server.destroy();
+        });
+        server.on('close', () => {
+            this.silent.delete(server);
+            if (this.links.has(link)) phone.destroy();
+        });
+    }
+
+    cut() {
+        for (const link of this.links) {
+            this.silent.add(link.server);
+            link.phone.resetAndDestroy();
+        }
+        this.links.clear();
+    }
+
+    goDown(ms = Infinity) {
+        this.outage = { since: Date.now(), ms };
+        this.cut();
+    }
+
+    goUp() {
+        this.outage = null;
+    }
+
+    // Another server behind the same address, as after the computer's FerryLantern restarted.
+    retarget(port) {
+        this.targetPort = port;
+    }
+
+    async stop() {
+        for (const link of this.links) link.phone.destroy();
+        for (const server of this.silent) server.destroy();
+        await new Promise((resolve) => this.server.close(resolve));
+    }
+}
+
+// A slow link for the page (Chromium's own network conditions): bytes leave and arrive at
+// `bitsPerSecond`.
+export async function slowLink(page, bitsPerSecond) {
+    const devtools = await page.context().newCDPSession(page);
+    await devtools.send('Network.enable');
+    await devtools.send('Network.emulateNetworkConditions', {
+        offline: false, latency: 5, downloadThroughput: bitsPerSecond / 8, uploadThroughput: bitsPerSecond / 8,
+    });
+    return devtools;
+}
+
+// Records every status text each row of the queue shows, in order, in window.seenStatuses (one list
+// per row).
+export async function recordRowStatuses(page) {
+    await page.evaluate(() => {
+        window.seenStatuses = [];
+        const record = () => {
+            document.querySelectorAll('#queue .status').forEach((status, i) => {
+                const seen = (window.seenStatuses[i] ??= []);
+                if (seen.at(-1) !== status.textContent) seen.push(status.textContent);
+            });
+        };
+        new MutationObserver(record).observe(document.getElementById('queue'),
+            { subtree: true, childList: true, characterData: true });
+        record();
+    });
 }
