@@ -5,6 +5,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 
 namespace ferrylantern {
 
@@ -197,6 +200,57 @@ void Connection::writeAll(std::string_view bytes)
             return;
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+namespace {
+
+// sendfile(2) has no MSG_NOSIGNAL: a peer that has gone raises SIGPIPE, whose default ends the
+// process, and it may do so even for a call that still sent part of what it was given. The signal is
+// directed at the sending thread, so blocking it there for the call and taking back whatever was
+// raised before unblocking keeps it from ever being delivered.
+class BrokenPipeSuppression
+{
+public:
+    BrokenPipeSuppression()
+    {
+        sigemptyset(&brokenPipe_);
+        sigaddset(&brokenPipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &brokenPipe_, &previous_);
+    }
+    ~BrokenPipeSuppression()
+    {
+        const int savedErrno = errno;
+        const timespec immediately{};
+        while (sigtimedwait(&brokenPipe_, nullptr, &immediately) == SIGPIPE) {
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+        errno = savedErrno;
+    }
+    BrokenPipeSuppression(const BrokenPipeSuppression&) = delete;
+    BrokenPipeSuppression& operator=(const BrokenPipeSuppression&) = delete;
+
+private:
+    sigset_t brokenPipe_{};
+    sigset_t previous_{};
+};
+
+} // namespace
+
+ssize_t Connection::sendFile(int fileFD, std::int64_t& offset, std::size_t count)
+{
+    interimOrFinalAnswerSent_ = true;
+    const BrokenPipeSuppression suppression;
+    while (true) {
+        off_t position = static_cast<off_t>(offset);
+        const ssize_t sent = ::sendfile(fd_, fileFD, &position, count);
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent > 0) {
+            offset = static_cast<std::int64_t>(position);
+        }
+        return sent;
     }
 }
 

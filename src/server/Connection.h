@@ -75,6 +75,11 @@ public:
     void send(const HttpResponse& response);
     // Writes bytes as they are (the fixed OPTIONS answer).
     void sendRaw(std::string_view bytes);
+    // Sends up to `count` bytes of the open file `fileFD` from `offset` with sendfile(2), and moves
+    // `offset` past them: the count sent, 0 when the file ended before `offset`, or -1 when the peer
+    // has gone, the send waited past the idle limit or the connection was shut down. SIGPIPE is never
+    // raised.
+    ssize_t sendFile(int fileFD, std::int64_t& offset, std::size_t count);
 
     // Reads the whole announced body (small JSON bodies only; callers check the length first).
     // Fails with incompleteBody when the stream ends, fails or is too slow before Content-Length

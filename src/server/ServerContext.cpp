@@ -26,6 +26,7 @@ ServerContext::ServerContext(std::filesystem::path saveDirectory_, std::string d
     , options(std::move(options_))
     , sessions(options.sessionStore ? *options.sessionStore : TransferPINSessionStore::shared())
     , pinAttempts(limiterFor(options))
+    , shares(options.sharedItems ? options.sharedItems : std::make_shared<SharedItems>())
     , tickets(options.clock)
     , admission(options.connectionLimits)
     , questionSlots(options.maxQuestionsPerPeer)
@@ -55,6 +56,13 @@ bool ServerContext::passesSessionCheck(const RequestHead& head)
     }
     const auto token = sessionToken(head);
     return token && sessions.isValid(*token);
+}
+
+void ServerContext::noteSharedFileState(const Uuid& id, bool missing)
+{
+    if (shares->setMissing(id, missing) && callbacks.onSharedFileMissingChanged) {
+        callbacks.onSharedFileMissingChanged(id, missing);
+    }
 }
 
 std::optional<std::string> sessionToken(const RequestHead& head)

@@ -12,6 +12,7 @@
 #include "server/OwnerQuestions.h"
 #include "server/PINAttemptLimiter.h"
 #include "server/QuestionSlots.h"
+#include "server/SharedItems.h"
 #include "server/SimpleSocketHTTPServer.h"
 #include "server/TransferPINSessionStore.h"
 #include "server/UploadSessionRegistry.h"
@@ -33,6 +34,7 @@ public:
     const ServerOptions options;
     TransferPINSessionStore& sessions;
     const std::shared_ptr<PINAttemptLimiter> pinAttempts;
+    const std::shared_ptr<SharedItems> shares;
     std::atomic<bool> requireReceiveConfirmation{false};
     // False once the server was stopped: a request whose head completes afterwards is refused.
     std::atomic<bool> isReceiving{true};
@@ -57,6 +59,10 @@ public:
     // The session check of the guarded endpoints: passes when the gate is off or the request carries
     // a valid session token.
     bool passesSessionCheck(const RequestHead& head);
+
+    // Notes that the file of share `id` was found gone (or there again) and tells the owner when that
+    // changed the share.
+    void noteSharedFileState(const Uuid& id, bool missing);
 
     // Bookkeeping of running connection handlers.
     int activeConnectionCount() const { return admission.activeCount(); }

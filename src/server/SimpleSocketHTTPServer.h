@@ -32,6 +32,7 @@ namespace ferrylantern {
 
 class TransferPINSessionStore;
 class PINAttemptLimiter;
+class SharedItems;
 class ServerContext;
 
 // What the owner supplies besides the save folder, the name and the callbacks. The defaults are the
@@ -62,6 +63,9 @@ struct ServerOptions
     ConnectionLimits connectionLimits;
     // Questions for the desktop user that one client address may have waiting at once; beyond 429.
     std::size_t maxQuestionsPerPeer = 8;
+    // What the desktop shares with phones (GET "/v1/shared"); the owner keeps it across restarts.
+    // Null means nothing is shared.
+    std::shared_ptr<SharedItems> sharedItems;
 };
 
 class SimpleSocketHTTPServer
@@ -90,9 +94,10 @@ public:
     void setRequireReceiveConfirmation(bool required);
     bool requireReceiveConfirmation() const;
 
-    // Marks the upload, preflight or batch preflight registered under `id` as cancelled and shuts its
-    // socket down in both directions; does nothing for an unknown id. A cancelled upload removes its
-    // partial file and reports `failed`; a waiting preflight learns it once its question is answered.
+    // Marks the upload, preflight, batch preflight, text or download registered under `id` as
+    // cancelled and shuts its socket down in both directions; does nothing for an unknown id. A
+    // cancelled upload removes its partial file and reports `failed`, a download reports `failed`; a
+    // waiting preflight or text learns it once its question is answered.
     void cancelUpload(const Uuid& id);
     void cancelAllUploads();
     // The desktop user rejected everything: uploads approved so far are cancelled when they arrive.
