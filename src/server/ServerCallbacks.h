@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -58,7 +59,7 @@ struct DuplicateFileRequest
     bool operator==(const DuplicateFileRequest&) const = default;
 };
 
-// One finished file.
+// One finished file. The owner's list of finished transfers keeps received texts as records too.
 struct ReceivedFileRecord
 {
     Uuid id;              // made for the record; neither the ticket id nor the upload id
@@ -67,6 +68,9 @@ struct ReceivedFileRecord
     std::chrono::system_clock::time_point receivedAt;
     std::filesystem::path fileURL; // save folder / device folder / file name
     std::string deviceFolder;
+    // Never set by the server. In the owner's list: a received text (ReceivedTextRecord) in place of
+    // a file, with an empty fileName and fileURL and its UTF-8 length as byteCount.
+    std::optional<std::string> text = std::nullopt;
 
     bool operator==(const ReceivedFileRecord&) const = default;
 };
