@@ -3,7 +3,9 @@
 #include "server/ASCIIText.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/sendfile.h>
@@ -237,21 +239,66 @@ private:
 
 } // namespace
 
-ssize_t Connection::sendFile(int fileFD, std::int64_t& offset, std::size_t count)
+std::int64_t Connection::sendFile(int fileFD, std::int64_t offset, std::int64_t length, std::size_t piece,
+                                  const std::function<bool(std::int64_t)>& afterPiece)
 {
     interimOrFinalAnswerSent_ = true;
     const BrokenPipeSuppression suppression;
-    while (true) {
-        off_t position = static_cast<off_t>(offset);
-        const ssize_t sent = ::sendfile(fd_, fileFD, &position, count);
-        if (sent < 0 && errno == EINTR) {
+    // Without blocking, a call sends what the socket's buffer takes and the next waits until the
+    // buffer has room again (as nginx does): a blocking call would wake for every bit of room and send
+    // each piece in many small parts.
+    const int flags = fcntl(fd_, F_GETFL);
+    fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+    std::int64_t sent = 0;
+    auto idleDeadline = Clock::now() + policy_.idleTimeout;
+    while (sent < length) {
+        off_t position = static_cast<off_t>(offset + sent);
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(piece), length - sent));
+        const ssize_t count = ::sendfile(fd_, fileFD, &position, wanted);
+        if (count > 0) {
+            sent += count;
+            idleDeadline = Clock::now() + policy_.idleTimeout;
+            if (!afterPiece(sent)) {
+                break;
+            }
             continue;
         }
-        if (sent > 0) {
-            offset = static_cast<std::int64_t>(position);
+        if (count < 0 && errno == EINTR) {
+            continue;
         }
-        return sent;
+        // 0: the file ended before `length` (it shrank); otherwise the peer went, the connection was
+        // shut down, or it took nothing for the idle limit.
+        if (count == 0 || errno != EAGAIN || !waitWritable(idleDeadline)) {
+            break;
+        }
     }
+    fcntl(fd_, F_SETFL, flags);
+    return sent;
+}
+
+bool Connection::waitWritable(Clock::time_point until) const
+{
+    while (true) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        pollfd writable{fd_, POLLOUT, 0};
+        const int ready = poll(&writable, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 60000)));
+        if (ready > 0) {
+            return true; // room, or an error the next call reports
+        }
+        if (ready < 0 && errno != EINTR) {
+            return true;
+        }
+    }
+}
+
+void Connection::setCorked(bool corked)
+{
+    const int value = corked ? 1 : 0;
+    setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
 }
 
 void Connection::sendContinueIfExpected()

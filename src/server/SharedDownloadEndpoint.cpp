@@ -21,9 +21,10 @@ namespace ferrylantern {
 
 namespace {
 
-// Each sendfile(2) call sends at most this much (nginx's sendfile_max_chunk), so a cancel or a stalled
-// client is noticed between pieces while a fast one still gets big writes.
-constexpr std::size_t sendChunkBytes = 2 * 1024 * 1024;
+// Each sendfile(2) call sends at most this much (nginx's sendfile_max_chunk), so progress and a cancel
+// are looked at between pieces while a fast client still gets big writes. (A cancel also shuts the
+// socket down, which ends a waiting call at once.)
+constexpr std::size_t sendPieceBytes = 2 * 1024 * 1024;
 
 // An open file descriptor, closed on every path out.
 class OpenFile
@@ -136,35 +137,28 @@ private:
             fields.emplace_back("Content-Range", contentRange(answer.range, size));
         }
         const std::int64_t length = answer.range.length();
+        connection_.setCorked(true);
         connection_.sendRaw(responseHead(status, contentType::octetStream, static_cast<std::size_t>(length), fields));
-        if (body_ == ResponseBody::omit) {
-            return;
+        if (body_ == ResponseBody::send) {
+            progress_.started(item.id, item.name, deviceFolderFor(head_, connection_.peerIPv4Address()), length);
+            sendBody(fileFD, answer.range.first, length);
         }
-        progress_.started(item.id, item.name, deviceFolderFor(head_, connection_.peerIPv4Address()), length);
-        sendBody(fileFD, answer.range.first, length);
+        connection_.setCorked(false);
     }
 
     void sendBody(int fileFD, std::int64_t first, std::int64_t length)
     {
-        std::int64_t offset = first;
-        std::int64_t sent = 0;
-        while (sent < length) {
-            if (registration_.isCancelled()) {
-                progress_.failed();
-                return;
-            }
-            const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(sendChunkBytes, length - sent));
-            const ssize_t count = connection_.sendFile(fileFD, offset, piece);
-            if (count <= 0) {
-                // The client went, stalled past the idle limit or was cancelled; or the file shrank
-                // under us, and the client sees fewer bytes than announced.
-                progress_.failed();
-                return;
-            }
-            sent += count;
-            progress_.update(sent);
+        const auto sent = connection_.sendFile(fileFD, first, length, sendPieceBytes, [this](std::int64_t soFar) {
+            progress_.update(soFar);
+            return !registration_.isCancelled();
+        });
+        if (sent == length) {
+            progress_.finished(sent);
+        } else {
+            // The client went, stalled past the idle limit or was cancelled; or the file shrank under
+            // us, and the client sees fewer bytes than announced.
+            progress_.failed();
         }
-        progress_.finished(sent);
     }
 
     ServerContext& context_;
