@@ -110,11 +110,11 @@ bool SharedItems::setMissing(const Uuid& id, bool missing)
 
 SharedItems::Refresh SharedItems::refreshFiles()
 {
-    Refresh refresh;
-    refresh.items = items();
     // The disk is looked at without the lock; what was found is written back to the shares that are
-    // still there.
-    for (auto& item : refresh.items) {
+    // still there, and the answer is the list as it is then (a share added meanwhile was looked at
+    // when it was added).
+    auto found = items();
+    for (auto& item : found) {
         if (item.kind != SharedItem::Kind::file) {
             continue;
         }
@@ -124,19 +124,22 @@ SharedItems::Refresh SharedItems::refreshFiles()
         }
         item.missing = state.missing;
     }
+    Refresh refresh;
     const MutexLock guard(lock_);
-    for (const auto& found : refresh.items) {
-        for (auto& item : items_) {
-            if (item.id != found.id || item.kind != SharedItem::Kind::file) {
-                continue;
-            }
-            if (item.missing != found.missing) {
-                refresh.changed.push_back(item.id);
-            }
-            item.missing = found.missing;
-            item.byteCount = found.byteCount;
+    for (auto& item : items_) {
+        const auto looked = std::find_if(found.begin(), found.end(), [&](const SharedItem& candidate) {
+            return candidate.id == item.id && candidate.kind == SharedItem::Kind::file;
+        });
+        if (looked == found.end()) {
+            continue;
         }
+        if (item.missing != looked->missing) {
+            refresh.changed.push_back(item.id);
+        }
+        item.missing = looked->missing;
+        item.byteCount = looked->byteCount;
     }
+    refresh.items = items_;
     return refresh;
 }
 

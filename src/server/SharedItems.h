@@ -73,7 +73,7 @@ public:
 
     struct Refresh
     {
-        std::vector<SharedItem> items; // every share, as just found on disk
+        std::vector<SharedItem> items; // every share now, as just found on disk
         std::vector<Uuid> changed;     // the shares whose missing flag changed
     };
     // Looks at every shared file again (size, and whether it is there) and notes what was found.
