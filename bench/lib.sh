@@ -73,13 +73,16 @@ start_ferrylantern() {
 }
 stop_ferrylantern() { [ -n "${FL_PID:-}" ] && kill "$FL_PID" 2>/dev/null && wait "$FL_PID" 2>/dev/null; FL_PID=; return 0; }
 
-# nginx as a PUT receiver with N workers; sets NGINX_PIDS (master and workers), NGINX_DIR, NGINX_PORT
+# nginx as a PUT receiver with N workers, also serving the files of NGINX_SHARE (default $WORK/share)
+# under /share/; sets NGINX_PIDS (master and workers), NGINX_DIR, NGINX_PORT
 start_nginx() { # workers
     NGINX_PORT=${NGINX_PORT:-18080}
     local prefix=$WORK/nginx user=
     rm -rf "$prefix"; mkdir -p "$prefix"/{logs,root/up,tmp_body,tmp_proxy,tmp_fastcgi,tmp_uwsgi,tmp_scgi}
     if [ "$(id -u)" = 0 ]; then user="user www-data;"; chown -R www-data "$prefix"/root "$prefix"/tmp_*; fi
+    NGINX_SHARE=${NGINX_SHARE:-$WORK/share}; mkdir -p "$NGINX_SHARE"
     sed -e "s|@PREFIX@|$prefix|g" -e "s|@WORKERS@|$1|" -e "s|@PORT@|$NGINX_PORT|" -e "s|@USER@|$user|" \
+        -e "s|@SHARE@|$NGINX_SHARE|" \
         "$BENCH/nginx_put.conf" > "$prefix/nginx.conf"
     nginx -p "$prefix" -e "$prefix/logs/error.log" -c "$prefix/nginx.conf" || die "nginx did not start"
     wait_port "$NGINX_PORT"

@@ -14,8 +14,13 @@
 #   burst       BURST_N uploads of 1 KiB on BURST_N connections at once (no tickets, confirmation off);
 #               requests per second beside nginx PUT with Connection: close.
 #   progress    how many progress events one upload sends per second, whatever the chunk size.
+#   download    one download of a shared file of SIZE_MIB (curl to /dev/null) from ferrylantern-server
+#               --share beside nginx serving the same file with sendfile (one worker): MB/s and the
+#               server's CPU s/GiB (median and min–max), the ratio to nginx; then both downloads checked
+#               byte for byte against the file.
 #
-# Usage: bench/upload_benchmark.sh [single] [concurrent] [multipart] [burst] [progress]   (default: all)
+# Usage: bench/upload_benchmark.sh [single] [concurrent] [multipart] [burst] [progress] [download]
+#        (default: all)
 # Env: SIZE_MIB (1024) ROUNDS (5) PAR (64) CONC_MIB (32) MPAR (16) MP_MIB (64) BURST_N (500) BURST_ROUNDS (5)
 set -euo pipefail
 BENCH=$(cd "$(dirname "$0")" && pwd)
@@ -26,7 +31,7 @@ BIN=${BIN:-$ROOT/build/bin}
 SIZE_MIB=${SIZE_MIB:-1024}; RUNS=${ROUNDS:-${RUNS:-5}}; PAR=${PAR:-64}; CONC_MIB=${CONC_MIB:-32}
 MPAR=${MPAR:-16}; MP_MIB=${MP_MIB:-64}
 BURST_N=${BURST_N:-500}; BURST_ROUNDS=${BURST_ROUNDS:-5}; SOCAT_PORT=${SOCAT_PORT:-18090}
-PARTS=${*:-single concurrent multipart burst progress}
+PARTS=${*:-single concurrent multipart burst progress download}
 (( RUNS >= 5 )) || echo "warning: fewer than 5 rounds; medians of so few swing" >&2
 
 "$ROOT/scripts/install-deps.sh" bench
@@ -252,6 +257,52 @@ run_progress() {
     "$BIN/progress_rate_bench"
 }
 
+download_round() { # name, url, bytes, pids...
+    local name=$1 url=$2 bytes=$3; shift 3
+    local c0 c1 out code seconds size
+    c0=$(sum_ticks "$@")
+    out=$(curl -s -o /dev/null -w '%{http_code} %{time_total} %{size_download}' "$url")
+    c1=$(sum_ticks "$@")
+    read -r code seconds size <<< "$out"
+    [ "$code" = 200 ] || die "$name answered $code"
+    [ "$size" = "$bytes" ] || die "$name sent $size of $bytes bytes"
+    record "$name" MB/s "$(mbps "$bytes" "$seconds")"
+    record "$name" cpu_s/GiB "$(per_gib "$(ticks_to_s $((c1 - c0)))" "$bytes")"
+}
+
+run_download() {
+    local source=$WORK/share/shared_${SIZE_MIB}m.bin bytes=$((SIZE_MIB * 1048576))
+    mkdir -p "$WORK/share"
+    make_source "$source" "$SIZE_MIB"
+    start_ferrylantern --share "$source"; start_nginx 1
+    local id fl_url nginx_url
+    id=$(curl -s "http://127.0.0.1:$FL_PORT/v1/shared" | jq -r '.items[0].id')
+    fl_url="http://127.0.0.1:$FL_PORT/v1/shared/$id"
+    nginx_url="http://127.0.0.1:$NGINX_PORT/share/$(basename "$source")"
+    for run in $(seq 1 "$RUNS"); do
+        local receiver
+        for receiver in $(shuffled ferrylantern nginx); do
+            if [ "$receiver" = ferrylantern ]; then
+                download_round ferrylantern_download "$fl_url" "$bytes" "$FL_PID"
+            else
+                download_round nginx_download "$nginx_url" "$bytes" $NGINX_PIDS
+            fi
+        done
+        echo "download: round $run of $RUNS done" >&2
+    done
+    curl -s "$fl_url" | cmp -s - "$source" || die "ferrylantern sent different bytes"
+    curl -s "$nginx_url" | cmp -s - "$source" || die "nginx sent different bytes"
+    stop_nginx; stop_ferrylantern
+    local fl nginx
+    fl=$(value ferrylantern_download MB/s); nginx=$(value nginx_download MB/s)
+    echo
+    echo "== one download of $SIZE_MIB MiB (curl to /dev/null), both byte-identical, median (min–max) of $RUNS rounds"
+    printf '%-16s %-20s %s\n' sender MB/s "CPU s/GiB"
+    printf '%-16s %-20s %s\n' ferrylantern "$(summary ferrylantern_download MB/s)" "$(summary ferrylantern_download cpu_s/GiB)"
+    printf '%-16s %-20s %s\n' nginx-1-worker "$(summary nginx_download MB/s)" "$(summary nginx_download cpu_s/GiB)"
+    echo "ratio ferrylantern/nginx: $(ratio "$fl" "$nginx")   (target >= 0.95)"
+}
+
 for part in $PARTS; do
     case $part in
         single) run_single ;;
@@ -259,7 +310,8 @@ for part in $PARTS; do
         multipart) run_multipart ;;
         burst) run_burst ;;
         progress) run_progress ;;
-        *) die "unknown part $part (single, concurrent, multipart, burst, progress)" ;;
+        download) run_download ;;
+        *) die "unknown part $part (single, concurrent, multipart, burst, progress, download)" ;;
     esac
 done
 echo

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Screenshots of the real application window under Xvfb on a 1366 x 768 screen, at the size it opens
 # with, in the dark and the light appearance, after a few uploads (one of them audio) from a script
-# posing as a phone; of ferrylantern-server in a terminal with its QR code; and of the application
+# posing as a phone; of the window after a phone sent two texts (a note and a link) with curl; of
+# ferrylantern-server in a terminal with its QR code; and of the application
 # started hidden in a tray (trayer) with dunst on a session bus of its own: the notification of three
 # received files and the tray's menu. Each run uses a throw-away home folder, so your own preferences
 # and files stay untouched.
 #
 #   scripts/screenshots.sh [OUTPUT_FOLDER] [SHOT…]   (default: build/screenshots; shots: dark light
-#                                                     terminal presence, all by default)
+#                                                     text terminal presence, all by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 output=$(realpath -m "${1:-build/screenshots}")
 shift || true
-shots=("${@:-dark light terminal presence}")
+shots=("${@:-dark light text terminal presence}")
 shots=(${shots[*]})
 mkdir -p "$output"
 
@@ -46,8 +47,15 @@ upload() { # port, device, file
         "http://127.0.0.1:$1/v1/upload?device=$(printf %s "$2" | jq -sRr @uri)&filename=$(basename "$3" | jq -sRr @uri)"
 }
 
-shoot() { # appearance
-    local appearance=$1 home=$work/home-$1
+send_text() { # port, device, text
+    curl -s -o /dev/null --fail -X POST -H 'Content-Type: application/json' \
+        --data-binary "$(jq -n --arg text "$3" --arg device "$2" '{text: $text, device: $device}')" \
+        "http://127.0.0.1:$1/v1/text"
+}
+
+shoot() { # appearance [texts]
+    local appearance=$1 home=$work/home-$1-${2:-files} name=main-window-$1
+    [ "${2:-}" = texts ] && name=main-window-text
     mkdir -p "$home/.config/FerryLantern" "$home/Downloads"
     printf '[General]\nappColorSchemePreference=%s\n' "$appearance" > "$home/.config/FerryLantern/FerryLantern.conf"
     HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home build/bin/ferrylantern >"$work/app-$appearance.log" 2>&1 &
@@ -63,13 +71,17 @@ shoot() { # appearance
     upload "$port" "小明的 iPhone" "$work/IMG_2041.HEIC"
     upload "$port" "小明的 iPhone" "$work/晚风.wav"
     upload "$port" "Office PC" "$work/notes.txt"
+    if [ "${2:-}" = texts ]; then
+        send_text "$port" "小明的 iPhone" $'周五的会改到下午三点，地点：302 会议室。\n记得带上投影仪的转接头。\nWi‑Fi：Guest-5G / 4821\n散会后去楼下吃饭。'
+        send_text "$port" "小明的 iPhone" "https://example.com/trip/2024-05-17"
+    fi
     local window
     window=$(xdotool search --sync --onlyvisible --pid "$app" --name FerryLantern | head -n 1)
     sleep 2 # waveform extraction and layout
-    import -window "$window" "$output/main-window-$appearance.png"
+    import -window "$window" "$output/$name.png"
     kill "$app"
     wait "$app" 2>/dev/null || true
-    echo "saved $output/main-window-$appearance.png"
+    echo "saved $output/$name.png"
 }
 
 terminal() {
@@ -161,6 +173,7 @@ DUNST
 for shot in "${shots[@]}"; do
     case $shot in
     dark | light) shoot "$shot" ;;
+    text) shoot dark texts ;;
     terminal) terminal ;;
     presence) presence ;;
     *) echo "unknown shot: $shot" >&2; exit 2 ;;

@@ -75,6 +75,29 @@ Expected<ServerCommandLine, std::string> parseServerCommandLine(std::span<const 
             commandLine.listAddresses = true;
             continue;
         }
+        if (option == "--share") {
+            // One or more paths: the value after "=", and every argument up to the next option. A path
+            // that itself starts with "--" is given as "--share=PATH" or "./--PATH".
+            std::size_t taken = 0;
+            if (inlineValue) {
+                if (inlineValue->empty()) {
+                    return Unexpected{std::string("--share needs a file")};
+                }
+                commandLine.shares.push_back(std::filesystem::absolute(std::filesystem::path(*inlineValue)));
+                ++taken;
+            }
+            while (i + 1 < arguments.size() && !arguments[i + 1].starts_with("--") && arguments[i + 1] != "-h") {
+                if (arguments[++i].empty()) {
+                    return Unexpected{std::string("--share needs a file")};
+                }
+                commandLine.shares.push_back(std::filesystem::absolute(std::filesystem::path(arguments[i])));
+                ++taken;
+            }
+            if (taken == 0) {
+                return Unexpected{std::string("--share needs a file")};
+            }
+            continue;
+        }
         const bool takesValue = option == "--save-dir" || option == "--name" || option == "--port" ||
                                 option == "--port-file" || option == "--pin" || option == "--confirm" ||
                                 option == "--on-duplicate";
@@ -131,9 +154,10 @@ std::string serverUsage()
 {
     return "Usage: ferrylantern-server [--save-dir DIR] [--name NAME] [--port N] [--port-file FILE] [--pin DDDD]\n"
            "                           [--confirm accept|reject|ask] [--on-duplicate overwrite|keep|cancel|ask]\n"
+           "                           [--share PATH...]\n"
            "\n"
-           "Receives files from phones on the local network without a window. Phones open the printed\n"
-           "address, or scan it, and upload through the page.\n"
+           "Receives files and texts from phones on the local network without a window. Phones open the\n"
+           "printed address, or scan it, and upload or send a text through the page.\n"
            "\n"
            "  --save-dir DIR    folder to save into, one sub-folder per sending device\n"
            "                    (default: the downloads folder + FerryLantern)\n"
@@ -146,12 +170,16 @@ std::string serverUsage()
            "  --on-duplicate ANSWER\n"
            "                    when a file of the same name exists: overwrite it, keep both (save a\n"
            "                    numbered copy), cancel the upload, or ask on the terminal (default: keep)\n"
+           "  --share PATH...   let phones download these files from the page (\"来自电脑\"), read from\n"
+           "                    where they are; until the server stops\n"
            "  --addresses       print this computer's addresses that phones can reach, best first\n"
            "                    (\"ADDRESS<TAB>LABEL\" lines), and exit\n"
            "  -h, --help        show this help\n"
            "\n"
-           "Prints one line per saved file (\"saved PATH (N bytes)\") and per failed upload\n"
-           "(\"failed NAME from DEVICE\"). SIGINT or SIGTERM stops the server.\n";
+           "Prints one line per saved file (\"saved PATH (N bytes)\"), per failed upload\n"
+           "(\"failed NAME from DEVICE\"), per received text (\"text from DEVICE: TEXT\", line breaks and\n"
+           "other control characters shown as \\x0A and the like) and per finished download of a shared file\n"
+           "(\"sent PATH to DEVICE (N bytes)\"). SIGINT or SIGTERM stops the server.\n";
 }
 
 } // namespace ferrylantern

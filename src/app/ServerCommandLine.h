@@ -2,6 +2,7 @@
 //
 //   ferrylantern-server [--save-dir DIR] [--name NAME] [--port N] [--port-file FILE] [--pin DDDD]
 //                       [--confirm accept|reject|ask] [--on-duplicate overwrite|keep|cancel|ask]
+//                       [--share PATH…]
 //   ferrylantern-server --addresses
 //
 // Scripts outside the project rely on these options; keep their meaning and defaults.
@@ -15,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ferrylantern {
 
@@ -38,6 +40,8 @@ struct ServerCommandLine
     std::optional<std::string> pin;                     // four digits; switches the PIN gate on
     std::optional<ConsoleAnswer> confirm;               // switches confirmation on; absent: off
     ConsoleAnswer onDuplicate = ConsoleAnswer::keep;
+    // Files phones may download from the page, by reference, in the order given.
+    std::vector<std::filesystem::path> shares;
     bool showHelp = false;
     bool listAddresses = false; // print the addresses phones can reach, best first, and exit
 };

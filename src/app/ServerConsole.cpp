@@ -16,10 +16,13 @@ QString visible(const QString& text)
     for (const char32_t scalar : text.toUcs4()) {
         const auto category = QChar::category(scalar);
         if (category == QChar::Other_Control) {
-            shown += QStringLiteral("\\x%1").arg(static_cast<uint>(scalar), 2, 16, QLatin1Char('0')).toUpper();
+            // Only the digits upper-case: "\x1B", never "\X1B".
+            shown += QStringLiteral("\\x") +
+                     QStringLiteral("%1").arg(static_cast<uint>(scalar), 2, 16, QLatin1Char('0')).toUpper();
         } else if (category == QChar::Other_Format || category == QChar::Separator_Line ||
                    category == QChar::Separator_Paragraph) {
-            shown += QStringLiteral("\\u%1").arg(static_cast<uint>(scalar), 4, 16, QLatin1Char('0')).toUpper();
+            shown += QStringLiteral("\\u") +
+                     QStringLiteral("%1").arg(static_cast<uint>(scalar), 4, 16, QLatin1Char('0')).toUpper();
         } else {
             shown += QString::fromUcs4(&scalar, 1);
         }
@@ -29,6 +32,9 @@ QString visible(const QString& text)
 
 QString describe(const PendingReceiveConfirmation& pending)
 {
+    if (pending.kind == ReceiveKind::text) {
+        return QStringLiteral("text \"%1\" (%2 bytes)").arg(visible(pending.fileName)).arg(pending.byteCount);
+    }
     return QStringLiteral("%1 (%2 bytes)").arg(visible(pending.fileName)).arg(pending.byteCount);
 }
 
@@ -62,6 +68,25 @@ ServerConsole::ServerConsole(TransferReceiverModel& model, const ServerCommandLi
                       .arg(visible(QString::fromStdString(record.fileURL.string())))
                       .arg(record.byteCount));
     });
+    // A text on one line, whatever it holds: its line breaks too are shown as their escapes.
+    connect(&model_, &TransferReceiverModel::textReceived, this, [this](const ReceivedFileRecord& record) {
+        printLine(QStringLiteral("text from %1: %2")
+                      .arg(visible(QString::fromStdString(record.deviceFolder)),
+                           visible(QString::fromStdString(record.text.value_or(std::string())))));
+    });
+    connect(
+        &model_, &TransferReceiverModel::downloadEnded, this,
+        [this](const TransferSendProgress& progress, bool completed) {
+            const auto share = model_.sharedItems()->find(progress.shareID);
+            const QString path =
+                share ? QString::fromStdString(share->path.string()) : progress.fileName; // removed meanwhile
+            printLine(
+                completed
+                    ? QStringLiteral("sent %1 to %2 (%3 bytes)")
+                          .arg(visible(path), visible(progress.deviceFolder))
+                          .arg(progress.bytesSent)
+                    : QStringLiteral("stopped sending %1 to %2").arg(visible(path), visible(progress.deviceFolder)));
+        });
     connect(&model_, &TransferReceiverModel::uploadFailed, this,
             [this](const Uuid&, const std::optional<TransferReceiveProgress>& progress) {
                 printLine(progress ? QStringLiteral("failed %1 from %2")

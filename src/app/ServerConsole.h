@@ -1,7 +1,8 @@
 // The desktop user's part when there is no window: answers the model's questions as the command line
-// says, or asks on the terminal one question at a time, and prints one line per saved file and per
-// failed upload. Names a sender chose are printed with control characters made visible. A line
-// "cancel" typed while no question waits cancels every upload in flight.
+// says, or asks on the terminal one question at a time, and prints one line per saved file, failed
+// upload, received text and ended download of a shared file. Names and texts a sender chose are
+// printed with control characters made visible. A line "cancel" typed while no question waits
+// cancels every upload in flight.
 //
 // GUI thread only, like the model it watches.
 #pragma once

@@ -60,6 +60,9 @@ void printAddresses(const TransferReceiverModel& model, std::uint16_t preferredP
         }
     }
     std::printf("%s\n", model.localAccessURL().value_or(QString()).toUtf8().constData());
+    for (const auto& item : model.sharedItemList().items()) {
+        std::printf("sharing %s (%lld bytes)\n", item.path.c_str(), static_cast<long long>(item.byteCount));
+    }
     std::fflush(stdout);
 }
 
@@ -101,6 +104,14 @@ int main(int argc, char** argv)
         if (model.errorMessage()) {
             std::cerr << "ferrylantern-server: cannot use " << commandLine->saveDirectory->string() << ": "
                       << model.errorMessage()->toStdString() << "\n";
+            return startFailure;
+        }
+    }
+    for (const auto& path : commandLine->shares) {
+        const auto failures = model.shareFiles({QString::fromStdString(path.string())});
+        if (!failures.isEmpty()) {
+            std::cerr << "ferrylantern-server: cannot share " << path.string() << ": " << failures.first().toStdString()
+                      << "\n";
             return startFailure;
         }
     }

@@ -27,6 +27,8 @@ inline constexpr auto mainWindowSplitterState = "mainWindowSplitterState"; // by
 inline constexpr auto notificationsEnabled = "notificationsEnabled"; // bool, true
 // Closing the main window leaves FerryLantern receiving in the tray (only where there is a tray).
 inline constexpr auto keepRunningInTray = "keepRunningInTray"; // bool, true
+// Each text received from a phone goes to the clipboard as soon as it arrives.
+inline constexpr auto copyReceivedTextToClipboard = "copyReceivedTextToClipboard"; // bool, false
 
 // Values read when a key is absent.
 inline constexpr auto defaultAppColorScheme = "dark";
@@ -35,6 +37,7 @@ inline constexpr bool defaultListBySource = false;
 inline constexpr bool defaultTransferPINEnabled = false;
 inline constexpr bool defaultNotificationsEnabled = true;
 inline constexpr bool defaultKeepRunningInTray = true;
+inline constexpr bool defaultCopyReceivedTextToClipboard = false;
 
 // Where the preferences live. Thread-safe: every call opens its own QSettings, which Qt allows from
 // any thread.

@@ -9,7 +9,7 @@ namespace {
 PendingReceiveConfirmation pendingFrom(const ReceiveConfirmationRequest& request)
 {
     return {request.uploadID, QString::fromStdString(request.fileName), QString::fromStdString(request.deviceFolder),
-            request.byteCount};
+            request.byteCount, request.kind};
 }
 
 } // namespace

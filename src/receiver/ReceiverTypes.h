@@ -1,5 +1,5 @@
-// The values the receiver model keeps and shows: uploads in flight, queued questions and what the
-// dialogs present, and the model's own failure.
+// The values the receiver model keeps and shows: uploads and downloads in flight, queued questions and
+// what the dialogs present, and the model's own failure.
 #pragma once
 
 #include "server/ServerCallbacks.h"
@@ -27,13 +27,27 @@ struct TransferReceiveProgress
     bool operator==(const TransferReceiveProgress&) const = default;
 };
 
+// One download of a shared file in flight, identified by the server's download id.
+struct TransferSendProgress
+{
+    Uuid id;
+    Uuid shareID;
+    QString fileName;
+    QString deviceFolder; // who downloads
+    std::int64_t bytesSent = 0;
+    std::int64_t totalBytes = 0;
+
+    bool operator==(const TransferSendProgress&) const = default;
+};
+
 // One queued receive confirmation.
 struct PendingReceiveConfirmation
 {
     Uuid id;
-    QString fileName;
+    QString fileName; // for a text: the start of its first line
     QString deviceFolder;
     std::int64_t byteCount = 0;
+    ReceiveKind kind = ReceiveKind::file;
 
     bool operator==(const PendingReceiveConfirmation&) const = default;
 };
@@ -79,5 +93,6 @@ QString description(TransferReceiverError error);
 
 Q_DECLARE_METATYPE(ferrylantern::ReceivedFileRecord)
 Q_DECLARE_METATYPE(ferrylantern::TransferReceiveProgress)
+Q_DECLARE_METATYPE(ferrylantern::TransferSendProgress)
 Q_DECLARE_METATYPE(ferrylantern::PendingReceiveConfirmation)
 Q_DECLARE_METATYPE(ferrylantern::PendingDuplicateResolution)

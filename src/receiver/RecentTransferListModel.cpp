@@ -10,6 +10,9 @@ namespace {
 
 bool fileIsGone(const ReceivedFileRecord& record)
 {
+    if (record.text) {
+        return false; // a received text lives in the list itself
+    }
     std::error_code error;
     const auto status = std::filesystem::status(record.fileURL, error);
     // Only a definite "not there" counts: a folder that cannot be read right now keeps its rows.
@@ -37,7 +40,7 @@ QVariant RecentTransferListModel::data(const QModelIndex& index, int role) const
     const auto& record = records_.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
-        return QString::fromStdString(record.fileName);
+        return QString::fromStdString(record.text ? *record.text : record.fileName);
     case recordRole:
         return QVariant::fromValue(record);
     case missingRole:

@@ -1,7 +1,8 @@
-// The finished files, newest first and at most a hundred, as a list model: a new file inserts one row
-// at the top (and removes the oldest past the limit); the rows already shown are never rebuilt for it.
-// Each row also says whether its file is still where it was saved: a file that has gone since is
-// flagged missing (dataChanged of that one row), and such a row can be removed on its own.
+// The finished transfers, newest first and at most a hundred, as a list model: received files and
+// received texts (a record whose `text` is set). A new one inserts one row at the top (and removes the
+// oldest past the limit); the rows already shown are never rebuilt for it. Each file's row also says
+// whether its file is still where it was saved: a file that has gone since is flagged missing
+// (dataChanged of that one row), and such a row can be removed on its own. A text is never missing.
 //
 // GUI thread only. Written by the receiver model alone; views and tests read it.
 #pragma once
@@ -22,7 +23,8 @@ class RecentTransferListModel final : public QAbstractListModel
 
 public:
     static constexpr int maxRecentTransfers = 100;
-    // data() gives the file name for Qt::DisplayRole and the whole ReceivedFileRecord for this role.
+    // data() gives the file name (or the text) for Qt::DisplayRole and the whole ReceivedFileRecord for
+    // this role.
     static constexpr int recordRole = Qt::UserRole + 1;
     // Whether the record's file has gone from the disk (bool).
     static constexpr int missingRole = Qt::UserRole + 2;

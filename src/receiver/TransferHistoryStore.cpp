@@ -19,15 +19,16 @@ namespace {
 
 // Bumped when the layout changes incompatibly; a file of another version counts as damaged.
 constexpr int historyFormatVersion = 1;
-// Far more than a hundred records ever take; a larger file is not ours.
-constexpr qint64 maxHistoryFileBytes = 16 * 1024 * 1024;
+// More than a hundred records ever take, a hundred texts of 64 KiB of control characters included
+// (each written as "\u0001": 39 MB); a larger file is not ours.
+constexpr qint64 maxHistoryFileBytes = 64 * 1024 * 1024;
 
 using Milliseconds = std::chrono::milliseconds;
 
 QJsonObject encodeRecord(const ReceivedFileRecord& record)
 {
     const auto receivedAt = std::chrono::duration_cast<Milliseconds>(record.receivedAt.time_since_epoch()).count();
-    return QJsonObject{
+    QJsonObject object{
         {QStringLiteral("id"), QString::fromStdString(record.id.text())},
         {QStringLiteral("fileName"), QString::fromStdString(record.fileName)},
         {QStringLiteral("byteCount"), static_cast<qint64>(record.byteCount)},
@@ -35,6 +36,11 @@ QJsonObject encodeRecord(const ReceivedFileRecord& record)
         {QStringLiteral("filePath"), QString::fromStdString(record.fileURL.string())},
         {QStringLiteral("deviceFolder"), QString::fromStdString(record.deviceFolder)},
     };
+    // Only texts carry the member, so a history of files reads the same as before texts existed.
+    if (record.text) {
+        object.insert(QStringLiteral("text"), QString::fromStdString(*record.text));
+    }
+    return object;
 }
 
 std::optional<ReceivedFileRecord> decodeRecord(const QJsonValue& value)
@@ -63,8 +69,10 @@ std::optional<ReceivedFileRecord> decodeRecord(const QJsonValue& value)
     const auto deviceFolder = text("deviceFolder");
     const auto byteCount = integer("byteCount");
     const auto receivedAt = integer("receivedAtMs");
+    const bool hasText = object.contains(QStringLiteral("text"));
+    const auto receivedText = text("text");
     if (!idText || !fileName || !filePath || !deviceFolder || !byteCount || !receivedAt || *byteCount < 0 ||
-        fileName->empty() || filePath->empty()) {
+        (hasText && !receivedText) || (!hasText && (fileName->empty() || filePath->empty()))) {
         return std::nullopt;
     }
     const auto id = Uuid::parse(*idText);
@@ -76,7 +84,8 @@ std::optional<ReceivedFileRecord> decodeRecord(const QJsonValue& value)
                               *byteCount,
                               std::chrono::system_clock::time_point(Milliseconds(*receivedAt)),
                               std::filesystem::path(*filePath),
-                              *deviceFolder};
+                              *deviceFolder,
+                              receivedText};
 }
 
 } // namespace

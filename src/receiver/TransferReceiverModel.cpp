@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
@@ -54,6 +55,7 @@ TransferReceiverModel::TransferReceiverModel(ReceiverConfiguration configuration
     : QObject(parent)
     , configuration_(std::move(configuration))
     , link_(std::make_shared<ModelLink<TransferReceiverModel>>(this))
+    , shares_(std::make_shared<SharedItems>())
     , pinAttempts_(std::make_shared<PINAttemptLimiter>())
 {
     pinGuessingNoticeTimer_.setSingleShot(true);
@@ -135,6 +137,7 @@ void TransferReceiverModel::start()
     options.pinSettings = configuration_.preferences.pinSettingsProvider();
     options.idleTimeout = configuration_.idleTimeout;
     options.pinAttemptLimiter = pinAttempts_;
+    options.sharedItems = shares_;
     auto server = std::make_shared<SimpleSocketHTTPServer>(saveDirectory_.toStdString(), deviceName_.toStdString(),
                                                            serverCallbacks(), options);
     // Binding is quick but still system calls; the GUI thread only waits for the outcome.
@@ -286,6 +289,15 @@ TransferServerCallbacks TransferReceiverModel::serverCallbacks() const
     callbacks.onPINGuessing = [link = link_](std::chrono::seconds heldBackFor) {
         link->post([heldBackFor](TransferReceiverModel* model) { model->noticePINGuessing(heldBackFor); });
     };
+    callbacks.onTextReceived = [link = link_](const ReceivedTextRecord& record) {
+        link->post([record](TransferReceiverModel* model) { model->handleTextReceived(record); });
+    };
+    callbacks.onDownloadProgress = [link = link_](const TransferDownloadProgressEvent& event) {
+        link->post([event](TransferReceiverModel* model) { model->handleDownloadProgress(event); });
+    };
+    callbacks.onSharedFileMissingChanged = [link = link_](const Uuid& id, bool missing) {
+        link->post([id, missing](TransferReceiverModel* model) { model->sharedItems_.setMissing(id, missing); });
+    };
     return callbacks;
 }
 
@@ -396,6 +408,21 @@ void TransferReceiverModel::handleFileReceived(const ReceivedFileRecord& record)
     emit fileReceived(record);
 }
 
+void TransferReceiverModel::handleTextReceived(const ReceivedTextRecord& text)
+{
+    assertGUIThread();
+    const ReceivedFileRecord record{.id = text.id,
+                                    .fileName = {},
+                                    .byteCount = static_cast<std::int64_t>(text.text.size()),
+                                    .receivedAt = text.receivedAt,
+                                    .fileURL = {},
+                                    .deviceFolder = text.deviceFolder,
+                                    .text = text.text};
+    recentTransfers_.prepend(record);
+    historyChanged();
+    emit textReceived(record);
+}
+
 void TransferReceiverModel::cancelReceive(const Uuid& id)
 {
     assertGUIThread();
@@ -448,6 +475,73 @@ void TransferReceiverModel::flushHistory()
     historySaveTimer_.stop();
     // A failed write keeps the list on screen; the next change tries again.
     (void)history_->save(recentTransfers_.records());
+}
+
+// MARK: Sharing
+
+QStringList TransferReceiverModel::shareFiles(const QStringList& paths)
+{
+    assertGUIThread();
+    QStringList failures;
+    for (const auto& path : paths) {
+        auto item = shares_->addFile(path.toStdString());
+        if (!item) {
+            const QString name = QFileInfo(path).fileName().isEmpty() ? path : QFileInfo(path).fileName();
+            failures.append(name + QStringLiteral("：") + description(item.error()));
+            continue;
+        }
+        sharedItems_.append(*item);
+    }
+    return failures;
+}
+
+std::optional<QString> TransferReceiverModel::shareText(const QString& text)
+{
+    assertGUIThread();
+    auto item = shares_->addText(text.toStdString());
+    if (!item) {
+        return description(item.error());
+    }
+    sharedItems_.append(*item);
+    return std::nullopt;
+}
+
+void TransferReceiverModel::removeShare(const Uuid& id)
+{
+    assertGUIThread();
+    shares_->remove(id);
+    sharedItems_.remove(id);
+    // Whoever is still downloading it loses it too: a share that ended ends its downloads.
+    for (const auto& download : activeDownloads_.downloads()) {
+        if (download.shareID == id) {
+            cancelDownload(download.id);
+        }
+    }
+}
+
+void TransferReceiverModel::recheckSharedFiles()
+{
+    assertGUIThread();
+    const auto refresh = shares_->refreshFiles();
+    for (const auto& item : refresh.items) {
+        sharedItems_.setMissing(item.id, item.missing);
+    }
+}
+
+void TransferReceiverModel::handleDownloadProgress(const TransferDownloadProgressEvent& event)
+{
+    assertGUIThread();
+    if (const auto ended = activeDownloads_.apply(event)) {
+        emit downloadEnded(*ended, std::holds_alternative<DownloadFinished>(event));
+    }
+}
+
+void TransferReceiverModel::cancelDownload(const Uuid& id)
+{
+    assertGUIThread();
+    for (const auto& server : serversWithConnections()) {
+        server->cancelUpload(id);
+    }
 }
 
 // MARK: Addresses

@@ -1,6 +1,7 @@
 // The receiver's central model: starts and stops the transfer server and the DNS-SD advertisement,
-// keeps the finished and in-flight transfers as list models, owns the two question queues, the save
-// folder and the host's LAN addresses, and shuts everything down on the way out.
+// keeps the finished and in-flight transfers as list models (received texts among them), owns the two
+// question queues, the save folder, the host's LAN addresses and what is shared with phones (with the
+// downloads of it in flight), and shuts everything down on the way out.
 //
 //   TransferReceiverModel model;                  // reads the preferences, resolves the save folder
 //   model.start();                                // asynchronous; failures land in errorMessage()
@@ -12,6 +13,7 @@
 // value has a change signal that fires only when the value really changes.
 #pragma once
 
+#include "receiver/ActiveDownloadListModel.h"
 #include "receiver/ActiveReceiveListModel.h"
 #include "receiver/BonjourAdvertiser.h"
 #include "receiver/DuplicateResolutionQueue.h"
@@ -22,6 +24,7 @@
 #include "receiver/ReceiveConfirmationQueue.h"
 #include "receiver/ReceiverTypes.h"
 #include "receiver/RecentTransferListModel.h"
+#include "receiver/SharedItemListModel.h"
 #include "receiver/TransferHistoryStore.h"
 #include "server/PINAttemptLimiter.h"
 #include "server/SimpleSocketHTTPServer.h"
@@ -124,10 +127,28 @@ public:
     void removeRecentTransfer(const Uuid& id);
     // Flags the records whose files have gone since they were saved (and unflags any that came back).
     void recheckRecentTransferFiles();
+    // A text from a phone: a row of its own among the finished transfers, kept in the history.
+    void handleTextReceived(const ReceivedTextRecord& record);
     // Where a damaged history file was moved at start-up; none when the history loaded normally.
     const std::optional<QString>& damagedHistoryFile() const { return damagedHistoryFile_; }
     // Writes the history now if a change is still waiting to be written. Shutdown does it too.
     void flushHistory();
+
+    // Sharing with phones. Shares live in memory, across restarts of the server, until the program ends.
+    const SharedItemListModel& sharedItemList() const { return sharedItems_; }
+    const ActiveDownloadListModel& activeDownloadList() const { return activeDownloads_; }
+    const std::shared_ptr<SharedItems>& sharedItems() const { return shares_; }
+    // Shares each file where it lies; returns one line per file that could not be shared ("NAME：why").
+    QStringList shareFiles(const QStringList& paths);
+    // Shares a text; the reason when it cannot be (blank, over 64 KiB).
+    std::optional<QString> shareText(const QString& text);
+    // Ends a share and the downloads of it in flight.
+    void removeShare(const Uuid& id);
+    // Looks at the shared files again and flags those that have gone (or come back), row by row.
+    void recheckSharedFiles();
+    void handleDownloadProgress(const TransferDownloadProgressEvent& event);
+    // Ends one download in flight; the server reports it failed.
+    void cancelDownload(const Uuid& id);
 
     // Addresses.
     const QList<LANIPv4Address>& lanAddresses() const { return lanAddresses_; }
@@ -189,6 +210,10 @@ signals:
     void isPINBeingGuessedChanged();
     // A file was saved (it is also at the front of recentTransfers now).
     void fileReceived(const ferrylantern::ReceivedFileRecord& record);
+    // A text arrived (it is also at the front of recentTransfers now, its `text` set).
+    void textReceived(const ferrylantern::ReceivedFileRecord& record);
+    // A download of a shared file ended, every byte sent (`completed`) or not.
+    void downloadEnded(const ferrylantern::TransferSendProgress& progress, bool completed);
     // An upload ended without a file; the progress is empty when it failed before it started.
     void uploadFailed(const ferrylantern::Uuid& id,
                       const std::optional<ferrylantern::TransferReceiveProgress>& progress);
@@ -230,6 +255,10 @@ private:
     std::optional<FirewallAdvice> firewallAdvice_;
     RecentTransferListModel recentTransfers_;
     ActiveReceiveListModel activeReceives_;
+    // Given to every server started; outlives them all.
+    std::shared_ptr<SharedItems> shares_;
+    SharedItemListModel sharedItems_;
+    ActiveDownloadListModel activeDownloads_;
     QList<LANIPv4Address> lanAddresses_;
     std::optional<QString> selectedAddressID_;
     QString saveDirectory_;

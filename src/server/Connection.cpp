@@ -3,8 +3,12 @@
 #include "server/ASCIIText.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -12,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 
 namespace ferrylantern {
 
@@ -200,6 +205,102 @@ void Connection::writeAll(std::string_view bytes)
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
+}
+
+namespace {
+
+// sendfile(2) has no MSG_NOSIGNAL: a peer that has gone raises SIGPIPE, whose default ends the
+// process, and it may do so even for a call that still sent part of what it was given. The signal is
+// directed at the sending thread, so blocking it there for the call and taking back whatever was
+// raised before unblocking keeps it from ever being delivered.
+class BrokenPipeSuppression
+{
+public:
+    BrokenPipeSuppression()
+    {
+        sigemptyset(&brokenPipe_);
+        sigaddset(&brokenPipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &brokenPipe_, &previous_);
+    }
+    ~BrokenPipeSuppression()
+    {
+        const int savedErrno = errno;
+        const timespec immediately{};
+        while (sigtimedwait(&brokenPipe_, nullptr, &immediately) == SIGPIPE) {
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+        errno = savedErrno;
+    }
+    BrokenPipeSuppression(const BrokenPipeSuppression&) = delete;
+    BrokenPipeSuppression& operator=(const BrokenPipeSuppression&) = delete;
+
+private:
+    sigset_t brokenPipe_{};
+    sigset_t previous_{};
+};
+
+} // namespace
+
+std::int64_t Connection::sendFile(int fileFD, std::int64_t offset, std::int64_t length, std::size_t piece,
+                                  const std::function<bool(std::int64_t)>& afterPiece)
+{
+    interimOrFinalAnswerSent_ = true;
+    const BrokenPipeSuppression suppression;
+    // Without blocking, a call sends what the socket's buffer takes and the next waits until the
+    // buffer has room again (as nginx does): a blocking call would wake for every bit of room and send
+    // each piece in many small parts.
+    const int flags = fcntl(fd_, F_GETFL);
+    fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+    std::int64_t sent = 0;
+    auto idleDeadline = Clock::now() + policy_.idleTimeout;
+    while (sent < length) {
+        off_t position = static_cast<off_t>(offset + sent);
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(piece), length - sent));
+        const ssize_t count = ::sendfile(fd_, fileFD, &position, wanted);
+        if (count > 0) {
+            sent += count;
+            idleDeadline = Clock::now() + policy_.idleTimeout;
+            if (!afterPiece(sent)) {
+                break;
+            }
+            continue;
+        }
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        // 0: the file ended before `length` (it shrank); otherwise the peer went, the connection was
+        // shut down, or it took nothing for the idle limit.
+        if (count == 0 || errno != EAGAIN || !waitWritable(idleDeadline)) {
+            break;
+        }
+    }
+    fcntl(fd_, F_SETFL, flags);
+    return sent;
+}
+
+bool Connection::waitWritable(Clock::time_point until) const
+{
+    while (true) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        pollfd writable{fd_, POLLOUT, 0};
+        const int ready = poll(&writable, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 60000)));
+        if (ready > 0) {
+            return true; // room, or an error the next call reports
+        }
+        if (ready < 0 && errno != EINTR) {
+            return true;
+        }
+    }
+}
+
+void Connection::setCorked(bool corked)
+{
+    const int value = corked ? 1 : 0;
+    setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
 }
 
 void Connection::sendContinueIfExpected()

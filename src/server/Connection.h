@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -79,6 +80,17 @@ public:
     void send(const HttpResponse& response);
     // Writes bytes as they are (the fixed OPTIONS answer).
     void sendRaw(std::string_view bytes);
+    // Sends `length` bytes of the open file `fileFD` from `offset` with sendfile(2), at most `piece`
+    // bytes a call; after every call that sent something `afterPiece(bytes sent so far)` says whether
+    // to go on. Returns the bytes sent: fewer than `length` when the peer has gone, the connection was
+    // shut down, nothing could be sent for the idle limit, the file ended early or `afterPiece` said
+    // stop. SIGPIPE is never raised.
+    std::int64_t sendFile(int fileFD, std::int64_t offset, std::int64_t length, std::size_t piece,
+                          const std::function<bool(std::int64_t)>& afterPiece);
+    // While corked, only full segments go out (TCP_CORK, tcp(7)): a head and the file after it share
+    // segments, and a file sent in pieces is not cut into a small segment at every piece's end.
+    // Uncorking sends what is held.
+    void setCorked(bool corked);
 
     // Reads the whole announced body (small JSON bodies only; callers check the length first).
     // Fails with incompleteBody when the stream ends, fails or is too slow before Content-Length
@@ -109,6 +121,9 @@ private:
     // Waits until the socket has something to read (or an end or error to report); false when
     // `until` passed first.
     bool waitReadable(std::chrono::steady_clock::time_point until) const;
+    // Waits until the socket can take more bytes (or has an error to report); false when `until`
+    // passed first.
+    bool waitWritable(std::chrono::steady_clock::time_point until) const;
 
     int fd_;
     std::optional<std::string> peer_;

@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ferrylantern {
 
@@ -27,6 +28,13 @@ inline constexpr std::int64_t maxPINRequestBytes = 4096;
 inline constexpr std::int64_t maxBatchRequestBytes = 262144;
 inline constexpr std::size_t maxBatchFiles = 500;
 inline constexpr std::int64_t maxFileBytes = 107374182400; // 100 GiB, for one file and for a batch
+// A text request's body: 64 KiB of text can take six times as many bytes as JSON ("\u0001" for each
+// control character), plus the device name and the rest of the object.
+inline constexpr std::int64_t maxTextRequestBytes = 6 * 65536 + 4096;
+
+// The routes of the shared items: the list, and each item's bytes under "/v1/shared/" + its id.
+inline constexpr std::string_view sharedListPath = "/v1/shared";
+inline constexpr std::string_view sharedItemPathPrefix = "/v1/shared/";
 
 // The body of a request as an endpoint that needs no streaming sees it: nothing is read until the
 // endpoint asks, so it can refuse from the head alone first. A body the endpoint does not read is
@@ -71,6 +79,24 @@ HttpResponse answerUploadPreflight(ServerContext& context, const BufferedRequest
 // POST "/v1/upload/preflight/batch": the same for a whole batch of files with one question and one
 // answer.
 HttpResponse answerUploadPreflightBatch(ServerContext& context, const BufferedRequest& request);
+
+// POST "/v1/text": receives a text from the phone (after the desktop user agreed, when confirmation is
+// on) and hands it to the owner.
+HttpResponse answerText(ServerContext& context, const BufferedRequest& request);
+
+// GET "/v1/shared": the files and texts the desktop shares, files that have gone left out.
+HttpResponse answerSharedList(ServerContext& context, const RequestHead& head);
+
+// Whether an answer carries its body (GET) or only the head a GET would get (HEAD).
+enum class ResponseBody
+{
+    send,
+    omit,
+};
+
+// GET and HEAD "/v1/shared/ID": the bytes of one shared file (whole, or the range asked for) sent
+// from the file with sendfile(2), with its progress reported to the owner; answers on the connection.
+void handleSharedDownload(ServerContext& context, Connection& connection, std::string_view shareID, ResponseBody body);
 
 // POST "/v1/upload": receives one file (raw body or multipart/form-data) into its device folder and
 // answers on the connection. With `offset`, the body is the part of a ticketed upload's file that

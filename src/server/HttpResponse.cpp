@@ -11,6 +11,8 @@ std::string_view reasonPhrase(int status)
         return "OK";
     case 204:
         return "No Content";
+    case 206:
+        return "Partial Content";
     case 400:
         return "Bad Request";
     case 401:
@@ -21,6 +23,8 @@ std::string_view reasonPhrase(int status)
         return "Not Found";
     case 409:
         return "Conflict";
+    case 416:
+        return "Range Not Satisfiable";
     case 421:
         return "Misdirected Request";
     case 429:

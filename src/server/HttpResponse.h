@@ -18,6 +18,7 @@ namespace contentType {
 inline constexpr std::string_view plainText = "text/plain; charset=utf-8";
 inline constexpr std::string_view html = "text/html; charset=utf-8";
 inline constexpr std::string_view json = "application/json";
+inline constexpr std::string_view octetStream = "application/octet-stream";
 } // namespace contentType
 
 // The answer to OPTIONS on any path; the only response that carries Access-Control-Allow-Methods.

@@ -1,5 +1,6 @@
 #include "server/Refusal.h"
 
+#include "server/ByteRange.h"
 #include "server/Endpoints.h"
 #include "server/TransferMessages.h"
 #include "server/UTF8.h"
@@ -75,6 +76,20 @@ HttpResponse answerFor(RequestRefusal refusal)
         return plainText(400, "分片超出文件大小");
     case RequestRefusal::tooManyResumableUploads:
         return plainText(429, "续传中的上传过多，请稍后再试");
+    case RequestRefusal::textTooLong:
+        return plainText(413, "文字过长，最多 64 KiB");
+    case RequestRefusal::textNotUTF8:
+        return plainText(400, "文字不是有效的 UTF-8");
+    case RequestRefusal::invalidTextRequest:
+        return plainText(400, "无效的文字请求");
+    case RequestRefusal::emptyText:
+        return plainText(400, "文字不能为空");
+    case RequestRefusal::unknownShare:
+        return plainText(404, "分享不存在或已移除");
+    case RequestRefusal::sharedFileMissing:
+        return plainText(404, "分享的文件已不存在");
+    case RequestRefusal::sharedFileUnreadable:
+        return plainText(500, "无法读取分享的文件");
     }
     return plainText(500, "Internal Server Error");
 }
@@ -111,6 +126,14 @@ HttpResponse answerFor(SocketHTTPError error)
         return plainText(500, description(error));
     }
     return plainText(500, description(error));
+}
+
+HttpResponse answerFor(const UnsatisfiableRange& unsatisfiable)
+{
+    // RFC 9110 §15.5.17: the current length, so the client can ask again within it.
+    auto answer = plainText(416, "请求的范围超出文件大小");
+    answer.extraFields.emplace_back("Content-Range", unsatisfiedContentRange(unsatisfiable.fileSize));
+    return answer;
 }
 
 HttpResponse answerFor(const UndecodableBody& undecodable)

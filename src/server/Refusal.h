@@ -10,6 +10,7 @@
 #include "server/SocketHTTPError.h"
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <system_error>
 #include <variant>
@@ -45,6 +46,14 @@ enum class RequestRefusal
     invalidOffset,           // an offset that is not a decimal count of bytes
     sliceBeyondFile,         // a slice that would run past the end of its file
     tooManyResumableUploads, // this client has as many resumable uploads kept as it may
+    // Refusals of texts from the phone and of shared items:
+    textTooLong,          // a text, or its request body, over what a text may hold
+    textNotUTF8,          // a text request whose bytes are not UTF-8
+    invalidTextRequest,   // a text request that is not JSON with a "text" string
+    emptyText,            // a text of nothing but white space
+    unknownShare,         // no shared file under this id (never shared, removed, or a text)
+    sharedFileMissing,    // the shared file is no longer where it was shared from
+    sharedFileUnreadable, // the shared file is there but cannot be opened
 };
 
 // Wrong PINs from this client locked it out; it may try again after `retryAfter`.
@@ -59,6 +68,12 @@ struct UndecodableBody
     std::string decoderText;
 };
 
+// A Range of which no part lies within the file's `fileSize` bytes.
+struct UnsatisfiableRange
+{
+    std::int64_t fileSize = 0;
+};
+
 // Why an upload failed once it had passed its session check: one of the server's own failures or
 // the file system's.
 using UploadFailure = std::variant<SocketHTTPError, std::error_code>;
@@ -71,7 +86,8 @@ struct FailedUpload
 
 // A SocketHTTPError on its own is a failure met before any upload started: a preflight's, or an
 // upload's while it was being accepted.
-using Refusal = std::variant<RequestRefusal, PINLockout, SocketHTTPError, UndecodableBody, FailedUpload>;
+using Refusal =
+    std::variant<RequestRefusal, PINLockout, SocketHTTPError, UndecodableBody, FailedUpload, UnsatisfiableRange>;
 
 // The answer to a refused request.
 [[nodiscard]] HttpResponse refusalResponse(const Refusal& refusal);

@@ -39,11 +39,27 @@ bool isPagePath(std::string_view path)
     return path == "/" || path == "/upload";
 }
 
+bool isSharedPath(std::string_view path)
+{
+    return path == sharedListPath || path.starts_with(sharedItemPathPrefix);
+}
+
+// The id in "/v1/shared/ID"; nullopt for any other path.
+std::optional<std::string_view> sharedItemID(std::string_view path)
+{
+    if (!path.starts_with(sharedItemPathPrefix) || path.size() == sharedItemPathPrefix.size()) {
+        return std::nullopt;
+    }
+    return path.substr(sharedItemPathPrefix.size());
+}
+
 // Refusals that do not depend on the route: a Host that is not this machine, a server that has
-// stopped receiving, a POST from another site's page. A request without Host or Origin (curl, apps)
-// passes as it always did.
+// stopped receiving, a POST from another site's page, and any request from another site's page for
+// what the desktop shares (the answers allow every origin, so such a page could otherwise read them
+// through the desktop user's own browser). A request without Host or Origin (curl, apps, the page's
+// own downloads) passes as it always did.
 std::optional<RequestRefusal> refusalBeforeRouting(const ServerContext& context, const Connection& connection,
-                                                   const std::string& method)
+                                                   const std::string& method, std::string_view path)
 {
     const RequestHead& head = connection.head();
     const auto host = head.header("host");
@@ -54,8 +70,8 @@ std::optional<RequestRefusal> refusalBeforeRouting(const ServerContext& context,
     if (!context.isReceiving) {
         return RequestRefusal::notReceiving;
     }
-    if (const auto origin = head.header("origin");
-        origin && method == "POST" && !isOwnOrigin(*origin, host, localAddress, connection.localPort())) {
+    if (const auto origin = head.header("origin"); origin && (method == "POST" || isSharedPath(path)) &&
+                                                   !isOwnOrigin(*origin, host, localAddress, connection.localPort())) {
         return RequestRefusal::crossSite;
     }
     return std::nullopt;
@@ -71,7 +87,7 @@ void route(ServerContext& context, Connection& connection)
     const std::string method = asciiUppercased(head.method);
     const std::string path = routePath(head.target);
 
-    if (const auto refusal = refusalBeforeRouting(context, connection, method)) {
+    if (const auto refusal = refusalBeforeRouting(context, connection, method, path)) {
         connection.send(refusalResponse(*refusal));
     } else if (method == "OPTIONS") {
         connection.sendRaw(optionsResponse);
@@ -87,6 +103,12 @@ void route(ServerContext& context, Connection& connection)
         answerBuffered(context, connection, answerUploadResume);
     } else if (method == "POST" && path == "/v1/upload/cancel") {
         answerBuffered(context, connection, answerUploadCancel);
+    } else if (method == "POST" && path == "/v1/text") {
+        answerBuffered(context, connection, answerText);
+    } else if (method == "GET" && path == sharedListPath) {
+        connection.send(answerSharedList(context, head));
+    } else if (const auto shareID = sharedItemID(path); shareID && (method == "GET" || method == "HEAD")) {
+        handleSharedDownload(context, connection, *shareID, method == "GET" ? ResponseBody::send : ResponseBody::omit);
     } else if (method == "GET" && path == "/v1/info") {
         connection.send(answerInfo(context, head));
     } else if (method == "GET" && isPagePath(path)) {

@@ -26,6 +26,7 @@ ServerContext::ServerContext(std::filesystem::path saveDirectory_, std::string d
     , options(std::move(options_))
     , sessions(options.sessionStore ? *options.sessionStore : TransferPINSessionStore::shared())
     , pinAttempts(limiterFor(options))
+    , shares(options.sharedItems ? options.sharedItems : std::make_shared<SharedItems>())
     , tickets(options.clock)
     , resumable(options.clock, callbacks.onUploadProgress, {.window = options.resumeWindow})
     , admission(options.connectionLimits)
@@ -64,6 +65,13 @@ std::string ServerContext::requestOwner(const RequestHead& head, const std::opti
         return "session " + *token;
     }
     return "address " + peerIPv4Address.value_or("unknown");
+}
+
+void ServerContext::noteSharedFileState(const Uuid& id, bool missing)
+{
+    if (shares->setMissing(id, missing) && callbacks.onSharedFileMissingChanged) {
+        callbacks.onSharedFileMissingChanged(id, missing);
+    }
 }
 
 std::optional<std::string> sessionToken(const RequestHead& head)

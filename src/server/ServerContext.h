@@ -13,6 +13,7 @@
 #include "server/PINAttemptLimiter.h"
 #include "server/QuestionSlots.h"
 #include "server/ResumableUploads.h"
+#include "server/SharedItems.h"
 #include "server/SimpleSocketHTTPServer.h"
 #include "server/TransferPINSessionStore.h"
 #include "server/UploadSessionRegistry.h"
@@ -34,6 +35,7 @@ public:
     const ServerOptions options;
     TransferPINSessionStore& sessions;
     const std::shared_ptr<PINAttemptLimiter> pinAttempts;
+    const std::shared_ptr<SharedItems> shares;
     std::atomic<bool> requireReceiveConfirmation{false};
     // False once the server was stopped: a request whose head completes afterwards is refused.
     std::atomic<bool> isReceiving{true};
@@ -63,6 +65,10 @@ public:
     // Whom tickets and resumable uploads of a request belong to: its PIN session while the gate is on,
     // else the client's address.
     std::string requestOwner(const RequestHead& head, const std::optional<std::string>& peerIPv4Address);
+
+    // Notes that the file of share `id` was found gone (or there again) and tells the owner when that
+    // changed the share.
+    void noteSharedFileState(const Uuid& id, bool missing);
 
     // Bookkeeping of running connection handlers.
     int activeConnectionCount() const { return admission.activeCount(); }

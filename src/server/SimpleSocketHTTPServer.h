@@ -33,6 +33,7 @@ namespace ferrylantern {
 
 class TransferPINSessionStore;
 class PINAttemptLimiter;
+class SharedItems;
 class ServerContext;
 
 // What the owner supplies besides the save folder, the name and the callbacks. The defaults are the
@@ -68,6 +69,10 @@ struct ServerOptions
     std::chrono::seconds resumeWindow{std::chrono::minutes(15)};
     // How often the uploads whose window passed are removed when no request comes.
     std::chrono::milliseconds resumeSweepInterval{std::chrono::seconds(10)};
+
+    // What the desktop shares with phones (GET "/v1/shared"); the owner keeps it across restarts.
+    // Null means nothing is shared.
+    std::shared_ptr<SharedItems> sharedItems;
 };
 
 class SimpleSocketHTTPServer
@@ -97,10 +102,11 @@ public:
     void setRequireReceiveConfirmation(bool required);
     bool requireReceiveConfirmation() const;
 
-    // Marks the upload, preflight or batch preflight registered under `id` as cancelled and shuts its
-    // socket down in both directions; does nothing for an unknown id. A cancelled upload removes its
-    // partial file and reports `failed`; a waiting preflight learns it once its question is answered.
-    // An upload kept for resuming (no connection on it) is removed at once and reported `failed`.
+    // Marks the upload, preflight, batch preflight, text or download registered under `id` as
+    // cancelled and shuts its socket down in both directions; does nothing for an unknown id. A
+    // cancelled upload removes its partial file and reports `failed`, a download reports `failed`; a
+    // waiting preflight or text learns it once its question is answered. An upload kept for resuming
+    // (no connection on it) is removed at once and reported `failed`.
     void cancelUpload(const Uuid& id);
     void cancelAllUploads();
     // The desktop user rejected everything: uploads approved so far are cancelled when they arrive.

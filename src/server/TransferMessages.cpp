@@ -287,4 +287,60 @@ void from_json(const json& j, TransferUploadCancelResponse& value)
     value.cancelled = requiredBool(j, "cancelled");
 }
 
+void to_json(json& j, const TransferTextRequest& value)
+{
+    j = json{{"text", value.text}};
+    if (value.device) {
+        j["device"] = *value.device;
+    }
+}
+
+void from_json(const json& j, TransferTextRequest& value)
+{
+    value.text = requiredString(j, "text");
+    value.device = optionalString(j, "device");
+}
+
+void to_json(json& j, const TransferTextResponse& value)
+{
+    j = json{{"id", value.id}, {"byteCount", value.byteCount}, {"deviceFolder", value.deviceFolder}};
+}
+
+void from_json(const json& j, TransferTextResponse& value)
+{
+    value.id = requiredString(j, "id");
+    value.byteCount = requiredInt64(j, "byteCount");
+    value.deviceFolder = requiredString(j, "deviceFolder");
+}
+
+void to_json(json& j, const TransferSharedItem& value)
+{
+    j = json{{"id", value.id}, {"kind", value.kind}, {"byteCount", value.byteCount}};
+    if (value.name) {
+        j["name"] = *value.name;
+    }
+    if (value.text) {
+        j["text"] = *value.text;
+    }
+}
+
+void from_json(const json& j, TransferSharedItem& value)
+{
+    value.id = requiredString(j, "id");
+    value.kind = requiredString(j, "kind");
+    value.name = optionalString(j, "name");
+    value.byteCount = requiredInt64(j, "byteCount");
+    value.text = optionalString(j, "text");
+}
+
+void to_json(json& j, const TransferSharedListResponse& value)
+{
+    j = json{{"items", value.items}};
+}
+
+void from_json(const json& j, TransferSharedListResponse& value)
+{
+    value.items = requiredArray<TransferSharedItem>(j, "items");
+}
+
 } // namespace ferrylantern

@@ -116,6 +116,35 @@ struct TransferUploadCancelResponse
     bool cancelled = true;
 };
 
+// POST "/v1/text": a text from the phone, with the device name as a batch preflight takes it.
+struct TransferTextRequest
+{
+    std::string text;
+    std::optional<std::string> device;
+};
+
+struct TransferTextResponse
+{
+    std::string id; // the received text's record id
+    std::int64_t byteCount = 0;
+    std::string deviceFolder;
+};
+
+// One entry of GET "/v1/shared": a file (`name`, no `text`) or a text (`text`, no `name`).
+struct TransferSharedItem
+{
+    std::string id;
+    std::string kind; // "file" or "text"
+    std::optional<std::string> name;
+    std::int64_t byteCount = 0;
+    std::optional<std::string> text;
+};
+
+struct TransferSharedListResponse
+{
+    std::vector<TransferSharedItem> items;
+};
+
 #define FERRYLANTERN_DECLARE_JSON(Type)                                                                                \
     void to_json(nlohmann::json& json, const Type& value);                                                             \
     void from_json(const nlohmann::json& json, Type& value);
@@ -134,6 +163,10 @@ FERRYLANTERN_DECLARE_JSON(TransferUploadSliceResponse)
 FERRYLANTERN_DECLARE_JSON(TransferUploadOffsetResponse)
 FERRYLANTERN_DECLARE_JSON(TransferUploadResumeError)
 FERRYLANTERN_DECLARE_JSON(TransferUploadCancelResponse)
+FERRYLANTERN_DECLARE_JSON(TransferTextRequest)
+FERRYLANTERN_DECLARE_JSON(TransferTextResponse)
+FERRYLANTERN_DECLARE_JSON(TransferSharedItem)
+FERRYLANTERN_DECLARE_JSON(TransferSharedListResponse)
 
 #undef FERRYLANTERN_DECLARE_JSON
 

@@ -146,7 +146,25 @@ AppSettingsView::AppSettingsView(UserPreferences& preferences, AppSettingsPresen
     layout->addWidget(makePresencePanel());
     presenceFooter_ = sectionFooter({}, QStringLiteral("presenceFooter"), this);
     layout->addWidget(presenceFooter_);
+    layout->addSpacing(sectionSpacing);
+    layout->addWidget(sectionHeader(QStringLiteral("文字"), this));
+    auto* textPanel = new FormPanel(this);
+    auto* textRows = new QVBoxLayout(textPanel);
+    textRows->setContentsMargins(panelPadding, panelPadding, panelPadding, panelPadding);
+    copyTextsSwitch_ = new QCheckBox(QStringLiteral("收到文字后立即复制到剪贴板"), textPanel);
+    copyTextsSwitch_->setObjectName(QStringLiteral("copyTextsSwitch"));
+    textRows->addWidget(copyTextsSwitch_);
+    layout->addWidget(textPanel);
+    layout->addWidget(sectionFooter(QStringLiteral("手机发来的文字也会列在传输记录中，可随时点「复制」。"),
+                                    QStringLiteral("textFooter"), this));
     layout->addStretch();
+    connect(copyTextsSwitch_, &QCheckBox::toggled, this,
+            [this](bool on) { preferences_.setCopyReceivedTextToClipboard(on); });
+    connect(&preferences_, &UserPreferences::copyReceivedTextToClipboardChanged, this, [this](bool on) {
+        const QSignalBlocker quiet(copyTextsSwitch_);
+        copyTextsSwitch_->setChecked(on);
+    });
+    copyTextsSwitch_->setChecked(preferences_.copyReceivedTextToClipboard());
 
     connect(&preferences_, &UserPreferences::colorSchemeRawValueChanged, this, &AppSettingsView::showAppearance);
     connect(&preferences_, &UserPreferences::pinEnabledChanged, this, &AppSettingsView::showPIN);

@@ -57,6 +57,7 @@ public:
     QCheckBox* notificationsSwitch() const { return notificationsSwitch_; }
     QCheckBox* keepInTraySwitch() const { return keepInTraySwitch_; }
     QCheckBox* startAtLoginSwitch() const { return startAtLoginSwitch_; }
+    QCheckBox* copyTextsSwitch() const { return copyTextsSwitch_; }
     QLabel* presenceFooter() const { return presenceFooter_; }
 
 protected:
@@ -80,6 +81,7 @@ private:
     QCheckBox* notificationsSwitch_ = nullptr;
     QCheckBox* keepInTraySwitch_ = nullptr;
     QCheckBox* startAtLoginSwitch_ = nullptr;
+    QCheckBox* copyTextsSwitch_ = nullptr;
     QLabel* presenceFooter_ = nullptr;
     bool autostartFailed_ = false;
 };

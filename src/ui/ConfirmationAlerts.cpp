@@ -123,8 +123,12 @@ void ConfirmationAlerts::presentReceive(const ReceiveConfirmationAlertItem& item
     receive_.presentedID = item.identity();
     auto* dialog = new QMessageBox(window_);
     dialog->setIcon(QMessageBox::Information);
-    dialog->setText(item.queueCount < 2 ? QStringLiteral("是否接收文件？")
-                                        : QStringLiteral("是否接收 %1 个文件？").arg(item.queueCount));
+    if (item.queueCount >= 2) {
+        dialog->setText(QStringLiteral("是否接收 %1 个文件？").arg(item.queueCount));
+    } else {
+        dialog->setText(item.pending.kind == ReceiveKind::text ? QStringLiteral("是否接收文字？")
+                                                               : QStringLiteral("是否接收文件？"));
+    }
     dialog->setInformativeText(receiveMessage_(item));
     auto* accept = addButton(dialog, QStringLiteral("接收"));
     auto* acceptAll = addButton(dialog, QStringLiteral("接收所有（%1）").arg(item.queueCount));

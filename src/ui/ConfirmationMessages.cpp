@@ -15,14 +15,20 @@ QString receiveMessage(const ReceiveConfirmationAlertItem& item, const QList<Pen
     const QString tail =
         QStringLiteral("\n确认后将开始传输。点「全部拒绝」后，所选文件在手机端均显示为传输失败。\n来源：") +
         item.pending.deviceFolder;
+    // A text is named by the start of its first line.
+    const auto shownName = [](const PendingReceiveConfirmation& pending) {
+        return pending.kind == ReceiveKind::text ? QStringLiteral("文字“") + pending.fileName + QStringLiteral("”")
+                                                 : pending.fileName;
+    };
     if (queue.size() < 2) {
-        return QStringLiteral("文件名：") + item.pending.fileName + QStringLiteral("\n大小：") +
-               fileSizeText(item.pending.byteCount) + tail;
+        const QString what =
+            item.pending.kind == ReceiveKind::text ? QStringLiteral("文字：") : QStringLiteral("文件名：");
+        return what + item.pending.fileName + QStringLiteral("\n大小：") + fileSizeText(item.pending.byteCount) + tail;
     }
     QStringList lines;
     for (qsizetype i = 0; i < std::min(queue.size(), listedFiles); ++i) {
         lines.append(
-            QStringLiteral("%1. %2（%3）").arg(i + 1).arg(queue[i].fileName, fileSizeText(queue[i].byteCount)));
+            QStringLiteral("%1. %2（%3）").arg(i + 1).arg(shownName(queue[i]), fileSizeText(queue[i].byteCount)));
     }
     if (queue.size() > listedFiles) {
         lines.append(QStringLiteral("…及其他 %1 个文件").arg(queue.size() - listedFiles));

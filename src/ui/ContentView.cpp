@@ -3,6 +3,7 @@
 #include "audio/AudioPlaybackController.h"
 #include "ui/ConfirmationAlerts.h"
 #include "ui/ConfirmationMessages.h"
+#include "ui/ShareSection.h"
 #include "ui/SidebarView.h"
 #include "ui/SymbolWidgets.h"
 #include "ui/ToolbarState.h"
@@ -11,9 +12,13 @@
 #include "ui/ViewStyle.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QLabel>
+#include <QMimeData>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSplitter>
@@ -57,6 +62,12 @@ ContentView::ContentView(ReceiverConfiguration configuration, UserPreferences& p
     setCentralWidget(splitter);
     buildToolbar();
 
+    setAcceptDrops(true);
+    connect(&model_, &TransferReceiverModel::textReceived, this, [this](const ReceivedFileRecord& record) {
+        if (preferences_.copyReceivedTextToClipboard() && record.text) {
+            QGuiApplication::clipboard()->setText(QString::fromStdString(*record.text));
+        }
+    });
     connect(sidebar_, &SidebarView::allowReceiveToggled, this, &ContentView::setAllowReceive);
     connect(sidebar_, &SidebarView::chooseSaveDirectoryRequested, this, &ContentView::chooseSaveDirectory);
     model_.setBringToFrontHandler([this] { bringToFront(); });
@@ -175,7 +186,31 @@ void ContentView::changeEvent(QEvent* event)
     // Files may have been moved or deleted while the user was elsewhere; coming back shows it.
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         model_.recheckRecentTransferFiles();
+        model_.recheckSharedFiles();
     }
+}
+
+void ContentView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData() != nullptr && ShareSection::canShare(*event->mimeData())) {
+        event->acceptProposedAction();
+    }
+}
+
+void ContentView::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (event->mimeData() != nullptr && ShareSection::canShare(*event->mimeData())) {
+        event->acceptProposedAction();
+    }
+}
+
+void ContentView::dropEvent(QDropEvent* event)
+{
+    if (event->mimeData() == nullptr || !ShareSection::canShare(*event->mimeData())) {
+        return;
+    }
+    sidebar_->shareSection()->shareDropped(*event->mimeData());
+    event->acceptProposedAction();
 }
 
 void ContentView::showEvent(QShowEvent* event)

@@ -1,7 +1,8 @@
-// The main window: the sidebar (service, address and QR code, save folder, errors) beside the
+// The main window: the sidebar (service, address and QR code, shares, save folder, errors) beside the
 // transfers, with the toolbar's title and its view, waveform and clear buttons. It owns the one
 // receiver model, starts receiving when it is first shown, brings itself to the front when a question
-// arrives, and shows the questions as dialogs.
+// arrives, and shows the questions as dialogs. Files (or a text) dropped anywhere on it are shared with
+// phones; a received text goes to the clipboard at once when the preference says so.
 //
 // GUI thread only.
 #pragma once
@@ -63,6 +64,9 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildToolbar();

@@ -48,9 +48,12 @@ QString receivedFilesBody(const QString& source, qsizetype count, const QStringL
     return QStringLiteral("来自：") + sourceText(source) + QLatin1Char('\n') + namesLine(count, firstNames);
 }
 
-QString receiveQuestionSummary(qsizetype count)
+QString receiveQuestionSummary(qsizetype count, ReceiveKind kind)
 {
-    return count < 2 ? QStringLiteral("是否接收文件？") : QStringLiteral("是否接收 %1 个文件？").arg(count);
+    if (count < 2) {
+        return kind == ReceiveKind::text ? QStringLiteral("是否接收文字？") : QStringLiteral("是否接收文件？");
+    }
+    return QStringLiteral("是否接收 %1 个文件？").arg(count);
 }
 
 QString receiveQuestionBody(const QList<PendingReceiveConfirmation>& queue)
@@ -60,8 +63,9 @@ QString receiveQuestionBody(const QList<PendingReceiveConfirmation>& queue)
     }
     const auto& head = queue.first();
     if (queue.size() < 2) {
-        return QStringLiteral("文件名：") + singleLineText(head.fileName) + QStringLiteral("\n大小：") +
-               fileSizeText(head.byteCount) + QStringLiteral("\n来源：") + sourceText(head.deviceFolder);
+        const QString what = head.kind == ReceiveKind::text ? QStringLiteral("文字：") : QStringLiteral("文件名：");
+        return what + singleLineText(head.fileName) + QStringLiteral("\n大小：") + fileSizeText(head.byteCount) +
+               QStringLiteral("\n来源：") + sourceText(head.deviceFolder);
     }
     QStringList names;
     for (const auto& pending : queue.mid(0, namesListedInNotifications)) {

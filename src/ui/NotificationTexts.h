@@ -25,8 +25,10 @@ QString receivedFilesSummary(qsizetype count);
 QString receivedFilesBody(const QString& source, qsizetype count, const QStringList& firstNames);
 
 // The receive dialog's own question: "是否接收文件？" or "是否接收 N 个文件？".
-QString receiveQuestionSummary(qsizetype count);
-// One file: "文件名：…\n大小：…\n来源：…"; a batch: its names as above, then "来源：…".
+// "是否接收文字？" when the one question is about a text.
+QString receiveQuestionSummary(qsizetype count, ReceiveKind kind = ReceiveKind::file);
+// One file: "文件名：…\n大小：…\n来源：…" ("文字：…" for a text); a batch: its names as above, then
+// "来源：…".
 QString receiveQuestionBody(const QList<PendingReceiveConfirmation>& queue);
 // "文件名：…\n来源：…" of a file whose name exists already.
 QString duplicateQuestionBody(const PendingDuplicateResolution& question);

@@ -5,6 +5,7 @@
 #include "ui/FileReveal.h"
 #include "ui/PINCodeEntryField.h"
 #include "ui/QRCodeView.h"
+#include "ui/ShareSection.h"
 #include "ui/StatusIndicatorDot.h"
 #include "ui/UserPreferences.h"
 #include "ui/ViewStyle.h"
@@ -71,6 +72,8 @@ SidebarView::SidebarView(TransferReceiverModel& model, UserPreferences& preferen
     layout->setSpacing(sectionSpacing);
     layout->addWidget(makeServiceSection());
     layout->addWidget(makeAddressSection());
+    shareSection_ = new ShareSection(model_, this);
+    layout->addWidget(shareSection_);
     layout->addWidget(makeSaveFolderSection());
 
     QVBoxLayout* errorRows = nullptr;

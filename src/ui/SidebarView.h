@@ -1,6 +1,7 @@
 // The main window's sidebar, top to bottom: the receiving service (status, device name, the receive,
 // confirmation and PIN switches), the address phones open with its QR code (only while receiving),
-// the save folder with its three buttons, and the last error in red.
+// what is shared with phones (ShareSection), the save folder with its three buttons, and the last
+// error in red.
 //
 // GUI thread only.
 #pragma once
@@ -17,6 +18,7 @@ namespace ferrylantern {
 
 class PINCodeEntryField;
 class QRCodeView;
+class ShareSection;
 class StatusIndicatorDot;
 class TransferReceiverModel;
 class UserPreferences;
@@ -52,6 +54,8 @@ public:
 
     QSize sizeHint() const override;
 
+    ShareSection* shareSection() const { return shareSection_; }
+
 protected:
     void changeEvent(QEvent* event) override;
 
@@ -83,6 +87,7 @@ private:
     QLabel* firewallHint_;
     QLabel* savePath_;
     QPushButton* restoreDefault_;
+    ShareSection* shareSection_;
     QWidget* errorSection_;
     QLabel* errorText_;
 };

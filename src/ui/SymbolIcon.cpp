@@ -59,6 +59,15 @@ void drawSymbol(QPainter& painter, Symbol symbol, const QColor& color)
         painter.drawPolyline(QPolygonF({QPointF(14, 3), QPointF(14, 8), QPointF(19, 8)}));
         return;
     }
+    case Symbol::docText: {
+        QPainterPath page;
+        page.addRoundedRect(QRectF(5, 3, 14, 18), 2, 2);
+        painter.drawPath(page);
+        for (const qreal y : {8.0, 12.0, 16.0}) {
+            painter.drawLine(QPointF(8.5, y), QPointF(y < 16 ? 15.5 : 12.5, y));
+        }
+        return;
+    }
     case Symbol::folder:
         painter.drawPath(folderOutline());
         painter.drawLine(QPointF(3, 10), QPointF(21, 10));
@@ -171,6 +180,8 @@ QString symbolName(Symbol symbol)
     switch (symbol) {
     case Symbol::doc:
         return QStringLiteral("doc");
+    case Symbol::docText:
+        return QStringLiteral("doc.text");
     case Symbol::folder:
         return QStringLiteral("folder");
     case Symbol::folderFill:
@@ -202,6 +213,8 @@ QStringList themeIconNames(Symbol symbol)
     switch (symbol) {
     case Symbol::doc:
         return {QStringLiteral("text-x-generic")};
+    case Symbol::docText:
+        return {}; // themes draw a text file as a document; a text of its own is always drawn
     case Symbol::folder:
     case Symbol::folderFill:
         return {QStringLiteral("folder")};

@@ -22,6 +22,7 @@ namespace ferrylantern {
 enum class Symbol
 {
     doc,
+    docText, // a text rather than a file
     folder,
     folderFill,
     eye,
@@ -35,10 +36,11 @@ enum class Symbol
     qrcode,
 };
 
-inline constexpr std::array<Symbol, 12> allSymbols{
-    Symbol::doc,        Symbol::folder,          Symbol::folderFill,  Symbol::eye,
-    Symbol::eyeSlash,   Symbol::trash,           Symbol::playFill,    Symbol::pauseFill,
-    Symbol::listBullet, Symbol::arrowDownCircle, Symbol::xmarkCircle, Symbol::qrcode};
+inline constexpr std::array<Symbol, 13> allSymbols{
+    Symbol::doc,       Symbol::docText,    Symbol::folder,          Symbol::folderFill,
+    Symbol::eye,       Symbol::eyeSlash,   Symbol::trash,           Symbol::playFill,
+    Symbol::pauseFill, Symbol::listBullet, Symbol::arrowDownCircle, Symbol::xmarkCircle,
+    Symbol::qrcode};
 
 // The symbol's own name: "doc", "folder.fill", "eye.slash", …
 QString symbolName(Symbol symbol);

@@ -2,8 +2,10 @@
 
 #include "receiver/RecentTransferListModel.h"
 #include "ui/FileReveal.h"
+#include "ui/ReceivedTextRow.h"
 #include "ui/TransferRow.h"
 
+#include <QDesktopServices>
 #include <QVBoxLayout>
 
 namespace ferrylantern {
@@ -60,10 +62,32 @@ QVBoxLayout* TransferCardList::activeSlot() const
     return activeSlot_;
 }
 
+QList<TransferRow*> TransferCardList::cards() const
+{
+    QList<TransferRow*> files;
+    for (auto* card : cards_) {
+        if (auto* file = qobject_cast<TransferRow*>(card)) {
+            files.append(file);
+        }
+    }
+    return files;
+}
+
+QList<ReceivedTextRow*> TransferCardList::textCards() const
+{
+    QList<ReceivedTextRow*> texts;
+    for (auto* card : cards_) {
+        if (auto* text = qobject_cast<ReceivedTextRow*>(card)) {
+            texts.append(text);
+        }
+    }
+    return texts;
+}
+
 void TransferCardList::setShowWaveform(bool show)
 {
     showWaveform_ = show;
-    for (auto* card : std::as_const(cards_)) {
+    for (auto* card : cards()) {
         card->setShowWaveform(show);
     }
 }
@@ -72,6 +96,14 @@ void TransferCardList::insertCards(int first, int last)
 {
     for (int row = first; row <= last; ++row) {
         const auto& record = records_.records().at(row);
+        if (record.text) {
+            auto* card = new ReceivedTextRow(record, ReceivedTextRow::Style::card, widget());
+            connect(card, &ReceivedTextRow::openLinkRequested, this,
+                    [](const QUrl& url) { QDesktopServices::openUrl(url); });
+            layout_->insertWidget(cardsStartAt + row, card);
+            cards_.insert(row, card);
+            continue;
+        }
         auto* card = new TransferRow(record, showWaveform_, playback_, loader_, widget());
         const QString path = QString::fromStdString(record.fileURL.string());
         connect(card, &TransferRow::revealRequested, this, [path] { revealInFileManager(path); });
@@ -85,7 +117,9 @@ void TransferCardList::insertCards(int first, int last)
 void TransferCardList::showMissing(int first, int last)
 {
     for (int row = first; row <= last && row < cards_.size(); ++row) {
-        cards_.at(row)->setMissing(records_.isMissing(row));
+        if (auto* card = qobject_cast<TransferRow*>(cards_.at(row))) {
+            card->setMissing(records_.isMissing(row));
+        }
     }
 }
 

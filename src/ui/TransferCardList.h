@@ -1,7 +1,7 @@
-// The finished files as cards, newest first, below the uploads in flight. Bound to the model's list of
-// records row by row: a new file inserts one card at the top and the oldest past the limit loses its
-// card; the other cards stay as they are (with their waveforms and playback). A record whose file goes
-// missing changes its own card only.
+// The finished transfers as cards, newest first, below the uploads in flight: a TransferRow per file,
+// a ReceivedTextRow per text. Bound to the model's list of records row by row: a new one inserts one
+// card at the top and the oldest past the limit loses its card; the other cards stay as they are (with
+// their waveforms and playback). A record whose file goes missing changes its own card only.
 //
 // GUI thread only.
 #pragma once
@@ -17,6 +17,7 @@ namespace ferrylantern {
 
 class AudioPlaybackController;
 class AudioWaveformLoader;
+class ReceivedTextRow;
 class RecentTransferListModel;
 class TransferRow;
 
@@ -34,8 +35,9 @@ public:
     // The place above the cards for the uploads in flight.
     QVBoxLayout* activeSlot() const;
     void setShowWaveform(bool show);
-    // The cards in the model's order.
-    const QList<TransferRow*>& cards() const { return cards_; }
+    // The cards of files, and of texts, each in the model's order.
+    QList<TransferRow*> cards() const;
+    QList<ReceivedTextRow*> textCards() const;
 
 signals:
     // The card of record `id` asked to be taken off the list.
@@ -52,7 +54,7 @@ private:
     AudioWaveformLoader& loader_;
     QVBoxLayout* layout_;
     QVBoxLayout* activeSlot_;
-    QList<TransferRow*> cards_;
+    QList<QWidget*> cards_; // one per record, in the model's order
     bool showWaveform_;
 };
 

@@ -179,7 +179,7 @@ void TransferNotifications::showReceiveQuestion(bool open)
         notice.handle = notifications_.newHandle();
     }
     notice.headID = item->identity();
-    notifications_.show(*notice.handle, {.summary = receiveQuestionSummary(item->queueCount),
+    notifications_.show(*notice.handle, {.summary = receiveQuestionSummary(item->queueCount, item->pending.kind),
                                          .body = receiveQuestionBody(model_.confirmations().confirmationQueue()),
                                          .actions = {{defaultAction, QStringLiteral("显示")},
                                                      {acceptAction, QStringLiteral("接收")},

@@ -3,10 +3,12 @@
 #include "receiver/RecentTransferListModel.h"
 #include "server/Uuid.h"
 #include "ui/FileReveal.h"
+#include "ui/ReceivedTextRow.h"
 #include "ui/SourceSections.h"
 #include "ui/TransferFinderListRow.h"
 #include "ui/TransferSourceSectionHeader.h"
 
+#include <QDesktopServices>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -18,6 +20,14 @@ namespace {
 constexpr int contentMargin = 12;
 // Layout items above the first section: the slot of the uploads in flight.
 constexpr int sectionsStartAt = 1;
+
+const ReceivedFileRecord& recordShownBy(const QWidget* row)
+{
+    if (const auto* file = qobject_cast<const TransferFinderListRow*>(row)) {
+        return file->record();
+    }
+    return qobject_cast<const ReceivedTextRow*>(row)->record();
+}
 
 void retire(QWidget* widget)
 {
@@ -59,7 +69,7 @@ TransferSourceList::TransferSourceList(const RecentTransferListModel& records, A
     connect(&records_, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex& first, const QModelIndex& last) {
                 for (int row = first.row(); row <= last.row(); ++row) {
-                    if (auto* shown = rowFor(records_.records().at(row).id)) {
+                    if (auto* shown = rowFor(records_.records().at(row).id)) { // texts are never missing
                         shown->setMissing(records_.isMissing(row));
                     }
                 }
@@ -76,8 +86,15 @@ QStringList TransferSourceList::sectionTitles() const
     return titles;
 }
 
-TransferFinderListRow* TransferSourceList::makeRow(const ReceivedFileRecord& record)
+QWidget* TransferSourceList::makeRow(const ReceivedFileRecord& record)
 {
+    if (record.text) {
+        auto* row = new ReceivedTextRow(record, ReceivedTextRow::Style::listRow, widget());
+        row->setAutoFillBackground(true);
+        connect(row, &ReceivedTextRow::openLinkRequested, this,
+                [](const QUrl& url) { QDesktopServices::openUrl(url); });
+        return row;
+    }
     auto* row = new TransferFinderListRow(record, loader_, widget());
     row->setAutoFillBackground(true);
     const QString path = QString::fromStdString(record.fileURL.string());
@@ -89,16 +106,26 @@ TransferFinderListRow* TransferSourceList::makeRow(const ReceivedFileRecord& rec
     return row;
 }
 
-TransferFinderListRow* TransferSourceList::rowFor(const Uuid& id) const
+QWidget* TransferSourceList::widgetFor(const Uuid& id) const
 {
     for (const auto& section : sections_) {
         for (auto* row : section.rows) {
-            if (row->record().id == id) {
+            if (recordShownBy(row).id == id) {
                 return row;
             }
         }
     }
     return nullptr;
+}
+
+TransferFinderListRow* TransferSourceList::rowFor(const Uuid& id) const
+{
+    return qobject_cast<TransferFinderListRow*>(widgetFor(id));
+}
+
+ReceivedTextRow* TransferSourceList::textRowFor(const Uuid& id) const
+{
+    return qobject_cast<ReceivedTextRow*>(widgetFor(id));
 }
 
 int TransferSourceList::headerPosition(qsizetype sectionIndex) const
@@ -140,7 +167,7 @@ void TransferSourceList::removeRecords(int first, int last)
         for (qsizetype index = 0; index < sections_.size(); ++index) {
             auto& rows = sections_[index].rows;
             const auto found =
-                std::find_if(rows.begin(), rows.end(), [&](const auto* row) { return row->record().id == id; });
+                std::find_if(rows.begin(), rows.end(), [&](const auto* row) { return recordShownBy(row).id == id; });
             if (found == rows.end()) {
                 continue;
             }

@@ -1,7 +1,7 @@
-// The finished files grouped by sending device: a header per source (in file-browser order) with its
-// files newest first on alternating backgrounds, below the uploads in flight. Bound to the model's list
-// of records: a new file joins its section (which appears when it is the source's first), a file past
-// the limit leaves its section; the other rows stay as they are.
+// The finished transfers grouped by sending device: a header per source (in file-browser order) with
+// its files and texts newest first on alternating backgrounds, below the uploads in flight. Bound to
+// the model's list of records: a new one joins its section (which appears when it is the source's
+// first), one past the limit leaves its section; the other rows stay as they are.
 //
 // GUI thread only.
 #pragma once
@@ -17,6 +17,7 @@ class QVBoxLayout;
 namespace ferrylantern {
 
 class AudioWaveformLoader;
+class ReceivedTextRow;
 class RecentTransferListModel;
 class TransferFinderListRow;
 class TransferSourceSectionHeader;
@@ -36,8 +37,10 @@ public:
     QVBoxLayout* activeSlot() const { return activeSlot_; }
     // The section titles in order.
     QStringList sectionTitles() const;
-    // The row of record `id`; null when it is not listed.
+    // The row of file record `id`; null when it is not listed.
     TransferFinderListRow* rowFor(const Uuid& id) const;
+    // The row of text record `id`; null when it is not listed.
+    ReceivedTextRow* textRowFor(const Uuid& id) const;
 
 signals:
     // The row of record `id` asked to be taken off the list.
@@ -48,7 +51,7 @@ private:
     {
         QString source;
         TransferSourceSectionHeader* header;
-        QList<TransferFinderListRow*> rows; // newest first
+        QList<QWidget*> rows; // a TransferFinderListRow or ReceivedTextRow each, newest first
     };
 
     void insertRecord(const ReceivedFileRecord& record);
@@ -58,7 +61,8 @@ private:
     // The layout position of a section's header.
     int headerPosition(qsizetype sectionIndex) const;
     void showSection(const Section& section);
-    TransferFinderListRow* makeRow(const ReceivedFileRecord& record);
+    QWidget* makeRow(const ReceivedFileRecord& record);
+    QWidget* widgetFor(const Uuid& id) const;
 
     const RecentTransferListModel& records_;
     AudioWaveformLoader& loader_;

@@ -80,4 +80,51 @@ std::optional<QString> sourceLineText(const QString& deviceFolder)
     return QStringLiteral("来自：") + deviceFolder;
 }
 
+std::optional<QString> destinationLineText(const QString& deviceFolder)
+{
+    if (deviceFolder.trimmed().isEmpty()) {
+        return std::nullopt;
+    }
+    return QStringLiteral("发往：") + deviceFolder;
+}
+
+TextLines firstTextLines(const QString& text, qsizetype maxLines)
+{
+    TextLines result;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    qsizetype line = 0;
+    while (line < lines.size() && lines.at(line).trimmed().isEmpty()) {
+        ++line;
+    }
+    for (; line < lines.size() && result.lines.size() < maxLines; ++line) {
+        QString shown = lines.at(line);
+        while (!shown.isEmpty() && shown.back().isSpace()) {
+            shown.chop(1);
+        }
+        result.lines.append(shown);
+    }
+    for (; line < lines.size(); ++line) {
+        if (!lines.at(line).trimmed().isEmpty()) {
+            result.isCut = true;
+            break;
+        }
+    }
+    return result;
+}
+
+std::optional<QUrl> singleWebLink(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || std::any_of(trimmed.begin(), trimmed.end(), [](QChar c) { return c.isSpace(); })) {
+        return std::nullopt;
+    }
+    const QUrl url(trimmed, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty()) {
+        return std::nullopt;
+    }
+    return url;
+}
+
 } // namespace ferrylantern

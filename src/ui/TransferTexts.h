@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <chrono>
@@ -41,5 +42,21 @@ QString receiveProgressText(std::int64_t bytesReceived, std::int64_t totalBytes)
 
 // "来自：" and the device folder, or nothing when the folder is empty or only white space.
 std::optional<QString> sourceLineText(const QString& deviceFolder);
+// "发往：" and who downloads, for a download in flight; nothing when blank.
+std::optional<QString> destinationLineText(const QString& deviceFolder);
+
+// The first `maxLines` lines of a received text that say something (blank lines before them skipped,
+// trailing white space dropped), and whether more of the text follows them.
+struct TextLines
+{
+    QStringList lines;
+    bool isCut = false;
+};
+TextLines firstTextLines(const QString& text, qsizetype maxLines);
+
+// The web address a text consists of, when it is nothing but one http or https URL (white space around
+// it allowed): what "打开链接" opens. Anything else (words around it, two links, another scheme such
+// as file: or javascript:, a URL without a host) is no link, so a text never opens more than it shows.
+std::optional<QUrl> singleWebLink(const QString& text);
 
 } // namespace ferrylantern

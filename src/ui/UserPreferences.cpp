@@ -135,6 +135,19 @@ void UserPreferences::setKeepRunningInTray(bool keep)
     }
 }
 
+bool UserPreferences::copyReceivedTextToClipboard() const
+{
+    return value(preferences::copyReceivedTextToClipboard, preferences::defaultCopyReceivedTextToClipboard).toBool();
+}
+
+void UserPreferences::setCopyReceivedTextToClipboard(bool copy)
+{
+    if (copy != copyReceivedTextToClipboard()) {
+        store(preferences::copyReceivedTextToClipboard, copy);
+        emit copyReceivedTextToClipboardChanged(copy);
+    }
+}
+
 bool UserPreferences::isPINRequired() const
 {
     return ferrylantern::isPINRequired(scope_.pinSettings());

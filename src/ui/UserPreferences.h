@@ -54,6 +54,10 @@ public:
     bool keepRunningInTray() const;
     void setKeepRunningInTray(bool keep);
 
+    // Whether each text received from a phone is put on the clipboard as it arrives.
+    bool copyReceivedTextToClipboard() const;
+    void setCopyReceivedTextToClipboard(bool copy);
+
     // Whether the upload page asks for a PIN with the stored values (the server's rule).
     bool isPINRequired() const;
 
@@ -72,6 +76,7 @@ signals:
     void pinCodeChanged(const QString& code);
     void notificationsEnabledChanged(bool enabled);
     void keepRunningInTrayChanged(bool keep);
+    void copyReceivedTextToClipboardChanged(bool copy);
 
 private:
     QVariant value(const char* key, const QVariant& fallback) const;

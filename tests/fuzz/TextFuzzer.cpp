@@ -1,9 +1,12 @@
 // The text helpers every parser stands on: trimming, UTF-8, percent-decoding, decimal integers and the
-// character counting that keeps names within their limits. Pieces: the text, then a byte and a
-// character limit.
+// character counting that keeps names within their limits; the rules of texts sent between phone and
+// desktop; and the Range field of a download (the text as the field, the byte limit as the file size).
+// Pieces: the text, then a byte and a character limit.
 #include "server/ASCIIText.h"
+#include "server/ByteRange.h"
 #include "server/DecimalInteger.h"
 #include "server/PercentDecoding.h"
+#include "server/TextRules.h"
 #include "server/UTF8.h"
 #include "server/UnicodeWhitespace.h"
 #include "server/UserPerceivedCharacters.h"
@@ -85,6 +88,26 @@ void checkCharacterLimits(std::string_view text, std::size_t maxBytes, std::size
     }
 }
 
+void checkTextRules(std::string_view text, std::size_t maxCharacters)
+{
+    const auto problem = textProblem(text);
+    FUZZ_CHECK(problem != TextProblem::tooLong || text.size() > maxTextBytes);
+    FUZZ_CHECK(problem != TextProblem::notUTF8 || !isValidUTF8(text));
+    const auto preview = textPreview(text, maxCharacters);
+    FUZZ_CHECK(isValidUTF8(preview));
+    FUZZ_CHECK(preview.find('\n') == std::string::npos);
+}
+
+// Whatever the field, the bytes to send lie within the file, and a part is a part of it.
+void checkRange(std::string_view field, std::int64_t size)
+{
+    const auto answer = answerRange(field, size);
+    FUZZ_CHECK(answer.range.first >= 0 && answer.range.last < size && answer.range.length() >= 0);
+    FUZZ_CHECK(answer.outcome == RangeOutcome::part || answer.range == (ByteRange{0, size - 1}));
+    FUZZ_CHECK(answer.outcome != RangeOutcome::part || answer.range.length() >= 1);
+    FUZZ_CHECK(size > 0 || answer.outcome == RangeOutcome::whole);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -99,6 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkPercentDecoding(text);
     checkDecimal(text);
     checkCharacterLimits(input.payload, maxBytes, maxCharacters);
+    checkTextRules(input.payload, maxCharacters);
+    checkRange(text, static_cast<std::int64_t>(maxBytes));
     FUZZ_CHECK(asciiLowercased(text).size() == text.size());
     FUZZ_CHECK(startsWithIgnoringASCIICase(text, asciiUppercased(text)));
     return 0;

@@ -324,6 +324,134 @@ TEST_F(ModelLifecycle, CallbacksAnswerForAModelThatIsGone)
     EXPECT_EQ(duplicateWaiter.wait(), DuplicateFileResolution::keepCopy);
 }
 
+// Both ways: texts from phones become rows of their own; what the desktop shares is listed and
+// downloaded, with the downloads in flight as rows.
+class BothWays : public ReceiverTest
+{
+protected:
+    void SetUp() override
+    {
+        model = makeModel();
+        startAndWait(*model);
+    }
+
+    std::filesystem::path writeShared(const std::string& name, const std::string& content)
+    {
+        const auto path = home.path() / "To share" / name;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+};
+
+TEST_F(BothWays, ATextArrivesAsARowOfItsOwn)
+{
+    const auto tester = checkedModel(model->recentTransferList());
+    QSignalSpy received(model.get(), &TransferReceiverModel::textReceived);
+    const auto reply = requestWhileProcessing(
+        *model, buildRequest("POST", "/v1/text?device=Phone", "", R"({"text":"第一行\n<b>not bold</b> 🚀"})"));
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    ASSERT_TRUE(waitFor([&] { return received.count() == 1; }));
+    ASSERT_EQ(model->recentTransfers().size(), 1);
+    const auto& record = model->recentTransfers().first();
+    EXPECT_EQ(record.text, "第一行\n<b>not bold</b> 🚀");
+    EXPECT_EQ(record.deviceFolder, "Phone");
+    EXPECT_EQ(record.byteCount, static_cast<std::int64_t>(record.text->size()));
+    EXPECT_TRUE(record.fileName.empty());
+    EXPECT_EQ(nlohmann::json::parse(reply.body)["id"], record.id.text());
+    EXPECT_EQ(model->recentTransferList().index(0).data().toString(), QString::fromStdString(*record.text));
+    EXPECT_FALSE(model->recentTransferList().isMissing(0)); // a text has no file to lose
+    model->recheckRecentTransferFiles();
+    EXPECT_FALSE(model->recentTransferList().isMissing(0));
+}
+
+TEST_F(BothWays, AskedAboutATextTheDesktopSeesWhatItIs)
+{
+    model->setRequireReceiveConfirmation(true);
+    auto reply = std::async(std::launch::async, [port = *model->port()] {
+        return sendRequest(port,
+                           buildRequest("POST", "/v1/text?device=Phone", "", R"({"text":"https://example.com/a"})"));
+    });
+    ASSERT_TRUE(waitFor([&] { return model->confirmations().currentReceiveConfirmationItem().has_value(); }));
+    const auto item = *model->confirmations().currentReceiveConfirmationItem();
+    EXPECT_EQ(item.pending.kind, ReceiveKind::text);
+    EXPECT_EQ(item.pending.fileName, "https://example.com/a");
+    EXPECT_EQ(item.pending.deviceFolder, "Phone");
+    model->confirmations().respondToCurrentConfirmation(true);
+    ASSERT_TRUE(waitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    EXPECT_EQ(reply.get().status, 200);
+    ASSERT_TRUE(waitFor([&] { return model->recentTransfers().size() == 1; }));
+}
+
+TEST_F(BothWays, SharesAreListedDownloadedAndEndedFromTheModel)
+{
+    const auto shares = checkedModel(model->sharedItemList());
+    const auto downloads = checkedModel(model->activeDownloadList());
+    const std::string content(3 * 1024 * 1024, 'z');
+    const auto path = writeShared("视频.mp4", content);
+    EXPECT_TRUE(model->shareFiles({QString::fromStdString(path.string())}).isEmpty());
+    EXPECT_EQ(model->shareText(QStringLiteral("   ")), QStringLiteral("文字为空"));
+    EXPECT_EQ(model->shareText(QString(65537, QLatin1Char('x'))), QStringLiteral("文字过长，最多 64 KiB"));
+    EXPECT_FALSE(model->shareText(QStringLiteral("门禁密码 4821")));
+    const auto failures = model->shareFiles({QString::fromStdString(home.path().string()), "/no/such/file"});
+    EXPECT_EQ(failures, (QStringList{QString::fromStdString(home.path().filename().string()) +
+                                         "：只能分享文件，不能分享文件夹或已不存在的文件",
+                                     "file：只能分享文件，不能分享文件夹或已不存在的文件"}));
+    ASSERT_EQ(model->sharedItemList().rowCount(), 2);
+    const auto file = model->sharedItemList().items().at(0);
+    EXPECT_EQ(file.name, "视频.mp4");
+
+    const auto list = nlohmann::json::parse(requestWhileProcessing(*model, buildRequest("GET", "/v1/shared")).body);
+    ASSERT_EQ(list["items"].size(), 2U);
+    EXPECT_EQ(list["items"][1]["text"], "门禁密码 4821");
+
+    QSignalSpy inserted(&model->activeDownloadList(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy ended(model.get(), &TransferReceiverModel::downloadEnded);
+    const auto download =
+        requestWhileProcessing(*model, buildRequest("GET", "/v1/shared/" + file.id.text() + "?device=Phone"));
+    ASSERT_EQ(download.status, 200);
+    EXPECT_TRUE(download.body == content);
+    ASSERT_TRUE(waitFor([&] { return ended.count() == 1; }));
+    EXPECT_EQ(inserted.count(), 1);
+    EXPECT_TRUE(model->activeDownloadList().downloads().isEmpty());
+    const auto progress = ended.first().at(0).value<TransferSendProgress>();
+    EXPECT_TRUE(ended.first().at(1).toBool());
+    EXPECT_EQ(progress.shareID, file.id);
+    EXPECT_EQ(progress.deviceFolder, "Phone");
+    EXPECT_EQ(progress.bytesSent, static_cast<std::int64_t>(content.size()));
+
+    // Gone from the disk: the phone gets 404 and the row says so.
+    std::filesystem::remove(path);
+    QSignalSpy changed(&model->sharedItemList(), &QAbstractItemModel::dataChanged);
+    EXPECT_EQ(requestWhileProcessing(*model, buildRequest("GET", "/v1/shared/" + file.id.text())).status, 404);
+    ASSERT_TRUE(waitFor([&] { return changed.count() == 1; }));
+    EXPECT_TRUE(model->sharedItemList().index(0).data(SharedItemListModel::missingRole).toBool());
+    writeShared("视频.mp4", "back");
+    model->recheckSharedFiles();
+    EXPECT_FALSE(model->sharedItemList().items().at(0).missing);
+
+    model->removeShare(file.id);
+    EXPECT_EQ(model->sharedItemList().rowCount(), 1);
+    EXPECT_EQ(requestWhileProcessing(*model, buildRequest("GET", "/v1/shared/" + file.id.text())).status, 404);
+}
+
+TEST_F(BothWays, SharesOutlastARestartOfTheServerAndADownloadCanBeCancelled)
+{
+    const auto path = writeShared("big.bin", std::string(64 * 1024 * 1024, 'b'));
+    ASSERT_TRUE(model->shareFiles({QString::fromStdString(path.string())}).isEmpty());
+    const auto id = model->sharedItemList().items().at(0).id;
+    model->stop();
+    startAndWait(*model);
+    TestConnection stalled(*model->port());
+    stalled.send(buildRequest("GET", "/v1/shared/" + id.text()));
+    ASSERT_TRUE(waitFor([&] { return model->activeDownloadList().rowCount() == 1; }));
+    QSignalSpy ended(model.get(), &TransferReceiverModel::downloadEnded);
+    model->cancelDownload(model->activeDownloadList().downloads().at(0).id);
+    ASSERT_TRUE(waitFor([&] { return ended.count() == 1; }));
+    EXPECT_FALSE(ended.first().at(1).toBool());
+    EXPECT_EQ(model->activeDownloadList().rowCount(), 0);
+}
+
 // The history file: what a restart finds of the finished transfers.
 class TransferHistory : public ReceiverTest
 {
@@ -373,6 +501,39 @@ TEST_F(TransferHistory, ARestartFindsTheFinishedTransfersNewestFirst)
               model->recentTransfers().at(1).receivedAt);
     EXPECT_FALSE(model->recentTransferList().isMissing(0));
     EXPECT_FALSE(model->damagedHistoryFile());
+}
+
+TEST_F(TransferHistory, TextsComeBackWholeEvenAHundredOfTheLongest)
+{
+    model = makeModel(historyFile);
+    const auto file = savedFile("a.txt");
+    model->handleFileReceived(file);
+    const ReceivedTextRecord note{Uuid::random(), "line one\nline two 🚀",
+                                  std::chrono::system_clock::time_point(std::chrono::milliseconds(1700000000123)),
+                                  "Phone"};
+    model->handleTextReceived(note);
+    model->flushHistory();
+    model.reset();
+    model = makeModel(historyFile);
+    ASSERT_EQ(model->recentTransfers().size(), 2);
+    EXPECT_EQ(model->recentTransfers().at(0).text, note.text);
+    EXPECT_EQ(model->recentTransfers().at(0).id, note.id);
+    EXPECT_EQ(model->recentTransfers().at(0).receivedAt, note.receivedAt);
+    EXPECT_EQ(model->recentTransfers().at(0).deviceFolder, "Phone");
+    EXPECT_EQ(model->recentTransfers().at(1), file);
+    EXPECT_EQ(storedBytes().find("\"text\"", storedBytes().find("a.txt")), std::string::npos); // files carry none
+
+    // Each control character takes six bytes in the file: far beyond what a hundred files ever need.
+    for (int i = 0; i < RecentTransferListModel::maxRecentTransfers; ++i) {
+        model->handleTextReceived({Uuid::random(), std::string(65536, '\x01'), std::chrono::system_clock::now(), "P"});
+    }
+    model->flushHistory();
+    EXPECT_GT(std::filesystem::file_size(historyFile.toStdString()), 16U * 1024 * 1024);
+    model.reset();
+    model = makeModel(historyFile);
+    EXPECT_FALSE(model->damagedHistoryFile());
+    ASSERT_EQ(model->recentTransfers().size(), RecentTransferListModel::maxRecentTransfers);
+    EXPECT_EQ(model->recentTransfers().last().text, std::string(65536, '\x01'));
 }
 
 TEST_F(TransferHistory, KeepsTheNewestHundredAndWritesABurstOnce)
@@ -465,6 +626,12 @@ TEST_F(TransferHistory, ADamagedFileIsSetAsideAndNeverBlocksTheStart)
              R"("byteCount":1.5,"receivedAtMs":0,"filePath":"/tmp/a","deviceFolder":"P"}]})"},
         {"an id that is not a UUID", std::string(R"({"version":1,"transfers":[{"id":"../../x","fileName":"a",)") +
                                          R"("byteCount":1,"receivedAtMs":0,"filePath":"/tmp/a","deviceFolder":"P"}]})"},
+        {"a text that is not a string",
+         std::string(R"({"version":1,"transfers":[{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","fileName":"",)") +
+             R"("byteCount":1,"receivedAtMs":0,"filePath":"","deviceFolder":"P","text":5}]})"},
+        {"a file record without a file",
+         std::string(R"({"version":1,"transfers":[{"id":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","fileName":"",)") +
+             R"("byteCount":1,"receivedAtMs":0,"filePath":"","deviceFolder":"P"}]})"},
     };
     for (const auto& file : damaged) {
         SCOPED_TRACE(file.name);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
 
@@ -118,6 +119,40 @@ TEST_F(ServerProgram, AnswersQuestionsAsToldAndPrintsALinePerFile)
     EXPECT_NE(output.find("saved " + (folder.path() / "Box" / "a.txt").string() + " (3 bytes)"), std::string::npos)
         << output;
     EXPECT_NE(output.find("failed a.txt from Box"), std::string::npos) << output;
+}
+
+TEST_F(ServerProgram, SharesFilesPrintsTextsAndSaysWhatItSent)
+{
+    const auto shared = folder.path() / "report.pdf";
+    std::ofstream(shared, std::ios::binary) << "%PDF-1.7 the report";
+    EXPECT_EQ(launch({"--port", "0", "--save-dir", folder.path().string(), "--share", "/no/such/file"})->waitForExit(),
+              1);
+
+    auto program = launch({"--port", "0", "--port-file", portFile.string(), "--save-dir", folder.path().string(),
+                           "--share", shared.string()});
+    const auto port = waitForPortFile(portFile);
+    ASSERT_TRUE(port);
+    const auto list = nlohmann::json::parse(sendRequest(*port, buildRequest("GET", "/v1/shared")).body);
+    ASSERT_EQ(list["items"].size(), 1U);
+    EXPECT_EQ(list["items"][0]["name"], "report.pdf");
+    const auto download = sendRequest(
+        *port, buildRequest("GET", "/v1/shared/" + list["items"][0]["id"].get<std::string>() + "?device=Phone"));
+    EXPECT_EQ(download.body, "%PDF-1.7 the report");
+    const auto text =
+        sendRequest(*port, buildRequest("POST", "/v1/text?device=Phone", "", R"({"text":"two\nlines \u001b[31mred"})"));
+    EXPECT_EQ(text.status, 200);
+    const std::string sent = "sent " + shared.string() + " to Phone (19 bytes)";
+    ASSERT_TRUE(eventually([&] {
+        const auto output = program->standardOutput();
+        return output.find(sent) != std::string::npos && output.find("text from") != std::string::npos;
+    })) << program->standardOutput();
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->waitForExit(), 0);
+    const auto output = program->standardOutput();
+    EXPECT_NE(output.find("sharing " + shared.string() + " (19 bytes)"), std::string::npos) << output;
+    // One line whatever the text holds; its escape sequence cannot colour the terminal.
+    EXPECT_NE(output.find("text from Phone: two\\x0Alines \\x1B[31mred\n"), std::string::npos) << output;
+    EXPECT_EQ(output.find('\x1b'), std::string::npos);
 }
 
 std::size_t occurrences(const std::string& text, const std::string& needle)

@@ -44,6 +44,23 @@ TEST(ServerCommandLine, QuestionAnswers)
     EXPECT_EQ(parse({"--confirm", "ask", "--on-duplicate", "ask"})->confirm, ConsoleAnswer::ask);
 }
 
+TEST(ServerCommandLine, SharesTakeEveryPathUpToTheNextOption)
+{
+    EXPECT_TRUE(parse({})->shares.empty());
+    const auto given = parse({"--share", "/a/photo.jpg", "rel/notes.txt", "--port", "0", "--share=/b/--odd", "--share",
+                              "/c/海边.mp4", "-h"});
+    ASSERT_TRUE(given);
+    EXPECT_EQ(given->shares,
+              (std::vector<std::filesystem::path>{"/a/photo.jpg", std::filesystem::absolute("rel/notes.txt"),
+                                                  "/b/--odd", "/c/海边.mp4"}));
+    EXPECT_EQ(given->port, 0);
+    EXPECT_TRUE(given->showHelp);
+    for (const auto& arguments : std::vector<std::vector<std::string_view>>{
+             {"--share"}, {"--share", "--port", "0"}, {"--share="}, {"--share", ""}}) {
+        EXPECT_FALSE(parseServerCommandLine(arguments)) << arguments.size();
+    }
+}
+
 TEST(ServerCommandLine, RefusesUnknownOptionsAndBadValues)
 {
     for (const auto& arguments : std::vector<std::vector<std::string_view>>{{"--bogus"},

@@ -66,6 +66,21 @@ TransferServerCallbacks OwnerStandIn::callbacks()
         }
         changed_.notify_all();
     };
+    callbacks.onTextReceived = [this](const ReceivedTextRecord& record) {
+        const std::lock_guard guard(lock_);
+        texts_.push_back(record);
+        changed_.notify_all();
+    };
+    callbacks.onDownloadProgress = [this](const TransferDownloadProgressEvent& event) {
+        const std::lock_guard guard(lock_);
+        downloadEvents_.push_back(event);
+        changed_.notify_all();
+    };
+    callbacks.onSharedFileMissingChanged = [this](const Uuid& id, bool missing) {
+        const std::lock_guard guard(lock_);
+        missingChanges_.emplace_back(id, missing);
+        changed_.notify_all();
+    };
     return callbacks;
 }
 
@@ -93,6 +108,11 @@ bool OwnerStandIn::waitForDuplicates(std::size_t count)
 bool OwnerStandIn::waitForEvent(const std::function<bool(const TransferUploadProgressEvent&)>& predicate)
 {
     return waitFor([&] { return std::any_of(events_.begin(), events_.end(), predicate); });
+}
+
+bool OwnerStandIn::waitForDownloadEvent(const std::function<bool(const TransferDownloadProgressEvent&)>& predicate)
+{
+    return waitFor([&] { return std::any_of(downloadEvents_.begin(), downloadEvents_.end(), predicate); });
 }
 
 void OwnerStandIn::answerConfirmation(std::size_t index, bool answer)
@@ -167,6 +187,24 @@ std::vector<ReceivedFileRecord> OwnerStandIn::records() const
 {
     const std::lock_guard guard(lock_);
     return records_;
+}
+
+std::vector<ReceivedTextRecord> OwnerStandIn::texts() const
+{
+    const std::lock_guard guard(lock_);
+    return texts_;
+}
+
+std::vector<TransferDownloadProgressEvent> OwnerStandIn::downloadEvents() const
+{
+    const std::lock_guard guard(lock_);
+    return downloadEvents_;
+}
+
+std::vector<std::pair<Uuid, bool>> OwnerStandIn::missingChanges() const
+{
+    const std::lock_guard guard(lock_);
+    return missingChanges_;
 }
 
 } // namespace ferrylantern::test

@@ -27,6 +27,7 @@ public:
     bool waitForDuplicates(std::size_t count);
     // Waits until an event satisfying `predicate` was recorded.
     bool waitForEvent(const std::function<bool(const TransferUploadProgressEvent&)>& predicate);
+    bool waitForDownloadEvent(const std::function<bool(const TransferDownloadProgressEvent&)>& predicate);
 
     void answerConfirmation(std::size_t index, bool answer);
     void answerBatch(std::size_t index, bool answer);
@@ -39,6 +40,10 @@ public:
     std::vector<DuplicateFileRequest> duplicates() const;
     std::vector<TransferUploadProgressEvent> events() const;
     std::vector<ReceivedFileRecord> records() const;
+    std::vector<ReceivedTextRecord> texts() const;
+    std::vector<TransferDownloadProgressEvent> downloadEvents() const;
+    // What the server said of shared files, in order: (share id, missing).
+    std::vector<std::pair<Uuid, bool>> missingChanges() const;
 
 private:
     bool waitFor(const std::function<bool()>& condition);
@@ -50,6 +55,9 @@ private:
     std::vector<std::pair<DuplicateFileRequest, std::optional<OneShotReply<DuplicateFileResolution>>>> duplicates_;
     std::vector<TransferUploadProgressEvent> events_;
     std::vector<ReceivedFileRecord> records_;
+    std::vector<ReceivedTextRecord> texts_;
+    std::vector<TransferDownloadProgressEvent> downloadEvents_;
+    std::vector<std::pair<Uuid, bool>> missingChanges_;
 };
 
 } // namespace ferrylantern::test

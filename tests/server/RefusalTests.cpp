@@ -42,6 +42,14 @@ TEST(Refusal, EachReasonHasItsStatusAndText)
         {RequestRefusal::sliceBeyondFile, "HTTP/1.1 400 Bad Request", text, "分片超出文件大小"},
         {RequestRefusal::tooManyResumableUploads, "HTTP/1.1 429 Too Many Requests", text,
          "续传中的上传过多，请稍后再试"},
+        {RequestRefusal::textTooLong, "HTTP/1.1 413 OK", text, "文字过长，最多 64 KiB"},
+        {RequestRefusal::textNotUTF8, "HTTP/1.1 400 Bad Request", text, "文字不是有效的 UTF-8"},
+        {RequestRefusal::invalidTextRequest, "HTTP/1.1 400 Bad Request", text, "无效的文字请求"},
+        {RequestRefusal::emptyText, "HTTP/1.1 400 Bad Request", text, "文字不能为空"},
+        {RequestRefusal::unknownShare, "HTTP/1.1 404 Not Found", text, "分享不存在或已移除"},
+        {RequestRefusal::sharedFileMissing, "HTTP/1.1 404 Not Found", text, "分享的文件已不存在"},
+        {RequestRefusal::sharedFileUnreadable, "HTTP/1.1 500 Internal Server Error", text, "无法读取分享的文件"},
+        {UnsatisfiableRange{1000}, "HTTP/1.1 416 Range Not Satisfiable", text, "请求的范围超出文件大小"},
         {SocketHTTPError::incompleteBody, "HTTP/1.1 400 Bad Request", text, "上传中断，文件不完整"},
         {SocketHTTPError::insufficientDiskSpace, "HTTP/1.1 500 Internal Server Error", text, "磁盘剩余空间不足"},
         {SocketHTTPError::uploadCancelled, "HTTP/1.1 403 Forbidden", text, "传输已取消"},
@@ -66,6 +74,8 @@ TEST(Refusal, EachReasonHasItsStatusAndText)
     }
     EXPECT_EQ(refusalResponse(PINLockout{std::chrono::seconds(60)}).extraFields,
               (ExtraHeaderFields{{"Retry-After", "60"}}));
+    EXPECT_EQ(refusalResponse(UnsatisfiableRange{1000}).extraFields,
+              (ExtraHeaderFields{{"Content-Range", "bytes */1000"}}));
 }
 
 // The resume protocol's own answers are JSON, with statuses clients go by (409 names its offset).

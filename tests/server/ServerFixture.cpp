@@ -46,6 +46,9 @@ ServerOptions EndpointTest::withFixtureState(ServerOptions options)
     if (!options.pinAttemptLimiter) {
         options.pinAttemptLimiter = pinAttempts;
     }
+    if (!options.sharedItems) {
+        options.sharedItems = shares;
+    }
     options.clock = clock.function();
     return options;
 }

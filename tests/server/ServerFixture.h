@@ -28,7 +28,8 @@ protected:
     ~EndpointTest() override;
 
     void setPIN(bool enabled, std::string code);
-    // `options` with the fixture's clock, stores and PIN provider wherever the test left them unset.
+    // `options` with the fixture's clock, stores, shares and PIN provider wherever the test left them
+    // unset.
     ServerOptions withFixtureState(ServerOptions options);
 
     // The shared state of a server answering with `owner`, created on first use.
@@ -48,6 +49,8 @@ protected:
     ManualClock clock;
     TransferPINSessionStore sessions{clock.function()};
     std::shared_ptr<PINAttemptLimiter> pinAttempts = std::make_shared<PINAttemptLimiter>(clock.function());
+    // What the server shares, as the desktop's registry would hold it.
+    std::shared_ptr<SharedItems> shares = std::make_shared<SharedItems>();
 
 private:
     std::mutex pinLock_;

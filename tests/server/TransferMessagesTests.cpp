@@ -92,6 +92,32 @@ TEST(TransferMessages, ResponsesRoundTrip)
     const auto encoded = json(upload);
     EXPECT_EQ(encoded["savedPath"], "/s/d/a.txt");
     EXPECT_EQ(encoded["byteCount"], 5);
+
+    EXPECT_EQ(json(TransferTextResponse{"T", 3, "Phone"}).dump(), R"({"byteCount":3,"deviceFolder":"Phone","id":"T"})");
+}
+
+TEST(TransferMessages, SharedItemsLeaveOutWhatTheirKindHasNot)
+{
+    const TransferSharedListResponse list{
+        {{"F", "file", "a.jpg", 10, std::nullopt}, {"T", "text", std::nullopt, 2, "hi"}}};
+    EXPECT_EQ(json(list).dump(), R"({"items":[{"byteCount":10,"id":"F","kind":"file","name":"a.jpg"},)"
+                                 R"({"byteCount":2,"id":"T","kind":"text","text":"hi"}]})");
+    const auto decoded = decodeMessage<TransferSharedListResponse>(json(list).dump());
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->items[1].text, "hi");
+    EXPECT_FALSE(decoded->items[1].name);
+}
+
+TEST(TransferMessages, TextRequestNeedsAStringTextAndTakesAnOptionalDevice)
+{
+    const auto request = decodeMessage<TransferTextRequest>(R"({"text":"a","device":null,"x":1})");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->text, "a");
+    EXPECT_FALSE(request->device);
+    EXPECT_EQ(decodeMessage<TransferTextRequest>(R"({"text":"a","device":"P"})")->device, "P");
+    for (const auto* bad : {R"({})", R"({"text":1})", R"({"text":"a","device":2})", R"("a")", ""}) {
+        EXPECT_FALSE(decodeMessage<TransferTextRequest>(bad)) << bad;
+    }
 }
 
 } // namespace

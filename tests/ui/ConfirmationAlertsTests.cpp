@@ -5,6 +5,7 @@
 #include "tests/ui/ViewTestSupport.h"
 #include "ui/ConfirmationAlerts.h"
 #include "ui/ConfirmationMessages.h"
+#include "ui/TransferTexts.h"
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
@@ -213,6 +214,36 @@ TEST_F(Dialogs, ARichTextFileNameIsShownLiterally)
     for (const auto* label : dialog->findChildren<QLabel*>()) {
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
     }
+}
+
+// A text from the phone is asked about as a text: its first line, its size, its sender.
+TEST_F(Dialogs, ATextIsAskedAboutAsATextAndDeclinedAsOne)
+{
+    model->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 5000));
+    auto sent = std::async(std::launch::async, [port = *model->port()] {
+        return sendRequest(
+            port, buildRequest("POST", "/v1/text?device=Phone", "", R"({"text":"  <b>会议</b> 改到三点\n详情"})"));
+    });
+    auto* dialog = waitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->text(), QStringLiteral("是否接收文字？"));
+    EXPECT_TRUE(dialog->informativeText().startsWith(QStringLiteral("文字：<b>会议</b> 改到三点\n大小：")));
+    EXPECT_TRUE(dialog->informativeText().endsWith(QStringLiteral("来源：Phone")));
+    button(dialog, QStringLiteral("拒绝此项"))->click();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return sent.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
+    const auto reply = sent.get();
+    EXPECT_EQ(reply.status, 403);
+    EXPECT_TRUE(model->recentTransfers().isEmpty());
+
+    // Among other questions it is listed as a text.
+    QList<PendingReceiveConfirmation> queue{
+        {Uuid::random(), QStringLiteral("a.jpg"), QStringLiteral("Phone"), 1000},
+        {Uuid::random(), QStringLiteral("会议"), QStringLiteral("Phone"), 6, ReceiveKind::text}};
+    EXPECT_TRUE(receiveMessage({queue.first(), 2}, queue)
+                    .contains(QStringLiteral("2. 文字“会议”（") + fileSizeText(6) + QStringLiteral("）")));
+    model->stop();
 }
 
 // The server gives a question up when its sender hangs up; the dialog goes with it, unanswered.

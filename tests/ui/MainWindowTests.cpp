@@ -2,20 +2,30 @@
 // flight and finished, the list by source, the toolbar's rules, the address and its QR code.
 #include "tests/support/HttpTestClient.h"
 #include "tests/ui/ViewTestSupport.h"
+#include "ui/ActiveDownloadRow.h"
 #include "ui/ActiveReceiveRow.h"
 #include "ui/ContentView.h"
 #include "ui/QRCodeView.h"
+#include "ui/ReceivedTextRow.h"
+#include "ui/ShareSection.h"
+#include "ui/SharedItemRow.h"
 #include "ui/SidebarView.h"
 #include "ui/SourceSections.h"
 #include "ui/SymbolWidgets.h"
 #include "ui/ToolbarState.h"
+#include "ui/TransferCardList.h"
 #include "ui/TransferFinderListRow.h"
 #include "ui/TransferListView.h"
 #include "ui/TransferRow.h"
+#include "ui/TransferSourceList.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
@@ -257,6 +267,136 @@ TEST_F(MainWindow, CancellingAnUploadInFlightEndsIt)
     EXPECT_EQ(upload.readAll(), "");
 }
 
+// Takes the place of the desktop's web browser.
+class OpenedLinks final : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+
+TEST_F(MainWindow, ATextFromThePhoneIsARowToCopyAndALinkOneToOpen)
+{
+    showAndWaitForStart();
+    QGuiApplication::clipboard()->clear();
+    const auto sent = sendRequest(port(), buildRequest("POST", "/v1/text?device=Phone", "",
+                                                       R"({"text":"第一行\n<i>第二行</i>\n第三行\n第四行"})"));
+    ASSERT_EQ(sent.status, 200);
+    auto* cards = find<TransferCardList>("cardScroll");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cards->textCards().size() == 1; }, 5000));
+    auto* card = cards->textCards().first();
+    EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::cards);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString()); // copied only when asked
+    card->findChild<QPushButton*>(QStringLiteral("copyButton"))->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("第一行\n<i>第二行</i>\n第三行\n第四行"));
+    EXPECT_EQ(card->findChild<QPushButton*>(QStringLiteral("openLinkButton")), nullptr);
+
+    // A plain string: moc reads "//" in a raw string as the start of a comment.
+    const std::string link = "{\"text\":\"https://example.com/x\"}";
+    ASSERT_EQ(sendRequest(port(), buildRequest("POST", "/v1/text?device=Tablet", "", link)).status, 200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cards->textCards().size() == 2; }, 5000));
+    OpenedLinks opened;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &opened, "open");
+    cards->textCards().first()->findChild<QPushButton*>(QStringLiteral("openLinkButton"))->click();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    EXPECT_EQ(opened.urls, QList<QUrl>{QUrl(QStringLiteral("https://example.com/x"))});
+
+    // In the list by source each text sits in its sender's section.
+    preferences->setListBySource(true);
+    EXPECT_EQ(window->transfers()->listSections(), (QStringList{"Phone", "Tablet"}));
+    auto* list = find<TransferSourceList>("listScroll");
+    const auto& records = window->model().recentTransfers();
+    ASSERT_NE(list->textRowFor(records.at(1).id), nullptr);
+    EXPECT_EQ(list->rowFor(records.at(1).id), nullptr);
+    EXPECT_TRUE(list->textRowFor(records.at(0).id)->link());
+}
+
+TEST_F(MainWindow, TheSettingCopiesEachTextAsItArrivesAndTheHistoryKeepsTexts)
+{
+    const auto history = home.path() / "recent-transfers.json";
+    ReceiverConfiguration configuration;
+    configuration.preferences = preferences->scope();
+    configuration.preferredPort = 0;
+    configuration.historyFile = QString::fromStdString(history.string());
+    {
+        ContentView first(configuration, *preferences, rig.controller(), loader);
+        first.show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return first.model().isRunning(); }, 5000));
+        preferences->setCopyReceivedTextToClipboard(true);
+        QGuiApplication::clipboard()->clear();
+        ASSERT_EQ(sendRequest(*first.model().port(),
+                              buildRequest("POST", "/v1/text?device=Phone", "", R"({"text":"门禁 4821"})"))
+                      .status,
+                  200);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::clipboard()->text() == "门禁 4821"; }, 5000));
+        ASSERT_TRUE(first.model().shutDown(std::chrono::seconds(5)));
+    }
+    ContentView restarted(configuration, *preferences, rig.controller(), loader);
+    restarted.show();
+    auto* cards = restarted.findChild<TransferCardList*>(QStringLiteral("cardScroll"));
+    ASSERT_EQ(cards->textCards().size(), 1);
+    EXPECT_EQ(cards->textCards().first()->text(), QStringLiteral("门禁 4821"));
+    EXPECT_EQ(restarted.transfers()->mode(), TransferListView::Mode::cards);
+    restarted.model().stop();
+}
+
+TEST_F(MainWindow, DroppedFilesAreSharedAndTheirDownloadsShowWithProgress)
+{
+    showAndWaitForStart();
+    auto* shares = window->sidebar()->shareSection();
+    EXPECT_TRUE(find<QLabel>("shareHint")->isVisible());
+    const auto shared = home.path() / "clip.mp4";
+    std::ofstream(shared, std::ios::binary) << std::string(48 * 1024 * 1024, 'v');
+
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QString::fromStdString(shared.string())),
+                   QUrl::fromLocalFile(QString::fromStdString(home.path().string()))});
+    EXPECT_TRUE(ShareSection::canShare(files));
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    ASSERT_EQ(shares->shareRows().size(), 1);
+    EXPECT_FALSE(find<QLabel>("shareHint")->isVisible());
+    EXPECT_TRUE(shares->failureText().contains(QStringLiteral("只能分享文件")));
+    const auto item = shares->shareRows().first()->item();
+    EXPECT_EQ(item.name, "clip.mp4");
+
+    // A phone that takes its time: the download shows, then the desktop cancels it.
+    TestConnection phone(port());
+    phone.send(buildRequest("GET", "/v1/shared/" + item.id.text() + "?device=Phone"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shares->downloadRows().size() == 1; }, 5000));
+    EXPECT_TRUE(find<QLabel>("downloadsHeader")->isVisible());
+    EXPECT_EQ(shares->downloadRows().first()->findChild<QLabel*>(QStringLiteral("destinationLine"))->text(),
+              QStringLiteral("发往：Phone"));
+    shares->downloadRows().first()->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shares->downloadRows().isEmpty(); }, 5000));
+    EXPECT_FALSE(find<QLabel>("downloadsHeader")->isVisible());
+
+    // A text pasted from the clipboard; ending a share makes its id unknown to phones.
+    QGuiApplication::clipboard()->setText(QStringLiteral("会议室 302"));
+    find<QPushButton>("shareTextButton")->click();
+    ASSERT_EQ(shares->shareRows().size(), 2);
+    EXPECT_TRUE(shares->failureText().isEmpty());
+    QTest::mouseClick(shares->shareRows().first()->findChild<QToolButton*>(QStringLiteral("stopSharingButton")),
+                      Qt::LeftButton);
+    ASSERT_EQ(shares->shareRows().size(), 1);
+    auto afterwards = std::async(std::launch::async, [port = port(), id = item.id] {
+        return sendRequest(port, buildRequest("GET", "/v1/shared/" + id.text()));
+    });
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return afterwards.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
+    EXPECT_EQ(afterwards.get().status, 404);
+    QGuiApplication::clipboard()->clear();
+    find<QPushButton>("shareTextButton")->click();
+    EXPECT_EQ(shares->failureText(), QStringLiteral("剪贴板中没有文字"));
+}
+
 TEST_F(MainWindow, TheAddressSectionGoesWhenTheServiceStops)
 {
     showAndWaitForStart();
@@ -271,3 +411,5 @@ TEST_F(MainWindow, TheAddressSectionGoesWhenTheServiceStops)
 
 } // namespace
 } // namespace ferrylantern::test
+
+#include "MainWindowTests.moc"

@@ -199,6 +199,14 @@ TEST(AppSettingsView, ShowsTheWindowAndTheOrangeWarningForAThreeDigitPIN)
     // The sidebar's field on the same preferences shows the PIN at once.
     PINCodeEntryField sidebar(*preferences);
     EXPECT_EQ(sidebar.pinCode(), QStringLiteral("1234"));
+
+    // Received texts stay off the clipboard until the user asks for it.
+    EXPECT_FALSE(preferences->copyReceivedTextToClipboard());
+    EXPECT_FALSE(settings.copyTextsSwitch()->isChecked());
+    settings.copyTextsSwitch()->click();
+    EXPECT_TRUE(preferences->copyReceivedTextToClipboard());
+    preferences->setCopyReceivedTextToClipboard(false);
+    EXPECT_FALSE(settings.copyTextsSwitch()->isChecked());
 }
 
 TEST(LoginAutostart, QuotesTheProgramAsTheDesktopEntrySpecificationAsks)

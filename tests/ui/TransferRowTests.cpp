@@ -1,9 +1,12 @@
 #include "tests/ui/ViewTestSupport.h"
+#include "ui/ActiveDownloadRow.h"
 #include "ui/ActiveReceiveRow.h"
 #include "ui/AudioFormatCaption.h"
 #include "ui/AudioWaveformView.h"
 #include "ui/ElidedLabel.h"
 #include "ui/FileReveal.h"
+#include "ui/ReceivedTextRow.h"
+#include "ui/SharedItemRow.h"
 #include "ui/TransferFileIcon.h"
 #include "ui/TransferFinderListRow.h"
 #include "ui/TransferRow.h"
@@ -11,6 +14,7 @@
 #include "ui/TransferTexts.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QFontInfo>
 #include <QLabel>
@@ -123,6 +127,162 @@ TEST(ActiveReceiveRow, CancelsItsOwnUpload)
     cancel->click();
     ASSERT_EQ(cancelled.size(), 1);
     EXPECT_EQ(cancelled.front().front().value<Uuid>(), id);
+}
+
+TEST(TransferTexts, ShowTheFirstLinesOfATextThatSaySomething)
+{
+    const struct
+    {
+        QString text;
+        qsizetype maxLines;
+        QStringList lines;
+        bool isCut;
+    } rows[] = {
+        {QStringLiteral("one line"), 3, {QStringLiteral("one line")}, false},
+        {QStringLiteral("\n  \nfirst  \r\nsecond\nthird\nfourth"),
+         3,
+         {QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")},
+         true},
+        {QStringLiteral("a\nb\n\n  \n"), 3, {QStringLiteral("a"), QStringLiteral("b"), QString()}, false},
+        {QStringLiteral("a\nb"), 1, {QStringLiteral("a")}, true},
+        {QStringLiteral("   "), 3, {}, false},
+    };
+    for (const auto& row : rows) {
+        const auto shown = firstTextLines(row.text, row.maxLines);
+        EXPECT_EQ(shown.lines, row.lines) << row.text.toStdString();
+        EXPECT_EQ(shown.isCut, row.isCut) << row.text.toStdString();
+    }
+}
+
+TEST(TransferTexts, OfferToOpenOnlyATextThatIsOneWebAddress)
+{
+    const struct
+    {
+        QString text;
+        std::optional<QString> link;
+    } rows[] = {
+        {QStringLiteral("https://example.com/a?b=1#c"), QStringLiteral("https://example.com/a?b=1#c")},
+        {QStringLiteral("  http://192.168.1.5:8080/x \n"), QStringLiteral("http://192.168.1.5:8080/x")},
+        {QStringLiteral("HTTPS://Example.com"), QStringLiteral("https://example.com")},
+        {QStringLiteral("see https://example.com"), std::nullopt},
+        {QStringLiteral("https://a.com https://b.com"), std::nullopt},
+        {QStringLiteral("https://a.com\nhttps://b.com"), std::nullopt},
+        {QStringLiteral("javascript:alert(1)"), std::nullopt},
+        {QStringLiteral("file:///etc/passwd"), std::nullopt},
+        {QStringLiteral("ftp://example.com/f"), std::nullopt},
+        {QStringLiteral("https:///nohost"), std::nullopt},
+        {QStringLiteral("example.com"), std::nullopt},
+        {QStringLiteral(""), std::nullopt},
+    };
+    for (const auto& row : rows) {
+        const auto link = singleWebLink(row.text);
+        EXPECT_EQ(link ? std::optional(link->toString()) : std::nullopt, row.link) << row.text.toStdString();
+    }
+}
+
+ReceivedFileRecord textRecord(const QString& text, const QString& deviceFolder = QStringLiteral("Phone"))
+{
+    return ReceivedFileRecord{.id = Uuid::random(),
+                              .fileName = {},
+                              .byteCount = text.toUtf8().size(),
+                              .receivedAt = std::chrono::system_clock::now(),
+                              .fileURL = {},
+                              .deviceFolder = deviceFolder.toStdString(),
+                              .text = text.toStdString()};
+}
+
+QStringList shownLines(const QWidget& row)
+{
+    QStringList lines;
+    for (const auto* line : row.findChildren<ElidedLabel*>(QStringLiteral("textLine"))) {
+        lines.append(line->fullText());
+        EXPECT_EQ(line->textFormat(), Qt::PlainText);
+    }
+    return lines;
+}
+
+TEST(ReceivedTextRow, ACardShowsThreeLinesAsPlainTextAndCopiesTheWholeText)
+{
+    const QString text = QStringLiteral("<b>not bold</b>\n<img src=x>\nthird\nfourth line, not shown");
+    ReceivedTextRow card(textRecord(text), ReceivedTextRow::Style::card);
+    card.resize(500, card.sizeHint().height());
+    card.show();
+    EXPECT_EQ(shownLines(card), (QStringList{QStringLiteral("<b>not bold</b>"), QStringLiteral("<img src=x>"),
+                                             QStringLiteral("third …")}));
+    EXPECT_EQ(card.findChild<QLabel*>(QStringLiteral("sourceLine"))->text(), QStringLiteral("来自：Phone"));
+    EXPECT_EQ(card.findChild<QPushButton*>(QStringLiteral("openLinkButton")), nullptr);
+    for (const auto* label : card.findChildren<QLabel*>()) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+    }
+
+    QGuiApplication::clipboard()->clear();
+    QSignalSpy copied(&card, &ReceivedTextRow::copied);
+    auto* copy = card.findChild<QPushButton*>(QStringLiteral("copyButton"));
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->text(), QStringLiteral("复制"));
+    copy->click();
+    EXPECT_EQ(copied.size(), 1);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
+    EXPECT_EQ(copy->text(), QStringLiteral("已复制"));
+}
+
+TEST(ReceivedTextRow, ALinkAloneGetsAnOpenButtonAndAListRowShowsOneLine)
+{
+    ReceivedTextRow row(textRecord(QStringLiteral(" https://example.com/page \n")), ReceivedTextRow::Style::listRow);
+    EXPECT_EQ(shownLines(row), QStringList{QStringLiteral(" https://example.com/page")});
+    ASSERT_TRUE(row.link());
+    QSignalSpy opened(&row, &ReceivedTextRow::openLinkRequested);
+    auto* open = row.findChild<QPushButton*>(QStringLiteral("openLinkButton"));
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(open->text(), QStringLiteral("打开链接"));
+    open->click();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened.front().front().toUrl(), QUrl(QStringLiteral("https://example.com/page")));
+    EXPECT_EQ(row.findChild<QLabel*>(QStringLiteral("sourceLine")), nullptr); // the section names the source
+}
+
+TEST(ActiveDownloadRow, ShowsWhoDownloadsAndCancelsItsOwnDownload)
+{
+    const Uuid id = Uuid::random();
+    ActiveDownloadRow row(
+        TransferSendProgress{id, Uuid::random(), QStringLiteral("海边.mp4"), QStringLiteral("iPhone"), 250, 1000});
+    EXPECT_EQ(row.findChild<QLabel*>(QStringLiteral("destinationLine"))->text(), QStringLiteral("发往：iPhone"));
+    EXPECT_EQ(row.fraction(), 0.25);
+    auto* bar = row.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    EXPECT_EQ(bar->value(), ActiveDownloadRow::progressSteps / 4);
+    row.setProgress({id, row.progress().shareID, QStringLiteral("海边.mp4"), QStringLiteral("iPhone"), 1000, 1000});
+    EXPECT_EQ(bar->value(), bar->maximum());
+    QSignalSpy cancelled(&row, &ActiveDownloadRow::cancelRequested);
+    row.findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+    ASSERT_EQ(cancelled.size(), 1);
+    EXPECT_EQ(cancelled.front().front().value<Uuid>(), id);
+}
+
+TEST(SharedItemRow, SaysWhenItsFileHasGoneAndEndsItsShare)
+{
+    SharedItem item{.id = Uuid::random(),
+                    .kind = SharedItem::Kind::file,
+                    .name = "report.pdf",
+                    .path = "/home/me/report.pdf",
+                    .text = {},
+                    .byteCount = 2500,
+                    .missing = false};
+    SharedItemRow row(item);
+    EXPECT_EQ(row.findChild<ElidedLabel*>(QStringLiteral("sharedName"))->fullText(), QStringLiteral("report.pdf"));
+    EXPECT_TRUE(row.findChild<QLabel*>(QStringLiteral("missingNote"))->isHidden());
+    row.setMissing(true);
+    EXPECT_FALSE(row.findChild<QLabel*>(QStringLiteral("missingNote"))->isHidden());
+    QSignalSpy removed(&row, &SharedItemRow::removeRequested);
+    auto* stop = row.findChild<QToolButton*>(QStringLiteral("stopSharingButton"));
+    EXPECT_EQ(stop->toolTip(), QStringLiteral("停止分享"));
+    stop->click();
+    ASSERT_EQ(removed.size(), 1);
+    EXPECT_EQ(removed.front().front().value<Uuid>(), item.id);
+
+    item.kind = SharedItem::Kind::text;
+    item.text = "\n  Wi-Fi 密码：4821\n第二行";
+    EXPECT_EQ(SharedItemRow(item).findChild<ElidedLabel*>(QStringLiteral("sharedName"))->fullText(),
+              QStringLiteral("  Wi-Fi 密码：4821 …"));
 }
 
 class TransferRowTest : public testing::Test

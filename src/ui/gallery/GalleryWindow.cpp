@@ -2,6 +2,7 @@
 
 #include "audio/AudioPlaybackController.h"
 #include "audio/AudioWaveformLoader.h"
+#include "ui/ActiveDownloadRow.h"
 #include "ui/ActiveReceiveRow.h"
 #include "ui/AppAppearanceSettings.h"
 #include "ui/AppSettingsView.h"
@@ -10,6 +11,8 @@
 #include "ui/AudioWaveformView.h"
 #include "ui/FileReveal.h"
 #include "ui/PINCodeEntryField.h"
+#include "ui/ReceivedTextRow.h"
+#include "ui/SharedItemRow.h"
 #include "ui/StatusIndicatorDot.h"
 #include "ui/SymbolWidgets.h"
 #include "ui/TransferFileIcon.h"
@@ -43,6 +46,29 @@ ReceivedFileRecord record(const QString& path, const QString& deviceFolder, std:
                               .receivedAt = std::chrono::system_clock::now() - ago,
                               .fileURL = std::filesystem::path(path.toStdString()),
                               .deviceFolder = deviceFolder.toStdString()};
+}
+
+ReceivedFileRecord receivedText(const QString& text, const QString& deviceFolder, std::chrono::minutes ago)
+{
+    return ReceivedFileRecord{.id = Uuid::random(),
+                              .fileName = {},
+                              .byteCount = text.toUtf8().size(),
+                              .receivedAt = std::chrono::system_clock::now() - ago,
+                              .fileURL = {},
+                              .deviceFolder = deviceFolder.toStdString(),
+                              .text = text.toStdString()};
+}
+
+SharedItem sharedFile(const QString& path, bool missing = false)
+{
+    const QFileInfo info(path);
+    return {.id = Uuid::random(),
+            .kind = SharedItem::Kind::file,
+            .name = info.fileName().toStdString(),
+            .path = path.toStdString(),
+            .text = {},
+            .byteCount = info.size(),
+            .missing = missing};
 }
 
 TransferReceiveProgress upload(const QString& name, const QString& folder, std::int64_t received, std::int64_t total)
@@ -179,6 +205,34 @@ GalleryWindow::GalleryWindow(const SampleFiles& files, UserPreferences& preferen
             new ActiveReceiveRow(upload(QStringLiteral("growing.log"), QStringLiteral("Android"), 5200, 4096)),
         };
         addSection(QStringLiteral("uploads"), QStringLiteral("ActiveReceiveRow"), rowsOf(rows, this, 8));
+    }
+
+    // Texts from phones (a note and a link, as a card and as a list row), what is shared with phones
+    // (a file, a file that has gone, a text) and a download in flight.
+    {
+        QList<QWidget*> rows{
+            new ReceivedTextRow(
+                receivedText(QStringLiteral("周五的会改到下午三点，地点：302 会议室。\n记得带上投影仪的转接头。\n"
+                                            "Wi‑Fi：Guest-5G / 4821\n最后一行不显示"),
+                             QStringLiteral("iPhone"), 4min),
+                ReceivedTextRow::Style::card),
+            new ReceivedTextRow(
+                receivedText(QStringLiteral("https://example.com/share/a1b2c3"), QStringLiteral("Pixel 8"), 1min),
+                ReceivedTextRow::Style::listRow),
+            new SharedItemRow(sharedFile(files.document)),
+            new SharedItemRow(sharedFile(files.unknown, true)),
+            new SharedItemRow({.id = Uuid::random(),
+                               .kind = SharedItem::Kind::text,
+                               .name = {},
+                               .path = {},
+                               .text = "门禁密码 4821，晚上十点后请走北门",
+                               .byteCount = 46,
+                               .missing = false}),
+            new ActiveDownloadRow({Uuid::random(), Uuid::random(), QStringLiteral("presentation.key"),
+                                   QStringLiteral("iPhone"), 18200000, 52400000}),
+        };
+        addSection(QStringLiteral("both-ways"), QStringLiteral("ReceivedTextRow, SharedItemRow, ActiveDownloadRow"),
+                   rowsOf(rows, this, 8));
     }
 
     // The status dot, file icons and every symbol.
