@@ -5,8 +5,8 @@ import { after, before, test } from 'node:test';
 
 import {
     tearDown,
-    Receiver, focusedPINCell, launchChromium, makeFiles, newPhone, openPage, pasteIntoPINCell, pinCells, rows,
-    screenshot, temporaryFolder, waitForSummary, waitForText,
+    Receiver, checkAccessibility, focusedPINCell, launchChromium, makeFiles, newPhone, openPage, pasteIntoPINCell,
+    pinCells, rows, screenshot, temporaryFolder, waitForSummary, waitForText,
 } from './support.mjs';
 
 const pin = '1234';
@@ -59,6 +59,9 @@ test('the gate shows first; short PINs, backspace and arrows move between cells'
     assert.equal(await page.locator('#uploadPanel').isVisible(), false);
     assert.equal(await focusedPINCell(page), 0);
     await screenshot(page, 'pin-gate.png');
+    await checkAccessibility(page, 'PIN gate, dark');
+    await page.emulateMedia({ colorScheme: 'light' });
+    await checkAccessibility(page, 'PIN gate, light');
 
     await page.keyboard.type('12');
     assert.deepEqual(await values(page), ['1', '2', '', '']);
