@@ -54,16 +54,18 @@ function withTimeout(promise, ms, what) {
 }
 
 // One ferrylantern-server in the foreground. Its standard output is kept line by line ("saved PATH
-// (N bytes)", "failed NAME from DEVICE"); its terminal questions arrive on standard error and are
-// answered through standard input.
+// (N bytes)", "failed NAME from DEVICE", "text from DEVICE: TEXT", "sent PATH to DEVICE (N bytes)");
+// its terminal questions arrive on standard error and are answered through standard input. `share`
+// lists files phones may download.
 export class Receiver {
-    static async start({ saveDir, name = '测试电脑', pin, confirm, onDuplicate, port = 0 }) {
+    static async start({ saveDir, name = '测试电脑', pin, confirm, onDuplicate, port = 0, share = [] }) {
         const stateDir = await temporaryFolder('fl-web-server-');
         const portFile = path.join(stateDir, 'port');
         const args = ['--port', String(port), '--port-file', portFile, '--save-dir', saveDir, '--name', name];
         if (pin) args.push('--pin', pin);
         if (confirm) args.push('--confirm', confirm);
         if (onDuplicate) args.push('--on-duplicate', onDuplicate);
+        if (share.length > 0) args.push('--share', ...share);
         const receiver = new Receiver(spawn(serverBinary, args, { stdio: ['pipe', 'pipe', 'pipe'] }), stateDir);
         // The last address line is printed after the port file was written.
         await receiver.waitForLine(/^http:\/\/127\.0\.0\.1:\d+\/$/, startTimeout);

@@ -1,6 +1,7 @@
 // The upload flow without a PIN: selection, batch preflight, parallel uploads, row and summary texts,
 // the answers the page cannot use, and how each failure and row state reads; sizes, speed and time
-// left on a slow link, cancelling, folders, keeping the screen on, light and dark and accessibility.
+// left on a slow link, cancelling, folders, keeping the screen on, light and dark and accessibility;
+// texts to the computer and what the computer shares.
 import assert from 'node:assert/strict';
 import { randomBytes } from 'node:crypto';
 import { mkdir, readFile, readdir, rm, writeFile } from 'node:fs/promises';
@@ -18,18 +19,21 @@ let saveDir;
 let receiver;
 let chromium;
 let context;
+let shared;
+const sharedContent = randomBytes(300 * 1024 + 11);
 const requestedPaths = [];
 
 before(async () => {
     saveDir = await temporaryFolder('fl-web-save-');
-    receiver = await Receiver.start({ saveDir });
+    shared = await makeFiles({ '季度报告 Q3.pdf': sharedContent });
+    receiver = await Receiver.start({ saveDir, share: shared.paths });
     chromium = await launchChromium();
     context = await newPhone(chromium.browser);
     context.on('request', (request) => requestedPaths.push(new URL(request.url()).pathname));
 }, { timeout: 90000 });
 
 after(async () => {
-    await tearDown({ chromium, receiver, folders: [saveDir] });
+    await tearDown({ chromium, receiver, folders: [saveDir, shared?.folder] });
     // Nothing in this file needs a PIN, so nothing may have asked for one.
     assert.ok(!requestedPaths.includes('/v1/pin/verify'), 'the page never verifies a PIN the server does not want');
     assert.deepEqual(context?.scriptErrors, []);
@@ -589,4 +593,54 @@ test('without JavaScript the page says what to do', { timeout: 30000 }, async ()
     assert.equal(await page.isVisible('.noscript'), true);
     assert.equal(await page.isVisible('#uploadPanel'), false);
     await phone.close();
+});
+
+test('a text typed on the phone arrives on the computer as it was written', { timeout: 30000 }, async () => {
+    const page = await openPanel();
+    await page.fill('#deviceName', device);
+    await page.fill('#textInput', 'x'.repeat(65537));
+    await page.click('#sendTextBtn');
+    await waitForText(page, '#textStatus', '文字过长，最多 64 KiB');
+    await page.fill('#textInput', '周五的会改到三点\n302 会议室 🚪');
+    await page.click('#sendTextBtn');
+    await waitForText(page, '#textStatus', '已发送到 Mac');
+    await receiver.waitForLine(/^text from 测试手机: 周五的会改到三点\\x0A302 会议室 🚪$/);
+    assert.equal(await page.inputValue('#textInput'), '');
+    await page.close();
+});
+
+test('a shared file downloads byte-identical, a shared text copies by selection', { timeout: 30000 }, async () => {
+    const page = await context.newPage();
+    // The computer's texts come from the desktop's window, which this server has not: one is added to
+    // the real list on its way to the page.
+    const sharedText = 'Wi‑Fi：Guest-5G\n密码 4821';
+    await page.route((url) => url.pathname === '/v1/shared', async (route) => {
+        const response = await route.fetch();
+        const list = await response.json();
+        list.items.push({ id: '7D2C1A9E-0B6F-4C1E-9A52-3F8D6E4B2A10', kind: 'text', byteCount: 27, text: sharedText });
+        await route.fulfill({ response, json: list });
+    });
+    await page.goto(receiver.url);
+    await page.locator('#uploadPanel').waitFor({ state: 'visible' });
+    await page.fill('#deviceName', device);
+    await page.locator('.shared-download').waitFor();
+    assert.equal(await page.textContent('.shared-file .shared-name'), '季度报告 Q3.pdf300.0 KB');
+
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('.shared-download')]);
+    assert.equal(download.suggestedFilename(), '季度报告 Q3.pdf');
+    assert.ok(sharedContent.equals(await readFile(await download.path())), 'downloaded byte-identical');
+    await receiver.waitForLine(new RegExp(`^sent .*季度报告 Q3\\.pdf to ${device} \\(${sharedContent.length} bytes\\)$`));
+
+    // Plain HTTP has no navigator.clipboard: the button selects the text and copies the selection.
+    assert.equal(await page.evaluate(() => navigator.clipboard === undefined), onLANAddress);
+    await page.evaluate(() => document.addEventListener('copy', () => {
+        const field = document.activeElement;
+        window.copiedText = field.value.slice(field.selectionStart, field.selectionEnd);
+    }));
+    await page.click('.shared-text button');
+    await waitForText(page, '#toast', '已复制');
+    assert.equal(await page.evaluate(() => window.copiedText), sharedText);
+    await page.locator('#sharedPanel').scrollIntoViewIfNeeded();
+    await screenshot(page, 'upload-page-shared.png', { fullPage: false });
+    await page.close();
 });
