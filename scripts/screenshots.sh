@@ -4,16 +4,17 @@
 # posing as a phone; of the window after a phone sent two texts (a note and a link) with curl; of
 # ferrylantern-server in a terminal with its QR code; and of the application
 # started hidden in a tray (trayer) with dunst on a session bus of its own: the notification of three
-# received files and the tray's menu. Each run uses a throw-away home folder, so your own preferences
-# and files stay untouched.
+# received files and the tray's menu; and of the phone's upload page in Chromium, taken by the browser
+# tests: mid-batch in dark and light, the PIN gate and the "来自电脑" list. Each run uses a throw-away
+# home folder, so your own preferences and files stay untouched.
 #
 #   scripts/screenshots.sh [OUTPUT_FOLDER] [SHOT…]   (default: build/screenshots; shots: dark light
-#                                                     text terminal presence, all by default)
+#                                                     text terminal presence page, all by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 output=$(realpath -m "${1:-build/screenshots}")
 shift || true
-shots=("${@:-dark light text terminal presence}")
+shots=("${@:-dark light text terminal presence page}")
 shots=(${shots[*]})
 mkdir -p "$output"
 
@@ -170,12 +171,28 @@ DUNST
     wait "$app" 2>/dev/null || true
 }
 
+# The upload page as the browser tests photograph it, on a phone-sized screen at a LAN address.
+page() {
+    tests/web/install-packages.sh >/dev/null
+    FERRYLANTERN_SERVER=build/bin/ferrylantern-server FERRYLANTERN_WEB_ARTIFACTS="$work/web" \
+        tests/web/private-network.sh node --test --test-concurrency=1 \
+        --test-name-pattern='slow link|shared file downloads|gate shows first' \
+        tests/web/upload.test.mjs tests/web/pin.test.mjs >"$work/web.log" 2>&1 ||
+        { cat "$work/web.log" >&2; exit 1; }
+    for name in upload-page-dark upload-page-light upload-page-shared; do
+        cp "$work/web/$name.png" "$output/$name.png"
+    done
+    cp "$work/web/pin-gate.png" "$output/upload-page-pin.png"
+    echo "saved $output/upload-page-{dark,light,shared,pin}.png"
+}
+
 for shot in "${shots[@]}"; do
     case $shot in
     dark | light) shoot "$shot" ;;
     text) shoot dark texts ;;
     terminal) terminal ;;
     presence) presence ;;
+    page) page ;;
     *) echo "unknown shot: $shot" >&2; exit 2 ;;
     esac
 done

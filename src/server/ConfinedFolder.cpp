@@ -34,13 +34,27 @@ int openBeneath(int saveFD, const std::string& name)
     return openat(saveFD, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
 }
 
+bool isSingleComponent(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// The folder `name` below `parentFD`, made when missing and opened as openBeneath does.
+int makeAndOpenBeneath(int parentFD, const std::string& name)
+{
+    if (mkdirat(parentFD, name.c_str(), 0777) != 0 && errno != EEXIST) {
+        return -1;
+    }
+    return openBeneath(parentFD, name);
+}
+
 } // namespace
 
 Expected<ConfinedFolder, std::error_code> ConfinedFolder::open(const std::filesystem::path& saveDirectory,
                                                                std::string_view name)
 {
     const std::string component(name);
-    if (component.empty() || component == "." || component == ".." || component.find('/') != std::string::npos) {
+    if (!isSingleComponent(component)) {
         return Unexpected{std::make_error_code(std::errc::invalid_argument)};
     }
     std::error_code error;
@@ -52,12 +66,7 @@ Expected<ConfinedFolder, std::error_code> ConfinedFolder::open(const std::filesy
     if (saveFD < 0) {
         return Unexpected{lastError()};
     }
-    if (mkdirat(saveFD, component.c_str(), 0777) != 0 && errno != EEXIST) {
-        const auto failure = lastError();
-        ::close(saveFD);
-        return Unexpected{failure};
-    }
-    const int fd = openBeneath(saveFD, component);
+    const int fd = makeAndOpenBeneath(saveFD, component);
     const auto failure = lastError();
     ::close(saveFD);
     if (fd < 0) {
@@ -65,6 +74,34 @@ Expected<ConfinedFolder, std::error_code> ConfinedFolder::open(const std::filesy
         return Unexpected{failure};
     }
     return ConfinedFolder(fd, saveDirectory / component);
+}
+
+Expected<ConfinedFolder, std::error_code> ConfinedFolder::openSubfolder(std::string_view relativePath) const
+{
+    int parentFD = fd_;
+    std::filesystem::path path = path_;
+    std::size_t start = 0;
+    while (start <= relativePath.size()) {
+        const auto slash = relativePath.find('/', start);
+        const auto end = slash == std::string_view::npos ? relativePath.size() : slash;
+        const std::string component(relativePath.substr(start, end - start));
+        start = end + 1;
+        std::error_code failure = std::make_error_code(std::errc::invalid_argument);
+        int fd = -1;
+        if (isSingleComponent(component)) {
+            fd = makeAndOpenBeneath(parentFD, component);
+            failure = lastError();
+        }
+        if (parentFD != fd_) {
+            ::close(parentFD);
+        }
+        if (fd < 0) {
+            return Unexpected{failure};
+        }
+        parentFD = fd;
+        path /= component;
+    }
+    return ConfinedFolder(parentFD, std::move(path));
 }
 
 ConfinedFolder::ConfinedFolder(int fd, std::filesystem::path path)

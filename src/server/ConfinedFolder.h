@@ -35,6 +35,12 @@ public:
     ConfinedFolder& operator=(const ConfinedFolder&) = delete;
     ~ConfinedFolder();
 
+    // Creates, where missing, and opens the folders of `relativePath` ("Trip/Day 1", components joined
+    // by "/", as safeSubfolderPath makes them) below this folder, one level at a time and never through
+    // a symbolic link. Fails as open() does, for any of the levels (EINVAL for an empty path or
+    // component).
+    Expected<ConfinedFolder, std::error_code> openSubfolder(std::string_view relativePath) const;
+
     int fd() const { return fd_; }
     // save folder / device folder, for the records and messages that name it.
     const std::filesystem::path& path() const { return path_; }

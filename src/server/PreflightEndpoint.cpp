@@ -32,6 +32,14 @@ RequestHead withBodyDevice(const RequestHead& head, const std::optional<std::str
     return effective;
 }
 
+// The name the desktop shows for a file of a picked folder: its folders below the device folder, then
+// its own name.
+std::string shownNameIn(const std::string& subfolder, std::string_view fileName)
+{
+    const auto name = shownFileName(fileName);
+    return subfolder.empty() ? name : subfolder + "/" + name;
+}
+
 Asker askerFor(ServerContext& context, const BufferedRequest& request)
 {
     return context.asker(request.peerIPv4Address, request.clientHasGone);
@@ -60,6 +68,7 @@ HttpResponse answerUploadPreflight(ServerContext& context, const BufferedRequest
     }
     const std::string deviceFolder = deviceFolderFor(head, request.peerIPv4Address);
     const std::string safeName = safeFileName(fileName);
+    const std::string subfolder = safeSubfolderPath(head.queryValue("path").value_or(""));
     if (const auto error = checkDiskSpace(context.saveDirectory, *byteCount)) {
         return refusalResponse(*error);
     }
@@ -69,9 +78,9 @@ HttpResponse answerUploadPreflight(ServerContext& context, const BufferedRequest
     }
     const auto approvalRound = context.tickets.approvalRound();
     if (context.asksBeforeSave()) {
-        const auto consent =
-            askReceiveConfirmation(context.callbacks, {preflightID, shownFileName(fileName), deviceFolder, *byteCount},
-                                   askerFor(context, request));
+        const auto consent = askReceiveConfirmation(
+            context.callbacks, {preflightID, shownNameIn(subfolder, fileName), deviceFolder, *byteCount},
+            askerFor(context, request));
         if (!consent) {
             return refusalResponse(consent.error());
         }
@@ -79,7 +88,7 @@ HttpResponse answerUploadPreflight(ServerContext& context, const BufferedRequest
             return refusalResponse(declinedRefusal(registration.isCancelled()));
         }
     }
-    if (!context.tickets.issue({{preflightID, safeName, deviceFolder, *byteCount}}, approvalRound, owner)) {
+    if (!context.tickets.issue({{preflightID, safeName, deviceFolder, *byteCount, subfolder}}, approvalRound, owner)) {
         return refusalResponse(RequestRefusal::tooManyTickets);
     }
     return jsonResponseOrEmptyObject(TransferUploadPreflightResponse{.approved = true, .uploadId = preflightID.text()});
@@ -129,8 +138,9 @@ HttpResponse answerUploadPreflightBatch(ServerContext& context, const BufferedRe
         if (total > maxFileBytes) {
             return refusalResponse(RequestRefusal::batchTooLarge);
         }
-        approvals.push_back({ticketID, safeFileName(fileName), deviceFolder, file.byteCount});
-        questions.push_back({ticketID, shownFileName(fileName), deviceFolder, file.byteCount});
+        const std::string subfolder = safeSubfolderPath(file.path.value_or(""));
+        approvals.push_back({ticketID, safeFileName(fileName), deviceFolder, file.byteCount, subfolder});
+        questions.push_back({ticketID, shownNameIn(subfolder, fileName), deviceFolder, file.byteCount});
         response.items.push_back({ticketID.text(), fileName});
     }
     if (const auto error = checkDiskSpace(context.saveDirectory, total)) {

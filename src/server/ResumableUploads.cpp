@@ -79,7 +79,8 @@ Expected<ResumableUploads::Lease, ResumeRefusal> ResumableUploads::resume(const 
         } else if (entry->state == State::finished) {
             refuse(ResumeFailure::offsetConflict, entry->identity.byteCount);
         } else if (entry->identity.safeName != request.safeName ||
-                   entry->identity.deviceFolder != request.deviceFolder) {
+                   entry->identity.deviceFolder != request.deviceFolder ||
+                   entry->identity.subfolder != request.subfolder) {
             refuse(ResumeFailure::mismatch);
         } else if (request.length <= 0) {
             refuse(ResumeFailure::emptySlice);

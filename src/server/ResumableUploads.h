@@ -57,6 +57,7 @@ struct ResumableUploadIdentity
     std::string deviceFolder;
     std::string safeName;
     std::int64_t byteCount = 0; // the whole file
+    std::string subfolder;      // below the device folder; empty for none
 };
 
 // Where an upload stands: bytes on disk of the whole; with the saved name once it is complete.
@@ -136,6 +137,7 @@ public:
         std::int64_t offset = 0; // where the body starts in the file
         std::int64_t length = 0; // bytes in the body
         int connectionFD = -1;
+        std::string subfolder;
     };
     // Continues a kept upload on the connection `connectionFD`: checks the request against the upload
     // (nothing is changed when it does not fit), takes the lease over from a connection still working

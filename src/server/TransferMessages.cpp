@@ -163,12 +163,16 @@ void from_json(const json& j, TransferUploadPreflightResponse& value)
 void to_json(json& j, const TransferPreflightBatchFileItem& value)
 {
     j = json{{"filename", value.filename}, {"byteCount", value.byteCount}};
+    if (value.path) {
+        j["path"] = *value.path;
+    }
 }
 
 void from_json(const json& j, TransferPreflightBatchFileItem& value)
 {
     value.filename = requiredString(j, "filename");
     value.byteCount = requiredInt64(j, "byteCount");
+    value.path = optionalString(j, "path");
 }
 
 void to_json(json& j, const TransferPreflightBatchRequest& value)
@@ -214,6 +218,9 @@ void to_json(json& j, const TransferUploadResponse& value)
              {"byteCount", value.byteCount},
              {"savedPath", value.savedPath},
              {"deviceFolder", value.deviceFolder}};
+    if (value.path) {
+        j["path"] = *value.path;
+    }
 }
 
 void from_json(const json& j, TransferUploadResponse& value)
@@ -223,6 +230,7 @@ void from_json(const json& j, TransferUploadResponse& value)
     value.byteCount = requiredInt64(j, "byteCount");
     value.savedPath = requiredString(j, "savedPath");
     value.deviceFolder = requiredString(j, "deviceFolder");
+    value.path = optionalString(j, "path");
 }
 
 void to_json(json& j, const TransferUploadResumeResponse& value)

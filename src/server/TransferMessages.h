@@ -50,6 +50,9 @@ struct TransferPreflightBatchFileItem
 {
     std::string filename;
     std::int64_t byteCount = 0;
+    // The folders the file came in, relative to what was picked or dropped ("Trip/Day 1"); the upload
+    // names the same in its query parameter "path".
+    std::optional<std::string> path;
 };
 
 struct TransferPreflightBatchRequest
@@ -77,6 +80,7 @@ struct TransferUploadResponse
     std::int64_t byteCount = 0;
     std::string savedPath;
     std::string deviceFolder;
+    std::optional<std::string> path; // the folders below the device folder, when the upload named any
 };
 
 // Where a resumable upload stands (GET "/v1/upload/resume"): the bytes on disk of the whole file; once

@@ -63,7 +63,7 @@ public:
         if (!accept()) {
             return;
         }
-        progress_.started(shownFileName(clientFileName_), deviceFolder_, head_.contentLength);
+        progress_.started(shownName(), deviceFolder_, head_.contentLength);
         if (registration_.isCancelled()) {
             fail(SocketHTTPError::uploadCancelled);
             return;
@@ -81,12 +81,20 @@ private:
     std::optional<UploadFailure> prepare()
     {
         deviceFolder_ = deviceFolderFor(head_, peer_);
+        subfolder_ = safeSubfolderPath(head_.queryValue("path").value_or(""));
         if (const auto failure = prepareFolderAndSpace(head_.contentLength)) {
             return failure;
         }
         clientFileName_ = clientFileName();
         safeName_ = safeFileName(clientFileName_);
         return checkTicket();
+    }
+
+    // The name the desktop shows: the folders below the device folder, then the file's own name.
+    std::string shownName() const
+    {
+        const auto name = shownFileName(clientFileName_);
+        return subfolder_.empty() ? name : subfolder_ + "/" + name;
     }
 
     Asker asker()
@@ -127,7 +135,7 @@ private:
         if (ticket->isRevoked) {
             return SocketHTTPError::uploadCancelled; // everything was rejected after this was approved
         }
-        if (ticket->safeName != safeName_ || ticket->deviceFolder != deviceFolder_ ||
+        if (ticket->safeName != safeName_ || ticket->deviceFolder != deviceFolder_ || ticket->subfolder != subfolder_ ||
             ticket->byteCount != head_.contentLength) {
             return SocketHTTPError::invalidUploadTicket;
         }
@@ -143,8 +151,7 @@ private:
         }
         if (context_.asksBeforeSave()) {
             const auto consent = askReceiveConfirmation(
-                context_.callbacks, {uploadID_, shownFileName(clientFileName_), deviceFolder_, head_.contentLength},
-                asker());
+                context_.callbacks, {uploadID_, shownName(), deviceFolder_, head_.contentLength}, asker());
             if (consent && *consent) {
                 return true;
             }
@@ -179,7 +186,8 @@ private:
             return file.error();
         }
         auto lease = context_.resumable.begin(
-            *ticketID_, {uploadID_, owner(), deviceFolder_, safeName_, head_.contentLength}, connection_.fd());
+            *ticketID_, {uploadID_, owner(), deviceFolder_, safeName_, head_.contentLength, subfolder_},
+            connection_.fd());
         if (!lease) {
             const Expected<std::int64_t, UploadFailure> written = receiveBodyInto(*file);
             if (!written) {
@@ -212,10 +220,11 @@ private:
         }
         ticketID_ = ticketID;
         deviceFolder_ = deviceFolderFor(head_, peer_);
+        subfolder_ = safeSubfolderPath(head_.queryValue("path").value_or(""));
         clientFileName_ = clientFileName();
         safeName_ = safeFileName(clientFileName_);
         auto lease = context_.resumable.resume(
-            {*ticketID, owner(), safeName_, deviceFolder_, *offset, head_.contentLength, connection_.fd()});
+            {*ticketID, owner(), safeName_, deviceFolder_, *offset, head_.contentLength, connection_.fd(), subfolder_});
         if (lease) {
             continueKept(std::move(*lease));
         } else if (lease.error().failure == ResumeFailure::nothingToResume) {
@@ -262,11 +271,11 @@ private:
                 resumeResponse(ResumeRefusal{taken ? ResumeFailure::cancelled : ResumeFailure::nothingToResume}));
             return;
         }
-        if (taken->safeName != safeName_ || taken->deviceFolder != deviceFolder_) {
+        if (taken->safeName != safeName_ || taken->deviceFolder != deviceFolder_ || taken->subfolder != subfolder_) {
             connection_.send(refusalResponse(SocketHTTPError::invalidUploadTicket));
             return;
         }
-        progress_.started(shownFileName(clientFileName_), deviceFolder_, taken->byteCount);
+        progress_.started(shownName(), deviceFolder_, taken->byteCount);
         if (registration_.isCancelled()) {
             fail(SocketHTTPError::uploadCancelled);
             return;
@@ -283,7 +292,7 @@ private:
             return;
         }
         auto lease = context_.resumable.begin(
-            *ticketID_, {uploadID_, owner(), deviceFolder_, safeName_, taken->byteCount}, connection_.fd());
+            *ticketID_, {uploadID_, owner(), deviceFolder_, safeName_, taken->byteCount, subfolder_}, connection_.fd());
         if (!lease) {
             progress_.failed();
             connection_.send(refusalResponse(RequestRefusal::tooManyResumableUploads));
@@ -378,7 +387,9 @@ private:
             return promise.error();
         }
         diskSpace_.emplace(std::move(*promise));
-        auto folder = ConfinedFolder::open(context_.saveDirectory, deviceFolder_);
+        auto deviceFolder = ConfinedFolder::open(context_.saveDirectory, deviceFolder_);
+        auto folder =
+            deviceFolder && !subfolder_.empty() ? deviceFolder->openSubfolder(subfolder_) : std::move(deviceFolder);
         if (!folder) {
             if (isUnsafeFolderError(folder.error())) {
                 return SocketHTTPError::unsafeDeviceFolder;
@@ -540,11 +551,13 @@ private:
         if (context_.callbacks.onFileReceived) {
             context_.callbacks.onFileReceived(record);
         }
-        connection_.send(jsonResponseOrEmptyObject(TransferUploadResponse{.id = record.id.text(),
-                                                                          .fileName = record.fileName,
-                                                                          .byteCount = count,
-                                                                          .savedPath = record.fileURL.string(),
-                                                                          .deviceFolder = deviceFolder_}));
+        connection_.send(jsonResponseOrEmptyObject(
+            TransferUploadResponse{.id = record.id.text(),
+                                   .fileName = record.fileName,
+                                   .byteCount = count,
+                                   .savedPath = record.fileURL.string(),
+                                   .deviceFolder = deviceFolder_,
+                                   .path = subfolder_.empty() ? std::nullopt : std::optional(subfolder_)}));
         return std::nullopt;
     }
 
@@ -566,6 +579,7 @@ private:
     UploadSessionRegistration registration_;
     std::optional<DiskSpaceLedger::Promise> diskSpace_;
     std::string deviceFolder_;
+    std::string subfolder_; // the folders below the device folder the request names ("path"); often none
     std::optional<ConfinedFolder> folder_;
     std::string clientFileName_;
     std::string safeName_;

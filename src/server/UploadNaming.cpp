@@ -73,6 +73,22 @@ std::string fittedFileName(std::string_view name)
     return std::string(name.substr(0, prefixLengthWithinBytes(name, maxFileNameBytes)));
 }
 
+// The safe-name rule for one path component: forbidden characters replaced, shortened to 255 bytes, a
+// leading dot revealed; nullopt when nothing usable remains.
+std::optional<std::string> safeComponent(std::string_view component)
+{
+    auto fitted = fittedFileName(withForbiddenCharactersReplaced(component));
+    // Shortening keeps whole characters: a first character of more than 255 bytes (a letter with
+    // hundreds of combining marks) leaves nothing, or only the dots before it.
+    if (!isUsableComponent(fitted)) {
+        return std::nullopt;
+    }
+    // This also keeps received files from taking the names of the server's own partial files, which
+    // are removed when they are left over.
+    revealHiddenName(fitted);
+    return fitted;
+}
+
 std::optional<std::string_view> firstNonBlankQueryValue(const RequestHead& head)
 {
     for (const auto* name : {"device", "devicename", "device_name"}) {
@@ -92,16 +108,36 @@ std::string safeFileName(std::string_view requestedName)
     if (component.empty() || component == "." || component == "..") {
         return freshUploadName();
     }
-    auto fitted = fittedFileName(withForbiddenCharactersReplaced(component));
-    // Shortening keeps whole characters: a first character of more than 255 bytes (a letter with
-    // hundreds of combining marks) leaves nothing, or only the dots before it.
-    if (!isUsableComponent(fitted)) {
-        return freshUploadName();
+    if (auto safe = safeComponent(component)) {
+        return std::move(*safe);
     }
-    // This also keeps received files from taking the names of the server's own partial files, which
-    // are removed when they are left over.
-    revealHiddenName(fitted);
-    return fitted;
+    return freshUploadName();
+}
+
+std::string safeSubfolderPath(std::string_view requestedPath)
+{
+    std::string path;
+    std::size_t levels = 0;
+    std::size_t start = 0;
+    while (start <= requestedPath.size() && levels < maxSubfolderLevels) {
+        const auto slash = requestedPath.find('/', start);
+        const auto end = slash == std::string_view::npos ? requestedPath.size() : slash;
+        const auto component = trimWhitespaceAndNewlines(requestedPath.substr(start, end - start));
+        start = end + 1;
+        // Leaving ".." out rather than following it keeps every path below the device folder, whatever
+        // the sender wrote; an absolute path starts with an empty component and is taken as relative.
+        if (component.empty() || component == "." || component == "..") {
+            continue;
+        }
+        if (!path.empty()) {
+            path += '/';
+        }
+        // A folder cannot get a fresh random name as a file does: the preflight and the upload must
+        // derive the same path.
+        path += safeComponent(component).value_or("_");
+        ++levels;
+    }
+    return path;
 }
 
 std::string shownFileName(std::string_view requestedName)

@@ -16,6 +16,8 @@ struct RequestHead;
 constexpr std::size_t maxFileNameBytes = 255;
 // Device folders keep at most this many characters of the device name.
 constexpr std::size_t maxDeviceFolderCharacters = 64;
+// A file of a picked or dropped folder goes at most this many folders below its device folder.
+constexpr std::size_t maxSubfolderLevels = 8;
 
 // A file name that is safe to create inside the device folder: the last path component of the trimmed
 // request, with "/", ":", "\\", controls, bidirectional and invisible formatting characters and
@@ -23,6 +25,15 @@ constexpr std::size_t maxDeviceFolderCharacters = 64;
 // extension and whole characters), and with "_" for a leading dot, so no received file is hidden.
 // Empty, "." and ".." become "upload-" plus a fresh UUID.
 std::string safeFileName(std::string_view requestedName);
+
+// The folders below the device folder that a file of a picked or dropped folder is saved in, from the
+// relative path the sender gave ("Trip/Day 1"): split at "/", each component trimmed and made safe by
+// the rule of safeFileName ("_" for one that shortens to nothing), empty, "." and ".." components left
+// out, so the path only ever goes down; the first 8 levels kept, joined with "/". Empty when no
+// component is left. The preflight and the upload derive it alike, so it is part of the ticket match.
+//
+//   safeSubfolderPath("/Trip/../.git/Day 1/")   // "Trip/_git/Day 1"
+std::string safeSubfolderPath(std::string_view requestedPath);
 
 // A device name made fit for a folder: trimmed, last path component, the characters of safeFileName
 // replaced by "_", trimmed again, at most 64 characters and 255 bytes, "_" for a leading dot;

@@ -47,8 +47,8 @@ bool UploadTicketStore::issue(const std::vector<Approval>& approvals, std::uint6
     }
     for (const auto& approval : approvals) {
         const auto [entry, inserted] = approvedUploadSessions_.try_emplace(
-            approval.id, ApprovedUploadSession{approval.safeName, approval.deviceFolder, approval.byteCount, expiresAt,
-                                               approvalRound, false, owner});
+            approval.id, ApprovedUploadSession{approval.safeName, approval.deviceFolder, approval.subfolder,
+                                               approval.byteCount, expiresAt, approvalRound, false, owner});
         if (!inserted) {
             continue; // a fresh random id is never issued twice
         }

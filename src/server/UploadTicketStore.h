@@ -31,6 +31,7 @@ struct ApprovedUploadSession
 {
     std::string safeName;
     std::string deviceFolder;
+    std::string subfolder; // below the device folder (safeSubfolderPath); empty for none
     std::int64_t byteCount = 0;
     std::chrono::system_clock::time_point expiresAt;
     std::uint64_t approvalRound = 0;
@@ -55,6 +56,7 @@ public:
         std::string safeName;
         std::string deviceFolder;
         std::int64_t byteCount = 0;
+        std::string subfolder;
     };
     // The round approvals are given in now; read it before asking the desktop user.
     std::uint64_t approvalRound() const EXCLUDES(approvedSessionLock_);

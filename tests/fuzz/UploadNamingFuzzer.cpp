@@ -1,7 +1,8 @@
-// The names a received file gets on disk. Pieces: the requested file name, the device name, the user
-// agent, and a copy number. Every name derived must be one the server can create inside its folder and
-// nowhere else: never empty, ".", "..", never holding "/", "\\" or NUL, at most 255 bytes; a device
-// folder also at most 64 characters.
+// The names a received file gets on disk. Pieces: the requested file name (also taken as the relative
+// path of a picked folder), the device name, the user agent, and a copy number. Every name derived must
+// be one the server can create inside its folder and nowhere else: never empty, ".", "..", never
+// holding "/", "\\" or NUL, at most 255 bytes; a device folder also at most 64 characters; a sub-folder
+// path at most 8 such names joined by "/", none of them hidden.
 #include "server/ASCIIText.h"
 #include "server/RequestHead.h"
 #include "server/UTF8.h"
@@ -33,6 +34,21 @@ void checkDeviceFolder(const std::string& folder)
 {
     checkUsableName(folder);
     FUZZ_CHECK(characterCount(folder) <= maxDeviceFolderCharacters);
+}
+
+void checkSubfolderPath(std::string_view path)
+{
+    std::size_t levels = 0;
+    while (!path.empty()) {
+        const auto slash = path.find('/');
+        const std::string component(path.substr(0, slash));
+        checkUsableName(component);
+        FUZZ_CHECK(component.front() != '.');
+        ++levels;
+        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+        FUZZ_CHECK(slash == std::string_view::npos || !path.empty());
+    }
+    FUZZ_CHECK(levels <= maxSubfolderLevels);
 }
 
 std::string percentEncoded(std::string_view bytes)
@@ -73,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(safeFileName(trimWhitespaceAndNewlines(requested)) == safe);
         FUZZ_CHECK(safeFileName(requested) == safe);
     }
+    checkSubfolderPath(safeSubfolderPath(requested));
     const int n = copyNumber(fuzz::pieceOrEmpty(input, 3));
     const auto copy = copyName(safe, n);
     checkUsableName(copy);

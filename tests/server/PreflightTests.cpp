@@ -220,6 +220,51 @@ TEST_F(PreflightOverSockets, BatchQuestionListsTheFilesWithTheirTicketIds)
     }
 }
 
+// A file of a picked folder is approved for its folder: the question names the folder with the file, and
+// the ticket opens that folder only (a ticket is used up by a request that does not match it).
+TEST_F(PreflightOverSockets, AFileOfAFolderIsApprovedForThatFolderOnly)
+{
+    server->setRequireReceiveConfirmation(true);
+    json items = json::array();
+    const std::vector<std::pair<std::string, std::string>> picked{
+        {"a.txt", "Trip/../Day 1"}, {"b.txt", "Trip"}, {"c.txt", ""}};
+    for (const auto& [name, path] : picked) {
+        items.push_back({{"filename", name}, {"byteCount", 3}});
+        if (!path.empty()) {
+            items.back()["path"] = path;
+        }
+    }
+    HttpReply reply;
+    std::thread client([&] {
+        reply = post("/v1/upload/preflight/batch", json{{"device", "Phone"}, {"files", items}}.dump());
+    });
+    ASSERT_TRUE(owner.waitForBatches(1));
+    const auto question = owner.batches().front();
+    ASSERT_EQ(question.size(), 3U);
+    EXPECT_EQ(question[0].fileName, "Trip/Day 1/a.txt");
+    EXPECT_EQ(question[1].fileName, "Trip/b.txt");
+    EXPECT_EQ(question[2].fileName, "c.txt");
+    owner.answerBatch(0, true);
+    client.join();
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    const auto tickets = json::parse(reply.body)["items"];
+    EXPECT_EQ(tickets[0], (json{{"uploadId", question[0].uploadID.text()}, {"filename", "a.txt"}}));
+
+    const auto uploadWith = [&](std::size_t i, const std::string& nameAndPath) {
+        return post("/v1/upload?device=Phone&uploadId=" + tickets[i]["uploadId"].get<std::string>() +
+                        "&filename=" + nameAndPath,
+                    "abc", "Content-Type: application/octet-stream\r\n");
+    };
+    EXPECT_EQ(uploadWith(1, "b.txt&path=Other").status, 403);
+    EXPECT_EQ(uploadWith(2, "c.txt&path=Trip").status, 403);
+    const auto saved = uploadWith(0, "a.txt&path=Trip%2FDay%201");
+    ASSERT_EQ(saved.status, 200) << saved.body;
+    EXPECT_EQ(json::parse(saved.body)["path"], "Trip/Day 1");
+    EXPECT_TRUE(std::filesystem::exists(saveFolder.path() / "Phone" / "Trip" / "Day 1" / "a.txt"));
+    EXPECT_FALSE(std::filesystem::exists(saveFolder.path() / "Phone" / "Other" / "b.txt"));
+    EXPECT_FALSE(std::filesystem::exists(saveFolder.path() / "Phone" / "Trip" / "c.txt"));
+}
+
 TEST_F(PreflightOverSockets, DeclinedOrCancelledQuestionsLeaveNoTicket)
 {
     server->setRequireReceiveConfirmation(true);

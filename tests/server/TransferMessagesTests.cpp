@@ -64,6 +64,7 @@ TEST(TransferMessages, UndecodableBatchRequestsFailWithADescription)
         {"byteCount over 64 bits", R"({"files":[{"filename":"a","byteCount":18446744073709551615}]})"},
         {"numeric filename", R"({"files":[{"filename":1,"byteCount":1}]})"},
         {"numeric device", R"({"device":5,"files":[]})"},
+        {"numeric path", R"({"files":[{"filename":"a","byteCount":1,"path":7}]})"},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
@@ -88,10 +89,12 @@ TEST(TransferMessages, ResponsesRoundTrip)
     EXPECT_EQ(decoded->items.size(), 2U);
     EXPECT_EQ(decoded->items[1].filename, "b");
 
-    const TransferUploadResponse upload{"R", "a.txt", 5, "/s/d/a.txt", "d"};
-    const auto encoded = json(upload);
-    EXPECT_EQ(encoded["savedPath"], "/s/d/a.txt");
-    EXPECT_EQ(encoded["byteCount"], 5);
+    const TransferUploadResponse upload{"R", "a.txt", 5, "/s/d/a.txt", "d", std::nullopt};
+    EXPECT_EQ(json(upload).dump(),
+              R"({"byteCount":5,"deviceFolder":"d","fileName":"a.txt","id":"R","savedPath":"/s/d/a.txt"})");
+    const TransferUploadResponse inFolder{"R", "a.txt", 5, "/s/d/Trip/a.txt", "d", "Trip"};
+    EXPECT_EQ(json(inFolder)["path"], "Trip");
+    EXPECT_EQ(decodeMessage<TransferUploadResponse>(json(inFolder).dump())->path, "Trip");
 
     EXPECT_EQ(json(TransferTextResponse{"T", 3, "Phone"}).dump(), R"({"byteCount":3,"deviceFolder":"Phone","id":"T"})");
 }

@@ -136,6 +136,39 @@ TEST(SafeFileName, ShortensLongNamesKeepingExtensionAndWholeCharacters)
     EXPECT_EQ(safeFileName(chinese + ".txt"), shortened);
 }
 
+// The folders a file of a picked or dropped folder goes into: the sender's relative path can only go
+// down from the device folder, every folder keeps to the rule of file names, and no deeper than 8.
+TEST(SubfolderPath, OnlyEverGoesDownAndKeepsEightLevels)
+{
+    const struct
+    {
+        const char* row;
+        std::string requested;
+        std::string safe;
+    } cases[] = {
+        {"none", "", ""},
+        {"one folder", "Trip", "Trip"},
+        {"three levels with spaces", "Trip/Day 1/ 早上 ", "Trip/Day 1/早上"},
+        {"parent steps are left out", "../../etc/cron.d", "etc/cron.d"},
+        {"a parent step in the middle", "a/../b", "a/b"},
+        {"only dots and slashes", "./.././/..", ""},
+        {"absolute", "/home/user/.ssh", "home/user/_ssh"},
+        {"doubled and trailing slashes", "a//b/", "a/b"},
+        {"a parent step after trimming", "x/ .. /y", "x/y"},
+        {"backslashes and colons are not separators", "..\\win\\c:", "_._win_c_"},
+        {"controls and bidi overrides", "a\x1B[2J/\u202Egpj", "a_[2J/_gpj"},
+        {"nine levels keep the first eight", "1/2/3/4/5/6/7/8/9", "1/2/3/4/5/6/7/8"},
+        {"left-out steps do not count as levels", "../1/./2/3/4/5/6/7/8/9", "1/2/3/4/5/6/7/8"},
+        {"a folder that shortens to nothing", "a/" + heavilyAccented(200) + "/b", "a/_/b"},
+        {"a long folder name", std::string(300, 'f'), std::string(255, 'f')},
+        {"decomposed becomes composed", "Cafe\u0301", "Caf\u00E9"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.row);
+        EXPECT_EQ(safeSubfolderPath(row.requested), row.safe);
+    }
+}
+
 TEST(DeviceFolder, SanitizesNames)
 {
     EXPECT_EQ(sanitizedDeviceName("  小明的手机 "), "小明的手机");

@@ -110,8 +110,8 @@ TEST(UploadTicketStore, TicketsAreSingleUseAndExpireAfterFifteenMinutes)
     UploadTicketStore store(clock.function());
     const auto first = Uuid::random();
     const auto second = Uuid::random();
-    ASSERT_TRUE(store.issue({{first, "a.txt", "Phone", 10}, {second, "b.txt", "Phone", 20}}, store.approvalRound(),
-                            "address 127.0.0.1"));
+    ASSERT_TRUE(store.issue({{first, "a.txt", "Phone", 10, ""}, {second, "b.txt", "Phone", 20, ""}},
+                            store.approvalRound(), "address 127.0.0.1"));
     const auto taken = store.takeTicket(first);
     ASSERT_TRUE(taken);
     EXPECT_EQ(taken->safeName, "a.txt");
@@ -130,11 +130,11 @@ TEST(UploadTicketStore, RejectingEverythingRevokesWhatWasApprovedBefore)
     const auto askedBefore = Uuid::random();
     const auto after = Uuid::random();
     const auto roundOfTheQuestion = store.approvalRound();
-    ASSERT_TRUE(store.issue({{before, "a.txt", "Phone", 1}}, roundOfTheQuestion, "owner"));
+    ASSERT_TRUE(store.issue({{before, "a.txt", "Phone", 1, ""}}, roundOfTheQuestion, "owner"));
     store.revokeApprovals();
     // Approved in the old round, stored only after the rejection: revoked all the same.
-    ASSERT_TRUE(store.issue({{askedBefore, "b.txt", "Phone", 1}}, roundOfTheQuestion, "owner"));
-    ASSERT_TRUE(store.issue({{after, "c.txt", "Phone", 1}}, store.approvalRound(), "owner"));
+    ASSERT_TRUE(store.issue({{askedBefore, "b.txt", "Phone", 1, ""}}, roundOfTheQuestion, "owner"));
+    ASSERT_TRUE(store.issue({{after, "c.txt", "Phone", 1, ""}}, store.approvalRound(), "owner"));
     EXPECT_TRUE(store.takeTicket(before)->isRevoked);
     EXPECT_TRUE(store.takeTicket(askedBefore)->isRevoked);
     EXPECT_FALSE(store.takeTicket(after)->isRevoked);
@@ -147,7 +147,7 @@ TEST(UploadTicketStore, EachOwnerAndAllTogetherHoldOnlySoManyTicketsUntilTheyExp
     const auto approvals = [](int count) {
         std::vector<UploadTicketStore::Approval> list;
         for (int i = 0; i < count; ++i) {
-            list.push_back({Uuid::random(), "f.txt", "Phone", 1});
+            list.push_back({Uuid::random(), "f.txt", "Phone", 1, ""});
         }
         return list;
     };

@@ -452,6 +452,45 @@ TEST_F(Upload, ASymlinkedDeviceFolderIsRefusedAndNothingLandsOutsideTheSaveFolde
     EXPECT_TRUE(std::filesystem::exists(saveFolder.path() / "_ssh" / "authorized_keys"));
 }
 
+// A file of a picked folder goes below its device folder whatever path the phone names: parent steps and
+// absolute paths stay inside, nine levels become eight, and a link planted among the folders is refused.
+TEST_F(Upload, AFileOfAFolderStaysBelowItsDeviceFolder)
+{
+    TemporaryFolder elsewhere;
+    std::filesystem::create_directories(phoneFolder() / "Linked");
+    std::filesystem::create_directory_symlink(elsewhere.path(), phoneFolder() / "Linked" / "In");
+    const struct
+    {
+        const char* path;
+        int status;
+        std::string saved; // relative to the save folder
+    } cases[] = {
+        {"../../../escape", 200, "Phone/escape/f.txt"},
+        {"%2Ftmp%2F..%2F..%2Fescape", 200, "Phone/tmp/escape/f.txt"},
+        {"Trip/./../Day%201", 200, "Phone/Trip/Day 1/f.txt"},
+        {"1/2/3/4/5/6/7/8/9", 200, "Phone/1/2/3/4/5/6/7/8/f.txt"},
+        {"Linked/In/deeper", 500, ""},
+    };
+    std::vector<std::string> expected;
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.path);
+        const auto reply = upload("filename=f.txt&device=Phone&path=" + std::string(row.path), "x");
+        EXPECT_EQ(reply.status, row.status) << reply.body;
+        if (row.saved.empty()) {
+            EXPECT_EQ(reply.body, "Upload failed: 设备文件夹是符号链接或不是文件夹，已拒绝写入");
+            continue;
+        }
+        const auto saved = std::filesystem::path(row.saved);
+        EXPECT_EQ(json::parse(reply.body)["path"], saved.parent_path().lexically_relative("Phone").string());
+        expected.push_back(row.saved);
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(entriesUnder(saveFolder.path()), expected);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
+    // Without a path the answer has no "path" member, as before.
+    EXPECT_FALSE(json::parse(upload("filename=g.txt&device=Phone", "x").body).contains("path"));
+}
+
 // MARK: Resuming and slices
 
 // A ticketed upload whose body breaks off is kept; a request with an offset continues it or sends the
@@ -610,6 +649,7 @@ TEST_F(ResumableUpload, RequestsThatDoNotFitChangeNothing)
          "上传许可无效或已过期"},
         {"another device", "/v1/upload?filename=a.bin&device=Tablet&uploadId=" + ticket + "&offset=400", "x", 403,
          "上传许可无效或已过期"},
+        {"another folder", base + "&offset=400&path=Trip", "x", 403, "上传许可无效或已过期"},
         {"an offset that is no number", base + "&offset=4e2", "x", 400, "无效的续传位置"},
         {"a negative offset", base + "&offset=-1", "x", 400, "无效的续传位置"},
         {"no upload id", "/v1/upload?filename=a.bin&device=Phone&offset=0", "x", 404,

@@ -1,12 +1,15 @@
-// The PIN gate against a server started with --pin: the cells, submission, the tab's session, a
-// session that dies with a server restart, and the lock-out after repeated wrong PINs.
+// The PIN gate against a server started with --pin: the cells, submission, the tab's session (and the
+// download links it opens), a session that dies with a server restart, and the lock-out after repeated
+// wrong PINs.
 import assert from 'node:assert/strict';
+import { randomBytes } from 'node:crypto';
+import { readFile } from 'node:fs/promises';
 import { after, before, test } from 'node:test';
 
 import {
     tearDown,
-    Receiver, focusedPINCell, launchChromium, makeFiles, newPhone, openPage, pasteIntoPINCell, pinCells, rows,
-    screenshot, temporaryFolder, waitForSummary, waitForText,
+    Receiver, checkAccessibility, focusedPINCell, launchChromium, makeFiles, newPhone, openPage, pasteIntoPINCell,
+    pinCells, rows, screenshot, temporaryFolder, waitForSummary, waitForText,
 } from './support.mjs';
 
 const pin = '1234';
@@ -16,10 +19,13 @@ let receiver;
 let chromium;
 let context;
 let files;
+let shared;
+const sharedContent = randomBytes(200 * 1024);
 
 before(async () => {
     saveDir = await temporaryFolder('fl-web-save-');
-    receiver = await Receiver.start({ saveDir, pin });
+    shared = await makeFiles({ '电路图.png': sharedContent });
+    receiver = await Receiver.start({ saveDir, pin, share: shared.paths });
     chromium = await launchChromium();
     context = await newPhone(chromium.browser);
     // Counts the page's own calls of the PIN route, synchronously, in every tab.
@@ -35,7 +41,7 @@ before(async () => {
 }, { timeout: 90000 });
 
 after(async () => {
-    await tearDown({ chromium, receiver, folders: [saveDir, files?.folder] });
+    await tearDown({ chromium, receiver, folders: [saveDir, files?.folder, shared?.folder] });
     assert.deepEqual(context?.scriptErrors, []);
 }, { timeout: 30000 });
 
@@ -59,6 +65,9 @@ test('the gate shows first; short PINs, backspace and arrows move between cells'
     assert.equal(await page.locator('#uploadPanel').isVisible(), false);
     assert.equal(await focusedPINCell(page), 0);
     await screenshot(page, 'pin-gate.png');
+    await checkAccessibility(page, 'PIN gate, dark');
+    await page.emulateMedia({ colorScheme: 'light' });
+    await checkAccessibility(page, 'PIN gate, light');
 
     await page.keyboard.type('12');
     assert.deepEqual(await values(page), ['1', '2', '', '']);
@@ -155,6 +164,14 @@ test('the fourth digit submits once even with Enter pressed meanwhile; the sessi
         await page.locator('#uploadPanel').waitFor({ state: 'visible' });
         assert.equal(await page.locator('#pinGate').isVisible(), false);
         assert.equal(await verifyCalls(page), 0);
+
+        // A download link cannot send the session header: the page gives the downloads (and nothing
+        // else) the tab's session as a cookie.
+        await page.locator('.shared-download').waitFor();
+        const [download] = await Promise.all([page.waitForEvent('download'), page.click('.shared-download')]);
+        assert.ok(sharedContent.equals(await readFile(await download.path())), 'downloaded byte-identical');
+        assert.deepEqual((await context.cookies()).map(({ name, value, path, sameSite }) => ({ name, value, path, sameSite })),
+            [{ name: 'ferrylantern_session', value: await token(page), path: '/v1/shared', sameSite: 'Strict' }]);
 
         // Another tab has its own session storage, so it asks again.
         const otherTab = await openGate();

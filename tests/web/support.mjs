@@ -4,13 +4,14 @@
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
-import { mkdir, mkdtemp, readFile, rm, writeFile } from 'node:fs/promises';
+import { mkdir, mkdtemp, readFile, readdir, rm, writeFile } from 'node:fs/promises';
 import net from 'node:net';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { createInterface } from 'node:readline';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
+import AxeBuilder from '@axe-core/playwright';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 
@@ -53,16 +54,18 @@ function withTimeout(promise, ms, what) {
 }
 
 // One ferrylantern-server in the foreground. Its standard output is kept line by line ("saved PATH
-// (N bytes)", "failed NAME from DEVICE"); its terminal questions arrive on standard error and are
-// answered through standard input.
+// (N bytes)", "failed NAME from DEVICE", "text from DEVICE: TEXT", "sent PATH to DEVICE (N bytes)");
+// its terminal questions arrive on standard error and are answered through standard input. `share`
+// lists files phones may download.
 export class Receiver {
-    static async start({ saveDir, name = '测试电脑', pin, confirm, onDuplicate, port = 0 }) {
+    static async start({ saveDir, name = '测试电脑', pin, confirm, onDuplicate, port = 0, share = [] }) {
         const stateDir = await temporaryFolder('fl-web-server-');
         const portFile = path.join(stateDir, 'port');
         const args = ['--port', String(port), '--port-file', portFile, '--save-dir', saveDir, '--name', name];
         if (pin) args.push('--pin', pin);
         if (confirm) args.push('--confirm', confirm);
         if (onDuplicate) args.push('--on-duplicate', onDuplicate);
+        if (share.length > 0) args.push('--share', ...share);
         const receiver = new Receiver(spawn(serverBinary, args, { stdio: ['pipe', 'pipe', 'pipe'] }), stateDir);
         // The last address line is printed after the port file was written.
         await receiver.waitForLine(/^http:\/\/127\.0\.0\.1:\d+\/$/, startTimeout);
@@ -181,14 +184,17 @@ export async function launchChromium(extraArgs = []) {
     };
 }
 
-// A phone: narrow viewport, touch, mobile layout. Script errors of every page are collected.
-export async function newPhone(browser) {
+// A phone: narrow viewport, touch, mobile layout, dark unless asked otherwise. Script errors of every
+// page are collected.
+export async function newPhone(browser, { colorScheme = 'dark', javaScriptEnabled = true } = {}) {
     const context = await browser.newContext({
         viewport: { width: 390, height: 844 },
         deviceScaleFactor: 2,
         isMobile: true,
         hasTouch: true,
         locale: 'zh-CN',
+        colorScheme,
+        javaScriptEnabled,
     });
     context.setDefaultTimeout(waitTimeout);
     context.setDefaultNavigationTimeout(waitTimeout);
@@ -219,12 +225,13 @@ export async function waitForSummary(page, expected, ms = waitTimeout) {
     await waitForText(page, '#summary', expected, ms);
 }
 
-// Every row of the queue as { name, status, pct, classes, tooltip }.
+// Every row of the queue as { name, status, pct, stats, classes, tooltip }.
 export async function rows(page) {
     return page.$$eval('#queue .file-item', (items) => items.map((item) => ({
         name: item.querySelector('.file-name').textContent,
         status: item.querySelector('.status').textContent,
         pct: item.querySelector('.pct').textContent,
+        stats: item.querySelector('.file-stats').textContent,
         classes: [...item.classList].filter((c) => c !== 'file-item').sort().join(' '),
         tooltip: item.querySelector('.status').title,
     })));
@@ -262,9 +269,46 @@ export async function makeFiles(contents) {
     return { folder, paths };
 }
 
-export async function screenshot(page, name) {
+// Every file under `folder` (hidden partial files included), as sorted paths relative to it; [] when
+// the folder does not exist.
+export async function entriesUnder(folder) {
+    const entries = await readdir(folder, { recursive: true, withFileTypes: true }).catch(() => []);
+    return entries.filter((entry) => entry.isFile())
+        .map((entry) => path.relative(folder, path.join(entry.parentPath ?? entry.path, entry.name))).sort();
+}
+
+// Drops files or folders (paths on this machine) onto `selector` as a desktop's file manager would,
+// through Chromium's own drag events, so folders arrive as folders.
+export async function dropPaths(page, selector, paths) {
+    const box = await page.locator(selector).boundingBox();
+    const devtools = await page.context().newCDPSession(page);
+    const at = { x: box.x + box.width / 2, y: box.y + box.height / 2 };
+    const data = { items: [], files: paths, dragOperationsMask: 1 };
+    for (const type of ['dragEnter', 'dragOver', 'drop']) {
+        await devtools.send('Input.dispatchDragEvent', { type, ...at, data });
+    }
+    await devtools.detach();
+}
+
+// axe-core's checks of what the page shows now; fails on any serious or critical violation and prints
+// the counts as a figure.
+export async function checkAccessibility(page, label) {
+    const results = await new AxeBuilder({ page }).analyze();
+    const grave = results.violations.filter((violation) => ['serious', 'critical'].includes(violation.impact));
+    const minor = results.violations.length - grave.length;
+    const contrast = results.passes.find((rule) => rule.id === 'color-contrast');
+    console.log(`[ FIGURE ] axe-core ${results.testEngine.version}, ${label}: ${grave.length} serious or critical, ` +
+        `${minor} minor violations, ${results.passes.length} rules passed (color-contrast on ` +
+        `${contrast ? contrast.nodes.length : 0} elements), ${results.incomplete.length} to review`);
+    assert.deepEqual(grave.map((violation) => ({
+        id: violation.id, impact: violation.impact, nodes: violation.nodes.map((node) => node.target.join(' ')),
+    })), [], `${label}: no serious or critical accessibility violations`);
+    return results;
+}
+
+export async function screenshot(page, name, { fullPage = true } = {}) {
     await mkdir(artifactsDir, { recursive: true });
-    await page.screenshot({ path: path.join(artifactsDir, name), fullPage: true });
+    await page.screenshot({ path: path.join(artifactsDir, name), fullPage, animations: 'disabled', scale: 'css' });
 }
 
 // The phone's Wi-Fi, between Chromium and the server: it forwards every connection and counts the

@@ -1,14 +1,17 @@
 // The upload flow without a PIN: selection, batch preflight, parallel uploads, row and summary texts,
-// the answers the page cannot use, and how each failure and row state reads.
+// the answers the page cannot use, and how each failure and row state reads; sizes, speed and time
+// left on a slow link, cancelling, folders, keeping the screen on, light and dark and accessibility;
+// texts to the computer and what the computer shares.
 import assert from 'node:assert/strict';
 import { randomBytes } from 'node:crypto';
-import { readFile, rm } from 'node:fs/promises';
+import { mkdir, readFile, readdir, rm, writeFile } from 'node:fs/promises';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 
 import {
     tearDown,
-    Receiver, launchChromium, makeFiles, newPhone, openPage, rows, screenshot, temporaryFolder, waitForSummary,
+    Receiver, checkAccessibility, dropPaths, entriesUnder, launchChromium, makeFiles, newPhone, onLANAddress,
+    openPage, rows, screenshot, slowLink, temporaryFolder, waitForSummary, waitForText,
 } from './support.mjs';
 
 const device = '测试手机';
@@ -16,18 +19,21 @@ let saveDir;
 let receiver;
 let chromium;
 let context;
+let shared;
+const sharedContent = randomBytes(300 * 1024 + 11);
 const requestedPaths = [];
 
 before(async () => {
     saveDir = await temporaryFolder('fl-web-save-');
-    receiver = await Receiver.start({ saveDir });
+    shared = await makeFiles({ '季度报告 Q3.pdf': sharedContent });
+    receiver = await Receiver.start({ saveDir, share: shared.paths });
     chromium = await launchChromium();
     context = await newPhone(chromium.browser);
     context.on('request', (request) => requestedPaths.push(new URL(request.url()).pathname));
 }, { timeout: 90000 });
 
 after(async () => {
-    await tearDown({ chromium, receiver, folders: [saveDir] });
+    await tearDown({ chromium, receiver, folders: [saveDir, shared?.folder] });
     // Nothing in this file needs a PIN, so nothing may have asked for one.
     assert.ok(!requestedPaths.includes('/v1/pin/verify'), 'the page never verifies a PIN the server does not want');
     assert.deepEqual(context?.scriptErrors, []);
@@ -48,26 +54,41 @@ test('without a PIN the upload panel shows at once', { timeout: 30000 }, async (
     await page.close();
 });
 
-test('a blank device name or an empty selection blocks the start', { timeout: 30000 }, async () => {
-    const page = await openPanel();
-    await page.fill('#deviceName', '   ');
-    await page.click('#uploadBtn');
-    await waitForSummary(page, '请填写本机名称后再上传');
-    assert.equal(await page.getAttribute('#summary', 'class'), 'summary-err');
-    const field = await page.$eval('#deviceName', (input) => ({
-        invalid: input.classList.contains('device-invalid'),
-        focused: document.activeElement === input,
-        border: getComputedStyle(input).borderTopColor,
-    }));
-    assert.deepEqual(field, { invalid: true, focused: true, border: 'rgb(248, 113, 113)' });
+test('a blank device name or an empty selection blocks the start; the name is marked only after a try',
+    { timeout: 30000 }, async () => {
+        const page = await openPanel();
+        const field = () => page.$eval('#deviceName', (input) => ({
+            invalid: input.classList.contains('device-invalid'),
+            ariaInvalid: input.getAttribute('aria-invalid'),
+            focused: document.activeElement === input,
+            border: getComputedStyle(input).borderTopColor,
+        }));
+        await page.fill('#deviceName', 'x');
+        await page.click('#uploadBtn');
+        await waitForSummary(page, '请先选择文件');
+        await page.fill('#deviceName', '');
+        await page.locator('#deviceName').blur();
+        assert.deepEqual(await field(), { invalid: false, ariaInvalid: null, focused: false, border: 'rgb(61, 77, 102)' },
+            'an empty name is not marked before anyone tried');
 
-    await page.fill('#deviceName', 'x');
-    assert.equal(await page.$eval('#deviceName', (input) => input.classList.contains('device-invalid')), false);
-    await page.click('#uploadBtn');
-    await waitForSummary(page, '请先选择文件');
-    assert.ok(!requestedPaths.includes('/v1/upload/preflight/batch'));
-    await page.close();
-});
+        // Files picked first, the name after the failed try.
+        const files = await makeFiles({ 'first.txt': 'picked before the name' });
+        await page.setInputFiles('#files', files.paths);
+        await page.fill('#deviceName', '   ');
+        await page.click('#uploadBtn');
+        await waitForSummary(page, '请填写本机名称后再上传');
+        assert.equal(await page.getAttribute('#summary', 'class'), 'summary-err');
+        assert.deepEqual(await field(), { invalid: true, ariaInvalid: 'true', focused: true, border: 'rgb(248, 113, 113)' });
+        assert.ok(!requestedPaths.includes('/v1/upload/preflight/batch'));
+
+        await page.fill('#deviceName', '先选文件');
+        assert.equal((await field()).invalid, false);
+        await page.click('#uploadBtn');
+        await waitForSummary(page, '全部完成（1 个文件）');
+        assert.equal(await readFile(path.join(saveDir, '先选文件', 'first.txt'), 'utf8'), 'picked before the name');
+        await page.close();
+        await rm(files.folder, { recursive: true, force: true });
+    });
 
 test('three files arrive byte-identical in the device folder', { timeout: 90000 }, async () => {
     const contents = {
@@ -349,3 +370,277 @@ test('a page that could not ask for info shows the gate, which a server without 
         assert.deepEqual(phone.scriptErrors, []);
         await phone.close();
     });
+
+test('sizes, speeds, times left, row buttons and folders read as one rule each', { timeout: 30000 }, async () => {
+    const MB = 1024 * 1024;
+    const durations = [
+        // Seconds left and how the row says it: exact below 10 s, then rounded up ever more coarsely.
+        [0.2, '1 秒'], [7, '7 秒'], [9.1, '10 秒'], [42, '45 秒'], [58, '1 分钟'], [75, '1 分 20 秒'],
+        [599, '10 分钟'], [700, '12 分钟'], [3599, '1 小时'], [4000, '1 小时 7 分'], [7200, '2 小时'],
+    ];
+    const stats = [
+        // Row state, size, bytes sent, measured speed; the sizes line.
+        [['selected', 3 * MB, 0, null], '3.0 MB'],
+        [['uploading', 8 * MB, 2 * MB, null], '2.0 MB / 8.0 MB'],
+        [['uploading', 8 * MB, 2 * MB, MB], '2.0 MB / 8.0 MB · 1.0 MB/s · 剩余约 6 秒'],
+        [['uploading', 8 * MB, 2 * MB, 512], '2.0 MB / 8.0 MB · 512 B/s · 剩余约 3 小时 25 分'],
+        [['retrying', 8 * MB, 4 * MB, null], '4.0 MB / 8.0 MB'],
+        [['awaitingDesktop', 8 * MB, 65536, null], '64.0 KB / 8.0 MB'],
+        [['done', 1023, 1023, null], '1023 B'],
+        [['failed', 5 * MB, 0, null], '5.0 MB'],
+    ];
+    const batches = [
+        [[3, 50, 120 * MB, 300 * MB, null], '已完成 3/50 个文件 · 120.0 MB / 300.0 MB'],
+        [[3, 50, 120 * MB, 300 * MB, 6 * MB], '已完成 3/50 个文件 · 120.0 MB / 300.0 MB · 6.0 MB/s · 剩余约 30 秒'],
+    ];
+    // Byte counts at times (ms) and the speed measured at the last time: nothing before a second, the
+    // last five seconds after that, a stall bringing it down, a count that goes back starting over.
+    const meters = [
+        [[[0, 0], [500, 50000]], 800, null],
+        [[[0, 0], [500, 50000], [1000, 100000]], 1000, 100000],
+        [[[0, 0], [4000, 0], [10000, 600000]], 10000, 100000],
+        [[[0, 0], [1000, 100000]], 2000, 50000],
+        [[[0, 0], [1000, 100000], [2000, 20000], [2500, 70000]], 2800, null],
+    ];
+    const actions = [['selected', 'remove'], ['awaitingApproval', 'cancel'], ['queued', 'cancel'],
+        ['uploading', 'cancel'], ['retrying', 'cancel'], ['done', 'none'], ['failed', 'none']];
+    const folders = [['Trip/Day 1/a.jpg', 'Trip/Day 1'], ['/Trip/a.jpg', 'Trip'], ['a.jpg', ''], ['', '']];
+    const page = await openPanel();
+    const seen = await page.evaluate(([durationCases, statsCases, batchCases, meterCases, actionCases, folderCases]) => ({
+        durations: durationCases.map(([seconds]) => formatDuration(seconds)),
+        stats: statsCases.map(([[state, ...rest]]) => rowStatsText(RowState[state], ...rest)),
+        batches: batchCases.map(([args]) => batchStatsText(...args)),
+        meters: meterCases.map(([samples, now]) => {
+            const meter = newSpeedMeter();
+            for (const [t, bytes] of samples) recordBytes(meter, t, bytes);
+            return measuredSpeed(meter, now);
+        }),
+        actions: actionCases.map(([state]) => rowAction(RowState[state])),
+        folders: folderCases.map(([relative]) => folderOf(relative)),
+        items: [preflightItem({ file: { name: 'a.jpg', size: 3 }, folder: 'Trip' }),
+            preflightItem({ file: { name: 'b.jpg', size: 4 }, folder: '' })],
+        keepAwake: keepAwakeMethod(),
+    }), [durations, stats, batches, meters, actions, folders]);
+    assert.deepEqual(seen.durations.map((text, i) => [durations[i][0], text]), durations);
+    assert.deepEqual(seen.stats.map((text, i) => [stats[i][0], text]), stats);
+    assert.deepEqual(seen.batches.map((text, i) => [batches[i][0], text]), batches);
+    assert.deepEqual(seen.meters.map((speed, i) => [...meters[i].slice(0, 2), speed]), meters);
+    assert.deepEqual(seen.actions.map((action, i) => [actions[i][0], action]), actions);
+    assert.deepEqual(seen.folders.map((folder, i) => [folders[i][0], folder]), folders);
+    assert.deepEqual(seen.items, [{ filename: 'a.jpg', byteCount: 3, path: 'Trip' }, { filename: 'b.jpg', byteCount: 4 }]);
+    // Without a secure context there is no Wake Lock: the video keeps the screen on.
+    if (onLANAddress) assert.equal(seen.keepAwake, 'video');
+    await page.close();
+});
+
+test('on a slow link the rows and the bar at the top show sizes, speed and time left; the screen stays on; ' +
+    'dark and light pass the accessibility check', { timeout: 90000 }, async () => {
+    const big = randomBytes(6 * 1024 * 1024);
+    const contents = { '海边 4K.mov': big, 'IMG_2041.HEIC': randomBytes(900 * 1024) };
+    for (let i = 1; i <= 24; i += 1) contents[`照片-${String(i).padStart(2, '0')}.jpg`] = randomBytes(2048 + i);
+    const files = await makeFiles(contents);
+    const page = await openPanel();
+    await page.fill('#deviceName', device);
+    await page.setInputFiles('#files', files.paths);
+    await waitForSummary(page, '已选择 26 个文件，点「开始上传」并行传输');
+    assert.deepEqual((await rows(page)).slice(0, 2).map((row) => row.stats), ['6.0 MB', '900.0 KB']);
+    const devtools = await slowLink(page, 12_000_000);
+    await page.click('#uploadBtn');
+
+    // Sizes, bytes sent, speed and time left once the big file has run for a second.
+    const bigRow = '#queue .file-item:first-child .file-stats';
+    await page.waitForFunction((s) => / · 剩余约 /.test(document.querySelector(s).textContent), bigRow);
+    assert.match(await page.textContent(bigRow), /^[\d.]+ (KB|MB) \/ 6\.0 MB · [\d.]+ (KB|MB)\/s · 剩余约 \d+ (秒|分)/);
+    await page.waitForFunction(() => / · 剩余约 /.test(document.getElementById('batchStats').textContent));
+    assert.match(await page.textContent('#batchStats'),
+        /^已完成 \d+\/26 个文件 · [\d.]+ (KB|MB) \/ 6\.9 MB · [\d.]+ (KB|MB)\/s · 剩余约 /);
+    // The bar stays at the top of the screen while the rows scroll under it.
+    await page.evaluate(() => window.scrollTo(0, document.body.scrollHeight));
+    assert.ok(Math.abs(await page.$eval('#batchBar', (bar) => bar.getBoundingClientRect().top)) <= 1,
+        'the batch bar sticks to the top');
+    assert.equal(await page.getAttribute('#summary', 'aria-live'), 'polite');
+    const bars = await page.$$eval('#queue .progress-track', (tracks) => tracks.map((track) => [
+        track.getAttribute('role'), track.getAttribute('aria-label'), Number.isInteger(Number(track.getAttribute('aria-valuenow')))]));
+    assert.deepEqual(bars[0], ['progressbar', '海边 4K.mov', true]);
+    // Fingers need 44 px; fields of less than 16 px make phones zoom in.
+    const cramped = await page.evaluate(() => [...document.querySelectorAll('button, a, .pickers label, input, textarea')]
+        .filter((element) => element.getClientRects().length > 0 && getComputedStyle(element).opacity !== '0')
+        .flatMap((element) => {
+            const box = element.getBoundingClientRect();
+            const what = `${element.tagName} ${element.id || element.className} ${element.textContent}`;
+            const fontSize = parseFloat(getComputedStyle(element).fontSize);
+            return [...(box.width < 44 || box.height < 44 ? [`${what}: ${box.width}×${box.height}`] : []),
+                ...(element.matches('input, textarea') && fontSize < 16 ? [`${what}: ${fontSize}px`] : [])];
+        }));
+    assert.deepEqual(cramped, []);
+    // The keep-awake video plays; the page has no other way on plain HTTP.
+    await page.waitForFunction(() => !keepAwakeVideo.paused && keepAwakeVideo.currentTime > 0);
+
+    // Mid-batch, in both appearances: photographs for the README and the accessibility check.
+    await page.evaluate(() => window.scrollTo(0, 0));
+    await screenshot(page, 'upload-page-dark.png', { fullPage: false });
+    await checkAccessibility(page, 'dark, mid-batch');
+    await page.emulateMedia({ colorScheme: 'light' });
+    await screenshot(page, 'upload-page-light.png', { fullPage: false });
+    await checkAccessibility(page, 'light, mid-batch');
+    await page.emulateMedia({ colorScheme: 'dark' });
+
+    await devtools.send('Network.emulateNetworkConditions', { offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: -1 });
+    await waitForSummary(page, '全部完成（26 个文件）', 60000);
+    assert.ok(big.equals(await readFile(path.join(saveDir, device, '海边 4K.mov'))));
+    assert.equal(await page.$eval('#keepAwakeVideo', (video) => video.paused), true, 'the video stops with the batch');
+    assert.equal(await page.isHidden('#batchProgress'), true);
+    assert.deepEqual((await rows(page)).slice(0, 2).map((row) => row.stats), ['6.0 MB', '900.0 KB']);
+    await page.close();
+    await rm(files.folder, { recursive: true, force: true });
+});
+
+test('cancelling one file and then all leaves nothing on the computer; leaving the page asks first',
+    { timeout: 60000 }, async () => {
+        const cancelDevice = '取消手机';
+        const files = await makeFiles({ 'first.mov': randomBytes(4 << 20), 'second.mov': randomBytes(4 << 20) });
+        const page = await openPanel();
+        await page.fill('#deviceName', cancelDevice);
+        await page.setInputFiles('#files', files.paths);
+        await slowLink(page, 8_000_000);
+        await page.click('#uploadBtn');
+        await page.waitForFunction(() => [...document.querySelectorAll('#queue .pct')]
+            .every((pct) => parseInt(pct.textContent, 10) >= 5));
+
+        // Closing or reloading would end the uploads: the browser asks, and staying keeps them going.
+        const asked = new Promise((resolve) => page.once('dialog', (dialog) => {
+            resolve(dialog.type());
+            dialog.dismiss();
+        }));
+        await page.close({ runBeforeUnload: true });
+        assert.equal(await asked, 'beforeunload');
+        assert.equal(page.isClosed(), false);
+
+        assert.equal(await page.textContent('#queue .file-item:first-child .row-action'), '取消');
+        await page.click('#queue .file-item:first-child .row-action');
+        await waitForText(page, '#queue .file-item:first-child .status', '✗ 已取消');
+        await receiver.waitForLine(new RegExp(`^failed first\\.mov from ${cancelDevice}$`));
+        assert.equal(await page.textContent('#queue .file-item:last-child .status'), '上传中', 'the other file goes on');
+
+        await page.click('#cancelBtn');
+        await waitForSummary(page, '全部传输失败（2 个）');
+        await receiver.waitForLine(new RegExp(`^failed second\\.mov from ${cancelDevice}$`));
+        assert.deepEqual((await rows(page)).map((row) => row.status), ['✗ 已取消', '✗ 已取消']);
+        assert.deepEqual(await entriesUnder(path.join(saveDir, cancelDevice)), [], 'no file and no partial file');
+        assert.equal(await page.textContent('#uploadBtn'), '开始上传', 'nothing cancelled is offered again');
+        await page.close();
+        await rm(files.folder, { recursive: true, force: true });
+    });
+
+test('a dropped folder of three levels arrives with its folders; picked files add up until sent', { timeout: 60000 },
+    async () => {
+        const folderDevice = '文件夹手机';
+        const top = await temporaryFolder('fl-web-folder-');
+        const tree = { '旅行/a.txt': 'a', '旅行/第一天/b.txt': 'bb', '旅行/第一天/傍晚/c.txt': 'ccc' };
+        for (const [relative, content] of Object.entries(tree)) {
+            await mkdir(path.dirname(path.join(top, relative)), { recursive: true });
+            await writeFile(path.join(top, relative), content);
+        }
+        const single = await makeFiles({ 'extra.txt': 'extra', 'mistake.txt': 'not this one' });
+        const page = await openPanel();
+        await page.fill('#deviceName', folderDevice);
+        await dropPaths(page, '#dropZone', [path.join(top, '旅行')]);
+        await waitForSummary(page, '已选择 3 个文件，点「开始上传」并行传输');
+        await page.setInputFiles('#files', single.paths);
+        await waitForSummary(page, '已选择 5 个文件，点「开始上传」并行传输');
+        await page.click('#queue .file-item:last-child .row-action');
+        await waitForSummary(page, '已选择 4 个文件，点「开始上传」并行传输');
+        assert.deepEqual((await rows(page)).map((row) => row.name).sort(), [...Object.keys(tree), 'extra.txt'].sort());
+
+        await page.click('#uploadBtn');
+        await waitForSummary(page, '全部完成（4 个文件）');
+        const statuses = Object.fromEntries((await rows(page)).map((row) => [row.name, row.status]));
+        assert.equal(statuses['旅行/第一天/傍晚/c.txt'], `✓ 传输完成 → ${folderDevice}/旅行/第一天/傍晚/`);
+        assert.equal(statuses['extra.txt'], `✓ 传输完成 → ${folderDevice}/`);
+        assert.deepEqual(await entriesUnder(path.join(saveDir, folderDevice)), [...Object.keys(tree), 'extra.txt'].sort());
+        for (const [relative, content] of Object.entries(tree)) {
+            assert.equal(await readFile(path.join(saveDir, folderDevice, relative), 'utf8'), content);
+        }
+
+        // The folder button lists the same files with their folders.
+        await page.setInputFiles('#folderInput', path.join(top, '旅行'));
+        await waitForSummary(page, '已选择 3 个文件，点「开始上传」并行传输');
+        assert.deepEqual((await rows(page)).map((row) => row.name).sort(), Object.keys(tree).sort());
+        await page.close();
+        await rm(top, { recursive: true, force: true });
+        await rm(single.folder, { recursive: true, force: true });
+    });
+
+test('a path with parent steps or absolute folders cannot leave the device folder', { timeout: 30000 }, async () => {
+    const page = await openPanel();
+    const sent = await page.evaluate(async (paths) => Promise.all(paths.map(async (folder, i) => {
+        const response = await fetch(`/v1/upload?filename=escape-${i}.txt&device=越界手机&path=${encodeURIComponent(folder)}`,
+            { method: 'POST', headers: { 'Content-Type': 'application/octet-stream' }, body: 'out?' });
+        return [response.status, (await response.json()).path];
+    })), ['../../../outside', '/etc/cron.d', '旅行/../../x']);
+    assert.deepEqual(sent, [[200, 'outside'], [200, 'etc/cron.d'], [200, '旅行/x']]);
+    assert.deepEqual(await entriesUnder(path.join(saveDir, '越界手机')),
+        ['etc/cron.d/escape-1.txt', 'outside/escape-0.txt', '旅行/x/escape-2.txt']);
+    assert.ok(!(await readdir(path.dirname(saveDir))).includes('outside'));
+    await page.close();
+});
+
+test('without JavaScript the page says what to do', { timeout: 30000 }, async () => {
+    const phone = await newPhone(chromium.browser, { javaScriptEnabled: false });
+    const page = await phone.newPage();
+    await page.goto(receiver.url);
+    assert.match(await page.textContent('noscript'), /需要 JavaScript.*开启 JavaScript，然后刷新页面/);
+    assert.equal(await page.isVisible('.noscript'), true);
+    assert.equal(await page.isVisible('#uploadPanel'), false);
+    await phone.close();
+});
+
+test('a text typed on the phone arrives on the computer as it was written', { timeout: 30000 }, async () => {
+    const page = await openPanel();
+    await page.fill('#deviceName', device);
+    await page.fill('#textInput', 'x'.repeat(65537));
+    await page.click('#sendTextBtn');
+    await waitForText(page, '#textStatus', '文字过长，最多 64 KiB');
+    await page.fill('#textInput', '周五的会改到三点\n302 会议室 🚪');
+    await page.click('#sendTextBtn');
+    await waitForText(page, '#textStatus', '已发送到 Mac');
+    await receiver.waitForLine(/^text from 测试手机: 周五的会改到三点\\x0A302 会议室 🚪$/);
+    assert.equal(await page.inputValue('#textInput'), '');
+    await page.close();
+});
+
+test('a shared file downloads byte-identical, a shared text copies by selection', { timeout: 30000 }, async () => {
+    const page = await context.newPage();
+    // The computer's texts come from the desktop's window, which this server has not: one is added to
+    // the real list on its way to the page.
+    const sharedText = 'Wi‑Fi：Guest-5G\n密码 4821';
+    await page.route((url) => url.pathname === '/v1/shared', async (route) => {
+        const response = await route.fetch();
+        const list = await response.json();
+        list.items.push({ id: '7D2C1A9E-0B6F-4C1E-9A52-3F8D6E4B2A10', kind: 'text', byteCount: 27, text: sharedText });
+        await route.fulfill({ response, json: list });
+    });
+    await page.goto(receiver.url);
+    await page.locator('#uploadPanel').waitFor({ state: 'visible' });
+    await page.fill('#deviceName', device);
+    await page.locator('.shared-download').waitFor();
+    assert.equal(await page.textContent('.shared-file .shared-name'), '季度报告 Q3.pdf300.0 KB');
+
+    const [download] = await Promise.all([page.waitForEvent('download'), page.click('.shared-download')]);
+    assert.equal(download.suggestedFilename(), '季度报告 Q3.pdf');
+    assert.ok(sharedContent.equals(await readFile(await download.path())), 'downloaded byte-identical');
+    await receiver.waitForLine(new RegExp(`^sent .*季度报告 Q3\\.pdf to ${device} \\(${sharedContent.length} bytes\\)$`));
+
+    // Plain HTTP has no navigator.clipboard: the button selects the text and copies the selection.
+    assert.equal(await page.evaluate(() => navigator.clipboard === undefined), onLANAddress);
+    await page.evaluate(() => document.addEventListener('copy', () => {
+        const field = document.activeElement;
+        window.copiedText = field.value.slice(field.selectionStart, field.selectionEnd);
+    }));
+    await page.click('.shared-text button');
+    await waitForText(page, '#toast', '已复制');
+    assert.equal(await page.evaluate(() => window.copiedText), sharedText);
+    await page.locator('#sharedPanel').scrollIntoViewIfNeeded();
+    await screenshot(page, 'upload-page-shared.png', { fullPage: false });
+    await page.close();
+});
