@@ -14,6 +14,7 @@
 #include "server/Endpoints.h"
 #include "server/MultipartBody.h"
 #include "server/OwnerQuestions.h"
+#include "server/RawBodyReceiver.h"
 #include "server/Refusal.h"
 #include "server/ResumeAnswer.h"
 #include "server/ServerContext.h"
@@ -30,8 +31,8 @@ namespace ferrylantern {
 
 namespace {
 
-constexpr std::size_t readChunkSize = 262144;        // 256 KiB
-constexpr std::int64_t maxMultipartBytes = 67108864; // 64 MiB, held in memory
+constexpr std::size_t readChunkSize = RawBodyReceiver::stepSize; // 256 KiB
+constexpr std::int64_t maxMultipartBytes = 67108864;             // 64 MiB, held in memory
 
 class UploadHandler
 {
@@ -430,9 +431,10 @@ private:
             });
     }
 
-    // Streams `length` body bytes through one 256 KiB buffer into `file`, calling `written` with the
-    // count so far after each chunk; returns the byte count. `isCancelled` is asked before every read
-    // and when the stream ends early.
+    // Streams `length` body bytes into `file` in steps of at most 256 KiB (RawBodyReceiver: splice
+    // where the kernel allows it), calling `written` with the count so far after each step; returns the
+    // byte count. The bytes that came with the head are written first. `isCancelled` is asked before
+    // every step and when the stream ends early.
     template <typename IsCancelled, typename Written>
     Expected<std::int64_t, UploadFailure> receiveBody(PartialFile& file, std::int64_t length,
                                                       const IsCancelled& isCancelled, const Written& written)
@@ -445,21 +447,21 @@ private:
         if (count > 0) {
             written(count);
         }
-        std::vector<char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(readChunkSize, length)));
+        RawBodyReceiver body(connection_, file, context_.options.rawBodyTransfer);
         while (count < length) {
             if (isCancelled()) {
                 return Unexpected{UploadFailure(SocketHTTPError::uploadCancelled)};
             }
-            const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(readChunkSize, length - count));
-            const ssize_t received = connection_.receive({buffer.data(), wanted});
-            if (received <= 0) {
+            const auto received =
+                body.receive(static_cast<std::size_t>(std::min<std::int64_t>(readChunkSize, length - count)));
+            if (!received) {
+                return Unexpected{UploadFailure(received.error())};
+            }
+            if (*received == 0) {
                 return Unexpected{
                     UploadFailure(isCancelled() ? SocketHTTPError::uploadCancelled : SocketHTTPError::incompleteBody)};
             }
-            if (const auto error = file.write({buffer.data(), static_cast<std::size_t>(received)})) {
-                return Unexpected{UploadFailure(error)};
-            }
-            count += received;
+            count += static_cast<std::int64_t>(*received);
             written(count);
         }
         return count;
