@@ -407,6 +407,59 @@ TEST_P(Upload, MultipartBodiesAreUnpacked)
     EXPECT_EQ(broken.body, "Upload failed: 无法解析上传的文件数据（请重试或换一个小文件）");
 }
 
+TEST_P(Upload, AMultipartFileStreamsToDiskAsItArrives)
+{
+    // The file's data holds near-misses of the delimiter; parts before it have no data or no
+    // Content-Disposition. The body arrives in pieces cut next to every delimiter.
+    std::string data = randomBytes(3 << 20, 43);
+    data.replace(1000, 6, "\r\n--XA");
+    data.replace(200000, 6, "\r\n--Xb");
+    const std::string head = "preamble --X\r\n"
+                             "--XB\r\nContent-Type: text/plain\r\n\r\nno disposition\r\n"
+                             "--XB\r\nContent-Disposition: form-data; name=\"empty\"; filename=\"e.txt\"\r\n\r\n\r\n"
+                             "--XB\r\nContent-Disposition: form-data; name=\"file\"; filename=\"big.bin\"\r\n\r\n";
+    const std::string body =
+        head + data + "\r\n--XB\r\nContent-Disposition: form-data; name=\"later\"\r\n\r\nx\r\n--XB--\r\n";
+    TestConnection connection(port);
+    connection.send("POST /v1/upload?device=Phone HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=XB\r\n"
+                    "Content-Length: " +
+                    std::to_string(body.size()) + "\r\n\r\n");
+    std::size_t sent = 0;
+    const auto sendUpTo = [&](std::size_t end) {
+        ASSERT_TRUE(connection.send(std::string_view(body).substr(sent, end - sent)));
+        sent = end;
+    };
+    for (std::size_t at = body.find("--XB"); at != std::string::npos && at < head.size();
+         at = body.find("--XB", at + 1)) {
+        sendUpTo(at + 2); // inside the delimiter
+        sendUpTo(at + 5);
+    }
+    sendUpTo(head.size() + data.size() / 2);
+    // Half the file is on disk, in its hidden partial file, before the rest of the body has arrived.
+    ASSERT_TRUE(eventually([&] {
+        for (const auto& entry : entriesUnder(saveFolder.path())) {
+            std::error_code error;
+            if (isPartialFileName(std::filesystem::path(entry).filename().string()) &&
+                std::filesystem::file_size(saveFolder.path() / entry, error) >= data.size() / 2 - 8) {
+                return true;
+            }
+        }
+        return false;
+    }));
+    const auto tail = head.size() + data.size() + 2;
+    sendUpTo(tail + 1); // "\r\n-" of the delimiter after the data
+    sendUpTo(body.size());
+    const auto reply = parseReply(connection.readAll());
+    ASSERT_TRUE(reply);
+    ASSERT_EQ(reply->status, 200) << reply->body;
+    EXPECT_EQ(json::parse(reply->body)["byteCount"], data.size());
+    EXPECT_EQ(readFile(phoneFolder() / "big.bin"), data);
+    EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{"Phone/big.bin"});
+    const auto updates = eventsOf<UploadUpdated>(owner.events());
+    ASSERT_GE(updates.size(), 2U) << "progress while the body arrives, and the final count";
+    EXPECT_EQ(updates.back().bytesReceived, static_cast<std::int64_t>(data.size()));
+}
+
 TEST_P(Upload, MultipartBodiesOverSixtyFourMebibytesAreRefused)
 {
     const std::string body((64 << 20) + 1, 'x');
