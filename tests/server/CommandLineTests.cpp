@@ -1,5 +1,6 @@
 // The command line of ferrylantern-server: its options, values and defaults.
 #include "app/ServerCommandLine.h"
+#include "tests/server/ServerFixture.h"
 
 #include <gtest/gtest.h>
 

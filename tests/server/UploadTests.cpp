@@ -19,14 +19,6 @@
 #include <sstream>
 #include <thread>
 
-namespace ferrylantern {
-// For GoogleTest's names of the tests that run on both ways.
-inline void PrintTo(RawBodyTransfer transfer, std::ostream* out)
-{
-    *out << (transfer == RawBodyTransfer::spliceWhereSupported ? "splice" : "read and write");
-}
-} // namespace ferrylantern
-
 namespace ferrylantern::test {
 namespace {
 
