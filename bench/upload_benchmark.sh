@@ -6,7 +6,8 @@
 #
 #   single      one raw upload of SIZE_MIB (curl -T, POST) beside the physical limit (socat reading 256 KiB
 #               at a time from TCP into a file) and nginx PUT (one worker): MB/s and CPU s/GiB (median
-#               and min–max), ratios to socat and nginx, the server's peak RSS growth.
+#               and min–max), ratios to socat and nginx, the server's peak RSS growth; also the same
+#               server receiving through its buffer instead of splice (--no-splice), to show the difference.
 #   concurrent  PAR raw uploads of CONC_MIB at once through one batch preflight's tickets, all checked
 #               byte for byte, beside nginx with two workers.
 #   multipart   MPAR multipart/form-data uploads of MP_MIB at once (curl -F), all byte-identical; the
@@ -37,7 +38,8 @@ PARTS=${*:-single concurrent multipart burst progress download}
 "$ROOT/scripts/install-deps.sh" bench
 [ -x "$BIN/ferrylantern-server" ] || die "build first: cmake --build build"
 ulimit -n 65536 2>/dev/null || ulimit -n 8192 2>/dev/null || true
-trap 'stop_ferrylantern; stop_nginx; empty_trash' EXIT
+BUFFER_PID=
+trap 'stop_ferrylantern; stop_nginx; [ -n "$BUFFER_PID" ] && kill "$BUFFER_PID" 2>/dev/null; empty_trash' EXIT
 RESULTS=$WORK/results.tsv; : > "$RESULTS"
 record() { printf '%s\t%s\t%s\n' "$1" "$2" "$3" >> "$RESULTS"; }
 values() { awk -F'\t' -v n="$1" -v m="$2" '$1==n && $2==m {print $3}' "$RESULTS"; }
@@ -45,21 +47,21 @@ value() { values "$1" "$2" | median; }
 # "median (min–max)" of a receiver's measure
 summary() { printf '%s (%s)' "$(value "$1" "$2")" "$(values "$1" "$2" | spread)"; }
 
-single_ferrylantern() { # source, bytes, check
-    local source=$1 bytes=$2 dest=$FL_DIR/bench/big.bin
-    unpark; reset_peak "$FL_PID"
+single_ferrylantern() { # name, pid, port, idle RSS, source, bytes, check
+    local name=$1 pid=$2 port=$3 idle=$4 source=$5 bytes=$6 dest=$FL_DIR/bench/big.bin
+    unpark; reset_peak "$pid"
     local c0 c1 out code seconds
-    c0=$(cpu_ticks "$FL_PID")
+    c0=$(cpu_ticks "$pid")
     out=$(curl -s -o /dev/null -w '%{http_code} %{time_total}' -T "$source" -X POST \
-        "http://127.0.0.1:$FL_PORT/v1/upload?filename=big.bin&device=bench")
-    c1=$(cpu_ticks "$FL_PID")
+        "http://127.0.0.1:$port/v1/upload?filename=big.bin&device=bench")
+    c1=$(cpu_ticks "$pid")
     read -r code seconds <<< "$out"
-    [ "$code" = 200 ] || die "ferrylantern answered $code"
-    [ "$(stat -c %s "$dest")" = "$bytes" ] || die "ferrylantern stored the wrong size"
-    [ "$3" = check ] && { cmp -s "$source" "$dest" || die "ferrylantern stored different bytes"; }
-    record ferrylantern MB/s "$(mbps "$bytes" "$seconds")"
-    record ferrylantern cpu_s/GiB "$(per_gib "$(ticks_to_s $((c1 - c0)))" "$bytes")"
-    record ferrylantern peak_rss_growth_MiB "$(awk -v p="$(peak_rss_mib "$FL_PID")" -v i="$FL_IDLE" 'BEGIN{printf "%.1f", p-i}')"
+    [ "$code" = 200 ] || die "$name answered $code"
+    [ "$(stat -c %s "$dest")" = "$bytes" ] || die "$name stored the wrong size"
+    [ "$7" = check ] && { cmp -s "$source" "$dest" || die "$name stored different bytes"; }
+    record "$name" MB/s "$(mbps "$bytes" "$seconds")"
+    record "$name" cpu_s/GiB "$(per_gib "$(ticks_to_s $((c1 - c0)))" "$bytes")"
+    record "$name" peak_rss_growth_MiB "$(awk -v p="$(peak_rss_mib "$pid")" -v i="$idle" 'BEGIN{printf "%.1f", p-i}')"
     park "$dest"
 }
 
@@ -98,20 +100,28 @@ single_nginx() { # source, bytes
 run_single() {
     local source=$WORK/source_${SIZE_MIB}m.bin bytes=$((SIZE_MIB * 1048576))
     make_source "$source" "$SIZE_MIB"
+    # The same server receiving through its buffer; both save into the same folder, one at a time.
+    start_ferrylantern --no-splice
+    BUFFER_PID=$FL_PID
+    local buffer_port=$FL_PORT buffer_idle
+    buffer_idle=$(rss_mib "$BUFFER_PID")
     start_ferrylantern; start_nginx 1
     FL_IDLE=$(rss_mib "$FL_PID")
     for run in $(seq 1 "$RUNS"); do
         local check=no receiver; [ "$run" = "$RUNS" ] && check=check
-        for receiver in $(shuffled ferrylantern socat nginx); do
+        for receiver in $(shuffled ferrylantern buffer socat nginx); do
             case $receiver in
-                ferrylantern) single_ferrylantern "$source" "$bytes" "$check" ;;
+                ferrylantern) single_ferrylantern ferrylantern "$FL_PID" "$FL_PORT" "$FL_IDLE" "$source" "$bytes" "$check" ;;
+                buffer) single_ferrylantern ferrylantern_buffer "$BUFFER_PID" "$buffer_port" "$buffer_idle" \
+                    "$source" "$bytes" "$check" ;;
                 socat) single_socat "$source" "$bytes" ;;
                 nginx) single_nginx "$source" "$bytes" ;;
             esac
         done
         echo "single: round $run of $RUNS done" >&2
     done
-    stop_nginx; stop_ferrylantern; unpark
+    stop_nginx; stop_ferrylantern
+    kill "$BUFFER_PID" 2>/dev/null && wait "$BUFFER_PID" 2>/dev/null; BUFFER_PID=; unpark
     local fl socat nginx
     fl=$(value ferrylantern MB/s); socat=$(value socat MB/s); nginx=$(value nginx_1worker MB/s)
     echo
@@ -119,6 +129,8 @@ run_single() {
     printf '%-16s %-20s %-22s %s\n' receiver MB/s "CPU s/GiB" "peak RSS growth MiB"
     printf '%-16s %-20s %-22s %s\n' ferrylantern "$(summary ferrylantern MB/s)" "$(summary ferrylantern cpu_s/GiB)" \
         "$(summary ferrylantern peak_rss_growth_MiB)"
+    printf '%-16s %-20s %-22s %s\n' fl-no-splice "$(summary ferrylantern_buffer MB/s)" \
+        "$(summary ferrylantern_buffer cpu_s/GiB)" "$(summary ferrylantern_buffer peak_rss_growth_MiB)"
     printf '%-16s %-20s %-22s %s\n' socat-256k "$(summary socat MB/s)" "$(summary socat cpu_s/GiB)" -
     printf '%-16s %-20s %-22s %s\n' nginx-1-worker "$(summary nginx_1worker MB/s)" "$(summary nginx_1worker cpu_s/GiB)" -
     echo "ratio ferrylantern/socat: $(ratio "$fl" "$socat")   (target >= 1.0)"
