@@ -11,7 +11,8 @@
 #   concurrent  PAR raw uploads of CONC_MIB at once through one batch preflight's tickets, all checked
 #               byte for byte, beside nginx with two workers.
 #   multipart   MPAR multipart/form-data uploads of MP_MIB at once (curl -F), all byte-identical; the
-#               server's peak RSS growth.
+#               server's peak RSS growth. 63 MiB is the largest whole number of MiB whose body stays within
+#               the 64 MiB a multipart body may carry.
 #   burst       BURST_N uploads of 1 KiB on BURST_N connections at once (no tickets, confirmation off);
 #               requests per second beside nginx PUT with Connection: close.
 #   progress    how many progress events one upload sends per second, whatever the chunk size.
@@ -22,7 +23,7 @@
 #
 # Usage: bench/upload_benchmark.sh [single] [concurrent] [multipart] [burst] [progress] [download]
 #        (default: all)
-# Env: SIZE_MIB (1024) ROUNDS (5) PAR (64) CONC_MIB (32) MPAR (16) MP_MIB (64) BURST_N (500) BURST_ROUNDS (5)
+# Env: SIZE_MIB (1024) ROUNDS (5) PAR (64) CONC_MIB (32) MPAR (16) MP_MIB (63) BURST_N (500) BURST_ROUNDS (5)
 set -euo pipefail
 BENCH=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(dirname "$BENCH")
@@ -30,7 +31,7 @@ BIN=${BIN:-$ROOT/build/bin}
 . "$BENCH/lib.sh"
 
 SIZE_MIB=${SIZE_MIB:-1024}; RUNS=${ROUNDS:-${RUNS:-5}}; PAR=${PAR:-64}; CONC_MIB=${CONC_MIB:-32}
-MPAR=${MPAR:-16}; MP_MIB=${MP_MIB:-64}
+MPAR=${MPAR:-16}; MP_MIB=${MP_MIB:-63}
 BURST_N=${BURST_N:-500}; BURST_ROUNDS=${BURST_ROUNDS:-5}; SOCAT_PORT=${SOCAT_PORT:-18090}
 PARTS=${*:-single concurrent multipart burst progress download}
 (( RUNS >= 5 )) || echo "warning: fewer than 5 rounds; medians of so few swing" >&2
