@@ -4,10 +4,13 @@
 # a measurement is deleted just before the next one (never right after, which would charge the freeing
 # of its memory to whoever runs next). Each receiver's CPU is read from /proc for its own processes.
 #
-#   single      one raw upload of SIZE_MIB (curl -T, POST) beside the physical limit (socat reading 256 KiB
-#               at a time from TCP into a file) and nginx PUT (one worker): MB/s and CPU s/GiB (median
-#               and min–max), ratios to socat and nginx, the server's peak RSS growth; also the same
-#               server receiving through its buffer instead of splice (--no-splice), to show the difference.
+#   single      one raw upload of SIZE_MIB (POST) beside the physical limit (socat reading 256 KiB at a
+#               time from TCP into a file) and nginx PUT (one worker): MB/s and CPU s/GiB (median and
+#               min–max), ratios to socat and nginx, the server's peak RSS growth; also the same server
+#               receiving through its buffer instead of splice (--no-splice), to show the difference.
+#               Every receiver gets the file from the same sender, raw_upload.py (sendfile from the page
+#               cache), so that only the receivers differ: a sender that copies through its own buffer
+#               (curl -T sends 64 KiB at a time) is slower than these receivers and sets the pace.
 #   concurrent  PAR raw uploads of CONC_MIB at once through one batch preflight's tickets, all checked
 #               byte for byte, beside nginx with two workers.
 #   multipart   MPAR multipart/form-data uploads of MP_MIB at once (curl -F), all byte-identical; the
@@ -53,8 +56,7 @@ single_ferrylantern() { # name, pid, port, idle RSS, source, bytes, check
     unpark; reset_peak "$pid"
     local c0 c1 out code seconds
     c0=$(cpu_ticks "$pid")
-    out=$(curl -s -o /dev/null -w '%{http_code} %{time_total}' -T "$source" -X POST \
-        "http://127.0.0.1:$port/v1/upload?filename=big.bin&device=bench")
+    out=$(python3 "$BENCH/raw_upload.py" 127.0.0.1 "$port" "$source" POST "/v1/upload?filename=big.bin&device=bench")
     c1=$(cpu_ticks "$pid")
     read -r code seconds <<< "$out"
     [ "$code" = 200 ] || die "$name answered $code"
@@ -73,13 +75,12 @@ single_socat() { # source, bytes
         socat -u -b 262144 "TCP-LISTEN:$SOCAT_PORT,reuseaddr,bind=127.0.0.1" "OPEN:$dest,creat,trunc" &
     local receiver=$!
     wait_port "$SOCAT_PORT"
-    local t0 t1
-    t0=$(now)
-    socat -u -b 262144 "FILE:$source" "TCP:127.0.0.1:$SOCAT_PORT"
+    local out code seconds
+    out=$(python3 "$BENCH/raw_upload.py" 127.0.0.1 "$SOCAT_PORT" "$source")
     wait "$receiver"
-    t1=$(now)
+    read -r code seconds <<< "$out"
     [ "$(stat -c %s "$dest")" = "$bytes" ] || die "socat stored the wrong size"
-    record socat MB/s "$(mbps "$bytes" "$(elapsed "$t0" "$t1")")"
+    record socat MB/s "$(mbps "$bytes" "$seconds")"
     record socat cpu_s/GiB "$(per_gib "$(awk '{print $1+$2}' "$WORK/socat.time")" "$bytes")"
     park "$dest"
 }
@@ -89,7 +90,7 @@ single_nginx() { # source, bytes
     unpark
     local c0 c1 out code seconds
     c0=$(sum_ticks $NGINX_PIDS)
-    out=$(curl -s -o /dev/null -w '%{http_code} %{time_total}' -T "$source" "http://127.0.0.1:$NGINX_PORT/up/big.bin")
+    out=$(python3 "$BENCH/raw_upload.py" 127.0.0.1 "$NGINX_PORT" "$source" PUT /up/big.bin)
     c1=$(sum_ticks $NGINX_PIDS)
     read -r code seconds <<< "$out"
     case $code in 201|204) ;; *) die "nginx answered $code" ;; esac
