@@ -4,13 +4,18 @@
 # a measurement is deleted just before the next one (never right after, which would charge the freeing
 # of its memory to whoever runs next). Each receiver's CPU is read from /proc for its own processes.
 #
-#   single      one raw upload of SIZE_MIB (curl -T, POST) beside the physical limit (socat reading 256 KiB
-#               at a time from TCP into a file) and nginx PUT (one worker): MB/s and CPU s/GiB (median
-#               and min–max), ratios to socat and nginx, the server's peak RSS growth.
+#   single      one raw upload of SIZE_MIB (POST) beside the physical limit (socat reading 256 KiB at a
+#               time from TCP into a file) and nginx PUT (one worker): MB/s and CPU s/GiB (median and
+#               min–max), ratios to socat and nginx, the server's peak RSS growth; also the same server
+#               receiving through its buffer instead of splice (--no-splice), to show the difference.
+#               Every receiver gets the file from the same sender, raw_upload.py (sendfile from the page
+#               cache), so that only the receivers differ: a sender that copies through its own buffer
+#               (curl -T sends 64 KiB at a time) is slower than these receivers and sets the pace.
 #   concurrent  PAR raw uploads of CONC_MIB at once through one batch preflight's tickets, all checked
 #               byte for byte, beside nginx with two workers.
 #   multipart   MPAR multipart/form-data uploads of MP_MIB at once (curl -F), all byte-identical; the
-#               server's peak RSS growth.
+#               server's peak RSS growth. 63 MiB is the largest whole number of MiB whose body stays within
+#               the 64 MiB a multipart body may carry.
 #   burst       BURST_N uploads of 1 KiB on BURST_N connections at once (no tickets, confirmation off);
 #               requests per second beside nginx PUT with Connection: close.
 #   progress    how many progress events one upload sends per second, whatever the chunk size.
@@ -21,7 +26,7 @@
 #
 # Usage: bench/upload_benchmark.sh [single] [concurrent] [multipart] [burst] [progress] [download]
 #        (default: all)
-# Env: SIZE_MIB (1024) ROUNDS (5) PAR (64) CONC_MIB (32) MPAR (16) MP_MIB (64) BURST_N (500) BURST_ROUNDS (5)
+# Env: SIZE_MIB (1024) ROUNDS (5) PAR (64) CONC_MIB (32) MPAR (16) MP_MIB (63) BURST_N (500) BURST_ROUNDS (5)
 set -euo pipefail
 BENCH=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(dirname "$BENCH")
@@ -29,7 +34,7 @@ BIN=${BIN:-$ROOT/build/bin}
 . "$BENCH/lib.sh"
 
 SIZE_MIB=${SIZE_MIB:-1024}; RUNS=${ROUNDS:-${RUNS:-5}}; PAR=${PAR:-64}; CONC_MIB=${CONC_MIB:-32}
-MPAR=${MPAR:-16}; MP_MIB=${MP_MIB:-64}
+MPAR=${MPAR:-16}; MP_MIB=${MP_MIB:-63}
 BURST_N=${BURST_N:-500}; BURST_ROUNDS=${BURST_ROUNDS:-5}; SOCAT_PORT=${SOCAT_PORT:-18090}
 PARTS=${*:-single concurrent multipart burst progress download}
 (( RUNS >= 5 )) || echo "warning: fewer than 5 rounds; medians of so few swing" >&2
@@ -37,7 +42,8 @@ PARTS=${*:-single concurrent multipart burst progress download}
 "$ROOT/scripts/install-deps.sh" bench
 [ -x "$BIN/ferrylantern-server" ] || die "build first: cmake --build build"
 ulimit -n 65536 2>/dev/null || ulimit -n 8192 2>/dev/null || true
-trap 'stop_ferrylantern; stop_nginx; empty_trash' EXIT
+BUFFER_PID=
+trap 'stop_ferrylantern; stop_nginx; [ -n "$BUFFER_PID" ] && kill "$BUFFER_PID" 2>/dev/null; empty_trash' EXIT
 RESULTS=$WORK/results.tsv; : > "$RESULTS"
 record() { printf '%s\t%s\t%s\n' "$1" "$2" "$3" >> "$RESULTS"; }
 values() { awk -F'\t' -v n="$1" -v m="$2" '$1==n && $2==m {print $3}' "$RESULTS"; }
@@ -45,21 +51,20 @@ value() { values "$1" "$2" | median; }
 # "median (min–max)" of a receiver's measure
 summary() { printf '%s (%s)' "$(value "$1" "$2")" "$(values "$1" "$2" | spread)"; }
 
-single_ferrylantern() { # source, bytes, check
-    local source=$1 bytes=$2 dest=$FL_DIR/bench/big.bin
-    unpark; reset_peak "$FL_PID"
+single_ferrylantern() { # name, pid, port, idle RSS, source, bytes, check
+    local name=$1 pid=$2 port=$3 idle=$4 source=$5 bytes=$6 dest=$FL_DIR/bench/big.bin
+    unpark; reset_peak "$pid"
     local c0 c1 out code seconds
-    c0=$(cpu_ticks "$FL_PID")
-    out=$(curl -s -o /dev/null -w '%{http_code} %{time_total}' -T "$source" -X POST \
-        "http://127.0.0.1:$FL_PORT/v1/upload?filename=big.bin&device=bench")
-    c1=$(cpu_ticks "$FL_PID")
+    c0=$(cpu_ticks "$pid")
+    out=$(python3 "$BENCH/raw_upload.py" 127.0.0.1 "$port" "$source" POST "/v1/upload?filename=big.bin&device=bench")
+    c1=$(cpu_ticks "$pid")
     read -r code seconds <<< "$out"
-    [ "$code" = 200 ] || die "ferrylantern answered $code"
-    [ "$(stat -c %s "$dest")" = "$bytes" ] || die "ferrylantern stored the wrong size"
-    [ "$3" = check ] && { cmp -s "$source" "$dest" || die "ferrylantern stored different bytes"; }
-    record ferrylantern MB/s "$(mbps "$bytes" "$seconds")"
-    record ferrylantern cpu_s/GiB "$(per_gib "$(ticks_to_s $((c1 - c0)))" "$bytes")"
-    record ferrylantern peak_rss_growth_MiB "$(awk -v p="$(peak_rss_mib "$FL_PID")" -v i="$FL_IDLE" 'BEGIN{printf "%.1f", p-i}')"
+    [ "$code" = 200 ] || die "$name answered $code"
+    [ "$(stat -c %s "$dest")" = "$bytes" ] || die "$name stored the wrong size"
+    [ "$7" = check ] && { cmp -s "$source" "$dest" || die "$name stored different bytes"; }
+    record "$name" MB/s "$(mbps "$bytes" "$seconds")"
+    record "$name" cpu_s/GiB "$(per_gib "$(ticks_to_s $((c1 - c0)))" "$bytes")"
+    record "$name" peak_rss_growth_MiB "$(awk -v p="$(peak_rss_mib "$pid")" -v i="$idle" 'BEGIN{printf "%.1f", p-i}')"
     park "$dest"
 }
 
@@ -70,13 +75,12 @@ single_socat() { # source, bytes
         socat -u -b 262144 "TCP-LISTEN:$SOCAT_PORT,reuseaddr,bind=127.0.0.1" "OPEN:$dest,creat,trunc" &
     local receiver=$!
     wait_port "$SOCAT_PORT"
-    local t0 t1
-    t0=$(now)
-    socat -u -b 262144 "FILE:$source" "TCP:127.0.0.1:$SOCAT_PORT"
+    local out code seconds
+    out=$(python3 "$BENCH/raw_upload.py" 127.0.0.1 "$SOCAT_PORT" "$source")
     wait "$receiver"
-    t1=$(now)
+    read -r code seconds <<< "$out"
     [ "$(stat -c %s "$dest")" = "$bytes" ] || die "socat stored the wrong size"
-    record socat MB/s "$(mbps "$bytes" "$(elapsed "$t0" "$t1")")"
+    record socat MB/s "$(mbps "$bytes" "$seconds")"
     record socat cpu_s/GiB "$(per_gib "$(awk '{print $1+$2}' "$WORK/socat.time")" "$bytes")"
     park "$dest"
 }
@@ -86,7 +90,7 @@ single_nginx() { # source, bytes
     unpark
     local c0 c1 out code seconds
     c0=$(sum_ticks $NGINX_PIDS)
-    out=$(curl -s -o /dev/null -w '%{http_code} %{time_total}' -T "$source" "http://127.0.0.1:$NGINX_PORT/up/big.bin")
+    out=$(python3 "$BENCH/raw_upload.py" 127.0.0.1 "$NGINX_PORT" "$source" PUT /up/big.bin)
     c1=$(sum_ticks $NGINX_PIDS)
     read -r code seconds <<< "$out"
     case $code in 201|204) ;; *) die "nginx answered $code" ;; esac
@@ -98,20 +102,28 @@ single_nginx() { # source, bytes
 run_single() {
     local source=$WORK/source_${SIZE_MIB}m.bin bytes=$((SIZE_MIB * 1048576))
     make_source "$source" "$SIZE_MIB"
+    # The same server receiving through its buffer; both save into the same folder, one at a time.
+    start_ferrylantern --no-splice
+    BUFFER_PID=$FL_PID
+    local buffer_port=$FL_PORT buffer_idle
+    buffer_idle=$(rss_mib "$BUFFER_PID")
     start_ferrylantern; start_nginx 1
     FL_IDLE=$(rss_mib "$FL_PID")
     for run in $(seq 1 "$RUNS"); do
         local check=no receiver; [ "$run" = "$RUNS" ] && check=check
-        for receiver in $(shuffled ferrylantern socat nginx); do
+        for receiver in $(shuffled ferrylantern buffer socat nginx); do
             case $receiver in
-                ferrylantern) single_ferrylantern "$source" "$bytes" "$check" ;;
+                ferrylantern) single_ferrylantern ferrylantern "$FL_PID" "$FL_PORT" "$FL_IDLE" "$source" "$bytes" "$check" ;;
+                buffer) single_ferrylantern ferrylantern_buffer "$BUFFER_PID" "$buffer_port" "$buffer_idle" \
+                    "$source" "$bytes" "$check" ;;
                 socat) single_socat "$source" "$bytes" ;;
                 nginx) single_nginx "$source" "$bytes" ;;
             esac
         done
         echo "single: round $run of $RUNS done" >&2
     done
-    stop_nginx; stop_ferrylantern; unpark
+    stop_nginx; stop_ferrylantern
+    kill "$BUFFER_PID" 2>/dev/null && wait "$BUFFER_PID" 2>/dev/null; BUFFER_PID=; unpark
     local fl socat nginx
     fl=$(value ferrylantern MB/s); socat=$(value socat MB/s); nginx=$(value nginx_1worker MB/s)
     echo
@@ -119,6 +131,8 @@ run_single() {
     printf '%-16s %-20s %-22s %s\n' receiver MB/s "CPU s/GiB" "peak RSS growth MiB"
     printf '%-16s %-20s %-22s %s\n' ferrylantern "$(summary ferrylantern MB/s)" "$(summary ferrylantern cpu_s/GiB)" \
         "$(summary ferrylantern peak_rss_growth_MiB)"
+    printf '%-16s %-20s %-22s %s\n' fl-no-splice "$(summary ferrylantern_buffer MB/s)" \
+        "$(summary ferrylantern_buffer cpu_s/GiB)" "$(summary ferrylantern_buffer peak_rss_growth_MiB)"
     printf '%-16s %-20s %-22s %s\n' socat-256k "$(summary socat MB/s)" "$(summary socat cpu_s/GiB)" -
     printf '%-16s %-20s %-22s %s\n' nginx-1-worker "$(summary nginx_1worker MB/s)" "$(summary nginx_1worker cpu_s/GiB)" -
     echo "ratio ferrylantern/socat: $(ratio "$fl" "$socat")   (target >= 1.0)"

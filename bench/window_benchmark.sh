@@ -3,7 +3,7 @@
 # of the whole process and the GUI thread's event-loop latency with the real main window (offscreen
 # platform), beside the same receiver without a window, measured alternately in the same run.
 #
-# Usage: bench/window_benchmark.sh          Env: ROUNDS (5) COUNT (64) RATE (1000000) SECONDS (20)
+# Usage: bench/window_benchmark.sh          Env: ROUNDS (5) COUNT (64) RATE (1000000) DURATION (20 seconds)
 # Prints per mode the median and min–max of CPU % of one core and of the p99 latency, and the ratio of
 # the window's CPU to the windowless baseline.
 set -euo pipefail
@@ -11,7 +11,9 @@ BENCH=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(dirname "$BENCH")
 BIN=${BIN:-$ROOT/build/bin}
 . "$BENCH/lib.sh"
-ROUNDS=${ROUNDS:-5}; COUNT=${COUNT:-64}; RATE=${RATE:-1000000}; SECONDS_EACH=${SECONDS:-20}
+# Not SECONDS: bash counts the seconds since the shell started in it, so it is 0 here, and uploads of 0
+# bytes all fail.
+ROUNDS=${ROUNDS:-5}; COUNT=${COUNT:-64}; RATE=${RATE:-1000000}; SECONDS_EACH=${DURATION:-20}
 
 [ -x "$BIN/window_progress_bench" ] || die "build first: cmake --build build --target window_progress_bench"
 ulimit -n 8192 2>/dev/null || true

@@ -26,7 +26,7 @@ tool_packages=(
     ffmpeg curl socat zbar-tools imagemagick fonts-wqy-microhei desktop-file-utils appstream
     nodejs npm procps iproute2 psmisc x11-utils xdotool
 )
-bench_packages=(nginx-light wrk hyperfine jq time)
+bench_packages=(nginx-light wrk hyperfine jq time python3)
 screenshot_packages=(xterm jq trayer)
 
 wanted=("${build_packages[@]}" "${sanitizer_packages[@]}" "${service_packages[@]}" "${runtime_packages[@]}"

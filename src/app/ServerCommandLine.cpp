@@ -75,6 +75,10 @@ Expected<ServerCommandLine, std::string> parseServerCommandLine(std::span<const 
             commandLine.listAddresses = true;
             continue;
         }
+        if (option == "--no-splice") {
+            commandLine.rawBodyTransfer = RawBodyTransfer::readAndWrite;
+            continue;
+        }
         if (option == "--share") {
             // One or more paths: the value after "=", and every argument up to the next option. A path
             // that itself starts with "--" is given as "--share=PATH" or "./--PATH".
@@ -154,7 +158,7 @@ std::string serverUsage()
 {
     return "Usage: ferrylantern-server [--save-dir DIR] [--name NAME] [--port N] [--port-file FILE] [--pin DDDD]\n"
            "                           [--confirm accept|reject|ask] [--on-duplicate overwrite|keep|cancel|ask]\n"
-           "                           [--share PATH...]\n"
+           "                           [--share PATH...] [--no-splice]\n"
            "\n"
            "Receives files and texts from phones on the local network without a window. Phones open the\n"
            "printed address, or scan it, and upload or send a text through the page.\n"
@@ -172,6 +176,9 @@ std::string serverUsage()
            "                    numbered copy), cancel the upload, or ask on the terminal (default: keep)\n"
            "  --share PATH...   let phones download these files from the page (\"来自电脑\"), read from\n"
            "                    where they are; until the server stops\n"
+           "  --no-splice       receive upload bodies through a buffer instead of splice(2), which moves\n"
+           "                    them from the network to the file without copying them through the\n"
+           "                    program (for comparisons; the result is the same)\n"
            "  --addresses       print this computer's addresses that phones can reach, best first\n"
            "                    (\"ADDRESS<TAB>LABEL\" lines), and exit\n"
            "  -h, --help        show this help\n"

@@ -2,13 +2,14 @@
 //
 //   ferrylantern-server [--save-dir DIR] [--name NAME] [--port N] [--port-file FILE] [--pin DDDD]
 //                       [--confirm accept|reject|ask] [--on-duplicate overwrite|keep|cancel|ask]
-//                       [--share PATH…]
+//                       [--share PATH…] [--no-splice]
 //   ferrylantern-server --addresses
 //
 // Scripts outside the project rely on these options; keep their meaning and defaults.
 #pragma once
 
 #include "server/Expected.h"
+#include "server/RawBodyReceiver.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -42,6 +43,8 @@ struct ServerCommandLine
     ConsoleAnswer onDuplicate = ConsoleAnswer::keep;
     // Files phones may download from the page, by reference, in the order given.
     std::vector<std::filesystem::path> shares;
+    // --no-splice: raw bodies through a buffer, to compare the two ways and to test the second.
+    RawBodyTransfer rawBodyTransfer = RawBodyTransfer::spliceWhereSupported;
     bool showHelp = false;
     bool listAddresses = false; // print the addresses phones can reach, best first, and exit
 };

@@ -95,6 +95,7 @@ int main(int argc, char** argv)
     ReceiverConfiguration configuration;
     configuration.preferences = scope;
     configuration.preferredPort = commandLine->port;
+    configuration.rawBodyTransfer = commandLine->rawBodyTransfer;
     if (commandLine->name) {
         configuration.deviceName = QString::fromStdString(*commandLine->name);
     }

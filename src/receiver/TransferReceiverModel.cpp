@@ -136,6 +136,7 @@ void TransferReceiverModel::start()
     options.preferredPort = configuration_.preferredPort;
     options.pinSettings = configuration_.preferences.pinSettingsProvider();
     options.idleTimeout = configuration_.idleTimeout;
+    options.rawBodyTransfer = configuration_.rawBodyTransfer;
     options.pinAttemptLimiter = pinAttempts_;
     options.sharedItems = shares_;
     auto server = std::make_shared<SimpleSocketHTTPServer>(saveDirectory_.toStdString(), deviceName_.toStdString(),

@@ -49,6 +49,8 @@ struct ReceiverConfiguration
     // The name phones see; default: the computer's name ("Mac" when it has none).
     std::optional<QString> deviceName;
     std::chrono::milliseconds idleTimeout{std::chrono::minutes(2)};
+    // How upload bodies go from the socket to the file (ferrylantern-server --no-splice).
+    RawBodyTransfer rawBodyTransfer = RawBodyTransfer::spliceWhereSupported;
     // An upload in flight that receives no byte for this long shows that it waits for the phone.
     std::chrono::milliseconds stalledAfter{std::chrono::seconds(20)};
     // Where the check for a firewall that keeps phones out looks, once receiving has started.

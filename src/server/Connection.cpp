@@ -315,6 +315,30 @@ void Connection::sendContinueIfExpected()
 
 ssize_t Connection::receive(std::span<char> buffer)
 {
+    return receiveBody([&] { return receiveSome(fd_, buffer.data(), buffer.size()); });
+}
+
+ssize_t Connection::receiveIntoPipe(int pipeFD, std::size_t length)
+{
+    return receiveBody([&]() -> ssize_t {
+        while (true) {
+            // The socket is readable (or at its end), so this returns what has arrived rather than
+            // waiting for `length` bytes.
+            const ssize_t moved = splice(fd_, nullptr, pipeFD, nullptr, length, 0);
+            if (moved >= 0) {
+                return moved;
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ? spliceRefused : -1;
+        }
+    });
+}
+
+template <typename ReadOnce>
+ssize_t Connection::receiveBody(const ReadOnce& readOnce)
+{
     sendContinueIfExpected();
     const auto idleDeadline = Clock::now() + policy_.idleTimeout;
     const auto& rate = policy_.minimumBodyRate;
@@ -336,7 +360,7 @@ ssize_t Connection::receive(std::span<char> buffer)
         if (!waitReadable(std::min(*rateWindowStart_ + rate.per, idleDeadline))) {
             continue; // the end of a rate period or the idle limit: decided above
         }
-        const ssize_t received = receiveSome(fd_, buffer.data(), buffer.size());
+        const ssize_t received = readOnce();
         if (received > 0) {
             bodyBytesSeen_ += received;
             rateWindowBytes_ += received;

@@ -100,6 +100,11 @@ public:
     // stream, -1 on an error, the idle limit or a body below the minimum rate. Answers
     // "Expect: 100-continue" before the first read.
     ssize_t receive(std::span<char> buffer);
+    // The same as receive(), but the bytes go from the socket into the pipe `pipeFD` with splice(2)
+    // and never pass through this process: up to `length` bytes, no more than the pipe has room for.
+    // Returns spliceRefused, having read nothing, when the kernel does not splice from this socket.
+    ssize_t receiveIntoPipe(int pipeFD, std::size_t length);
+    static constexpr ssize_t spliceRefused = -2;
     // Whether the announced body has bytes this request has not read.
     bool hasUnreadBody() const { return bodyBytesSeen_ < head_.contentLength; }
 
@@ -115,6 +120,10 @@ public:
     void finish();
 
 private:
+    // Waits for body bytes within the idle limit and the minimum rate, then calls `readOnce` and
+    // counts what it read.
+    template <typename ReadOnce>
+    ssize_t receiveBody(const ReadOnce& readOnce);
     void writeAll(std::string_view bytes);
     void sendContinueIfExpected();
     bool takeHeadMemory(std::size_t headBytes);

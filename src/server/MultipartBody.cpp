@@ -155,6 +155,18 @@ std::optional<std::string> contentDispositionFileName(std::string_view value)
     return std::nullopt;
 }
 
+MultipartPartHeader multipartPartHeader(std::string_view headerBlock)
+{
+    MultipartPartHeader header;
+    header.hasContentDisposition = asciiLowercased(headerBlock).find("content-disposition") != std::string::npos;
+    if (header.hasContentDisposition) {
+        if (const auto disposition = contentDispositionLine(headerBlock)) {
+            header.fileName = contentDispositionFileName(*disposition);
+        }
+    }
+    return header;
+}
+
 std::optional<MultipartFilePart> firstMultipartFilePart(std::string_view body, std::string_view boundary)
 {
     const std::string delimiter = "--" + std::string(trimWhitespaceAndNewlines(boundary));
@@ -180,11 +192,13 @@ std::optional<MultipartFilePart> firstMultipartFilePart(std::string_view body, s
             return std::nullopt; // a part that never ends
         }
         const auto dataEnd = next >= dataStart + 2 && body.substr(next - 2, 2) == "\r\n" ? next - 2 : next;
-        const auto headerBlock = body.substr(headerStart, headerEnd - headerStart);
+        if (headerEnd - headerStart > maxPartHeaderBytes) {
+            return std::nullopt;
+        }
         const auto data = body.substr(dataStart, dataEnd - dataStart);
-        if (asciiLowercased(headerBlock).find("content-disposition") != std::string::npos && !data.empty()) {
-            const auto disposition = contentDispositionLine(headerBlock);
-            return MultipartFilePart{disposition ? contentDispositionFileName(*disposition) : std::nullopt, data};
+        if (auto header = multipartPartHeader(body.substr(headerStart, headerEnd - headerStart));
+            header.hasContentDisposition && !data.empty()) {
+            return MultipartFilePart{std::move(header.fileName), data};
         }
         position = next;
     }

@@ -92,6 +92,25 @@ std::error_code PartialFile::write(std::span<const char> bytes)
     return {};
 }
 
+PartialFile::PipeTransfer PartialFile::appendFromPipe(int pipeFD, std::size_t length)
+{
+    PipeTransfer transfer;
+    while (transfer.moved < length) {
+        const ssize_t moved = splice(pipeFD, nullptr, fd_, nullptr, length - transfer.moved, SPLICE_F_MOVE);
+        if (moved > 0) {
+            transfer.moved += static_cast<std::size_t>(moved);
+            continue;
+        }
+        if (moved < 0 && errno == EINTR) {
+            continue;
+        }
+        // 0 would mean an empty pipe, which the caller's count rules out: a file that takes nothing.
+        transfer.error = moved == 0 ? std::make_error_code(std::errc::io_error) : lastError();
+        break;
+    }
+    return transfer;
+}
+
 std::error_code PartialFile::close()
 {
     const int fd = std::exchange(fd_, -1);

@@ -32,6 +32,17 @@ public:
 
     // Appends every byte or fails with the system's error.
     std::error_code write(std::span<const char> bytes);
+
+    struct PipeTransfer
+    {
+        std::size_t moved = 0; // bytes that left the pipe for the file
+        std::error_code error;
+    };
+    // Appends `length` bytes that wait in the pipe `pipeFD` with splice(2), so they are copied once,
+    // straight into the file's pages. Moves them all unless it fails; what it did not move stays in the
+    // pipe. A file system that does not take splice, or a file opened for appending, fails with
+    // EINVAL before anything moved (splice(2)).
+    PipeTransfer appendFromPipe(int pipeFD, std::size_t length);
     // Closes the file; a failing close (a delayed write error) is reported.
     std::error_code close();
 

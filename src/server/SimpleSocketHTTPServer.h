@@ -17,6 +17,7 @@
 #include "server/Expected.h"
 #include "server/PINRules.h"
 #include "server/PeriodicTask.h"
+#include "server/RawBodyReceiver.h"
 #include "server/ServerCallbacks.h"
 #include "server/SocketHTTPError.h"
 
@@ -69,6 +70,8 @@ struct ServerOptions
     std::chrono::seconds resumeWindow{std::chrono::minutes(15)};
     // How often the uploads whose window passed are removed when no request comes.
     std::chrono::milliseconds resumeSweepInterval{std::chrono::seconds(10)};
+    // How raw bodies go from the socket to the file; the buffer alone is for comparisons and tests.
+    RawBodyTransfer rawBodyTransfer = RawBodyTransfer::spliceWhereSupported;
 
     // What the desktop shares with phones (GET "/v1/shared"); the owner keeps it across restarts.
     // Null means nothing is shared.

@@ -13,7 +13,9 @@
 #include "server/DiskSpace.h"
 #include "server/Endpoints.h"
 #include "server/MultipartBody.h"
+#include "server/MultipartFilePartStream.h"
 #include "server/OwnerQuestions.h"
+#include "server/RawBodyReceiver.h"
 #include "server/Refusal.h"
 #include "server/ResumeAnswer.h"
 #include "server/ServerContext.h"
@@ -30,8 +32,8 @@ namespace ferrylantern {
 
 namespace {
 
-constexpr std::size_t readChunkSize = 262144;        // 256 KiB
-constexpr std::int64_t maxMultipartBytes = 67108864; // 64 MiB, held in memory
+constexpr std::size_t readChunkSize = RawBodyReceiver::stepSize; // 256 KiB
+constexpr std::int64_t maxMultipartBytes = 67108864;             // 64 MiB
 
 class UploadHandler
 {
@@ -441,9 +443,10 @@ private:
             });
     }
 
-    // Streams `length` body bytes through one 256 KiB buffer into `file`, calling `written` with the
-    // count so far after each chunk; returns the byte count. `isCancelled` is asked before every read
-    // and when the stream ends early.
+    // Streams `length` body bytes into `file` in steps of at most 256 KiB (RawBodyReceiver: splice
+    // where the kernel allows it), calling `written` with the count so far after each step; returns the
+    // byte count. The bytes that came with the head are written first. `isCancelled` is asked before
+    // every step and when the stream ends early.
     template <typename IsCancelled, typename Written>
     Expected<std::int64_t, UploadFailure> receiveBody(PartialFile& file, std::int64_t length,
                                                       const IsCancelled& isCancelled, const Written& written)
@@ -456,67 +459,82 @@ private:
         if (count > 0) {
             written(count);
         }
-        std::vector<char> buffer(static_cast<std::size_t>(std::min<std::int64_t>(readChunkSize, length)));
+        RawBodyReceiver body(connection_, file, context_.options.rawBodyTransfer);
         while (count < length) {
             if (isCancelled()) {
                 return Unexpected{UploadFailure(SocketHTTPError::uploadCancelled)};
             }
-            const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(readChunkSize, length - count));
-            const ssize_t received = connection_.receive({buffer.data(), wanted});
-            if (received <= 0) {
+            const auto received =
+                body.receive(static_cast<std::size_t>(std::min<std::int64_t>(readChunkSize, length - count)));
+            if (!received) {
+                return Unexpected{UploadFailure(received.error())};
+            }
+            if (*received == 0) {
                 return Unexpected{
                     UploadFailure(isCancelled() ? SocketHTTPError::uploadCancelled : SocketHTTPError::incompleteBody)};
             }
-            if (const auto error = file.write({buffer.data(), static_cast<std::size_t>(received)})) {
-                return Unexpected{UploadFailure(error)};
-            }
-            count += received;
+            count += static_cast<std::int64_t>(*received);
             written(count);
         }
         return count;
     }
 
+    // A multipart body: the first file part streams into a partial file as it arrives; once the whole
+    // body is in, the part's name gives the destination.
     std::optional<UploadFailure> receiveMultipart(const std::string& boundary)
     {
         if (head_.contentLength > maxMultipartBytes) {
             return SocketHTTPError::multipartTooLarge;
         }
-        auto body = readWholeBody();
-        if (!body) {
-            return body.error();
+        MultipartFilePartStream parser(boundary);
+        std::optional<PartialFile> file;
+        std::int64_t written = 0;
+        const auto toFile = [&](std::string_view data) -> std::error_code {
+            if (!file) {
+                auto created = PartialFile::create(*folder_);
+                if (!created) {
+                    return created.error();
+                }
+                file.emplace(std::move(*created));
+            }
+            if (const auto error = file->write(data)) {
+                return error;
+            }
+            written += static_cast<std::int64_t>(data.size());
+            diskSpace_->written(written);
+            progress_.update(written, false);
+            return {};
+        };
+        const auto length = static_cast<std::size_t>(head_.contentLength);
+        const auto prefix = std::string_view(head_.bodyPrefix).substr(0, length);
+        if (const auto error = parser.feed(prefix, toFile)) {
+            return error;
         }
-        const auto part = firstMultipartFilePart(*body, boundary);
-        if (!part) {
+        std::vector<char> buffer(readChunkSize);
+        for (std::size_t received = prefix.size(); received < length;) {
+            if (registration_.isCancelled()) {
+                return SocketHTTPError::uploadCancelled;
+            }
+            const ssize_t count = connection_.receive({buffer.data(), std::min(readChunkSize, length - received)});
+            if (count <= 0) {
+                return endOfStreamFailure();
+            }
+            received += static_cast<std::size_t>(count);
+            if (const auto error = parser.feed({buffer.data(), static_cast<std::size_t>(count)}, toFile)) {
+                return error;
+            }
+        }
+        const auto& part = parser.filePart();
+        if (!part || !file) {
             return SocketHTTPError::invalidMultipart;
         }
         safeName_ = safeFileName(part->fileName.value_or("upload-" + makeUUIDText()));
-        return saveAs([&part](PartialFile& file) -> Expected<std::int64_t, UploadFailure> {
-            if (const auto error = file.write(part->data)) {
-                return Unexpected{UploadFailure(error)};
-            }
-            return static_cast<std::int64_t>(part->data.size());
-        });
-    }
-
-    Expected<std::string, UploadFailure> readWholeBody()
-    {
-        const auto expected = static_cast<std::size_t>(head_.contentLength);
-        std::string body = head_.bodyPrefix;
-        body.reserve(expected);
-        std::vector<char> buffer(readChunkSize);
-        while (body.size() < expected) {
-            if (registration_.isCancelled()) {
-                return Unexpected{UploadFailure(SocketHTTPError::uploadCancelled)};
-            }
-            const ssize_t received =
-                connection_.receive({buffer.data(), std::min(readChunkSize, expected - body.size())});
-            if (received <= 0) {
-                return Unexpected{UploadFailure(endOfStreamFailure())};
-            }
-            body.append(buffer.data(), static_cast<std::size_t>(received));
+        auto destination =
+            UploadDestination::choose(*folder_, safeName_, context_.callbacks, uploadID_, deviceFolder_, asker());
+        if (!destination) {
+            return destination.error();
         }
-        body.resize(expected);
-        return body;
+        return finish(*folder_, *destination, *file, written, progress_);
     }
 
     // A body that ended early: cancelled from the desktop, or the client went away.

@@ -157,6 +157,25 @@ ServerProcess::ServerProcess(const std::filesystem::path& saveDirectory, const s
     port_ = waitForPortFile(portFile, std::chrono::seconds(20)).value_or(0);
 }
 
+std::string bodyPathName(const ::testing::TestParamInfo<BodyPath>& info)
+{
+    return info.param == BodyPath::splice ? "Splice" : "ReadAndWrite";
+}
+
+void PrintTo(BodyPath path, std::ostream* out)
+{
+    *out << (path == BodyPath::splice ? "splice" : "read and write");
+}
+
+ServerProcess::Options onBodyPath(BodyPath path)
+{
+    ServerProcess::Options options;
+    if (path == BodyPath::readAndWrite) {
+        options.arguments.emplace_back("--no-splice");
+    }
+    return options;
+}
+
 ServerProcess::~ServerProcess()
 {
     if (!ended_) {

@@ -9,6 +9,7 @@
 #include "tests/support/HttpTestClient.h"
 #include "tests/support/TestSupport.h"
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,6 +91,20 @@ private:
     std::uint16_t port_ = 0;
     bool ended_ = false;
 };
+
+// The two ways the server moves a raw body from the socket to its file: splice(2), as it does unless
+// told otherwise, and read and write through a buffer (--no-splice). Tests of what bodies go through
+// run on both.
+enum class BodyPath
+{
+    splice,
+    readAndWrite,
+};
+inline const auto bothBodyPaths = ::testing::Values(BodyPath::splice, BodyPath::readAndWrite);
+std::string bodyPathName(const ::testing::TestParamInfo<BodyPath>& info);
+void PrintTo(BodyPath path, std::ostream* out); // for GoogleTest's names
+// The server's options for `path`.
+ServerProcess::Options onBodyPath(BodyPath path);
 
 // An upload of generated content on its own connection: head, then the body in chunks.
 struct UploadRequest

@@ -1,6 +1,7 @@
 // Uploads that never finish: clients that vanish at any point of a request, and a server killed in the
 // middle of several uploads. Nothing incomplete may ever show under a final name, and the server must
-// go on serving.
+// go on serving. Each test runs with bodies spliced to their files and read and written through a
+// buffer.
 #include "tests/fault/FaultFixture.h"
 
 #include <gtest/gtest.h>
@@ -15,12 +16,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class Interruptions : public ::testing::Test
+class Interruptions : public ::testing::TestWithParam<BodyPath>
 {
 protected:
     TemporaryFolder folder;
     std::filesystem::path saveDirectory = folder.path() / "save";
 };
+
+INSTANTIATE_TEST_SUITE_P(BothBodyPaths, Interruptions, bothBodyPaths, bodyPathName);
 
 std::string multipartBody(std::string_view data)
 {
@@ -28,9 +31,9 @@ std::string multipartBody(std::string_view data)
            "\r\n--B--\r\n";
 }
 
-TEST_F(Interruptions, ClientsThatVanishMidRequestLeaveNothingBehind)
+TEST_P(Interruptions, ClientsThatVanishMidRequestLeaveNothingBehind)
 {
-    ServerProcess server(saveDirectory, folder.path() / "server");
+    ServerProcess server(saveDirectory, folder.path() / "server", onBodyPath(GetParam()));
     ASSERT_NE(server.port(), 0) << server.output();
     const auto baseline = server.snapshot();
 
@@ -92,12 +95,12 @@ TEST_F(Interruptions, ClientsThatVanishMidRequestLeaveNothingBehind)
     reportFigure("upload after the disconnects", std::to_string(reply.status));
 }
 
-TEST_F(Interruptions, AServerKilledMidUploadLeavesNoTruncatedFileAndServesAgain)
+TEST_P(Interruptions, AServerKilledMidUploadLeavesNoTruncatedFileAndServesAgain)
 {
     constexpr int finished = 3;
     constexpr int inFlight = 8;
     const std::int64_t size = byScale<std::int64_t>(16, 64) << 20;
-    auto first = std::make_unique<ServerProcess>(saveDirectory, folder.path() / "first");
+    auto first = std::make_unique<ServerProcess>(saveDirectory, folder.path() / "first", onBodyPath(GetParam()));
     ASSERT_NE(first->port(), 0) << first->output();
     for (int i = 0; i < finished; ++i) {
         const UploadRequest request{"filename=done-" + std::to_string(i) + ".bin&device=Phone",
@@ -150,7 +153,7 @@ TEST_F(Interruptions, AServerKilledMidUploadLeavesNoTruncatedFileAndServesAgain)
     EXPECT_EQ(finalFiles, finished);
 
     // A new server on the same folder serves, and the names the killed uploads had are free.
-    auto second = std::make_unique<ServerProcess>(saveDirectory, folder.path() / "second");
+    auto second = std::make_unique<ServerProcess>(saveDirectory, folder.path() / "second", onBodyPath(GetParam()));
     ASSERT_NE(second->port(), 0) << second->output();
     EXPECT_EQ(sendRequest(second->port(), buildRequest("GET", "/v1/info")).status, 200);
     const UploadRequest again{"filename=flight-0.bin&device=Phone", 100, size, ""};
@@ -199,9 +202,9 @@ TEST_F(Interruptions, AServerKilledMidUploadLeavesNoTruncatedFileAndServesAgain)
 // 100-continue" lets a 409 arrive before any body). The file ends byte-identical, and what was sent
 // twice is only what was in flight at the cuts: at most the phone's send buffer each time (a phone's is
 // small; left to grow, a loopback one reaches megabytes while a busy server lags).
-TEST_F(Interruptions, AFileCutAtFiveRandomPointsResumesFromTheServersOffset)
+TEST_P(Interruptions, AFileCutAtFiveRandomPointsResumesFromTheServersOffset)
 {
-    ServerProcess server(saveDirectory, folder.path() / "server");
+    ServerProcess server(saveDirectory, folder.path() / "server", onBodyPath(GetParam()));
     ASSERT_NE(server.port(), 0) << server.output();
     const std::int64_t size = byScale<std::int64_t>(std::int64_t{128} << 20, std::int64_t{1} << 30);
     constexpr std::uint64_t seed = 2112;

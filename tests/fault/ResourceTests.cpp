@@ -77,14 +77,20 @@ protected:
     TemporaryFolder folder;
 };
 
-TEST_F(Resources, AFullDiskFailsTheUploadCleanlyAndTheNextOneSucceeds)
+// The disk fills up under splice(2) as under write(2): either way the system's own text.
+class FullDisk : public Resources, public ::testing::WithParamInterface<BodyPath>
+{};
+
+INSTANTIATE_TEST_SUITE_P(BothBodyPaths, FullDisk, bothBodyPaths, bodyPathName);
+
+TEST_P(FullDisk, AFullDiskFailsTheUploadCleanlyAndTheNextOneSucceeds)
 {
     const auto disk = folder.path() / "disk";
     SmallDisk small(disk, 96);
     if (!small.isMounted()) {
         GTEST_SKIP() << "cannot mount a tmpfs here (" << small.error() << "); run as root to test a full disk";
     }
-    ServerProcess server(disk, folder.path() / "server");
+    ServerProcess server(disk, folder.path() / "server", onBodyPath(GetParam()));
     ASSERT_NE(server.port(), 0) << server.output();
 
     // 24 MiB pass the free-space check (24 + 64 MiB of reserve < 96 MiB); the disk fills up while the

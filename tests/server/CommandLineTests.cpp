@@ -1,5 +1,6 @@
 // The command line of ferrylantern-server: its options, values and defaults.
 #include "app/ServerCommandLine.h"
+#include "tests/server/ServerFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,8 @@ TEST(ServerCommandLine, DefaultsAndValues)
     EXPECT_EQ(defaults->name, std::nullopt);
     EXPECT_FALSE(defaults->listAddresses);
     EXPECT_TRUE(parse({"--addresses"})->listAddresses);
+    EXPECT_EQ(defaults->rawBodyTransfer, RawBodyTransfer::spliceWhereSupported);
+    EXPECT_EQ(parse({"--no-splice"})->rawBodyTransfer, RawBodyTransfer::readAndWrite);
 
     const auto given =
         parse({"--port", "0", "--name=Studio PC", "--pin", "0042", "--port-file", "p", "--save-dir", "/x"});

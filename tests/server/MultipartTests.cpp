@@ -1,4 +1,5 @@
 #include "server/MultipartBody.h"
+#include "server/MultipartFilePartStream.h"
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,118 @@ TEST(MultipartParser, AHostileBoundaryCostsWorkLinearInTheBody)
     const std::string text =
         "--" + boundary + "\r\nContent-Disposition: form-data; filename=\"x\"\r\n\r\n" + std::string(32 << 20, '-');
     EXPECT_FALSE(firstMultipartFilePart(text, boundary));
+}
+
+// What the streaming parser hands on when `text` arrives cut at `cuts`.
+struct Streamed
+{
+    std::optional<MultipartFilePartInfo> part;
+    std::string data;
+};
+Streamed streamed(std::string_view text, std::string_view boundary, const std::vector<std::size_t>& cuts)
+{
+    MultipartFilePartStream parser(boundary);
+    Streamed result;
+    const auto sink = [&result](std::string_view piece) {
+        result.data.append(piece);
+        return std::error_code();
+    };
+    std::size_t from = 0;
+    for (const auto cut : cuts) {
+        EXPECT_FALSE(parser.feed(text.substr(from, cut - from), sink));
+        from = cut;
+    }
+    EXPECT_FALSE(parser.feed(text.substr(from), sink));
+    result.part = parser.filePart();
+    return result;
+}
+
+TEST(MultipartStream, FindsWhatTheWholeBodyParserFindsWhereverTheBodyIsCut)
+{
+    const std::vector<std::string> bodies{
+        body({{"Content-Disposition: form-data; name=\"note\"", ""},
+              {"Content-Type: text/plain", "no disposition"},
+              {"content-disposition: form-data; name=\"f\"; filename=\"a.bin\"", "DATA\r\n--not\r\n--B"},
+              {"Content-Disposition: form-data; filename=\"b.bin\"", "later"}}),
+        body({{"Content-Disposition: form-data", "\r\n\r\n-\r\n--\r"}}),
+        std::string("--B\r\nContent-Disposition: form-data\r\n\r\nno end"),
+        std::string("--B\r\n\r\nContent-Disposition: x\r\n\r\nafter an empty header line\r\n--B--"),
+        std::string("--Bpadding on the delimiter line\r\nContent-Disposition: x\r\n\r\ny--B"),
+        std::string("--B--\r\n--B\r\nContent-Disposition: x\r\n\r\nafter the end\r\n--B--"),
+    };
+    for (const auto& text : bodies) {
+        SCOPED_TRACE(text);
+        const auto whole = firstMultipartFilePart(text, "B");
+        for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+            const auto result = streamed(text, "B", {cut});
+            ASSERT_EQ(result.part.has_value(), whole.has_value()) << "cut at " << cut;
+            if (whole) {
+                EXPECT_EQ(result.part->fileName, whole->fileName);
+                EXPECT_EQ(result.part->byteCount, static_cast<std::int64_t>(whole->data.size()));
+                EXPECT_EQ(result.data, whole->data) << "cut at " << cut;
+            }
+        }
+        std::vector<std::size_t> everyByte(text.size());
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            everyByte[i] = i;
+        }
+        const auto byteByByte = streamed(text, "B", everyByte);
+        ASSERT_EQ(byteByByte.part.has_value(), whole.has_value());
+        if (whole) {
+            EXPECT_EQ(byteByByte.data, whole->data);
+        }
+    }
+}
+
+TEST(MultipartStream, HoldsAtMostTheDelimiterWhileDataArrives)
+{
+    const std::string data(1 << 20, 'd');
+    const std::string text = "--B\r\nContent-Disposition: form-data; filename=\"d\"\r\n\r\n" + data + "\r\n--B--";
+    MultipartFilePartStream parser("B");
+    std::size_t handedOn = 0;
+    const auto sink = [&handedOn](std::string_view piece) {
+        handedOn += piece.size();
+        return std::error_code();
+    };
+    const std::size_t dataStart = text.size() - data.size() - 7;
+    for (std::size_t at = 0; at < text.size(); at += 4096) {
+        ASSERT_FALSE(parser.feed(std::string_view(text).substr(at, 4096), sink));
+        const auto seen = std::min(text.size(), at + 4096);
+        if (seen > dataStart && seen < dataStart + data.size()) {
+            EXPECT_EQ(handedOn, seen - dataStart) << "bytes that cannot start a delimiter wait for nothing";
+        }
+    }
+    ASSERT_TRUE(parser.filePart());
+    EXPECT_EQ(handedOn, data.size());
+}
+
+TEST(MultipartStream, AHeaderBlockBeyondItsLimitGivesNoPartInEitherParser)
+{
+    for (const std::size_t length : {maxPartHeaderBytes, maxPartHeaderBytes + 1}) {
+        const std::string header = "Content-Disposition: form-data; filename=\"h\"\r\nX-Pad: ";
+        const std::string text =
+            "--B\r\n" + header + std::string(length - header.size(), 'p') + "\r\n\r\ndata\r\n--B--";
+        const bool fits = length <= maxPartHeaderBytes;
+        EXPECT_EQ(firstMultipartFilePart(text, "B").has_value(), fits) << length;
+        EXPECT_EQ(streamed(text, "B", {text.size() / 3, text.size() / 2}).part.has_value(), fits) << length;
+    }
+}
+
+TEST(MultipartStream, AHostileBoundaryCostsWorkLinearInTheBodyHoweverItIsCut)
+{
+    // The search keeps its place across pieces: re-reading what a long delimiter may still match at
+    // every piece would cost 64 Ki comparisons for each of these 600 000 pieces.
+    const std::string boundary = std::string(64 * 1024, '-') + "b";
+    const std::string text =
+        "--" + boundary + "\r\nContent-Disposition: form-data; filename=\"x\"\r\n\r\n" + std::string(4 << 20, '-');
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = 7; at < text.size(); at += 7) {
+        cuts.push_back(at);
+    }
+    const auto result = streamed(text, boundary, cuts);
+    EXPECT_FALSE(result.part);
+    // All but what a delimiter may still begin with has been handed on.
+    EXPECT_GE(result.data.size(), (std::size_t{4} << 20) - boundary.size() - 4);
 }
 
 } // namespace

@@ -2,6 +2,13 @@
 
 #include <nlohmann/json.hpp>
 
+namespace ferrylantern {
+void PrintTo(RawBodyTransfer transfer, std::ostream* out)
+{
+    *out << (transfer == RawBodyTransfer::spliceWhereSupported ? "splice" : "read and write");
+}
+} // namespace ferrylantern
+
 namespace ferrylantern::test {
 
 namespace {

@@ -1,7 +1,17 @@
 // POST "/v1/upload" over real sockets: saving byte-identical files, tickets, questions, duplicates,
-// multipart bodies, and every way an upload can fail without leaving anything behind.
+// multipart bodies, and every way an upload can fail without leaving anything behind. The upload tests
+// run twice, once for each way a raw body can travel from the socket to the file (splice through a
+// pipe, or read and write through a buffer); RawBodyReceiver's own tests see the switch from one to the
+// other when the kernel refuses splice.
 #include "server/PartialFile.h"
+#include "server/RawBodyReceiver.h"
 #include "tests/server/ServerFixture.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -57,10 +67,16 @@ std::vector<Event> eventsOf(const std::vector<TransferUploadProgressEvent>& even
     return found;
 }
 
-class Upload : public ServerTest
+class Upload : public ServerTest, public ::testing::WithParamInterface<RawBodyTransfer>
 {
 protected:
-    void SetUp() override { startServer(); }
+    void SetUp() override { startServer(std::nullopt, onThisBodyPath()); }
+
+    ServerOptions onThisBodyPath(ServerOptions options = {}) const
+    {
+        options.rawBodyTransfer = GetParam();
+        return options;
+    }
 
     HttpReply upload(std::string_view query, std::string_view body, std::string_view headerLines = "")
     {
@@ -95,7 +111,7 @@ protected:
     }
 };
 
-TEST_F(Upload, SavesATicketedFileByteForByteAndReportsInOrder)
+TEST_P(Upload, SavesATicketedFileByteForByteAndReportsInOrder)
 {
     const auto content = randomBytes(1 << 20);
     const auto ticket = ticketFor("song.flac", content.size());
@@ -135,7 +151,7 @@ TEST_F(Upload, SavesATicketedFileByteForByteAndReportsInOrder)
     EXPECT_TRUE(owner.confirmations().empty());
 }
 
-TEST_F(Upload, ATicketWorksOnceAndOnlyForWhatWasApproved)
+TEST_P(Upload, ATicketWorksOnceAndOnlyForWhatWasApproved)
 {
     const auto ticket = ticketFor("a.bin", 1000);
     const auto shortBody = upload("filename=a.bin&device=Phone&uploadId=" + ticket, randomBytes(999));
@@ -151,14 +167,14 @@ TEST_F(Upload, ATicketWorksOnceAndOnlyForWhatWasApproved)
     EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{});
 }
 
-TEST_F(Upload, ExpiredTicketsAreRefused)
+TEST_P(Upload, ExpiredTicketsAreRefused)
 {
     const auto ticket = ticketFor("a.bin", 4);
     clock.advance(std::chrono::seconds(900));
     EXPECT_EQ(upload("filename=a.bin&device=Phone&uploadId=" + ticket, "abcd").status, 403);
 }
 
-TEST_F(Upload, WithoutTicketOrConfirmationTheFileIsSavedWithoutAQuestion)
+TEST_P(Upload, WithoutTicketOrConfirmationTheFileIsSavedWithoutAQuestion)
 {
     EXPECT_EQ(upload("filename=note.txt&device=Phone", "hello").status, 200);
     EXPECT_EQ(readFile(phoneFolder() / "note.txt"), "hello");
@@ -166,7 +182,7 @@ TEST_F(Upload, WithoutTicketOrConfirmationTheFileIsSavedWithoutAQuestion)
     EXPECT_TRUE(owner.duplicates().empty());
 }
 
-TEST_F(Upload, NamesComeFromQueryHeaderOrDisposition)
+TEST_P(Upload, NamesComeFromQueryHeaderOrDisposition)
 {
     EXPECT_EQ(post("/v1/upload?device=Phone", "1", "X-Filename: header.txt\r\n").status, 200);
     EXPECT_EQ(post("/v1/upload?device=Phone", "2", "Content-Disposition: attachment; filename=\"disp.txt\"\r\n").status,
@@ -179,7 +195,7 @@ TEST_F(Upload, NamesComeFromQueryHeaderOrDisposition)
     EXPECT_TRUE(std::filesystem::exists(phoneFolder() / "evil_.txt"));
 }
 
-TEST_F(Upload, AVeryLongNameIsShortenedAndItsTicketStillMatches)
+TEST_P(Upload, AVeryLongNameIsShortenedAndItsTicketStillMatches)
 {
     const std::string name = std::string(300, 'n') + ".txt";
     const auto ticket = ticketFor(name, 3);
@@ -188,7 +204,7 @@ TEST_F(Upload, AVeryLongNameIsShortenedAndItsTicketStillMatches)
     EXPECT_EQ(json::parse(reply.body)["fileName"], std::string(251, 'n') + ".txt");
 }
 
-TEST_F(Upload, ADeviceNameThatTrimsToDotsKeepsTheFileInsideTheSaveFolder)
+TEST_P(Upload, ADeviceNameThatTrimsToDotsKeepsTheFileInsideTheSaveFolder)
 {
     // "x/%20.." is the device " .." once its last path component is taken; trimmed, that was "..",
     // and the file went into the save folder's parent.
@@ -202,7 +218,7 @@ TEST_F(Upload, ADeviceNameThatTrimsToDotsKeepsTheFileInsideTheSaveFolder)
     EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{"unknown-device/" + name});
 }
 
-TEST_F(Upload, AnEmptyBodyIsRefused)
+TEST_P(Upload, AnEmptyBodyIsRefused)
 {
     const auto reply = upload("filename=empty.txt&device=Phone", "");
     EXPECT_EQ(reply.status, 500);
@@ -210,7 +226,7 @@ TEST_F(Upload, AnEmptyBodyIsRefused)
     EXPECT_EQ(eventsOf<UploadFailed>(owner.events()).size(), 1U);
 }
 
-TEST_F(Upload, AClientThatGoesAwayHalfwayLeavesNoFileAnywhere)
+TEST_P(Upload, AClientThatGoesAwayHalfwayLeavesNoFileAnywhere)
 {
     const auto content = randomBytes(4 << 20);
     auto connection = startUpload("filename=big.bin&device=Phone", content.size(), content.substr(0, 1 << 20));
@@ -221,7 +237,7 @@ TEST_F(Upload, AClientThatGoesAwayHalfwayLeavesNoFileAnywhere)
     EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{});
 }
 
-TEST_F(Upload, AClientThatStopsEarlyHearsTheBodyWasIncomplete)
+TEST_P(Upload, AClientThatStopsEarlyHearsTheBodyWasIncomplete)
 {
     auto connection = startUpload("filename=cut.bin&device=Phone", 100, "only forty bytes of the hundred announced");
     connection->shutdownWrite();
@@ -232,7 +248,29 @@ TEST_F(Upload, AClientThatStopsEarlyHearsTheBodyWasIncomplete)
     EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{});
 }
 
-TEST_F(Upload, CancellingFromTheDesktopEndsTheUploadAndRemovesThePartialFile)
+TEST_P(Upload, BytesThatCameWithTheHeadComeFirstAndTheRestFollowsInSteps)
+{
+    // Head and first bytes in one segment: the server reads them together, and must write those bytes
+    // before anything that arrives later, whatever carries the rest.
+    const auto content = randomBytes((3 << 20) + 17, 37);
+    constexpr std::size_t withTheHead = 5000;
+    TestConnection connection(port);
+    connection.send("POST /v1/upload?filename=joined.bin&device=Phone HTTP/1.1\r\nContent-Length: " +
+                    std::to_string(content.size()) + "\r\n\r\n" + content.substr(0, withTheHead));
+    ASSERT_TRUE(waitForStarted(1));
+    for (std::size_t at = withTheHead; at < content.size(); at += 100000) {
+        ASSERT_TRUE(connection.send(std::string_view(content).substr(at, 100000)));
+    }
+    const auto reply = parseReply(connection.readAll());
+    ASSERT_TRUE(reply);
+    ASSERT_EQ(reply->status, 200) << reply->body;
+    EXPECT_EQ(readFile(phoneFolder() / "joined.bin"), content);
+    const auto updates = eventsOf<UploadUpdated>(owner.events());
+    ASSERT_FALSE(updates.empty());
+    EXPECT_EQ(updates.back().bytesReceived, static_cast<std::int64_t>(content.size()));
+}
+
+TEST_P(Upload, CancellingFromTheDesktopEndsTheUploadAndRemovesThePartialFile)
 {
     auto connection = startUpload("filename=movie.mp4&device=Phone", 8 << 20, randomBytes(1 << 20));
     ASSERT_TRUE(waitForStarted(1));
@@ -245,7 +283,7 @@ TEST_F(Upload, CancellingFromTheDesktopEndsTheUploadAndRemovesThePartialFile)
     EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{});
 }
 
-TEST_F(Upload, SameNameFilesAreKeptAsNumberedCopies)
+TEST_P(Upload, SameNameFilesAreKeptAsNumberedCopies)
 {
     owner.autoDuplicate = DuplicateFileResolution::keepCopy;
     for (const auto* body : {"one", "two", "three"}) {
@@ -261,7 +299,7 @@ TEST_F(Upload, SameNameFilesAreKeptAsNumberedCopies)
     EXPECT_EQ(questions[0].existingFilePath, std::filesystem::absolute(phoneFolder() / "photo.jpg").string());
 }
 
-TEST_F(Upload, ACopyOfANameThatIsNearlyAllExtensionIsSaved)
+TEST_P(Upload, ACopyOfANameThatIsNearlyAllExtensionIsSaved)
 {
     owner.autoDuplicate = DuplicateFileResolution::keepCopy;
     const std::string name = "a." + std::string(253, 'x');
@@ -272,7 +310,7 @@ TEST_F(Upload, ACopyOfANameThatIsNearlyAllExtensionIsSaved)
     EXPECT_EQ(entriesUnder(saveFolder.path()).size(), 2U);
 }
 
-TEST_F(Upload, OverwriteReplacesAndCancelRefuses)
+TEST_P(Upload, OverwriteReplacesAndCancelRefuses)
 {
     EXPECT_EQ(upload("filename=doc.txt&device=Phone", "old").status, 200);
     owner.autoDuplicate = DuplicateFileResolution::overwrite;
@@ -288,7 +326,7 @@ TEST_F(Upload, OverwriteReplacesAndCancelRefuses)
     EXPECT_EQ(eventsOf<UploadFailed>(owner.events()).size(), 1U);
 }
 
-TEST_F(Upload, AFailedOverwriteKeepsTheExistingFile)
+TEST_P(Upload, AFailedOverwriteKeepsTheExistingFile)
 {
     EXPECT_EQ(upload("filename=keep.txt&device=Phone", "precious").status, 200);
     owner.autoDuplicate = DuplicateFileResolution::overwrite;
@@ -301,7 +339,7 @@ TEST_F(Upload, AFailedOverwriteKeepsTheExistingFile)
     EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{"Phone/keep.txt"});
 }
 
-TEST_F(Upload, TwoSameNameUploadsAtOnceNeverShareADestination)
+TEST_P(Upload, TwoSameNameUploadsAtOnceNeverShareADestination)
 {
     const auto first = randomBytes(300000, 1);
     const auto second = randomBytes(300000, 2);
@@ -319,7 +357,7 @@ TEST_F(Upload, TwoSameNameUploadsAtOnceNeverShareADestination)
     EXPECT_TRUE(owner.duplicates().empty()); // neither existed on disk when it was claimed
 }
 
-TEST_F(Upload, WithoutTicketTheDesktopUserIsAsked)
+TEST_P(Upload, WithoutTicketTheDesktopUserIsAsked)
 {
     server->setRequireReceiveConfirmation(true);
     HttpReply declined;
@@ -342,7 +380,7 @@ TEST_F(Upload, WithoutTicketTheDesktopUserIsAsked)
     EXPECT_EQ(owner.confirmations().size(), 2U);
 }
 
-TEST_F(Upload, NeedsASessionWhenThePINGateIsOn)
+TEST_P(Upload, NeedsASessionWhenThePINGateIsOn)
 {
     setPIN(true, "1234");
     const auto reply = upload("filename=a.txt&device=Phone", "data");
@@ -351,7 +389,7 @@ TEST_F(Upload, NeedsASessionWhenThePINGateIsOn)
     EXPECT_TRUE(owner.events().empty());
 }
 
-TEST_F(Upload, MultipartBodiesAreUnpacked)
+TEST_P(Upload, MultipartBodiesAreUnpacked)
 {
     const std::string body = "--XB\r\n"
                              "Content-Disposition: form-data; name=\"file\"; filename*=UTF-8''%E4%B8%AD.txt\r\n"
@@ -369,7 +407,60 @@ TEST_F(Upload, MultipartBodiesAreUnpacked)
     EXPECT_EQ(broken.body, "Upload failed: 无法解析上传的文件数据（请重试或换一个小文件）");
 }
 
-TEST_F(Upload, MultipartBodiesOverSixtyFourMebibytesAreRefused)
+TEST_P(Upload, AMultipartFileStreamsToDiskAsItArrives)
+{
+    // The file's data holds near-misses of the delimiter; parts before it have no data or no
+    // Content-Disposition. The body arrives in pieces cut next to every delimiter.
+    std::string data = randomBytes(3 << 20, 43);
+    data.replace(1000, 6, "\r\n--XA");
+    data.replace(200000, 6, "\r\n--Xb");
+    const std::string head = "preamble --X\r\n"
+                             "--XB\r\nContent-Type: text/plain\r\n\r\nno disposition\r\n"
+                             "--XB\r\nContent-Disposition: form-data; name=\"empty\"; filename=\"e.txt\"\r\n\r\n\r\n"
+                             "--XB\r\nContent-Disposition: form-data; name=\"file\"; filename=\"big.bin\"\r\n\r\n";
+    const std::string body =
+        head + data + "\r\n--XB\r\nContent-Disposition: form-data; name=\"later\"\r\n\r\nx\r\n--XB--\r\n";
+    TestConnection connection(port);
+    connection.send("POST /v1/upload?device=Phone HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=XB\r\n"
+                    "Content-Length: " +
+                    std::to_string(body.size()) + "\r\n\r\n");
+    std::size_t sent = 0;
+    const auto sendUpTo = [&](std::size_t end) {
+        ASSERT_TRUE(connection.send(std::string_view(body).substr(sent, end - sent)));
+        sent = end;
+    };
+    for (std::size_t at = body.find("--XB"); at != std::string::npos && at < head.size();
+         at = body.find("--XB", at + 1)) {
+        sendUpTo(at + 2); // inside the delimiter
+        sendUpTo(at + 5);
+    }
+    sendUpTo(head.size() + data.size() / 2);
+    // Half the file is on disk, in its hidden partial file, before the rest of the body has arrived.
+    ASSERT_TRUE(eventually([&] {
+        for (const auto& entry : entriesUnder(saveFolder.path())) {
+            std::error_code error;
+            if (isPartialFileName(std::filesystem::path(entry).filename().string()) &&
+                std::filesystem::file_size(saveFolder.path() / entry, error) >= data.size() / 2 - 8) {
+                return true;
+            }
+        }
+        return false;
+    }));
+    const auto tail = head.size() + data.size() + 2;
+    sendUpTo(tail + 1); // "\r\n-" of the delimiter after the data
+    sendUpTo(body.size());
+    const auto reply = parseReply(connection.readAll());
+    ASSERT_TRUE(reply);
+    ASSERT_EQ(reply->status, 200) << reply->body;
+    EXPECT_EQ(json::parse(reply->body)["byteCount"], data.size());
+    EXPECT_EQ(readFile(phoneFolder() / "big.bin"), data);
+    EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{"Phone/big.bin"});
+    const auto updates = eventsOf<UploadUpdated>(owner.events());
+    ASSERT_GE(updates.size(), 2U) << "progress while the body arrives, and the final count";
+    EXPECT_EQ(updates.back().bytesReceived, static_cast<std::int64_t>(data.size()));
+}
+
+TEST_P(Upload, MultipartBodiesOverSixtyFourMebibytesAreRefused)
 {
     const std::string body((64 << 20) + 1, 'x');
     const auto reply = post("/v1/upload?device=Phone", body, "Content-Type: multipart/form-data; boundary=XB\r\n");
@@ -378,7 +469,7 @@ TEST_F(Upload, MultipartBodiesOverSixtyFourMebibytesAreRefused)
               "Upload failed: 文件过大，请通过 FerryLantern 网页上传（不要用第三方 multipart 工具传超大文件）");
 }
 
-TEST_F(Upload, TheSystemsTextExplainsFileSystemFailures)
+TEST_P(Upload, TheSystemsTextExplainsFileSystemFailures)
 {
     std::ofstream(saveFolder.path() / "Blocked") << "a file where the device folder should be";
     const auto reply = upload("filename=a.txt&device=Blocked", "data");
@@ -387,7 +478,7 @@ TEST_F(Upload, TheSystemsTextExplainsFileSystemFailures)
     EXPECT_GT(reply.body.size(), std::string("Upload failed: ").size());
 }
 
-TEST_F(Upload, ExpectContinueGetsTheInterimAnswerBeforeTheBody)
+TEST_P(Upload, ExpectContinueGetsTheInterimAnswerBeforeTheBody)
 {
     TestConnection connection(port);
     connection.send("POST /v1/upload?filename=c.txt&device=Phone HTTP/1.1\r\nExpect: 100-continue\r\n"
@@ -438,7 +529,7 @@ TEST_F(LeftoverPartialFiles, StartRemovesOnlyPartialFilesNoUploadCanStillOwn)
 }
 
 // A local user may plant a link where a device folder would be; the upload never follows it.
-TEST_F(Upload, ASymlinkedDeviceFolderIsRefusedAndNothingLandsOutsideTheSaveFolder)
+TEST_P(Upload, ASymlinkedDeviceFolderIsRefusedAndNothingLandsOutsideTheSaveFolder)
 {
     TemporaryFolder elsewhere;
     std::filesystem::create_directory_symlink(elsewhere.path(), saveFolder.path() / "Phone");
@@ -454,7 +545,7 @@ TEST_F(Upload, ASymlinkedDeviceFolderIsRefusedAndNothingLandsOutsideTheSaveFolde
 
 // A file of a picked folder goes below its device folder whatever path the phone names: parent steps and
 // absolute paths stay inside, nine levels become eight, and a link planted among the folders is refused.
-TEST_F(Upload, AFileOfAFolderStaysBelowItsDeviceFolder)
+TEST_P(Upload, AFileOfAFolderStaysBelowItsDeviceFolder)
 {
     TemporaryFolder elsewhere;
     std::filesystem::create_directories(phoneFolder() / "Linked");
@@ -542,7 +633,7 @@ protected:
     }
 };
 
-TEST_F(ResumableUpload, ACutAtHalfResumesFromTheServersOffsetToOneIdenticalFile)
+TEST_P(ResumableUpload, ACutAtHalfResumesFromTheServersOffsetToOneIdenticalFile)
 {
     const auto content = randomBytes(4 << 20, 7);
     const auto ticket = ticketFor("movie.mp4", content.size());
@@ -594,7 +685,7 @@ TEST_F(ResumableUpload, ACutAtHalfResumesFromTheServersOffsetToOneIdenticalFile)
     EXPECT_EQ(again.body, json({{"offset", content.size()}}).dump());
 }
 
-TEST_F(ResumableUpload, SevenSlicesMakeOneIdenticalFileAndOneTransfer)
+TEST_P(ResumableUpload, SevenSlicesMakeOneIdenticalFileAndOneTransfer)
 {
     owner.autoDuplicate = DuplicateFileResolution::keepCopy;
     ASSERT_EQ(upload("filename=clip.mov&device=Phone", "an older clip").status, 200);
@@ -625,7 +716,7 @@ TEST_F(ResumableUpload, SevenSlicesMakeOneIdenticalFileAndOneTransfer)
     EXPECT_TRUE(partialFiles().empty());
 }
 
-TEST_F(ResumableUpload, RequestsThatDoNotFitChangeNothing)
+TEST_P(ResumableUpload, RequestsThatDoNotFitChangeNothing)
 {
     const auto content = randomBytes(1000, 5);
     const auto ticket = ticketFor("a.bin", content.size());
@@ -676,7 +767,7 @@ TEST_F(ResumableUpload, RequestsThatDoNotFitChangeNothing)
     EXPECT_EQ(upload("filename=a.bin&device=Phone&uploadId=" + ticket, content).body, "上传许可无效或已过期");
 }
 
-TEST_F(ResumableUpload, AfterTheWindowNothingIsLeftToResume)
+TEST_P(ResumableUpload, AfterTheWindowNothingIsLeftToResume)
 {
     const auto content = randomBytes(1 << 20, 9);
     const auto ticket = ticketFor("late.bin", content.size());
@@ -693,12 +784,12 @@ TEST_F(ResumableUpload, AfterTheWindowNothingIsLeftToResume)
     EXPECT_EQ(slice("late.bin", ticket, 0, content).status, 404);
 }
 
-TEST_F(ResumableUpload, ATimerRemovesWhatNobodyContinuedWithoutARequest)
+TEST_P(ResumableUpload, ATimerRemovesWhatNobodyContinuedWithoutARequest)
 {
     server.reset();
     ServerOptions options;
     options.resumeSweepInterval = std::chrono::milliseconds(20);
-    startServer(std::nullopt, options);
+    startServer(std::nullopt, onThisBodyPath(options));
     const auto content = randomBytes(1 << 20, 11);
     const auto ticket = ticketFor("idle.bin", content.size());
     cutAfter("idle.bin", ticket, content, content.size() / 4);
@@ -708,7 +799,7 @@ TEST_F(ResumableUpload, ATimerRemovesWhatNobodyContinuedWithoutARequest)
     EXPECT_TRUE(owner.waitForEvent([](const auto& event) { return std::holds_alternative<UploadFailed>(event); }));
 }
 
-TEST_F(ResumableUpload, OnlyTheSessionThatStartedItMayResume)
+TEST_P(ResumableUpload, OnlyTheSessionThatStartedItMayResume)
 {
     setPIN(true, "2468");
     const auto token = verifyPIN("2468");
@@ -733,7 +824,7 @@ TEST_F(ResumableUpload, OnlyTheSessionThatStartedItMayResume)
     EXPECT_EQ(readFile(phoneFolder() / "s.bin"), content);
 }
 
-TEST_F(ResumableUpload, ACancelFromTheDesktopOrThePhoneLeavesNothing)
+TEST_P(ResumableUpload, ACancelFromTheDesktopOrThePhoneLeavesNothing)
 {
     for (const bool fromDesktop : {true, false}) {
         const std::string name = fromDesktop ? "desk.bin" : "phone.bin";
@@ -761,7 +852,7 @@ TEST_F(ResumableUpload, ACancelFromTheDesktopOrThePhoneLeavesNothing)
     EXPECT_EQ(post("/v1/upload/cancel?uploadId=" + Uuid::random().text(), "").status, 404);
 }
 
-TEST_F(ResumableUpload, ANewRequestTakesOverFromAConnectionThatWentSilent)
+TEST_P(ResumableUpload, ANewRequestTakesOverFromAConnectionThatWentSilent)
 {
     const auto content = randomBytes(2 << 20, 19);
     const auto ticket = ticketFor("silent.bin", content.size());
@@ -783,7 +874,7 @@ TEST_F(ResumableUpload, ANewRequestTakesOverFromAConnectionThatWentSilent)
 }
 
 // A reset socket no longer knows its peer; the upload must still belong to the client that sent it.
-TEST_F(ResumableUpload, AConnectionResetRightAfterItsFirstBytesIsKeptForItsClient)
+TEST_P(ResumableUpload, AConnectionResetRightAfterItsFirstBytesIsKeptForItsClient)
 {
     for (int round = 0; round < 10; ++round) {
         const std::string name = "reset-" + std::to_string(round) + ".bin";
@@ -799,7 +890,7 @@ TEST_F(ResumableUpload, AConnectionResetRightAfterItsFirstBytesIsKeptForItsClien
     }
 }
 
-TEST_F(ResumableUpload, AStoppedServerKeepsNothing)
+TEST_P(ResumableUpload, AStoppedServerKeepsNothing)
 {
     const auto content = randomBytes(1 << 20, 23);
     const auto ticket = ticketFor("stop.bin", content.size());
@@ -808,6 +899,132 @@ TEST_F(ResumableUpload, AStoppedServerKeepsNothing)
     server->stop();
     EXPECT_TRUE(partialFiles().empty());
     EXPECT_EQ(eventsOf<UploadFailed>(owner.events()).size(), 1U);
+}
+
+// MARK: The two ways from the socket to the file
+
+std::string bodyPathName(const ::testing::TestParamInfo<RawBodyTransfer>& info)
+{
+    return info.param == RawBodyTransfer::spliceWhereSupported ? "Splice" : "ReadAndWrite";
+}
+
+INSTANTIATE_TEST_SUITE_P(BothBodyPaths, Upload,
+                         ::testing::Values(RawBodyTransfer::spliceWhereSupported, RawBodyTransfer::readAndWrite),
+                         bodyPathName);
+INSTANTIATE_TEST_SUITE_P(BothBodyPaths, ResumableUpload,
+                         ::testing::Values(RawBodyTransfer::spliceWhereSupported, RawBodyTransfer::readAndWrite),
+                         bodyPathName);
+
+// Both ends of one TCP connection over 127.0.0.1.
+struct LoopbackPair
+{
+    int client = -1;
+    int server = -1;
+
+    LoopbackPair()
+    {
+        const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener, 1) == 0 &&
+            getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+                server = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            }
+        }
+        close(listener);
+    }
+    ~LoopbackPair()
+    {
+        if (client >= 0) {
+            close(client);
+        }
+    }
+    LoopbackPair(const LoopbackPair&) = delete;
+    LoopbackPair& operator=(const LoopbackPair&) = delete;
+};
+
+// The descriptor this process holds open on `path`, found the way a tool would: through /proc.
+int openDescriptorOf(const std::filesystem::path& path)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == path) {
+            return std::stoi(entry.path().filename().string());
+        }
+    }
+    return -1;
+}
+
+TEST(RawBodyReceiver, MovesEveryByteInStepsAndFallsBackWhereTheKernelRefusesSplice)
+{
+    struct Case
+    {
+        const char* what;
+        RawBodyTransfer transfer;
+        bool fileRefusesSplice; // opened for appending, which splice(2) refuses with EINVAL
+        bool splicesAtTheEnd;
+    };
+    const std::vector<Case> cases{
+        {"socket to pipe to file", RawBodyTransfer::spliceWhereSupported, false, true},
+        {"a file that refuses splice gets the first step's bytes from the pipe, then the buffer's",
+         RawBodyTransfer::spliceWhereSupported, true, false},
+        {"read and write only", RawBodyTransfer::readAndWrite, false, false},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        TemporaryFolder save;
+        LoopbackPair sockets;
+        ASSERT_GE(sockets.server, 0);
+        HeadMemoryBudget budget;
+        Connection connection(sockets.server, ConnectionPolicy{}, budget, "127.0.0.1");
+        auto folder = ConfinedFolder::open(save.path(), "Phone");
+        ASSERT_TRUE(folder);
+        auto file = PartialFile::create(*folder);
+        ASSERT_TRUE(file);
+        if (test.fileRefusesSplice) {
+            const auto partial = *std::filesystem::directory_iterator(save.path() / "Phone");
+            const int fd = openDescriptorOf(partial.path());
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_APPEND), 0);
+        }
+
+        const auto content = randomBytes((5 << 20) + 3, 41);
+        std::thread sender([&] {
+            for (std::size_t at = 0; at < content.size(); at += 300000) {
+                const auto piece = std::string_view(content).substr(at, 300000);
+                ASSERT_EQ(::send(sockets.client, piece.data(), piece.size(), MSG_NOSIGNAL),
+                          static_cast<ssize_t>(piece.size()));
+            }
+        });
+        RawBodyReceiver body(connection, *file, test.transfer);
+        EXPECT_EQ(body.isSplicing(), test.transfer == RawBodyTransfer::spliceWhereSupported);
+        std::size_t received = 0;
+        std::size_t largestStep = 0;
+        while (received < content.size()) {
+            const auto moved = body.receive(std::min(RawBodyReceiver::stepSize, content.size() - received));
+            ASSERT_TRUE(moved) << moved.error().message();
+            ASSERT_GT(*moved, 0U);
+            largestStep = std::max(largestStep, *moved);
+            received += *moved;
+        }
+        sender.join();
+        EXPECT_EQ(received, content.size());
+        EXPECT_LE(largestStep, RawBodyReceiver::stepSize);
+        EXPECT_EQ(body.isSplicing(), test.splicesAtTheEnd);
+        ASSERT_FALSE(file->close());
+        ASSERT_FALSE(file->commit("body.bin", PartialFile::Replace::never));
+        EXPECT_EQ(readFile(save.path() / "Phone" / "body.bin"), content);
+
+        // A client that goes away: the next step reports the end, and nothing more reaches the file.
+        shutdown(sockets.client, SHUT_WR);
+        const auto after = body.receive(RawBodyReceiver::stepSize);
+        ASSERT_TRUE(after);
+        EXPECT_EQ(*after, 0U);
+    }
 }
 
 } // namespace
