@@ -33,6 +33,7 @@ TEST(AudioMeterTimeline, KeepsTheLoudestSampleOfEachBlockOfTheFirstTwoChannels)
     const Row rows[] = {
         {"silence", {0, 0, 0, 0}, 2, {-80, -80}},
         {"full scale, negative", {-1.0f, 0.001f, 0.5f, 0}, 2, {0, -60}},
+        {"negative on the right", {0.001f, -1.0f}, 2, {-60, 0}},
         {"above full scale", {2.0f, 3.0f}, 2, {0, 0}},
         {"mono meters both sides", {0.001f, -0.001f}, 1, {-60, -60}},
         {"third channel ignored", {0.001f, 0.001f, 1.0f}, 3, {-60, -60}},

@@ -4,6 +4,7 @@
 #include "tests/fault/FaultFixture.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <future>
 #include <nlohmann/json.hpp>
@@ -236,6 +237,9 @@ TEST_F(Attacks, HostAndOriginKeepOtherSitesOut)
 {
     start();
     const std::string own = "http://127.0.0.1:" + std::to_string(port);
+    char hostName[256] = {};
+    ASSERT_EQ(gethostname(hostName, sizeof hostName - 1), 0);
+    const std::string machine = hostName;
     const struct
     {
         const char* row;
@@ -246,6 +250,9 @@ TEST_F(Attacks, HostAndOriginKeepOtherSitesOut)
         {"page, no Host (curl -H 'Host:')", "GET / HTTP/1.1\r\n\r\n", 200},
         {"page, Host localhost", "GET / HTTP/1.1\r\nHost: localhost:" + std::to_string(port) + "\r\n\r\n", 200},
         {"page, rebinding Host", "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n", 421},
+        {"page, this machine's name", "GET / HTTP/1.1\r\nHost: " + machine + ".local\r\n\r\n", 200},
+        {"page, a domain that starts with this machine's name",
+         "GET / HTTP/1.1\r\nHost: " + machine + ".evil.example\r\n\r\n", 421},
         {"info, rebinding Host", "GET /v1/info HTTP/1.1\r\nHost: evil.example:" + std::to_string(port) + "\r\n\r\n",
          421},
         {"upload, own Origin",

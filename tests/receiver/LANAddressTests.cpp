@@ -65,6 +65,7 @@ TEST(LANAddresses, RankByRangeAndInterface)
         {"en0", "172.20.0.5", 2},      {"wlan0", "192.168.0.9", 0}, {"en0", "169.254.3.4", 900},
         {"en1", "8.8.8.8", 15},        {"en0", "172.x.0.1", 5},     {"wlp2s0", "10.0.0.23", 1},
         {"enp3s0", "192.168.1.5", 10}, {"eth0", "10.1.1.1", 11},    {"usb0", "192.168.42.9", 40},
+        {"en0", "172.16.0.1", 2},      {"en0", "172.31.255.1", 2},  {"en0", "172.15.0.1", 5},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(std::string(row.interface) + " " + row.address);

@@ -138,8 +138,8 @@ TEST_F(ServerProgram, SharesFilesPrintsTextsAndSaysWhatItSent)
     const auto download = sendRequest(
         *port, buildRequest("GET", "/v1/shared/" + list["items"][0]["id"].get<std::string>() + "?device=Phone"));
     EXPECT_EQ(download.body, "%PDF-1.7 the report");
-    const auto text =
-        sendRequest(*port, buildRequest("POST", "/v1/text?device=Phone", "", R"({"text":"two\nlines \u001b[31mred"})"));
+    const auto text = sendRequest(*port, buildRequest("POST", "/v1/text?device=Phone", "",
+                                                      R"({"text":"two\nlines \u001b[31mred \u202egpj.exe"})"));
     EXPECT_EQ(text.status, 200);
     const std::string sent = "sent " + shared.string() + " to Phone (19 bytes)";
     ASSERT_TRUE(eventually([&] {
@@ -150,8 +150,9 @@ TEST_F(ServerProgram, SharesFilesPrintsTextsAndSaysWhatItSent)
     EXPECT_EQ(program->waitForExit(), 0);
     const auto output = program->standardOutput();
     EXPECT_NE(output.find("sharing " + shared.string() + " (19 bytes)"), std::string::npos) << output;
-    // One line whatever the text holds; its escape sequence cannot colour the terminal.
-    EXPECT_NE(output.find("text from Phone: two\\x0Alines \\x1B[31mred\n"), std::string::npos) << output;
+    // One line whatever the text holds; its escape sequence cannot colour the terminal, nor a right-to-left
+    // override turn what follows around.
+    EXPECT_NE(output.find("text from Phone: two\\x0Alines \\x1B[31mred \\u202Egpj.exe\n"), std::string::npos) << output;
     EXPECT_EQ(output.find('\x1b'), std::string::npos);
 }
 

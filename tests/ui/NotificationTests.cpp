@@ -25,6 +25,20 @@ namespace {
 
 // MARK: Texts
 
+// A notification's "open" starts the file's program: a file the system would run is only revealed.
+TEST(NotificationOpenAction, IsOfferedForPlainFilesOnly)
+{
+    const test::TemporaryFolder folder;
+    const auto plain = folder.path() / "notes.txt";
+    const auto runnable = folder.path() / "also-notes.txt";
+    std::ofstream(plain) << "hello";
+    std::ofstream(runnable) << "hello";
+    std::filesystem::permissions(runnable, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+    EXPECT_TRUE(isSafeToOpenDirectly(QString::fromStdString(plain.string())));
+    EXPECT_FALSE(isSafeToOpenDirectly(QString::fromStdString(runnable.string())));
+    EXPECT_FALSE(isSafeToOpenDirectly(QString::fromStdString(folder.path().string())));
+}
+
 TEST(NotificationTexts, CountTheFilesAndNameTheDevice)
 {
     EXPECT_EQ(receivedFilesSummary(1), "收到文件");

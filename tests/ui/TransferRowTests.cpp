@@ -91,6 +91,9 @@ TEST(ActiveReceiveRow, ShowsAnEmptyBarForAnUnknownTotalAndAFullOneWhenPastIt)
         TransferReceiveProgress{row.progress().id, QStringLiteral("a.bin"), QStringLiteral("Android"), 5200, 4096});
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_EQ(row.findChild<QLabel*>(QStringLiteral("sourceLine"))->text(), QStringLiteral("来自：Android"));
+    for (const auto* label : row.findChildren<QLabel*>()) { // names come from the phone
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+    }
     // Growing numbers move neither the text nor the bar: fixed-width digits in a fixed width.
     const auto* sizes = row.findChild<QLabel*>(QStringLiteral("progressText"));
     EXPECT_TRUE(QFontInfo(sizes->font()).fixedPitch());

@@ -94,7 +94,8 @@ test('three files arrive byte-identical in the device folder', { timeout: 90000 
     const contents = {
         'clip.bin': randomBytes(6 * 1024 * 1024 + 123),
         '照片 一.txt': Buffer.from('第一张照片的说明\n'),
-        'notes.txt': Buffer.from('hello'),
+        // A name of markup shows as the characters it holds.
+        '<img src=x onerror=window.injected=1>.txt': Buffer.from('hello'),
     };
     const files = await makeFiles(contents);
     const page = await openPanel();
