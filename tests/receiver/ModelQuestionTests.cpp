@@ -133,6 +133,18 @@ TEST_F(ConfirmationQueue, ASecondBatchWaitsForTheFirstToBeAnswered)
     EXPECT_EQ(queue.currentReceiveConfirmationItem()->pending.deviceFolder, "Tablet");
     queue.acceptAllConfirmations();
     EXPECT_TRUE(answered(second.waiter, second.reply));
+
+    // A batch whose phone hung up is withdrawn: the one waiting behind it comes on screen at once.
+    auto gone = asked();
+    auto next = asked();
+    const auto goneFile = question("c1");
+    askBatch({goneFile}, gone.reply);
+    askBatch({question("d1", "Laptop")}, next.reply);
+    EXPECT_TRUE(queue.withdraw(goneFile.uploadID));
+    ASSERT_TRUE(queue.currentReceiveConfirmationItem());
+    EXPECT_EQ(queue.currentReceiveConfirmationItem()->pending.deviceFolder, "Laptop");
+    queue.acceptAllConfirmations();
+    EXPECT_TRUE(answered(next.waiter, next.reply));
 }
 
 TEST_F(ConfirmationQueue, SinglesPushedAsideByABatchComeBackAfterIt)
