@@ -3,48 +3,8 @@
 namespace ferrylantern {
 
 ActiveDownloadListModel::ActiveDownloadListModel(QObject* parent)
-    : QAbstractListModel(parent)
-{
-    qRegisterMetaType<TransferSendProgress>();
-}
-
-int ActiveDownloadListModel::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : static_cast<int>(downloads_.size());
-}
-
-QVariant ActiveDownloadListModel::data(const QModelIndex& index, int role) const
-{
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
-        return {};
-    }
-    const auto& progress = downloads_.at(index.row());
-    switch (role) {
-    case Qt::DisplayRole:
-        return progress.fileName;
-    case progressRole:
-        return QVariant::fromValue(progress);
-    default:
-        return {};
-    }
-}
-
-QHash<int, QByteArray> ActiveDownloadListModel::roleNames() const
-{
-    auto names = QAbstractListModel::roleNames();
-    names.insert(progressRole, "progress");
-    return names;
-}
-
-std::optional<int> ActiveDownloadListModel::rowOf(const Uuid& id) const
-{
-    for (qsizetype row = 0; row < downloads_.size(); ++row) {
-        if (downloads_.at(row).id == id) {
-            return static_cast<int>(row);
-        }
-    }
-    return std::nullopt;
-}
+    : ProgressListModel(parent)
+{}
 
 std::optional<TransferSendProgress> ActiveDownloadListModel::apply(const TransferDownloadProgressEvent& event)
 {
@@ -60,10 +20,7 @@ std::optional<TransferSendProgress> ActiveDownloadListModel::apply(const Transfe
         if (row) {
             changeRow(*row, progress);
         } else {
-            const int end = static_cast<int>(downloads_.size());
-            beginInsertRows({}, end, end);
-            downloads_.append(progress);
-            endInsertRows();
+            appendRow(progress);
         }
         return std::nullopt;
     }
@@ -71,25 +28,12 @@ std::optional<TransferSendProgress> ActiveDownloadListModel::apply(const Transfe
         return std::nullopt;
     }
     if (const auto* updated = std::get_if<DownloadUpdated>(&event)) {
-        auto progress = downloads_.at(*row);
+        auto progress = rows().at(*row);
         progress.bytesSent = updated->bytesSent;
         changeRow(*row, progress);
         return std::nullopt;
     }
-    beginRemoveRows({}, *row, *row);
-    auto ended = downloads_.takeAt(*row);
-    endRemoveRows();
-    return ended;
-}
-
-void ActiveDownloadListModel::changeRow(int row, const TransferSendProgress& progress)
-{
-    if (downloads_.at(row) == progress) {
-        return;
-    }
-    downloads_[row] = progress;
-    const auto changed = index(row);
-    emit dataChanged(changed, changed);
+    return takeRow(*row);
 }
 
 } // namespace ferrylantern

@@ -4,41 +4,23 @@
 // GUI thread only. Written by the receiver model alone; views and tests read it.
 #pragma once
 
-#include "receiver/ReceiverTypes.h"
-
-#include <QAbstractListModel>
-#include <QList>
-
-#include <optional>
+#include "receiver/ProgressListModel.h"
 
 namespace ferrylantern {
 
-class ActiveDownloadListModel final : public QAbstractListModel
+class ActiveDownloadListModel final : public ProgressListModel<TransferSendProgress>
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ActiveDownloadListModel)
 
 public:
-    // data() gives the file name for Qt::DisplayRole and the whole TransferSendProgress for this role.
-    static constexpr int progressRole = Qt::UserRole + 1;
-
     explicit ActiveDownloadListModel(QObject* parent = nullptr);
 
-    int rowCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QHash<int, QByteArray> roleNames() const override;
-
-    const QList<TransferSendProgress>& downloads() const { return downloads_; }
-    std::optional<int> rowOf(const Uuid& id) const;
+    const QList<TransferSendProgress>& downloads() const { return rows(); }
 
     // `started` appends a row (or replaces the row of a known id), `updated` changes the row of a known
     // id, `finished` and `failed` remove it. Returns the row an ending event removed.
     std::optional<TransferSendProgress> apply(const TransferDownloadProgressEvent& event);
-
-private:
-    void changeRow(int row, const TransferSendProgress& progress);
-
-    QList<TransferSendProgress> downloads_;
 };
 
 } // namespace ferrylantern

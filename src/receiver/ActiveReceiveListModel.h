@@ -6,36 +6,24 @@
 // GUI thread only. Written by the receiver model alone; views and tests read it.
 #pragma once
 
-#include "receiver/ReceiverTypes.h"
-
-#include <QAbstractListModel>
-#include <QList>
+#include "receiver/ProgressListModel.h"
 
 #include <chrono>
 #include <functional>
-#include <optional>
 
 namespace ferrylantern {
 
-class ActiveReceiveListModel final : public QAbstractListModel
+class ActiveReceiveListModel final : public ProgressListModel<TransferReceiveProgress>
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ActiveReceiveListModel)
 
 public:
-    // data() gives the file name for Qt::DisplayRole and the whole TransferReceiveProgress for this role.
-    static constexpr int progressRole = Qt::UserRole + 1;
-
     using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
 
     explicit ActiveReceiveListModel(QObject* parent = nullptr, SteadyClock clock = std::chrono::steady_clock::now);
 
-    int rowCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QHash<int, QByteArray> roleNames() const override;
-
-    const QList<TransferReceiveProgress>& receives() const { return receives_; }
-    std::optional<int> rowOf(const Uuid& id) const;
+    const QList<TransferReceiveProgress>& receives() const { return rows(); }
 
     // `started` replaces the row of a known id in place or appends one; `updated` changes the row of a
     // known id (unknown ids are ignored); `finished` and `failed` remove the row. Returns the row an
@@ -50,10 +38,7 @@ public:
     void markStalledRows(std::chrono::milliseconds after, const std::function<bool(const Uuid&)>& isWaitingForDesktop);
 
 private:
-    void changeRow(int row, const TransferReceiveProgress& progress);
-
     SteadyClock clock_;
-    QList<TransferReceiveProgress> receives_;
     QList<std::chrono::steady_clock::time_point> lastBytesAt_; // per row
 };
 
