@@ -164,35 +164,35 @@ void TransferNotifications::questionArrived(bool userAtWindow)
 void TransferNotifications::showReceiveQuestion(bool open)
 {
     const auto item = model_.confirmations().currentReceiveConfirmationItem();
-    auto& notice = receiveQuestion_;
-    if (!item) {
-        if (notice.handle) {
-            notifications_.close(*notice.handle);
-        }
-        notice = {};
-        return;
-    }
-    if (!notice.handle) {
-        if (!open || !enabled()) {
-            return;
-        }
-        notice.handle = notifications_.newHandle();
-    }
-    notice.headID = item->identity();
-    notifications_.show(*notice.handle, {.summary = receiveQuestionSummary(item->queueCount, item->pending.kind),
-                                         .body = receiveQuestionBody(model_.confirmations().confirmationQueue()),
-                                         .actions = {{defaultAction, QStringLiteral("显示")},
-                                                     {acceptAction, QStringLiteral("接收")},
-                                                     {rejectAction, QStringLiteral("拒绝")}},
-                                         .category = QStringLiteral("transfer"),
-                                         .persistent = true});
+    showQuestion(receiveQuestion_, item ? std::optional(item->identity()) : std::nullopt, open, [&] {
+        return DesktopNotification{.summary = receiveQuestionSummary(item->queueCount, item->pending.kind),
+                                   .body = receiveQuestionBody(model_.confirmations().confirmationQueue()),
+                                   .actions = {{defaultAction, QStringLiteral("显示")},
+                                               {acceptAction, QStringLiteral("接收")},
+                                               {rejectAction, QStringLiteral("拒绝")}},
+                                   .category = QStringLiteral("transfer"),
+                                   .persistent = true};
+    });
 }
 
 void TransferNotifications::showDuplicateQuestion(bool open)
 {
     const auto item = model_.duplicates().currentDuplicateResolutionItem();
-    auto& notice = duplicateQuestion_;
-    if (!item) {
+    showQuestion(duplicateQuestion_, item ? std::optional(item->identity()) : std::nullopt, open, [&] {
+        return DesktopNotification{.summary = QStringLiteral("文件已存在"),
+                                   .body = duplicateQuestionBody(item->pending),
+                                   .actions = {{defaultAction, QStringLiteral("显示")},
+                                               {keepBothAction, QStringLiteral("保留两者")},
+                                               {rejectAction, QStringLiteral("拒绝")}},
+                                   .category = QStringLiteral("transfer"),
+                                   .persistent = true};
+    });
+}
+
+void TransferNotifications::showQuestion(QuestionNotice& notice, const std::optional<QString>& headID, bool open,
+                                         const std::function<DesktopNotification()>& notification)
+{
+    if (!headID) {
         if (notice.handle) {
             notifications_.close(*notice.handle);
         }
@@ -205,14 +205,8 @@ void TransferNotifications::showDuplicateQuestion(bool open)
         }
         notice.handle = notifications_.newHandle();
     }
-    notice.headID = item->identity();
-    notifications_.show(*notice.handle, {.summary = QStringLiteral("文件已存在"),
-                                         .body = duplicateQuestionBody(item->pending),
-                                         .actions = {{defaultAction, QStringLiteral("显示")},
-                                                     {keepBothAction, QStringLiteral("保留两者")},
-                                                     {rejectAction, QStringLiteral("拒绝")}},
-                                         .category = QStringLiteral("transfer"),
-                                         .persistent = true});
+    notice.headID = headID;
+    notifications_.show(*notice.handle, notification());
 }
 
 // MARK: Answers

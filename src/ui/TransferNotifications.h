@@ -82,6 +82,10 @@ private:
     void showBurst(const QString& deviceFolder, const Burst& burst);
     void showReceiveQuestion(bool open);
     void showDuplicateQuestion(bool open);
+    // Shows the question at the head of a queue (`headID`) in `notice`, opening the notification only
+    // when `open`; closes it when the queue is empty.
+    void showQuestion(QuestionNotice& notice, const std::optional<QString>& headID, bool open,
+                      const std::function<DesktopNotification()>& notification);
     void actionInvoked(DesktopNotifications::Handle handle, const QString& key);
     void notificationClosed(DesktopNotifications::Handle handle);
     void closeEverything();
