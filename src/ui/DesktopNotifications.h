@@ -1,5 +1,5 @@
 // The desktop's notifications, through the freedesktop Notifications interface on the session bus
-// (org.freedesktop.Notifications, version 1.2 of the specification). A caller keeps a handle per
+// (org.freedesktop.Notifications, version 1.2 of the freedesktop protocol). A caller keeps a handle per
 // notification it shows; showing again under the same handle updates the notification in place
 // (replaces_id), so a burst of changes never piles up notifications.
 //

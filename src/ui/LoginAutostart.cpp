@@ -13,7 +13,7 @@ namespace ferrylantern {
 
 namespace {
 
-// Characters that make an Exec argument need quotes (Desktop Entry Specification, "The Exec key").
+// Characters that make an Exec argument need quotes (the freedesktop Desktop Entry rules for "The Exec key").
 constexpr QStringView reservedCharacters = u" \t\n\"'\\><~|&;$*?#()`";
 // Characters that must carry a backslash inside the quotes.
 constexpr QStringView escapedInQuotes = u"\"`$\\";

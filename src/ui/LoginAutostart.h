@@ -18,7 +18,7 @@ namespace ferrylantern {
 inline constexpr auto startHiddenOption = "--hidden";
 
 // `argument` as one argument of a desktop entry's Exec key: quoted where it holds a reserved
-// character, with the quoting and the string escapes the Desktop Entry Specification asks for.
+// character, with the quoting and the string escapes freedesktop desktop entries ask for.
 QString desktopExecArgument(const QString& argument);
 
 class LoginAutostart

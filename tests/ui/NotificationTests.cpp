@@ -1,5 +1,5 @@
 // Desktop notifications against real notification servers on a private session bus: a recording server
-// of our own (each capability set the specification allows) and dunst under Xvfb, with uploads made
+// of our own (each capability set the notification protocol allows) and dunst under Xvfb, with uploads made
 // the way the page makes them, over loopback, to a real receiver.
 #include "tests/support/HttpTestClient.h"
 #include "tests/ui/DesktopServices.h"

@@ -209,7 +209,7 @@ TEST(AppSettingsView, ShowsTheWindowAndTheOrangeWarningForAThreeDigitPIN)
     EXPECT_FALSE(settings.copyTextsSwitch()->isChecked());
 }
 
-TEST(LoginAutostart, QuotesTheProgramAsTheDesktopEntrySpecificationAsks)
+TEST(LoginAutostart, QuotesTheProgramAsDesktopEntriesRequire)
 {
     const struct
     {
