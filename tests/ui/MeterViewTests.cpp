@@ -1,3 +1,5 @@
+// The level meter drawn into images: how much of a column a level lights, its colours, and the peak and
+// clip marks over an injected clock.
 #include "tests/ui/ViewTestSupport.h"
 #include "ui/AudioStereoDBFSMeterView.h"
 
@@ -9,45 +11,7 @@
 namespace ferrylantern {
 namespace {
 
-TEST(MeterScale, MapsLevelsToTheLitShareOfAColumn)
-{
-    EXPECT_EQ(meter::litFraction(-80), 0.0f);
-    EXPECT_EQ(meter::litFraction(-60), 0.0f);
-    EXPECT_FLOAT_EQ(meter::litFraction(-30), 0.5f);
-    EXPECT_FLOAT_EQ(meter::litFraction(-6), 0.9f);
-    EXPECT_EQ(meter::litFraction(0), 1.0f);
-    EXPECT_EQ(meter::litFraction(3), 1.0f);
-    EXPECT_EQ(meter::litFraction(std::nanf("")), 0.0f);
-    EXPECT_EQ(meter::litHeight(-80, 88), 0);
-    EXPECT_NEAR(meter::litHeight(-6, 88), 79.2, 1e-4);
-}
-
-TEST(MeterScale, PlacesTheMinusSixTickExactlyWhereMinusSixDBFSEnds)
-{
-    EXPECT_NEAR(meter::tickOffset(-6, 88), meter::litHeight(-6, 88), 1e-4);
-    EXPECT_NEAR(meter::tickOffset(0, 88), 88, 1e-9);
-    EXPECT_NEAR(meter::tickOffset(-48, 100), 20, 1e-9);
-}
-
-TEST(MeterLayout, IsTwelveWideForMonoAndTwentyOneForStereo)
-{
-    EXPECT_EQ(meter::meterWidth(true), 12);
-    EXPECT_EQ(meter::meterWidth(false), 21);
-
-    AudioStereoDBFSMeterView view;
-    view.setMeterHeight(64);
-    view.setMono(true);
-    EXPECT_EQ(view.size(), QSize(12, 64));
-    view.setMono(false);
-    view.setMeterHeight(88);
-    EXPECT_EQ(view.size(), QSize(21, 88));
-
-    // Two 2-point margins and, for stereo, a 1-point divider between the 8-point columns.
-    const auto columns = meter::columnRects(false, QSizeF(21, 88));
-    EXPECT_EQ(columns[0], QRectF(2, 0, 8, 88));
-    EXPECT_EQ(columns[1], QRectF(11, 0, 8, 88));
-    EXPECT_EQ(meter::columnRects(true, QSizeF(12, 64))[0], QRectF(2, 0, 8, 64));
-}
+using namespace std::chrono_literals;
 
 // Rows of the column through x that differ from the same meter at silence: the lit rows.
 int litRows(const QImage& lit, const QImage& silent, int x)
@@ -59,14 +23,19 @@ int litRows(const QImage& lit, const QImage& silent, int x)
     return rows;
 }
 
-TEST(MeterPixels, LightTheShareOfTheColumnThatTheLevelStandsFor)
+// A meter 100 points high whose colours make every lit pixel differ from an unlit one.
+void setUp(AudioStereoDBFSMeterView& meter, bool isMono)
 {
-    constexpr int height = 100;
-    AudioStereoDBFSMeterView meter;
-    meter.setMono(false);
-    meter.setMeterHeight(height);
+    meter.setMono(isMono);
+    meter.setMeterHeight(100);
     meter.setColors(QColor(0, 0, 0, 20), Qt::white);
     meter.setLevels(-80, -80);
+}
+
+TEST(MeterPixels, LightTheShareOfTheColumnThatTheLevelStandsForGreenBelowRedAbove)
+{
+    AudioStereoDBFSMeterView meter;
+    setUp(meter, false);
     const QImage silent = test::render(meter);
     const auto columns = meter::columnRects(false, meter.size());
     const int leftX = static_cast<int>(columns[0].center().x());
@@ -76,7 +45,7 @@ TEST(MeterPixels, LightTheShareOfTheColumnThatTheLevelStandsFor)
     {
         float level;
         int rows;
-    } cases[] = {{-80, 0}, {-30, 50}, {-6, 90}, {3, 100}};
+    } cases[] = {{-80, 0}, {std::nanf(""), 0}, {-30, 50}, {-6, 90}, {3, 100}};
     for (const auto& expected : cases) {
         // The right column stays silent, so nothing leaks from one column into the other.
         meter.setLevels(expected.level, -80);
@@ -84,42 +53,28 @@ TEST(MeterPixels, LightTheShareOfTheColumnThatTheLevelStandsFor)
         EXPECT_NEAR(litRows(image, silent, leftX), expected.rows, 1) << expected.level << " dBFS";
         EXPECT_EQ(litRows(image, silent, rightX), 0) << expected.level << " dBFS";
     }
-}
-
-TEST(MeterPixels, ShowsTheLowEndGreenAndTheTopRed)
-{
-    AudioStereoDBFSMeterView meter;
-    meter.setMono(true);
-    meter.setMeterHeight(100);
-    meter.setColors(QColor(0, 0, 0, 20), Qt::white);
-    meter.setLevels(0, 0);
-    const QImage image = test::render(meter);
-    const QColor bottom = image.pixelColor(6, 97);
-    const QColor top = image.pixelColor(6, 3);
-    EXPECT_GT(bottom.green(), bottom.red());
-    EXPECT_GT(top.red(), top.green());
+    const QImage full = test::render(meter);
+    EXPECT_GT(full.pixelColor(leftX, 97).green(), full.pixelColor(leftX, 97).red());
+    EXPECT_GT(full.pixelColor(leftX, 3).red(), full.pixelColor(leftX, 3).green());
+    // The −6 dBFS tick sits exactly where a −6 dBFS level ends.
+    EXPECT_NEAR(meter::tickOffset(-6, 88), meter::litHeight(-6, 88), 1e-4);
 }
 
 TEST(MeterPeakHold, HoldsTheHighestLevelForAMomentThenSinks)
 {
-    using namespace std::chrono_literals;
     const meter::Clock::time_point start{};
     meter::PeakHold hold;
     EXPECT_EQ(hold.heldLevel(start), -80);
 
     hold.update(-12, start);
     hold.update(-30, start + 100ms); // lower levels leave the mark where it is
-    struct Row
+    const struct
     {
         std::chrono::milliseconds after;
         float level;
-    };
-    const Row rows[] = {
-        {0ms, -12}, {1500ms, -12}, {2000ms, -22}, {3000ms, -42}, {10000ms, -80},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.after.count());
-        EXPECT_NEAR(hold.heldLevel(start + row.after), row.level, 1e-4);
+    } rows[] = {{0ms, -12}, {1500ms, -12}, {2000ms, -22}, {3000ms, -42}, {10000ms, -80}};
+    for (const auto& row : rows) {
+        EXPECT_NEAR(hold.heldLevel(start + row.after), row.level, 1e-4) << row.after.count() << " ms";
     }
     // A level above the sinking mark lifts it and holds again.
     hold.update(-20, start + 2500ms);
@@ -131,7 +86,6 @@ TEST(MeterPeakHold, HoldsTheHighestLevelForAMomentThenSinks)
 
 TEST(MeterPeakHold, MarksAFullScaleSampleForAWhile)
 {
-    using namespace std::chrono_literals;
     const meter::Clock::time_point start{};
     meter::PeakHold hold;
     hold.update(-0.01f, start);
@@ -144,26 +98,12 @@ TEST(MeterPeakHold, MarksAFullScaleSampleForAWhile)
     EXPECT_FALSE(hold.isClipping(start + 4s));
 }
 
-TEST(MeterPeakHold, PlacesTheMarksInsideTheColumn)
-{
-    const QRectF column(2, 0, 8, 100);
-    EXPECT_EQ(meter::peakMarkRect(column, -30), QRectF(2, 50, 8, 1));
-    EXPECT_EQ(meter::peakMarkRect(column, 0), QRectF(2, 0, 8, 1));
-    EXPECT_TRUE(meter::peakMarkRect(column, -60).isEmpty());
-    EXPECT_TRUE(meter::peakMarkRect(column, -80).isEmpty());
-    EXPECT_EQ(meter::clipMarkRect(column), QRectF(2, 0, 8, 3));
-}
-
 TEST(MeterPixels, ShowThePeakMarkAboveTheFallingLevelAndTheClipMarkAtTheTop)
 {
-    using namespace std::chrono_literals;
     meter::Clock::time_point now{};
     AudioStereoDBFSMeterView meter;
     meter.setClock([&now] { return now; });
-    meter.setMono(true);
-    meter.setMeterHeight(100);
-    meter.setColors(QColor(0, 0, 0, 20), Qt::white);
-    meter.setLevels(-80, -80);
+    setUp(meter, true);
     const QImage silent = test::render(meter);
     const int x = static_cast<int>(meter::columnRects(true, meter.size())[0].center().x());
 
@@ -185,8 +125,7 @@ TEST(MeterPixels, ShowThePeakMarkAboveTheFallingLevelAndTheClipMarkAtTheTop)
 
     now += 10s;
     meter.setLevels(-80, -80);
-    const QImage later = test::render(meter);
-    EXPECT_EQ(later, silent) << "both marks are gone";
+    EXPECT_EQ(test::render(meter), silent) << "both marks are gone";
 }
 
 } // namespace

@@ -1,3 +1,5 @@
+// The settings: the PIN and its sessions, the appearance, the PIN fields, and the background section
+// with the autostart entry it writes.
 #include "server/TransferPINSessionStore.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/ui/ViewTestSupport.h"
@@ -25,20 +27,6 @@
 namespace ferrylantern {
 namespace {
 
-TEST(UserPreferences, StartInDarkWithWaveformsCardsAndNoPIN)
-{
-    test::TemporaryPreferences preferences;
-    EXPECT_EQ(preferences->colorSchemeRawValue(), QStringLiteral("dark"));
-    EXPECT_EQ(preferences->appearance(), AppAppearanceSettings::dark);
-    EXPECT_TRUE(preferences->showAudioWaveform());
-    EXPECT_FALSE(preferences->listBySource());
-    EXPECT_FALSE(preferences->pinEnabled());
-    EXPECT_EQ(preferences->pinCode(), QString());
-    EXPECT_FALSE(preferences->isPINRequired());
-    EXPECT_TRUE(preferences->notificationsEnabled());
-    EXPECT_TRUE(preferences->keepRunningInTray());
-}
-
 TEST(UserPreferences, EndEveryPINSessionWhenThePINChanges)
 {
     test::TemporaryPreferences preferences;
@@ -57,19 +45,9 @@ TEST(UserPreferences, EndEveryPINSessionWhenThePINChanges)
     sessions.removeAll();
 }
 
-TEST(AppAppearanceSettings, ReadsUnknownStoredTextsAsDark)
+TEST(AppearanceController, DrawsAnUnknownStoredValueDarkAndFollowsThePicker)
 {
-    EXPECT_EQ(appAppearanceFromRawValue(QStringLiteral("system")), AppAppearanceSettings::system);
-    EXPECT_EQ(appAppearanceFromRawValue(QStringLiteral("light")), AppAppearanceSettings::light);
-    EXPECT_EQ(appAppearanceFromRawValue(QStringLiteral("purple")), AppAppearanceSettings::dark);
     EXPECT_EQ(appAppearanceFromRawValue(QStringLiteral("Light")), AppAppearanceSettings::dark);
-    EXPECT_EQ(title(AppAppearanceSettings::system), QStringLiteral("跟随系统"));
-    EXPECT_TRUE(isDarkPalette(darkAppearancePalette()));
-    EXPECT_FALSE(isDarkPalette(lightAppearancePalette()));
-}
-
-TEST(AppearanceController, DrawsAStoredPurpleDarkAndFollowsThePicker)
-{
     test::TemporaryPreferences preferences;
     QSettings(preferences->scope().open()->fileName(), QSettings::IniFormat)
         .setValue(QStringLiteral("appColorSchemePreference"), QStringLiteral("purple"));
@@ -79,8 +57,6 @@ TEST(AppearanceController, DrawsAStoredPurpleDarkAndFollowsThePicker)
 
     AppSettingsView settings(*preferences);
     EXPECT_TRUE(settings.appearanceButton(AppAppearanceSettings::dark)->isChecked());
-    EXPECT_EQ(settings.appearanceButton(AppAppearanceSettings::dark)->text(), QStringLiteral("深色"));
-
     settings.appearanceButton(AppAppearanceSettings::light)->click();
     EXPECT_EQ(preferences->colorSchemeRawValue(), QStringLiteral("light"));
     EXPECT_FALSE(isDarkPalette(QApplication::palette()));
@@ -102,84 +78,50 @@ TEST(PINFilter, KeepsTheFirstFourDecimalDigitsAsASCII)
     EXPECT_EQ(filteredPIN(QStringLiteral("\u56DB\u00BD12")), QStringLiteral("12")); // 四 and ½ are not digits
 }
 
-class PINCodeEntryFieldTest : public testing::Test
+TEST(PINCodeEntryField, FiltersWhatIsTypedOrPastedAndMasksUntilTheEyeIsClicked)
 {
-protected:
     test::TemporaryPreferences preferences;
-    PINCodeEntryField field{*preferences};
-};
-
-TEST_F(PINCodeEntryFieldTest, DropsALetterAtOnce)
-{
+    PINCodeEntryField field(*preferences);
     field.show();
     QTest::keyClicks(field.lineEdit(), QStringLiteral("1a"));
-    EXPECT_EQ(field.pinCode(), QStringLiteral("1"));
     EXPECT_EQ(preferences->pinCode(), QStringLiteral("1"));
     QTest::keyClicks(field.lineEdit(), QStringLiteral("2345"));
-    EXPECT_EQ(field.pinCode(), QStringLiteral("1234"));
-}
-
-TEST_F(PINCodeEntryFieldTest, KeepsTheFirstFourOfSixPastedDigits)
-{
+    EXPECT_EQ(preferences->pinCode(), QStringLiteral("1234"));
+    field.lineEdit()->clear();
     QGuiApplication::clipboard()->setText(QStringLiteral("987654"));
     field.lineEdit()->paste();
     if (QGuiApplication::clipboard()->text().isEmpty()) {
         field.lineEdit()->insert(QStringLiteral("987654")); // a platform without a clipboard
     }
-    EXPECT_EQ(field.pinCode(), QStringLiteral("9876"));
     EXPECT_EQ(preferences->pinCode(), QStringLiteral("9876"));
-}
 
-TEST_F(PINCodeEntryFieldTest, MasksUntilTheEyeButtonShowsThePIN)
-{
     auto* eye = field.visibilityButton();
     EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(field.lineEdit()->placeholderText(), QStringLiteral("4 位 PIN"));
     EXPECT_EQ(eye->toolTip(), QStringLiteral("显示 PIN"));
-    EXPECT_EQ(eye->symbol(), Symbol::eye);
     eye->click();
     EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Normal);
     EXPECT_EQ(eye->toolTip(), QStringLiteral("隐藏 PIN"));
     EXPECT_EQ(eye->symbol(), Symbol::eyeSlash);
-}
 
-TEST_F(PINCodeEntryFieldTest, KeepsItsTextDimmedWhileDisabled)
-{
+    // A change made elsewhere shows at once, dimmed while the field is off.
     preferences->setPINCode(QStringLiteral("4321"));
-    EXPECT_EQ(field.pinCode(), QStringLiteral("4321")); // a change made elsewhere shows at once
-    field.setEnabled(false);
-    EXPECT_FALSE(field.lineEdit()->isEnabled());
-    EXPECT_FALSE(field.visibilityButton()->isEnabled());
     EXPECT_EQ(field.pinCode(), QStringLiteral("4321"));
+    field.setEnabled(false);
+    EXPECT_FALSE(field.visibilityButton()->isEnabled());
     auto* effect = qobject_cast<QGraphicsOpacityEffect*>(field.graphicsEffect());
     ASSERT_NE(effect, nullptr);
     EXPECT_TRUE(effect->isEnabled());
-    EXPECT_DOUBLE_EQ(effect->opacity(), 0.55);
     field.setEnabled(true);
     EXPECT_FALSE(effect->isEnabled());
 }
 
-TEST(AppSettingsView, FooterSaysWhetherThePINIsInForce)
-{
-    const PINFooter off = pinFooter(false, QStringLiteral("1234"));
-    EXPECT_EQ(off.text, QStringLiteral("关闭后，局域网内扫码即可直接上传。"));
-    EXPECT_FALSE(off.isWarning);
-    const PINFooter short3 = pinFooter(true, QStringLiteral("123"));
-    EXPECT_EQ(short3.text, QStringLiteral("请设置 4 位数字 PIN 后才会生效。"));
-    EXPECT_TRUE(short3.isWarning);
-    const PINFooter full = pinFooter(true, QStringLiteral("1234"));
-    EXPECT_EQ(full.text, QStringLiteral("手机扫码后需输入此 PIN 才能上传。修改 PIN 后，已打开的上传页需重新验证。"));
-    EXPECT_FALSE(full.isWarning);
-}
-
-TEST(AppSettingsView, ShowsTheWindowAndTheOrangeWarningForAThreeDigitPIN)
+TEST(AppSettingsView, SaysWhetherThePINIsInForceAndWarnsInOrangeForThreeDigits)
 {
     test::TemporaryPreferences preferences;
     AppSettingsView settings(*preferences);
-    EXPECT_EQ(settings.windowTitle(), QStringLiteral("设置"));
-    EXPECT_EQ(settings.width(), 420);
     settings.show();
     EXPECT_FALSE(settings.pinEntry()->isVisible()); // only while the switch is on
+    EXPECT_EQ(settings.securityFooter()->text(), QStringLiteral("关闭后，局域网内扫码即可直接上传。"));
 
     settings.pinSwitch()->click();
     EXPECT_TRUE(preferences->pinEnabled());
@@ -194,19 +136,15 @@ TEST(AppSettingsView, ShowsTheWindowAndTheOrangeWarningForAThreeDigitPIN)
 
     QTest::keyClicks(settings.pinEntry(), QStringLiteral("4"));
     EXPECT_TRUE(preferences->isPINRequired());
+    EXPECT_EQ(settings.securityFooter()->text(),
+              QStringLiteral("手机扫码后需输入此 PIN 才能上传。修改 PIN 后，已打开的上传页需重新验证。"));
     EXPECT_FALSE(settings.securityFooter()->property("isWarning").toBool());
-
-    // The sidebar's field on the same preferences shows the PIN at once.
-    PINCodeEntryField sidebar(*preferences);
-    EXPECT_EQ(sidebar.pinCode(), QStringLiteral("1234"));
+    EXPECT_EQ(PINCodeEntryField(*preferences).pinCode(), QStringLiteral("1234")); // the sidebar's field agrees
 
     // Received texts stay off the clipboard until the user asks for it.
-    EXPECT_FALSE(preferences->copyReceivedTextToClipboard());
     EXPECT_FALSE(settings.copyTextsSwitch()->isChecked());
     settings.copyTextsSwitch()->click();
     EXPECT_TRUE(preferences->copyReceivedTextToClipboard());
-    preferences->setCopyReceivedTextToClipboard(false);
-    EXPECT_FALSE(settings.copyTextsSwitch()->isChecked());
 }
 
 TEST(LoginAutostart, QuotesTheProgramAsDesktopEntriesRequire)
@@ -225,8 +163,8 @@ TEST(LoginAutostart, QuotesTheProgramAsDesktopEntriesRequire)
         {"", R"("")"},
     };
     for (const auto& quoted : cases) {
-        SCOPED_TRACE(quoted.argument);
-        EXPECT_EQ(desktopExecArgument(QString::fromUtf8(quoted.argument)), QString::fromUtf8(quoted.exec));
+        EXPECT_EQ(desktopExecArgument(QString::fromUtf8(quoted.argument)), QString::fromUtf8(quoted.exec))
+            << quoted.argument;
     }
 }
 
@@ -240,13 +178,10 @@ TEST(AppSettingsView, WritesAndRemovesTheAutostartEntryThatStartsHidden)
                                    QStringLiteral("/opt/Ferry Lantern/ferrylantern"));
     AppSettingsView view(*preferences, {.autostart = &autostart, .trayAvailable = true});
     EXPECT_FALSE(view.startAtLoginSwitch()->isChecked());
-    EXPECT_TRUE(view.keepInTraySwitch()->isEnabled());
     EXPECT_TRUE(view.keepInTraySwitch()->isChecked());
-    EXPECT_TRUE(view.notificationsSwitch()->isChecked());
 
     view.startAtLoginSwitch()->click();
-    ASSERT_TRUE(std::filesystem::exists(entryPath));
-    EXPECT_TRUE(autostart.isEnabled());
+    ASSERT_TRUE(autostart.isEnabled());
     std::ifstream entry(entryPath);
     const std::string text{std::istreambuf_iterator<char>(entry), {}};
     EXPECT_NE(text.find("Exec=\"/opt/Ferry Lantern/ferrylantern\" --hidden\n"), std::string::npos) << text;
@@ -256,7 +191,6 @@ TEST(AppSettingsView, WritesAndRemovesTheAutostartEntryThatStartsHidden)
 
     view.startAtLoginSwitch()->click();
     EXPECT_FALSE(std::filesystem::exists(entryPath));
-    EXPECT_FALSE(autostart.isEnabled());
 
     // Switched off by the desktop's own list of startup programs: the window shows it off.
     ASSERT_TRUE(autostart.setEnabled(true));

@@ -1,31 +1,18 @@
-// The application shell's pieces: the QR code (decoded back with zbarimg), the dialog texts and the
+// The application shell's pieces: the QR code (decoded back with zbarimg), the question texts and the
 // version text.
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestSupport.h"
-#include "ui/AppAboutView.h"
 #include "ui/AppVersion.h"
 #include "ui/ConfirmationMessages.h"
 #include "ui/QRCodeView.h"
 #include "ui/TransferTexts.h"
-#include "ui/ViewStyle.h"
-
-#include <QLabel>
-#include <QLocale>
 
 #include <gtest/gtest.h>
 
 namespace ferrylantern::test {
 namespace {
 
-std::string decodeQR(const QImage& image)
-{
-    TemporaryFolder folder;
-    const auto file = folder.path() / "code.png";
-    image.save(QString::fromStdString(file.string()));
-    return scanQRCode(file);
-}
-
-TEST(QRCode, DecodesBackToTheExactAccessURL)
+TEST(QRCode, DecodesBackToTheExactAccessURLFromSharpBlackAndWhiteModules)
 {
     for (const auto* url : {"http://192.168.1.20:53317/", "http://10.0.0.3:41234/", "http://172.20.200.254:53317/"}) {
         SCOPED_TRACE(url);
@@ -37,44 +24,25 @@ TEST(QRCode, DecodesBackToTheExactAccessURL)
         panel.fill(Qt::white);
         for (int y = 0; y < 220; ++y) {
             for (int x = 0; x < 220; ++x) {
+                const int gray = qGray(image->pixel(x, y));
+                ASSERT_TRUE(gray == 0 || gray == 255) << x << "," << y;
                 panel.setPixel(x + 12, y + 12, image->pixel(x, y));
             }
         }
-        EXPECT_EQ(decodeQR(panel), url);
-    }
-}
-
-TEST(QRCode, ModulesAreSharpBlackAndWhite)
-{
-    const auto image = makeQRImage(QStringLiteral("http://192.168.1.20:53317/"), 220);
-    ASSERT_TRUE(image);
-    for (int y = 0; y < image->height(); ++y) {
-        for (int x = 0; x < image->width(); ++x) {
-            const int gray = qGray(image->pixel(x, y));
-            ASSERT_TRUE(gray == 0 || gray == 255) << x << "," << y;
-        }
+        const TemporaryFolder folder;
+        const auto file = folder.path() / "code.png";
+        panel.save(QString::fromStdString(file.string()));
+        EXPECT_EQ(scanQRCode(file), url);
     }
 }
 
 TEST(QRCode, TextThatCannotBeEncodedGivesNoImage)
 {
-    EXPECT_FALSE(makeQRImage(QString(8000, QLatin1Char('x')), 220)); // beyond the largest version
     QRCodeView view;
-    view.setContent(QString(8000, QLatin1Char('x')));
+    view.setContent(QString(8000, QLatin1Char('x'))); // beyond the largest version
     EXPECT_FALSE(view.hasImage());
-    // The empty state: the qrcode symbol above "无法生成二维码".
-    view.resize(view.sizeHint());
-    const QImage empty = view.grab().toImage();
-    int drawn = 0;
-    for (int y = 0; y < empty.height() / 2; ++y) {
-        for (int x = 0; x < empty.width(); ++x) {
-            drawn += empty.pixel(x, y) != empty.pixel(0, 0) ? 1 : 0;
-        }
-    }
-    EXPECT_GT(drawn, 100);
     view.setContent(QStringLiteral("http://192.168.1.20:53317/"));
     EXPECT_TRUE(view.hasImage());
-    EXPECT_EQ(view.sizeHint(), QSize(244, 244));
 }
 
 PendingReceiveConfirmation pending(int index, std::int64_t bytes = 1500000)
@@ -89,7 +57,6 @@ TEST(ConfirmationMessages, OneFileNamesItsSizeAndSource)
         receiveMessage({file, 1}, {file}),
         QStringLiteral("文件名：photo1.jpg\n大小：") + fileSizeText(1500000) +
             QStringLiteral("\n确认后将开始传输。点「全部拒绝」后，所选文件在手机端均显示为传输失败。\n来源：iPhone"));
-    EXPECT_EQ(fileSizeText(1500000), QLocale().formattedDataSize(1500000, 1, QLocale::DataSizeSIFormat));
 }
 
 TEST(ConfirmationMessages, ABatchListsEightFilesAndCountsTheRest)
@@ -120,26 +87,12 @@ TEST(ConfirmationMessages, DuplicateTextMentionsTheQueueFromTwoUp)
                   QStringLiteral("\n\n共 3 个同名冲突等待处理。点「全部拒绝」后，本批文件在手机端均显示为传输失败。"));
 }
 
-TEST(AppVersion, VersionTextRules)
+TEST(AppVersion, ShowsTheBuildOnlyWhenItDiffersFromTheVersion)
 {
     EXPECT_EQ(versionText(QStringLiteral("2.1"), QStringLiteral("2.1")), "2.1");
     EXPECT_EQ(versionText(QStringLiteral("2.1"), QStringLiteral("37")), "2.1 (37)");
-    EXPECT_EQ(versionText(std::nullopt, std::nullopt), "1.0");
     EXPECT_EQ(versionText(QStringLiteral("2.1"), QStringLiteral("")), "2.1");
-    EXPECT_FALSE(applicationVersionText().isEmpty());
-}
-
-TEST(AppAboutView, ShowsTheLogoNameAndVersion)
-{
-    AppAboutView about(160);
-    const auto* logo = about.findChild<QLabel*>(QStringLiteral("aboutLogo"));
-    ASSERT_NE(logo, nullptr);
-    EXPECT_FALSE(logo->pixmap().isNull()); // the logo resource is embedded
-    EXPECT_EQ(logo->size(), QSize(160, 160));
-    const auto* version = about.findChild<QLabel*>(QStringLiteral("aboutVersion"));
-    EXPECT_EQ(version->text(), QStringLiteral("版本 ") + applicationVersionText());
-    EXPECT_EQ(version->font().pointSizeF(), subheadlineFont(about.font()).pointSizeF());
-    EXPECT_EQ(about.width(), 340);
+    EXPECT_EQ(versionText(std::nullopt, std::nullopt), "1.0");
 }
 
 } // namespace

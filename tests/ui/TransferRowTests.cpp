@@ -1,5 +1,6 @@
+// The rows of the transfer lists on their own: what they show of a record, a text or an upload in
+// flight (names from the phone always as plain text), and what their buttons ask for.
 #include "tests/ui/ViewTestSupport.h"
-#include "ui/ActiveDownloadRow.h"
 #include "ui/ActiveReceiveRow.h"
 #include "ui/AudioFormatCaption.h"
 #include "ui/AudioWaveformView.h"
@@ -7,16 +8,14 @@
 #include "ui/FileReveal.h"
 #include "ui/ReceivedTextRow.h"
 #include "ui/SharedItemRow.h"
-#include "ui/TransferFileIcon.h"
 #include "ui/TransferFinderListRow.h"
 #include "ui/TransferRow.h"
-#include "ui/TransferSourceSectionHeader.h"
 #include "ui/TransferTexts.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QFontInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -30,106 +29,62 @@
 namespace ferrylantern {
 namespace {
 
-ReceivedFileRecord recordOf(const QString& fileName, const QString& deviceFolder = QStringLiteral("iPhone"),
-                            std::int64_t byteCount = 1000)
+ReceivedFileRecord recordOf(const QString& fileName, const QString& deviceFolder = QStringLiteral("iPhone"))
 {
     return ReceivedFileRecord{.id = Uuid::random(),
                               .fileName = fileName.toStdString(),
-                              .byteCount = byteCount,
+                              .byteCount = 1000,
                               .receivedAt = std::chrono::system_clock::now(),
                               .fileURL = std::filesystem::path("/received") / fileName.toStdString(),
                               .deviceFolder = deviceFolder.toStdString()};
 }
 
-class LocaleGuard
+void expectPlainText(const QWidget& row)
 {
-public:
-    explicit LocaleGuard(const QLocale& locale) { QLocale::setDefault(locale); }
-    ~LocaleGuard() { QLocale::setDefault(previous_); }
-    LocaleGuard(const LocaleGuard&) = delete;
-    LocaleGuard& operator=(const LocaleGuard&) = delete;
-
-private:
-    QLocale previous_;
-};
+    for (const auto* label : row.findChildren<QLabel*>()) { // names come from the phone
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+    }
+}
 
 TEST(TransferTexts, WriteSizesInMultiplesOfAThousand)
 {
-    const LocaleGuard english(QLocale(QLocale::English, QLocale::UnitedStates));
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     EXPECT_EQ(fileSizeText(999), QStringLiteral("999 bytes"));
-    EXPECT_EQ(fileSizeText(1500), QStringLiteral("1.5 kB"));
     EXPECT_EQ(fileSizeText(1'500'000), QStringLiteral("1.5 MB"));
     EXPECT_EQ(receiveProgressText(500'000, 2'000'000), QStringLiteral("500.0 kB / 2.0 MB"));
-}
-
-TEST(TransferTexts, ChooseTheCardsTimeText)
-{
-    EXPECT_EQ(cardTimeText(true, QStringLiteral("00:01.00 / 00:03.00"), 3.0), QStringLiteral("00:01.00 / 00:03.00"));
-    EXPECT_EQ(cardTimeText(false, QStringLiteral("00:01.00 / 00:03.00"), 65.5), QStringLiteral("01:05.50"));
-    EXPECT_EQ(cardTimeText(false, {}, std::nullopt), QStringLiteral("--:--.--"));
-    EXPECT_EQ(cardTimeText(false, {}, 0.0), QStringLiteral("--:--.--"));
-}
-
-TEST(TransferTexts, FillTheBarWithoutDividingByZero)
-{
-    EXPECT_EQ(receiveFraction(0, 0), 0);
-    EXPECT_EQ(receiveFraction(500, 0), 0);
-    EXPECT_EQ(receiveFraction(250, 1000), 0.25);
-    EXPECT_EQ(receiveFraction(5000, 1000), 1);
-    EXPECT_EQ(receiveFraction(-5, 1000), 0);
+    QLocale::setDefault(previous);
 }
 
 TEST(ActiveReceiveRow, ShowsAnEmptyBarForAnUnknownTotalAndAFullOneWhenPastIt)
 {
-    ActiveReceiveRow row(TransferReceiveProgress{Uuid::random(), QStringLiteral("a.bin"), {}, 0, 0});
+    TransferReceiveProgress progress{Uuid::random(), QStringLiteral("a.bin"), {}, 0, 0};
+    ActiveReceiveRow row(progress);
     auto* bar = row.findChild<QProgressBar*>(QStringLiteral("progressBar"));
-    ASSERT_NE(bar, nullptr);
+    const auto* source = row.findChild<QLabel*>(QStringLiteral("sourceLine"));
     EXPECT_EQ(bar->value(), 0);
-    EXPECT_EQ(row.findChild<QLabel*>(QStringLiteral("sourceLine"))->isHidden(), true);
+    EXPECT_TRUE(source->isHidden());
 
-    row.setProgress(
-        TransferReceiveProgress{row.progress().id, QStringLiteral("a.bin"), QStringLiteral("Android"), 5200, 4096});
+    progress = {progress.id, QStringLiteral("a.bin"), QStringLiteral("<b>Android</b>"), 5200, 4096};
+    row.setProgress(progress);
     EXPECT_EQ(bar->value(), bar->maximum());
-    EXPECT_EQ(row.findChild<QLabel*>(QStringLiteral("sourceLine"))->text(), QStringLiteral("来自：Android"));
-    for (const auto* label : row.findChildren<QLabel*>()) { // names come from the phone
-        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
-    }
+    EXPECT_EQ(source->text(), QStringLiteral("来自：<b>Android</b>"));
+    expectPlainText(row);
     // Growing numbers move neither the text nor the bar: fixed-width digits in a fixed width.
     const auto* sizes = row.findChild<QLabel*>(QStringLiteral("progressText"));
     EXPECT_TRUE(QFontInfo(sizes->font()).fixedPitch());
     EXPECT_GE(sizes->minimumWidth(), sizes->fontMetrics().horizontalAdvance(sizes->text()));
-}
 
-TEST(ActiveReceiveRow, SaysWhenItWaitsForThePhoneAndStopsSayingSoWhenBytesFlow)
-{
-    TransferReceiveProgress progress{Uuid::random(), QStringLiteral("a.bin"), QStringLiteral("iPhone"), 10, 100};
-    ActiveReceiveRow row(progress);
-    const auto* source = row.findChild<QLabel*>(QStringLiteral("sourceLine"));
+    // Waiting for the phone is said on the source line until bytes flow again.
     progress.isStalled = true;
     row.setProgress(progress);
-    EXPECT_EQ(source->text(), QStringLiteral("来自：iPhone · 等待手机…"));
+    EXPECT_EQ(source->text(), QStringLiteral("来自：<b>Android</b> · 等待手机…"));
     progress.isStalled = false;
-    progress.bytesReceived = 20;
     row.setProgress(progress);
-    EXPECT_EQ(source->text(), QStringLiteral("来自：iPhone"));
-    // Without a source the line shows for the wait alone.
+    EXPECT_EQ(source->text(), QStringLiteral("来自：<b>Android</b>"));
     ActiveReceiveRow unnamed(TransferReceiveProgress{Uuid::random(), QStringLiteral("b.bin"), {}, 0, 9, true});
-    const auto* line = unnamed.findChild<QLabel*>(QStringLiteral("sourceLine"));
-    EXPECT_FALSE(line->isHidden());
-    EXPECT_EQ(line->text(), QStringLiteral("等待手机…"));
-}
-
-TEST(ActiveReceiveRow, CancelsItsOwnUpload)
-{
-    const Uuid id = Uuid::random();
-    ActiveReceiveRow row(TransferReceiveProgress{id, QStringLiteral("a.bin"), {}, 10, 100});
-    QSignalSpy cancelled(&row, &ActiveReceiveRow::cancelRequested);
-    auto* cancel = row.findChild<QPushButton*>(QStringLiteral("cancelButton"));
-    ASSERT_NE(cancel, nullptr);
-    EXPECT_EQ(cancel->text(), QStringLiteral("取消"));
-    cancel->click();
-    ASSERT_EQ(cancelled.size(), 1);
-    EXPECT_EQ(cancelled.front().front().value<Uuid>(), id);
+    EXPECT_FALSE(unnamed.findChild<QLabel*>(QStringLiteral("sourceLine"))->isHidden());
+    EXPECT_EQ(unnamed.findChild<QLabel*>(QStringLiteral("sourceLine"))->text(), QStringLiteral("等待手机…"));
 }
 
 TEST(TransferTexts, ShowTheFirstLinesOfATextThatSaySomething)
@@ -183,14 +138,14 @@ TEST(TransferTexts, OfferToOpenOnlyATextThatIsOneWebAddress)
     }
 }
 
-ReceivedFileRecord textRecord(const QString& text, const QString& deviceFolder = QStringLiteral("Phone"))
+ReceivedFileRecord textRecord(const QString& text)
 {
     return ReceivedFileRecord{.id = Uuid::random(),
                               .fileName = {},
                               .byteCount = text.toUtf8().size(),
                               .receivedAt = std::chrono::system_clock::now(),
                               .fileURL = {},
-                              .deviceFolder = deviceFolder.toStdString(),
+                              .deviceFolder = "Phone",
                               .text = text.toStdString()};
 }
 
@@ -199,7 +154,6 @@ QStringList shownLines(const QWidget& row)
     QStringList lines;
     for (const auto* line : row.findChildren<ElidedLabel*>(QStringLiteral("textLine"))) {
         lines.append(line->fullText());
-        EXPECT_EQ(line->textFormat(), Qt::PlainText);
     }
     return lines;
 }
@@ -214,17 +168,11 @@ TEST(ReceivedTextRow, ACardShowsThreeLinesAsPlainTextAndCopiesTheWholeText)
                                              QStringLiteral("third …")}));
     EXPECT_EQ(card.findChild<QLabel*>(QStringLiteral("sourceLine"))->text(), QStringLiteral("来自：Phone"));
     EXPECT_EQ(card.findChild<QPushButton*>(QStringLiteral("openLinkButton")), nullptr);
-    for (const auto* label : card.findChildren<QLabel*>()) {
-        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
-    }
+    expectPlainText(card);
 
     QGuiApplication::clipboard()->clear();
-    QSignalSpy copied(&card, &ReceivedTextRow::copied);
     auto* copy = card.findChild<QPushButton*>(QStringLiteral("copyButton"));
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(copy->text(), QStringLiteral("复制"));
     copy->click();
-    EXPECT_EQ(copied.size(), 1);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
     EXPECT_EQ(copy->text(), QStringLiteral("已复制"));
 }
@@ -233,35 +181,14 @@ TEST(ReceivedTextRow, ALinkAloneGetsAnOpenButtonAndAListRowShowsOneLine)
 {
     ReceivedTextRow row(textRecord(QStringLiteral(" https://example.com/page \n")), ReceivedTextRow::Style::listRow);
     EXPECT_EQ(shownLines(row), QStringList{QStringLiteral(" https://example.com/page")});
-    ASSERT_TRUE(row.link());
     QSignalSpy opened(&row, &ReceivedTextRow::openLinkRequested);
-    auto* open = row.findChild<QPushButton*>(QStringLiteral("openLinkButton"));
-    ASSERT_NE(open, nullptr);
-    EXPECT_EQ(open->text(), QStringLiteral("打开链接"));
-    open->click();
+    row.findChild<QPushButton*>(QStringLiteral("openLinkButton"))->click();
     ASSERT_EQ(opened.size(), 1);
     EXPECT_EQ(opened.front().front().toUrl(), QUrl(QStringLiteral("https://example.com/page")));
     EXPECT_EQ(row.findChild<QLabel*>(QStringLiteral("sourceLine")), nullptr); // the section names the source
 }
 
-TEST(ActiveDownloadRow, ShowsWhoDownloadsAndCancelsItsOwnDownload)
-{
-    const Uuid id = Uuid::random();
-    ActiveDownloadRow row(
-        TransferSendProgress{id, Uuid::random(), QStringLiteral("海边.mp4"), QStringLiteral("iPhone"), 250, 1000});
-    EXPECT_EQ(row.findChild<QLabel*>(QStringLiteral("destinationLine"))->text(), QStringLiteral("发往：iPhone"));
-    EXPECT_EQ(row.fraction(), 0.25);
-    auto* bar = row.findChild<QProgressBar*>(QStringLiteral("progressBar"));
-    EXPECT_EQ(bar->value(), ActiveDownloadRow::progressSteps / 4);
-    row.setProgress({id, row.progress().shareID, QStringLiteral("海边.mp4"), QStringLiteral("iPhone"), 1000, 1000});
-    EXPECT_EQ(bar->value(), bar->maximum());
-    QSignalSpy cancelled(&row, &ActiveDownloadRow::cancelRequested);
-    row.findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
-    ASSERT_EQ(cancelled.size(), 1);
-    EXPECT_EQ(cancelled.front().front().value<Uuid>(), id);
-}
-
-TEST(SharedItemRow, SaysWhenItsFileHasGoneAndEndsItsShare)
+TEST(SharedItemRow, SaysWhenItsFileHasGoneAndNamesATextByItsFirstLine)
 {
     SharedItem item{.id = Uuid::random(),
                     .kind = SharedItem::Kind::file,
@@ -275,12 +202,6 @@ TEST(SharedItemRow, SaysWhenItsFileHasGoneAndEndsItsShare)
     EXPECT_TRUE(row.findChild<QLabel*>(QStringLiteral("missingNote"))->isHidden());
     row.setMissing(true);
     EXPECT_FALSE(row.findChild<QLabel*>(QStringLiteral("missingNote"))->isHidden());
-    QSignalSpy removed(&row, &SharedItemRow::removeRequested);
-    auto* stop = row.findChild<QToolButton*>(QStringLiteral("stopSharingButton"));
-    EXPECT_EQ(stop->toolTip(), QStringLiteral("停止分享"));
-    stop->click();
-    ASSERT_EQ(removed.size(), 1);
-    EXPECT_EQ(removed.front().front().value<Uuid>(), item.id);
 
     item.kind = SharedItem::Kind::text;
     item.text = "\n  Wi-Fi 密码：4821\n第二行";
@@ -316,43 +237,44 @@ protected:
     AudioWaveformLoader loader;
 };
 
-TEST_F(TransferRowTest, NonAudioCardShowsNoTimeCaptionOrWaveform)
+TEST_F(TransferRowTest, AnAudioCardShowsItsDurationCaptionAndWaveformAndOtherCardsNone)
 {
-    TransferRow card(recordOf(QStringLiteral("report.pdf")), true, rig.controller(), loader);
-    showAndLoad(card);
-    EXPECT_FALSE(card.isAudio());
-    EXPECT_EQ(card.findChild<AudioWaveformView*>(), nullptr);
-    EXPECT_EQ(card.findChild<AudioFormatCaption*>(), nullptr);
-    EXPECT_EQ(card.findChild<QLabel*>(QStringLiteral("timeText")), nullptr);
-    EXPECT_TRUE(card.timeText().isEmpty());
-}
+    const struct
+    {
+        const char* name;
+        const char* time;
+        const char* caption; // none for a file that is not audio
+    } cases[] = {
+        {"report.pdf", "", nullptr},
+        {"song.mp3", "01:05.50", "48 kHz \u00B7 320 kbps"},
+        {"LOUD.WAV", "--:--.--", "44.1 kHz \u00B7 16-bit"}, // upper case is audio; no readable duration
+    };
+    for (const auto& expected : cases) {
+        SCOPED_TRACE(expected.name);
+        TransferRow card(recordOf(QString::fromUtf8(expected.name)), true, rig.controller(), loader);
+        showAndLoad(card);
+        EXPECT_EQ(card.timeText(), QString::fromUtf8(expected.time));
+        EXPECT_EQ(card.isAudio(), expected.caption != nullptr);
+        auto* caption = card.findChild<AudioFormatCaption*>();
+        EXPECT_EQ(caption ? caption->formatText() : QString(), QString::fromUtf8(expected.caption));
+        EXPECT_EQ(card.findChild<AudioWaveformView*>() != nullptr, expected.caption != nullptr);
+    }
 
-TEST_F(TransferRowTest, AudioCardShowsItsDurationCaptionAndWaveform)
-{
-    TransferRow card(recordOf(QStringLiteral("song.mp3")), true, rig.controller(), loader);
-    EXPECT_EQ(card.timeText(), QStringLiteral("--:--.--")); // while the duration loads
-    showAndLoad(card);
-    EXPECT_EQ(card.timeText(), QStringLiteral("01:05.50"));
-    EXPECT_EQ(card.findChild<AudioFormatCaption*>()->formatText(), QStringLiteral("48 kHz \u00B7 320 kbps"));
-    EXPECT_TRUE(card.findChild<AudioWaveformView*>()->isVisible());
-
-    card.setShowWaveform(false); // the caption stays; time and waveform go
-    EXPECT_TRUE(card.timeText().isEmpty());
-    EXPECT_FALSE(card.findChild<AudioWaveformView*>()->isVisible());
-    EXPECT_TRUE(card.findChild<AudioFormatCaption*>()->isVisible());
-}
-
-TEST_F(TransferRowTest, ActiveCardShowsTheControllersRunningTime)
-{
+    // The controller's running time while the file is active; without the waveform only the caption stays.
     const ReceivedFileRecord record = recordOf(QStringLiteral("song.mp3"));
     const QUrl url = fileURLOf(record);
     rig.addFile(url, {48000, 2, 480000});
     TransferRow card(record, true, rig.controller(), loader);
+    EXPECT_EQ(card.timeText(), QStringLiteral("--:--.--")); // while the duration loads
     showAndLoad(card);
     rig.controller().seek(0.25, url);
     EXPECT_EQ(card.timeText(), QStringLiteral("00:02.50 / 00:10.00"));
     rig.controller().stop();
     EXPECT_EQ(card.timeText(), QStringLiteral("01:05.50"));
+    card.setShowWaveform(false);
+    EXPECT_TRUE(card.timeText().isEmpty());
+    EXPECT_FALSE(card.findChild<AudioWaveformView*>()->isVisible());
+    EXPECT_TRUE(card.findChild<AudioFormatCaption*>()->isVisible());
 }
 
 TEST_F(TransferRowTest, CardRemovedDuringADragLeavesTheControllerReady)
@@ -370,19 +292,9 @@ TEST_F(TransferRowTest, CardRemovedDuringADragLeavesTheControllerReady)
     EXPECT_EQ(rig.controller().activeURL(), fileURLOf(record));
 }
 
-TEST_F(TransferRowTest, CardWithoutAReadableDurationKeepsThePlaceholder)
-{
-    TransferRow card(recordOf(QStringLiteral("LOUD.WAV")), true, rig.controller(), loader); // upper case is audio
-    showAndLoad(card);
-    EXPECT_TRUE(card.isAudio());
-    EXPECT_EQ(card.timeText(), QStringLiteral("--:--.--"));
-    EXPECT_EQ(card.findChild<AudioFormatCaption*>()->formatText(), QStringLiteral("44.1 kHz \u00B7 16-bit"));
-}
-
 TEST_F(TransferRowTest, BlankDeviceFolderShowsNoSourceLine)
 {
     TransferRow named(recordOf(QStringLiteral("a.txt"), QStringLiteral("Pixel 8")), true, rig.controller(), loader);
-    ASSERT_NE(named.findChild<QLabel*>(QStringLiteral("sourceLine")), nullptr);
     EXPECT_EQ(named.findChild<QLabel*>(QStringLiteral("sourceLine"))->text(), QStringLiteral("来自：Pixel 8"));
     for (const QString& blank : {QString(), QStringLiteral("   ")}) {
         TransferRow card(recordOf(QStringLiteral("a.txt"), blank), true, rig.controller(), loader);
@@ -399,37 +311,17 @@ TEST_F(TransferRowTest, ListRowShortensLongNamesInTheMiddleAndRevealsOnDoubleCli
     row.resize(360, row.sizeHint().height());
     row.show();
     const auto* name = row.findChild<ElidedLabel*>(QStringLiteral("fileName"));
-    ASSERT_NE(name, nullptr);
     EXPECT_TRUE(name->text().contains(QChar(0x2026)));
     EXPECT_TRUE(name->text().startsWith(QStringLiteral("a very")));
     EXPECT_TRUE(name->text().endsWith(QStringLiteral(".pdf")));
     EXPECT_EQ(name->textFormat(), Qt::PlainText);
     EXPECT_EQ(QTextDocumentFragment::fromHtml(name->toolTip()).toPlainText(), longName);
-    EXPECT_EQ(row.findChild<AudioFormatCaption*>(), nullptr);
 
     QSignalSpy revealed(&row, &TransferFinderListRow::revealRequested);
     QTest::mouseDClick(row.findChild<QLabel*>(QStringLiteral("fileSize")), Qt::LeftButton);
     EXPECT_EQ(revealed.size(), 1);
     row.findChild<QToolButton*>(QStringLiteral("revealButton"))->click();
     EXPECT_EQ(revealed.size(), 2);
-    EXPECT_EQ(row.findChild<QToolButton*>(QStringLiteral("revealButton"))->toolTip(),
-              QStringLiteral("在文件管理器中显示"));
-}
-
-TEST(TransferFileIcon, ShowsTheDocSymbolForNamesOfNoKnownType)
-{
-    EXPECT_EQ(knownFileType(QStringLiteral("README")), std::nullopt);
-    EXPECT_EQ(knownFileType(QStringLiteral("notes.")), std::nullopt);
-    EXPECT_EQ(knownFileType(QStringLiteral("data.zzqq")), std::nullopt);
-    EXPECT_EQ(knownFileType(QStringLiteral("ticket.pdf")), QStringLiteral("application/pdf"));
-    EXPECT_EQ(knownFileType(QStringLiteral("take.WAV")), QStringLiteral("audio/x-wav"));
-}
-
-TEST(TransferSourceSectionHeader, ShowsTheSourceAndItsCount)
-{
-    TransferSourceSectionHeader header(QStringLiteral("未分类"), 12);
-    EXPECT_EQ(header.sourceText(), QStringLiteral("未分类"));
-    EXPECT_EQ(header.countText(), QStringLiteral("(12)"));
 }
 
 // Takes the place of the desktop's handler for file: addresses.
@@ -450,8 +342,7 @@ TEST(FileReveal, OpensTheFoldersFileManagerWhenNoneAnswersOnTheBus)
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "open");
     revealInFileManager(QStringLiteral("/received/iPhone/photo.jpg"), QDBusConnection(QStringLiteral("no bus")));
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    ASSERT_EQ(opened.urls.size(), 1);
-    EXPECT_EQ(opened.urls.front(), QUrl::fromLocalFile(QStringLiteral("/received/iPhone")));
+    EXPECT_EQ(opened.urls, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/received/iPhone"))});
 }
 
 } // namespace
