@@ -127,8 +127,7 @@ TEST_F(Dialogs, ABatchOfTenRaisesOneDialogAfterEightyMilliseconds)
     EXPECT_GE(contrastRatio(rejectAll.color(QPalette::ButtonText), rejectAll.color(QPalette::Button)), 4.5);
     EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
     button(dialog, QStringLiteral("接收"))->click();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return preflight.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
+    ASSERT_TRUE(arrives(preflight, 5000));
     EXPECT_EQ(preflight.get().status, 200);
     model->stop();
 }
@@ -231,8 +230,7 @@ TEST_F(Dialogs, ATextIsAskedAboutAsATextAndDeclinedAsOne)
     EXPECT_TRUE(dialog->informativeText().startsWith(QStringLiteral("文字：<b>会议</b> 改到三点\n大小：")));
     EXPECT_TRUE(dialog->informativeText().endsWith(QStringLiteral("来源：Phone")));
     button(dialog, QStringLiteral("拒绝此项"))->click();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return sent.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
+    ASSERT_TRUE(arrives(sent, 5000));
     const auto reply = sent.get();
     EXPECT_EQ(reply.status, 403);
     EXPECT_TRUE(model->recentTransfers().isEmpty());

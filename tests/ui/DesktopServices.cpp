@@ -3,14 +3,9 @@
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QTest>
 
-#include <xcb/xcb.h>
-
-#include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -87,83 +82,6 @@ std::vector<std::uint16_t> listeningPorts(pid_t pid)
     return {ports.begin(), ports.end()};
 }
 
-namespace {
-
-xcb_atom_t atom(xcb_connection_t* connection, const char* name)
-{
-    const auto cookie = xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    const xcb_atom_t value = reply != nullptr ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-    std::free(reply);
-    return value;
-}
-
-// The mapped top-level windows of `pid` (no window manager: they are the root's children).
-std::vector<xcb_window_t> mappedWindowsOf(xcb_connection_t* connection, pid_t pid)
-{
-    std::vector<xcb_window_t> windows;
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr);
-    if (tree == nullptr) {
-        return windows;
-    }
-    const xcb_atom_t pidAtom = atom(connection, "_NET_WM_PID");
-    const xcb_window_t* children = xcb_query_tree_children(tree);
-    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
-        xcb_get_property_reply_t* property = xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, children[i], pidAtom, XCB_ATOM_CARDINAL, 0, 1), nullptr);
-        const bool ours =
-            property != nullptr && xcb_get_property_value_length(property) == 4 &&
-            *static_cast<const std::uint32_t*>(xcb_get_property_value(property)) == static_cast<std::uint32_t>(pid);
-        std::free(property);
-        xcb_get_window_attributes_reply_t* attributes =
-            xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, children[i]), nullptr);
-        const bool mapped = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-        std::free(attributes);
-        if (ours && mapped) {
-            windows.push_back(children[i]);
-        }
-    }
-    std::free(tree);
-    return windows;
-}
-
-} // namespace
-
-int visibleWindowsOf(pid_t pid, const QString& display)
-{
-    xcb_connection_t* connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
-    const int count =
-        xcb_connection_has_error(connection) ? 0 : static_cast<int>(mappedWindowsOf(connection, pid).size());
-    xcb_disconnect(connection);
-    return count;
-}
-
-int closeWindowsOf(pid_t pid, const QString& display)
-{
-    xcb_connection_t* connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
-    if (xcb_connection_has_error(connection)) {
-        xcb_disconnect(connection);
-        return 0;
-    }
-    const xcb_atom_t protocols = atom(connection, "WM_PROTOCOLS");
-    const xcb_atom_t deleteWindow = atom(connection, "WM_DELETE_WINDOW");
-    const auto windows = mappedWindowsOf(connection, pid);
-    for (const xcb_window_t window : windows) {
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = window;
-        message.type = protocols;
-        message.data.data32[0] = deleteWindow;
-        message.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
-    }
-    xcb_flush(connection);
-    xcb_disconnect(connection);
-    return static_cast<int>(windows.size());
-}
-
 // MARK: PrivateSessionBus
 
 PrivateSessionBus::PrivateSessionBus()
@@ -198,12 +116,6 @@ QDBusConnection PrivateSessionBus::connect(const QString& name)
 {
     connections_.append(name);
     return QDBusConnection::connectToBus(address_, name);
-}
-
-bool PrivateSessionBus::hasOwner(const QString& service)
-{
-    auto bus = connect(QStringLiteral("owner-check"));
-    return bus.isConnected() && bus.interface()->isServiceRegistered(service).value();
 }
 
 // MARK: VirtualDisplay
@@ -243,8 +155,7 @@ ScopedEnvironment::~ScopedEnvironment()
 // MARK: Dunst
 
 Dunst::Dunst(PrivateSessionBus& bus, const VirtualDisplay& display)
-    : bus_(bus)
-    , control_(bus.connect(QStringLiteral("dunst-control")))
+    : control_(bus.connect(QStringLiteral("dunst-control")))
 {
     // The context menu's program picks the line of the action the test wrote into "choice".
     const auto picker = folder_.path() / "pick-action.sh";
@@ -266,8 +177,9 @@ Dunst::Dunst(PrivateSessionBus& bus, const VirtualDisplay& display)
         daemon_ = std::make_unique<ChildProcess>("/usr/bin/dunst", std::vector<std::string>{"-config", config.string()},
                                                  folder_.path());
     }
-    running_ = QTest::qWaitFor([&] { return bus_.hasOwner(QStringLiteral("org.freedesktop.Notifications")); },
-                               serviceStartTimeoutMs);
+    running_ = QTest::qWaitFor(
+        [&] { return control_.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")); },
+        serviceStartTimeoutMs);
 }
 
 int Dunst::displayedCount()
@@ -344,7 +256,6 @@ uint RecordingNotificationServer::Notify(const QString& appName, uint replacesID
         open_.append(id);
     }
     notifications_.append({id, replacesID, appName, summary, body, actions, hints, expireTimeout});
-    emit notified();
     return id;
 }
 
@@ -376,132 +287,6 @@ QString RecordingNotificationServer::GetServerInformation(QString& vendor, QStri
     version = QStringLiteral("1");
     specVersion = QStringLiteral("1.2");
     return QStringLiteral("recording-notification-server");
-}
-
-void RecordingNotificationServer::invokeAction(uint id, const QString& key)
-{
-    emit ActionInvoked(id, key);
-}
-
-void RecordingNotificationServer::closeAsUser(uint id)
-{
-    if (open_.removeAll(id) > 0) {
-        emit NotificationClosed(id, 2); // dismissed by the user
-    }
-}
-
-// MARK: StatusNotifierWatcher
-
-StatusNotifierWatcher::StatusNotifierWatcher(PrivateSessionBus& bus)
-    : connection_(bus.connect(QStringLiteral("status-notifier-watcher")))
-{
-    connection_.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
-                               QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
-                                   QDBusConnection::ExportAllProperties);
-    connection_.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
-}
-
-StatusNotifierWatcher::~StatusNotifierWatcher()
-{
-    connection_.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
-    connection_.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
-}
-
-void StatusNotifierWatcher::RegisterStatusNotifierItem(const QString& service)
-{
-    items_.append(service);
-    emit StatusNotifierItemRegistered(service);
-}
-
-void StatusNotifierWatcher::RegisterStatusNotifierHost(const QString& /*service*/)
-{
-    emit StatusNotifierHostRegistered();
-}
-
-namespace {
-
-const QString itemPath = QStringLiteral("/StatusNotifierItem");
-const QString menuInterface = QStringLiteral("com.canonical.dbusmenu");
-
-// One (ia{sv}av) layout node of com.canonical.dbusmenu, its children appended after it.
-void readLayout(const QDBusArgument& node, QList<StatusNotifierWatcher::MenuEntry>& entries)
-{
-    int id = 0;
-    QVariantMap properties;
-    node.beginStructure();
-    node >> id >> properties;
-    node.beginArray();
-    QList<QDBusArgument> children;
-    while (!node.atEnd()) {
-        QDBusVariant child;
-        node >> child;
-        children.append(child.variant().value<QDBusArgument>());
-    }
-    node.endArray();
-    node.endStructure();
-    if (id != 0 && properties.value(QStringLiteral("type")).toString() != QLatin1String("separator")) {
-        StatusNotifierWatcher::MenuEntry entry{id, properties.value(QStringLiteral("label")).toString(), {}};
-        if (properties.contains(QStringLiteral("toggle-type"))) {
-            entry.checked = properties.value(QStringLiteral("toggle-state")).toInt() == 1;
-        }
-        entries.append(entry);
-    }
-    for (const auto& child : std::as_const(children)) {
-        readLayout(child, entries);
-    }
-}
-
-} // namespace
-
-QList<StatusNotifierWatcher::MenuEntry> StatusNotifierWatcher::menu(const QString& item)
-{
-    QDBusMessage get = QDBusMessage::createMethodCall(item, itemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
-    get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Menu");
-    const QDBusMessage pathReply = connection_.call(get);
-    if (pathReply.arguments().isEmpty()) {
-        return {};
-    }
-    const auto menuPath = pathReply.arguments().first().value<QDBusVariant>().variant().value<QDBusObjectPath>();
-    QDBusMessage layout =
-        QDBusMessage::createMethodCall(item, menuPath.path(), menuInterface, QStringLiteral("GetLayout"));
-    layout << 0 << -1 << QStringList{};
-    const QDBusMessage reply = connection_.call(layout);
-    QList<MenuEntry> entries;
-    if (reply.arguments().size() == 2) {
-        readLayout(reply.arguments().at(1).value<QDBusArgument>(), entries);
-    }
-    return entries;
-}
-
-bool StatusNotifierWatcher::clickMenuEntry(const QString& item, const QString& label)
-{
-    QDBusMessage get = QDBusMessage::createMethodCall(item, itemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
-    get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Menu");
-    const QDBusMessage pathReply = connection_.call(get);
-    if (pathReply.arguments().isEmpty()) {
-        return false;
-    }
-    const auto menuPath = pathReply.arguments().first().value<QDBusVariant>().variant().value<QDBusObjectPath>();
-    for (const auto& entry : menu(item)) {
-        if (entry.label == label) {
-            QDBusMessage event =
-                QDBusMessage::createMethodCall(item, menuPath.path(), menuInterface, QStringLiteral("Event"));
-            event << entry.id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(QString()))
-                  << static_cast<uint>(0);
-            return connection_.call(event).type() == QDBusMessage::ReplyMessage;
-        }
-    }
-    return false;
-}
-
-void StatusNotifierWatcher::activate(const QString& item)
-{
-    QDBusMessage activate = QDBusMessage::createMethodCall(item, itemPath, QStringLiteral("org.kde.StatusNotifierItem"),
-                                                           QStringLiteral("Activate"));
-    activate << 0 << 0;
-    connection_.call(activate);
 }
 
 } // namespace ferrylantern::test

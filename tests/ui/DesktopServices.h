@@ -1,14 +1,12 @@
 // The desktop services the presence tests run against, each really started and private to the test:
-// a session bus (dbus-daemon), a display (Xvfb), the notification daemon dunst on them, and two small
-// services of our own on the private bus: a notification server that records what it is sent, and
-// the tray's StatusNotifierWatcher, which the desktop's panel provides elsewhere.
+// a session bus (dbus-daemon), a display (Xvfb), the notification daemon dunst on them, and a
+// notification server of our own on the private bus that records what it is sent.
 #pragma once
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDBusConnection>
-#include <QDBusContext>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -33,8 +31,6 @@ public:
     const QString& address() const { return address_; }
     // A connection of its own (each `name` is one), disconnected with the bus object.
     QDBusConnection connect(const QString& name);
-    // Whether `service` has an owner on the bus.
-    bool hasOwner(const QString& service);
 
 private:
     TemporaryFolder folder_;
@@ -48,8 +44,6 @@ class VirtualDisplay
 {
 public:
     VirtualDisplay();
-    VirtualDisplay(const VirtualDisplay&) = delete;
-    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
 
     bool isRunning() const { return !name_.isEmpty(); }
     // ":N"
@@ -92,7 +86,6 @@ public:
     void invokeAction(const QString& label, const QString& summary);
 
 private:
-    PrivateSessionBus& bus_;
     TemporaryFolder folder_;
     std::unique_ptr<ChildProcess> daemon_;
     QDBusConnection control_;
@@ -101,13 +94,6 @@ private:
 
 // The TCP ports process `pid` listens on (read from /proc), lowest first.
 std::vector<std::uint16_t> listeningPorts(pid_t pid);
-
-// Asks every window of process `pid` on `display` to close, as a window manager does when the user
-// clicks its close button (WM_DELETE_WINDOW). Returns how many windows were asked.
-int closeWindowsOf(pid_t pid, const QString& display);
-
-// The windows of process `pid` on `display` that are mapped (visible).
-int visibleWindowsOf(pid_t pid, const QString& display);
 
 // One Notify call as a server receives it.
 struct ReceivedNotification
@@ -123,8 +109,8 @@ struct ReceivedNotification
 };
 
 // A notification server of our own on a private bus, which answers with the capabilities it is given
-// and records every call; the test plays the user by invoking actions and closing notifications.
-class RecordingNotificationServer final : public QObject, protected QDBusContext
+// and records every call; the test plays the user by invoking actions.
+class RecordingNotificationServer final : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -138,8 +124,7 @@ public:
     QList<ReceivedNotification> openNotifications() const;
     QList<uint> closedByClient() const { return closedByClient_; }
 
-    void invokeAction(uint id, const QString& key);
-    void closeAsUser(uint id);
+    void invokeAction(uint id, const QString& key) { emit ActionInvoked(id, key); }
 
 public slots:
     QStringList GetCapabilities() const { return capabilities_; }
@@ -151,8 +136,6 @@ public slots:
 signals:
     void ActionInvoked(uint id, const QString& actionKey);
     void NotificationClosed(uint id, uint reason);
-    // For tests: a Notify call arrived.
-    void notified();
 
 private:
     QDBusConnection connection_;
@@ -161,50 +144,6 @@ private:
     QList<uint> open_;
     QList<uint> closedByClient_;
     uint lastID_ = 0;
-};
-
-// The StatusNotifierWatcher of a desktop panel, with a host registered: applications put their tray
-// items here, and the test reaches them (and their menus) over the bus as a panel would.
-class StatusNotifierWatcher final : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ registeredItems)
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
-
-public:
-    explicit StatusNotifierWatcher(PrivateSessionBus& bus);
-    ~StatusNotifierWatcher() override;
-
-    QStringList registeredItems() const { return items_; }
-    bool isHostRegistered() const { return true; }
-    int protocolVersion() const { return 0; }
-
-    // One entry of an item's menu as a panel reads it (com.canonical.dbusmenu).
-    struct MenuEntry
-    {
-        int id = 0;
-        QString label;
-        std::optional<bool> checked; // for entries that can be ticked
-    };
-    // The item's menu, top to bottom (separators left out), and a click on one of its entries.
-    QList<MenuEntry> menu(const QString& item);
-    bool clickMenuEntry(const QString& item, const QString& label);
-    // A click on the item itself.
-    void activate(const QString& item);
-
-public slots:
-    void RegisterStatusNotifierItem(const QString& service);
-    void RegisterStatusNotifierHost(const QString& service);
-
-signals:
-    void StatusNotifierItemRegistered(const QString& service);
-    void StatusNotifierHostRegistered();
-
-private:
-    QDBusConnection connection_;
-    QStringList items_;
 };
 
 } // namespace ferrylantern::test

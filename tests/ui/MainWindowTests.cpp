@@ -14,7 +14,6 @@
 #include "ui/SymbolWidgets.h"
 #include "ui/ToolbarState.h"
 #include "ui/TransferCardList.h"
-#include "ui/TransferFinderListRow.h"
 #include "ui/TransferListView.h"
 #include "ui/TransferRow.h"
 #include "ui/TransferSourceList.h"
@@ -32,7 +31,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <future>
 
 namespace ferrylantern::test {
 namespace {
@@ -57,31 +55,28 @@ TEST(SourceSections, GroupsByDeviceInFileBrowserOrderNewestFirst)
     EXPECT_EQ(sections[3].records.size(), 2);
 }
 
-TEST(ToolbarState, FollowsTheTransfersAndTheModes)
+TEST(ToolbarState, DisablesWhatCannotBeUsedAndSaysInTheTitleWhetherItStillReceives)
 {
-    const auto idle = toolbarState(
-        {.hasRecords = false, .hasUploadsInFlight = false, .listBySource = false, .showAudioWaveform = true});
-    EXPECT_EQ(idle.title, "已接收文件");
-    EXPECT_FALSE(idle.viewMode.enabled);
-    EXPECT_FALSE(idle.clear.enabled);
-    EXPECT_EQ(idle.waveforms.help, "隐藏波形与时间");
-
-    const auto busy = toolbarState(
-        {.hasRecords = true, .hasUploadsInFlight = true, .listBySource = false, .showAudioWaveform = false});
-    EXPECT_EQ(busy.title, "正在接收");
-    EXPECT_FALSE(busy.viewMode.enabled);
-    EXPECT_EQ(busy.viewMode.help, "传输过程中无法切换视图");
-    EXPECT_EQ(busy.waveforms.symbol, Symbol::eyeSlash);
-    EXPECT_EQ(busy.waveforms.help, "显示波形与时间");
-
-    const auto list = toolbarState(
-        {.hasRecords = true, .hasUploadsInFlight = false, .listBySource = true, .showAudioWaveform = true});
-    EXPECT_TRUE(list.viewMode.enabled);
-    EXPECT_TRUE(list.viewMode.checked);
-    EXPECT_EQ(list.viewMode.help, "切换为卡片视图");
-    EXPECT_FALSE(list.waveforms.enabled);
-    EXPECT_EQ(toolbarState({.hasRecords = true}).viewMode.help, "按来源列表显示（文件管理器列表）");
-    EXPECT_EQ(toolbarState({.hasUploadsInFlight = true, .isReceiving = false}).title, "正在完成传输");
+    const struct
+    {
+        ToolbarInputs inputs;
+        const char* title;
+        bool viewMode;
+        bool clear;
+        bool waveforms;
+    } cases[] = {
+        {{}, "已接收文件", false, false, true},
+        {{.hasRecords = true, .hasUploadsInFlight = true}, "正在接收", false, true, true},
+        {{.hasUploadsInFlight = true, .isReceiving = false}, "正在完成传输", false, false, true},
+        {{.hasRecords = true, .listBySource = true}, "已接收文件", true, true, false},
+    };
+    for (const auto& expected : cases) {
+        const auto state = toolbarState(expected.inputs);
+        EXPECT_EQ(state.title, QString::fromUtf8(expected.title));
+        EXPECT_EQ(state.viewMode.enabled, expected.viewMode) << expected.title;
+        EXPECT_EQ(state.clear.enabled, expected.clear) << expected.title;
+        EXPECT_EQ(state.waveforms.enabled, expected.waveforms) << expected.title;
+    }
 }
 
 class MainWindow : public ::testing::Test
@@ -111,6 +106,15 @@ protected:
 
     std::uint16_t port() { return *window->model().port(); }
 
+    ReceiverConfiguration configurationWithHistory(const std::filesystem::path& history)
+    {
+        ReceiverConfiguration configuration;
+        configuration.preferences = preferences->scope();
+        configuration.preferredPort = 0;
+        configuration.historyFile = QString::fromStdString(history.string());
+        return configuration;
+    }
+
     template <typename Widget>
     Widget* find(const char* name)
     {
@@ -125,15 +129,13 @@ protected:
     std::unique_ptr<ContentView> window;
 };
 
-TEST_F(MainWindow, StartsReceivingWhenFirstShown)
+TEST_F(MainWindow, StartsReceivingWhenFirstShownAndTheSwitchStopsIt)
 {
     EXPECT_FALSE(window->model().isRunning());
     showAndWaitForStart();
     EXPECT_EQ(find<QLabel>("statusText")->text(), QStringLiteral("正在接收 · 端口 %1").arg(port()));
     EXPECT_TRUE(find<QCheckBox>("allowReceive")->isChecked());
     EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::empty);
-    EXPECT_EQ(find<QLabel>("toolbarTitle")->text(), "已接收文件");
-
     const auto url = window->model().accessURL() ? window->model().accessURL() : window->model().localAccessURL();
     EXPECT_EQ(find<QRCodeView>("qrCodeView")->content(), *url);
     EXPECT_EQ(find<QLabel>("accessURL")->text(), *url);
@@ -141,6 +143,9 @@ TEST_F(MainWindow, StartsReceivingWhenFirstShown)
     find<QCheckBox>("allowReceive")->setChecked(false);
     EXPECT_FALSE(window->model().isRunning());
     EXPECT_EQ(find<QLabel>("statusText")->text(), "未启动");
+    EXPECT_FALSE(find<QWidget>("addressSection")->isVisible());
+    EXPECT_FALSE(find<QLabel>("noAddressHint")->isVisible());
+    EXPECT_TRUE(find<QLabel>("savePath")->isVisible());
 }
 
 TEST_F(MainWindow, AFailedStartTurnsTheSwitchOffAndShowsTheReason)
@@ -156,16 +161,41 @@ TEST_F(MainWindow, AFailedStartTurnsTheSwitchOffAndShowsTheReason)
     std::filesystem::remove(folder);
 }
 
-TEST_F(MainWindow, AnUploadShowsInFlightThenAsACard)
+TEST_F(MainWindow, ADamagedHistorySaysWhereItWentAndTheWindowStartsAnyway)
+{
+    const auto history = home.path() / "recent-transfers.json";
+    std::ofstream(history) << "{ not a history";
+    ContentView restarted(configurationWithHistory(history), *preferences, rig.controller(), loader);
+    restarted.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return restarted.model().isRunning(); }, 5000));
+    auto* note = restarted.findChild<QLabel*>(QStringLiteral("errorMessage"));
+    EXPECT_TRUE(note->isVisible());
+    ASSERT_TRUE(restarted.model().damagedHistoryFile());
+    EXPECT_TRUE(note->text().contains(*restarted.model().damagedHistoryFile()));
+    restarted.model().stop();
+}
+
+// Two uploads in flight: the one cancelled from its row ends at once, the other becomes a card.
+TEST_F(MainWindow, UploadsInFlightShowAsRowsThatCanBeCancelledAndThenAsCards)
 {
     showAndWaitForStart();
     TestConnection upload(port());
     upload.send("POST /v1/upload?filename=song.txt&device=Phone HTTP/1.1\r\nContent-Length: 10\r\n\r\nhalf-");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->activeRows().size() == 1; }, 5000));
+    TestConnection cancelled(port());
+    cancelled.send("POST /v1/upload?filename=big.bin&device=Phone HTTP/1.1\r\nContent-Length: 1000000\r\n\r\nstart");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->activeRows().size() == 2; }, 5000));
     EXPECT_EQ(find<QLabel>("toolbarTitle")->text(), "正在接收");
     auto* viewMode = find<SymbolButton>("viewModeButton");
     EXPECT_FALSE(viewMode->isEnabled());
     EXPECT_EQ(viewMode->toolTip(), "传输过程中无法切换视图");
+
+    for (auto* row : window->transfers()->activeRows()) {
+        if (row->progress().fileName == QLatin1String("big.bin")) {
+            row->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+        }
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->activeRows().size() == 1; }, 5000));
+    EXPECT_EQ(cancelled.readAll(), "");
 
     upload.send("done!");
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->cards().size() == 1; }, 5000));
@@ -203,36 +233,10 @@ TEST_F(MainWindow, AFileThatHasGoneShowsAsMissingAndItsRecordCanBeRemoved)
     EXPECT_FALSE(goneCard->findChild<QToolButton*>(QStringLiteral("revealButton"))->isVisibleTo(goneCard));
     EXPECT_FALSE(keptCard->findChild<QToolButton*>(QStringLiteral("removeButton"))->isVisibleTo(keptCard));
 
-    preferences->setListBySource(true);
-    const auto rows = window->transfers()->findChildren<TransferFinderListRow*>();
-    ASSERT_EQ(rows.size(), 2);
-    for (auto* row : rows) {
-        EXPECT_EQ(row->isMissing(), row->record().fileName == "gone.txt");
-    }
-    const auto remove = std::find_if(rows.begin(), rows.end(), [](auto* row) { return row->isMissing(); });
-    QTest::mouseClick((*remove)->findChild<QToolButton*>(QStringLiteral("removeButton")), Qt::LeftButton);
+    QTest::mouseClick(goneCard->findChild<QToolButton*>(QStringLiteral("removeButton")), Qt::LeftButton);
     ASSERT_EQ(window->model().recentTransfers().size(), 1);
     EXPECT_EQ(window->model().recentTransfers().first().fileName, "kept.txt");
-    EXPECT_EQ(window->transfers()->listSections(), QStringList{QStringLiteral("Phone")});
-}
-
-TEST_F(MainWindow, ADamagedHistorySaysWhereItWentAndTheWindowStartsAnyway)
-{
-    const auto history = home.path() / "recent-transfers.json";
-    std::ofstream(history) << "{ not a history";
-    ReceiverConfiguration configuration;
-    configuration.preferences = preferences->scope();
-    configuration.preferredPort = 0;
-    configuration.historyFile = QString::fromStdString(history.string());
-    ContentView restarted(configuration, *preferences, rig.controller(), loader);
-    restarted.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return restarted.model().isRunning(); }, 5000));
-    auto* note = restarted.findChild<QLabel*>(QStringLiteral("errorMessage"));
-    EXPECT_TRUE(note->isVisible());
-    ASSERT_TRUE(restarted.model().damagedHistoryFile());
-    EXPECT_TRUE(note->text().contains(*restarted.model().damagedHistoryFile()));
-    EXPECT_EQ(restarted.transfers()->mode(), TransferListView::Mode::empty);
-    restarted.model().stop();
+    EXPECT_EQ(window->transfers()->cards().size(), 1);
 }
 
 TEST_F(MainWindow, ListModeGroupsBySourceAndTheWaveformButtonRests)
@@ -255,18 +259,6 @@ TEST_F(MainWindow, ListModeGroupsBySourceAndTheWaveformButtonRests)
     EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::empty);
 }
 
-TEST_F(MainWindow, CancellingAnUploadInFlightEndsIt)
-{
-    showAndWaitForStart();
-    TestConnection upload(port());
-    upload.send("POST /v1/upload?filename=big.bin&device=Phone HTTP/1.1\r\nContent-Length: 1000000\r\n\r\nstart");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->activeRows().size() == 1; }, 5000));
-    auto* row = window->transfers()->activeRows().first();
-    emit row->cancelRequested(row->progress().id);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->activeRows().isEmpty(); }, 5000));
-    EXPECT_EQ(upload.readAll(), "");
-}
-
 // Takes the place of the desktop's web browser.
 class OpenedLinks final : public QObject
 {
@@ -279,7 +271,7 @@ public slots:
     void open(const QUrl& url) { urls.append(url); }
 };
 
-TEST_F(MainWindow, ATextFromThePhoneIsARowToCopyAndALinkOneToOpen)
+TEST_F(MainWindow, ATextFromThePhoneIsARowToCopyALinkOneToOpenAndTheSettingCopiesEach)
 {
     showAndWaitForStart();
     QGuiApplication::clipboard()->clear();
@@ -313,35 +305,12 @@ TEST_F(MainWindow, ATextFromThePhoneIsARowToCopyAndALinkOneToOpen)
     ASSERT_NE(list->textRowFor(records.at(1).id), nullptr);
     EXPECT_EQ(list->rowFor(records.at(1).id), nullptr);
     EXPECT_TRUE(list->textRowFor(records.at(0).id)->link());
-}
 
-TEST_F(MainWindow, TheSettingCopiesEachTextAsItArrivesAndTheHistoryKeepsTexts)
-{
-    const auto history = home.path() / "recent-transfers.json";
-    ReceiverConfiguration configuration;
-    configuration.preferences = preferences->scope();
-    configuration.preferredPort = 0;
-    configuration.historyFile = QString::fromStdString(history.string());
-    {
-        ContentView first(configuration, *preferences, rig.controller(), loader);
-        first.show();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return first.model().isRunning(); }, 5000));
-        preferences->setCopyReceivedTextToClipboard(true);
-        QGuiApplication::clipboard()->clear();
-        ASSERT_EQ(sendRequest(*first.model().port(),
-                              buildRequest("POST", "/v1/text?device=Phone", "", R"({"text":"门禁 4821"})"))
-                      .status,
-                  200);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::clipboard()->text() == "门禁 4821"; }, 5000));
-        ASSERT_TRUE(first.model().shutDown(std::chrono::seconds(5)));
-    }
-    ContentView restarted(configuration, *preferences, rig.controller(), loader);
-    restarted.show();
-    auto* cards = restarted.findChild<TransferCardList*>(QStringLiteral("cardScroll"));
-    ASSERT_EQ(cards->textCards().size(), 1);
-    EXPECT_EQ(cards->textCards().first()->text(), QStringLiteral("门禁 4821"));
-    EXPECT_EQ(restarted.transfers()->mode(), TransferListView::Mode::cards);
-    restarted.model().stop();
+    // With the setting on, each text is copied as it arrives.
+    preferences->setCopyReceivedTextToClipboard(true);
+    ASSERT_EQ(sendRequest(port(), buildRequest("POST", "/v1/text?device=Phone", "", R"({"text":"门禁 4821"})")).status,
+              200);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::clipboard()->text() == "门禁 4821"; }, 5000));
 }
 
 TEST_F(MainWindow, DroppedFilesAreSharedAndTheirDownloadsShowWithProgress)
@@ -378,7 +347,7 @@ TEST_F(MainWindow, DroppedFilesAreSharedAndTheirDownloadsShowWithProgress)
     ASSERT_TRUE(QTest::qWaitFor([&] { return shares->downloadRows().isEmpty(); }, 5000));
     EXPECT_FALSE(find<QLabel>("downloadsHeader")->isVisible());
 
-    // A text pasted from the clipboard; ending a share makes its id unknown to phones.
+    // A text pasted from the clipboard, and a share ended from its row.
     QGuiApplication::clipboard()->setText(QStringLiteral("会议室 302"));
     find<QPushButton>("shareTextButton")->click();
     ASSERT_EQ(shares->shareRows().size(), 2);
@@ -386,27 +355,9 @@ TEST_F(MainWindow, DroppedFilesAreSharedAndTheirDownloadsShowWithProgress)
     QTest::mouseClick(shares->shareRows().first()->findChild<QToolButton*>(QStringLiteral("stopSharingButton")),
                       Qt::LeftButton);
     ASSERT_EQ(shares->shareRows().size(), 1);
-    auto afterwards = std::async(std::launch::async, [port = port(), id = item.id] {
-        return sendRequest(port, buildRequest("GET", "/v1/shared/" + id.text()));
-    });
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return afterwards.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
-    EXPECT_EQ(afterwards.get().status, 404);
     QGuiApplication::clipboard()->clear();
     find<QPushButton>("shareTextButton")->click();
     EXPECT_EQ(shares->failureText(), QStringLiteral("剪贴板中没有文字"));
-}
-
-TEST_F(MainWindow, TheAddressSectionGoesWhenTheServiceStops)
-{
-    showAndWaitForStart();
-    auto* section = find<QWidget>("addressSection");
-    auto* hint = find<QLabel>("noAddressHint");
-    EXPECT_TRUE(section->isVisible() || hint->isVisible());
-    window->model().stop();
-    EXPECT_FALSE(section->isVisible());
-    EXPECT_FALSE(hint->isVisible());
-    EXPECT_TRUE(find<QLabel>("savePath")->isVisible());
 }
 
 } // namespace

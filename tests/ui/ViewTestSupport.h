@@ -9,9 +9,13 @@
 #include "ui/UserPreferences.h"
 
 #include <QImage>
+#include <QTest>
 #include <QUrl>
 #include <QWidget>
 
+#include <gtest/gtest.h>
+
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -66,6 +70,24 @@ private:
     TemporaryFolder folder_;
     std::unique_ptr<UserPreferences> preferences_;
 };
+
+// Whether `result` comes within `timeoutMs` while the event loop turns (work on another thread, such
+// as a request to the server, often waits for the GUI thread).
+template <typename T>
+bool arrives(std::future<T>& result, int timeoutMs = 10000)
+{
+    return QTest::qWaitFor([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                           timeoutMs);
+}
+
+// Runs `work` on another thread while this one keeps the event loop turning, and returns its result.
+template <typename Work>
+auto whileProcessing(Work work)
+{
+    auto result = std::async(std::launch::async, std::move(work));
+    EXPECT_TRUE(arrives(result, 60000));
+    return result.get();
+}
 
 // The widget drawn at its current size into an ARGB image.
 QImage render(QWidget& widget);
