@@ -50,8 +50,7 @@ protected:
         app = makeApp();
     }
 
-    // Without a tray unless asked (Qt's offscreen platform has none; a desktop's tray is tested with the
-    // real program below).
+    // Without a tray unless asked (Qt's offscreen platform has none).
     static std::unique_ptr<FerryLanternApp> makeApp(bool withTray = false)
     {
         ReceiverConfiguration configuration;
@@ -106,14 +105,6 @@ TEST_F(Application, TheWindowsOpenOnceAndChangeTheirAppearanceTogether)
     EXPECT_LT(QToolTip::palette().color(QPalette::ToolTipBase).lightness(), 128); // tooltips too
 }
 
-// What a phone's camera sees of the window: the QR code scanned off a picture of the whole window.
-std::string scanWindow(QWidget& window, const std::filesystem::path& folder)
-{
-    const auto picture = folder / "window.png";
-    window.grab().save(QString::fromStdString(picture.string()));
-    return scanQRCode(picture);
-}
-
 TEST_F(Application, TheFirstWindowShowsTheWholeQRCodeAndAddressAndRemembersItsLayout)
 {
     auto& window = app->mainWindow();
@@ -125,8 +116,10 @@ TEST_F(Application, TheFirstWindowShowsTheWholeQRCodeAndAddressAndRemembersItsLa
     auto* shown = window.findChild<QLabel*>(QStringLiteral("accessURL"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.model().isRunning() && !shown->text().isEmpty(); }, 5000));
     EXPECT_EQ(shown->visibleRegion().boundingRect(), shown->rect()); // not scrolled away, not cut
+    // What a phone's camera sees of the window: the QR code scanned off a picture of the whole window.
     const TemporaryFolder folder;
-    EXPECT_EQ(scanWindow(window, folder.path()), shown->text().toStdString());
+    window.grab().save(QString::fromStdString((folder.path() / "window.png").string()));
+    EXPECT_EQ(scanQRCode(folder.path() / "window.png"), shown->text().toStdString());
 
     window.resize(900, 640);
     auto* columns = window.findChild<QSplitter*>(QStringLiteral("splitView"));

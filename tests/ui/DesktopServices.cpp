@@ -16,31 +16,14 @@ namespace {
 
 constexpr int serviceStartTimeoutMs = 10000;
 
-std::string fileText(const std::filesystem::path& path)
+// The first line a started program wrote to its standard output, once it has written a whole one; empty
+// when it never came (the caller's check says so).
+QString firstLineOf(const ChildProcess& program)
 {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-// The first line a started program wrote to its standard output, once it has written a whole one.
-QString firstLineOf(const std::filesystem::path& output)
-{
-    QString line;
-    // An empty line when it never came: the caller's check says so.
-    static_cast<void>(QTest::qWaitFor(
-        [&] {
-            const std::string text = fileText(output);
-            const auto end = text.find('\n');
-            if (end == std::string::npos) {
-                return false;
-            }
-            line = QString::fromStdString(text.substr(0, end)).trimmed();
-            return true;
-        },
-        serviceStartTimeoutMs));
-    return line;
+    std::string text;
+    static_cast<void>(QTest::qWaitFor([&] { return (text = program.standardOutput()).find('\n') != std::string::npos; },
+                                      serviceStartTimeoutMs));
+    return QString::fromStdString(text.substr(0, text.find('\n'))).trimmed();
 }
 
 QDBusMessage callDunst(const QString& method)
@@ -52,7 +35,7 @@ QDBusMessage callDunst(const QString& method)
 
 } // namespace
 
-// MARK: Processes and windows
+// MARK: Processes
 
 std::vector<std::uint16_t> listeningPorts(pid_t pid)
 {
@@ -102,7 +85,7 @@ PrivateSessionBus::PrivateSessionBus()
         "/usr/bin/dbus-daemon",
         std::vector<std::string>{"--config-file=" + config.string(), "--nofork", "--nopidfile", "--print-address=1"},
         folder_.path());
-    address_ = firstLineOf(folder_.path() / "stdout.txt");
+    address_ = firstLineOf(*daemon_);
 }
 
 PrivateSessionBus::~PrivateSessionBus()
@@ -125,7 +108,7 @@ VirtualDisplay::VirtualDisplay()
     server_ = std::make_unique<ChildProcess>(
         "/usr/bin/Xvfb", std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
         folder_.path());
-    const QString number = firstLineOf(folder_.path() / "stdout.txt");
+    const QString number = firstLineOf(*server_);
     if (!number.isEmpty()) {
         name_ = QLatin1Char(':') + number;
     }
