@@ -60,7 +60,7 @@ TEST(MeterPixels, LightTheShareOfTheColumnThatTheLevelStandsForGreenBelowRedAbov
     EXPECT_NEAR(meter::tickOffset(-6, 88), meter::litHeight(-6, 88), 1e-4);
 }
 
-TEST(MeterPeakHold, HoldsTheHighestLevelForAMomentThenSinks)
+TEST(MeterPeakHold, HoldsTheHighestLevelForAMomentThenSinksAndMarksAFullScaleSample)
 {
     const meter::Clock::time_point start{};
     meter::PeakHold hold;
@@ -82,20 +82,17 @@ TEST(MeterPeakHold, HoldsTheHighestLevelForAMomentThenSinks)
     EXPECT_TRUE(hold.isMoving(-60, start + 3900ms));
     EXPECT_FALSE(hold.isMoving(-20, start + 3900ms)) << "the mark sits on the level itself";
     EXPECT_FALSE(hold.isMoving(-80, start + 20s)) << "sunk below the display floor";
-}
 
-TEST(MeterPeakHold, MarksAFullScaleSampleForAWhile)
-{
-    const meter::Clock::time_point start{};
-    meter::PeakHold hold;
-    hold.update(-0.01f, start);
-    EXPECT_FALSE(hold.isClipping(start)) << "a hundredth of a decibel below full scale is no clip";
-    hold.update(-0.0003f, start + 1s); // 32767/32768, the loudest positive 16-bit sample
-    EXPECT_TRUE(hold.isClipping(start + 1s));
-    hold.update(-40, start + 2s);
-    EXPECT_TRUE(hold.isClipping(start + 3900ms)) << "it stays after the level falls";
-    EXPECT_TRUE(hold.isMoving(-40, start + 3900ms));
-    EXPECT_FALSE(hold.isClipping(start + 4s));
+    // A full-scale sample lights the clip mark for a while.
+    meter::PeakHold clipping;
+    clipping.update(-0.01f, start);
+    EXPECT_FALSE(clipping.isClipping(start)) << "a hundredth of a decibel below full scale is no clip";
+    clipping.update(-0.0003f, start + 1s); // 32767/32768, the loudest positive 16-bit sample
+    EXPECT_TRUE(clipping.isClipping(start + 1s));
+    clipping.update(-40, start + 2s);
+    EXPECT_TRUE(clipping.isClipping(start + 3900ms)) << "it stays after the level falls";
+    EXPECT_TRUE(clipping.isMoving(-40, start + 3900ms));
+    EXPECT_FALSE(clipping.isClipping(start + 4s));
 }
 
 TEST(MeterPixels, ShowThePeakMarkAboveTheFallingLevelAndTheClipMarkAtTheTop)

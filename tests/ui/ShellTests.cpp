@@ -1,8 +1,6 @@
-// The application shell's pieces: the QR code (decoded back with zbarimg), the question texts and the
-// version text.
+// The application shell's pieces: the QR code (decoded back with zbarimg) and the question texts.
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestSupport.h"
-#include "ui/AppVersion.h"
 #include "ui/ConfirmationMessages.h"
 #include "ui/QRCodeView.h"
 #include "ui/TransferTexts.h"
@@ -34,15 +32,6 @@ TEST(QRCode, DecodesBackToTheExactAccessURLFromSharpBlackAndWhiteModules)
         panel.save(QString::fromStdString(file.string()));
         EXPECT_EQ(scanQRCode(file), url);
     }
-}
-
-TEST(QRCode, TextThatCannotBeEncodedGivesNoImage)
-{
-    QRCodeView view;
-    view.setContent(QString(8000, QLatin1Char('x'))); // beyond the largest version
-    EXPECT_FALSE(view.hasImage());
-    view.setContent(QStringLiteral("http://192.168.1.20:53317/"));
-    EXPECT_TRUE(view.hasImage());
 }
 
 PendingReceiveConfirmation pending(int index, std::int64_t bytes = 1500000)
@@ -85,14 +74,6 @@ TEST(ConfirmationMessages, DuplicateTextMentionsTheQueueFromTwoUp)
     EXPECT_EQ(duplicateMessage({file, 3}),
               one +
                   QStringLiteral("\n\n共 3 个同名冲突等待处理。点「全部拒绝」后，本批文件在手机端均显示为传输失败。"));
-}
-
-TEST(AppVersion, ShowsTheBuildOnlyWhenItDiffersFromTheVersion)
-{
-    EXPECT_EQ(versionText(QStringLiteral("2.1"), QStringLiteral("2.1")), "2.1");
-    EXPECT_EQ(versionText(QStringLiteral("2.1"), QStringLiteral("37")), "2.1 (37)");
-    EXPECT_EQ(versionText(QStringLiteral("2.1"), QStringLiteral("")), "2.1");
-    EXPECT_EQ(versionText(std::nullopt, std::nullopt), "1.0");
 }
 
 } // namespace
