@@ -140,10 +140,13 @@ ScopedEnvironment::~ScopedEnvironment()
 Dunst::Dunst(PrivateSessionBus& bus, const VirtualDisplay& display)
     : control_(bus.connect(QStringLiteral("dunst-control")))
 {
-    // The context menu's program picks the line of the action the test wrote into "choice".
+    // The context menu's program picks the line of the action the test wrote into "choice", and leaves
+    // the menu it was offered in "menu" when it is done.
     const auto picker = folder_.path() / "pick-action.sh";
-    std::ofstream(picker) << "#!/bin/sh\nexec grep -F -m 1 -e \"$(cat '" << (folder_.path() / "choice").string()
-                          << "')\"\n";
+    const auto file = [&](const char* name) { return "'" + (folder_.path() / name).string() + "'"; };
+    std::ofstream(picker) << "#!/bin/sh\nchoice=\"$(cat " << file("choice") << ")\"\ncat > " << file("menu.part")
+                          << "\ngrep -F -m 1 -e \"$choice\" " << file("menu.part") << "\nstatus=$?\nmv "
+                          << file("menu.part") << " " << file("menu") << "\nexit $status\n";
     std::filesystem::permissions(picker, std::filesystem::perms::owner_all);
     const auto config = folder_.path() / "dunstrc";
     std::ofstream(config) << "[global]\n"
@@ -205,71 +208,22 @@ QList<std::pair<QString, QString>> Dunst::closeAllAndListHistory()
     return history;
 }
 
-void Dunst::invokeAction(const QString& label, const QString& summary)
+QStringList Dunst::invokeAction(const QString& label, const QString& summary)
 {
+    const auto menu = folder_.path() / "menu";
+    std::filesystem::remove(menu);
     // dunst lists each action as "#LABEL (SUMMARY) [ID,KEY]".
     std::ofstream(folder_.path() / "choice") << ("#" + label + " (" + summary + ")").toStdString();
     control_.call(callDunst(QStringLiteral("ContextMenuCall")));
-}
-
-// MARK: RecordingNotificationServer
-
-RecordingNotificationServer::RecordingNotificationServer(PrivateSessionBus& bus, QStringList capabilities)
-    : connection_(bus.connect(QStringLiteral("recording-notification-server")))
-    , capabilities_(std::move(capabilities))
-{
-    connection_.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
-                               QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals);
-    connection_.registerService(QStringLiteral("org.freedesktop.Notifications"));
-}
-
-RecordingNotificationServer::~RecordingNotificationServer()
-{
-    connection_.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
-    connection_.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
-}
-
-uint RecordingNotificationServer::Notify(const QString& appName, uint replacesID, const QString& /*appIcon*/,
-                                         const QString& summary, const QString& body, const QStringList& actions,
-                                         const QVariantMap& hints, int expireTimeout)
-{
-    // As servers do: an id that is still open is replaced in place; anything else opens a new one.
-    const uint id = open_.contains(replacesID) ? replacesID : ++lastID_;
-    if (!open_.contains(id)) {
-        open_.append(id);
+    if (!QTest::qWaitFor([&] { return std::filesystem::exists(menu); }, serviceStartTimeoutMs)) {
+        return {};
     }
-    notifications_.append({id, replacesID, appName, summary, body, actions, hints, expireTimeout});
-    return id;
-}
-
-QList<ReceivedNotification> RecordingNotificationServer::openNotifications() const
-{
-    QList<ReceivedNotification> shown;
-    for (const uint id : open_) {
-        for (auto it = notifications_.crbegin(); it != notifications_.crend(); ++it) {
-            if (it->id == id) {
-                shown.append(*it);
-                break;
-            }
-        }
+    std::ifstream lines(menu);
+    QStringList offered;
+    for (std::string line; std::getline(lines, line);) {
+        offered << QString::fromStdString(line);
     }
-    return shown;
-}
-
-void RecordingNotificationServer::CloseNotification(uint id)
-{
-    closedByClient_.append(id);
-    if (open_.removeAll(id) > 0) {
-        emit NotificationClosed(id, 3); // closed by a call to CloseNotification
-    }
-}
-
-QString RecordingNotificationServer::GetServerInformation(QString& vendor, QString& version, QString& specVersion) const
-{
-    vendor = QStringLiteral("FerryLantern tests");
-    version = QStringLiteral("1");
-    specVersion = QStringLiteral("1.2");
-    return QStringLiteral("recording-notification-server");
+    return offered;
 }
 
 } // namespace ferrylantern::test

@@ -1,6 +1,5 @@
 // The desktop services the presence tests run against, each really started and private to the test:
-// a session bus (dbus-daemon), a display (Xvfb), the notification daemon dunst on them, and a
-// notification server of our own on the private bus that records what it is sent.
+// a session bus (dbus-daemon), a display (Xvfb) and the notification daemon dunst on them.
 #pragma once
 
 #include "tests/support/ChildProcess.h"
@@ -8,10 +7,8 @@
 
 #include <QDBusConnection>
 #include <QList>
-#include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QVariantMap>
 
 #include <memory>
 #include <optional>
@@ -82,8 +79,8 @@ public:
     // Closes every notification, so the history lists them: each as (summary, body).
     QList<std::pair<QString, QString>> closeAllAndListHistory();
     // Invokes an action the way dunst's context menu does: the menu program dunst runs picks the action
-    // labelled `label` of the notification whose summary is `summary`.
-    void invokeAction(const QString& label, const QString& summary);
+    // labelled `label` of the notification whose summary is `summary`. Returns the menu's lines.
+    QStringList invokeAction(const QString& label, const QString& summary);
 
 private:
     TemporaryFolder folder_;
@@ -94,56 +91,5 @@ private:
 
 // The TCP ports process `pid` listens on (read from /proc), lowest first.
 std::vector<std::uint16_t> listeningPorts(pid_t pid);
-
-// One Notify call as a server receives it.
-struct ReceivedNotification
-{
-    uint id = 0;
-    uint replacesID = 0;
-    QString appName;
-    QString summary;
-    QString body;
-    QStringList actions; // key, label, key, label, …
-    QVariantMap hints;
-    int expireTimeout = 0;
-};
-
-// A notification server of our own on a private bus, which answers with the capabilities it is given
-// and records every call; the test plays the user by invoking actions.
-class RecordingNotificationServer final : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    RecordingNotificationServer(PrivateSessionBus& bus, QStringList capabilities);
-    ~RecordingNotificationServer() override;
-
-    const QList<ReceivedNotification>& notifications() const { return notifications_; }
-    // The notifications still open, by id, with their latest content.
-    QList<ReceivedNotification> openNotifications() const;
-    QList<uint> closedByClient() const { return closedByClient_; }
-
-    void invokeAction(uint id, const QString& key) { emit ActionInvoked(id, key); }
-
-public slots:
-    QStringList GetCapabilities() const { return capabilities_; }
-    uint Notify(const QString& appName, uint replacesID, const QString& appIcon, const QString& summary,
-                const QString& body, const QStringList& actions, const QVariantMap& hints, int expireTimeout);
-    void CloseNotification(uint id);
-    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion) const;
-
-signals:
-    void ActionInvoked(uint id, const QString& actionKey);
-    void NotificationClosed(uint id, uint reason);
-
-private:
-    QDBusConnection connection_;
-    QStringList capabilities_;
-    QList<ReceivedNotification> notifications_;
-    QList<uint> open_;
-    QList<uint> closedByClient_;
-    uint lastID_ = 0;
-};
 
 } // namespace ferrylantern::test

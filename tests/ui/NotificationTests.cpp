@@ -1,6 +1,5 @@
-// Desktop notifications against real notification servers on a private session bus: a recording server
-// of our own (each capability set the notification protocol allows) and dunst under Xvfb, with uploads made
-// the way the page makes them, over loopback, to a real receiver.
+// Desktop notifications against a real notification daemon, dunst, on a private session bus and Xvfb, with
+// uploads made the way the page makes them, over loopback, to the application.
 #include "tests/support/HttpTestClient.h"
 #include "tests/ui/DesktopServices.h"
 #include "tests/ui/ViewTestSupport.h"
@@ -9,8 +8,9 @@
 #include "ui/DesktopNotifications.h"
 #include "ui/FerryLanternApp.h"
 #include "ui/NotificationTexts.h"
-#include "ui/TransferNotifications.h"
 
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <QTest>
 #include <QUrl>
 
@@ -77,7 +77,7 @@ TEST(NotificationTexts, CountTheFilesAndNameTheDevice)
     EXPECT_EQ(escapedForNotificationMarkup(QStringLiteral("<b>R&D</b> \"x\"")), "&lt;b&gt;R&amp;D&lt;/b&gt; \"x\"");
 }
 
-// MARK: Against a recording server
+// MARK: With dunst
 
 // What the page does: one batch preflight for the selection, then one upload per file with its ticket.
 // Returns the preflight's answer.
@@ -104,272 +104,7 @@ HttpReply uploadLikeThePage(std::uint16_t port, const std::string& device, const
     return preflight;
 }
 
-QStringList keysOf(const QStringList& actions)
-{
-    QStringList keys;
-    for (qsizetype i = 0; i + 1 < actions.size(); i += 2) {
-        keys << actions.at(i);
-    }
-    return keys;
-}
-
 class Notifications : public ::testing::Test
-{
-protected:
-    void start(const QStringList& capabilities = {"actions", "body", "body-markup"})
-    {
-        ASSERT_TRUE(bus.isRunning());
-        server = std::make_unique<RecordingNotificationServer>(bus, capabilities);
-        ReceiverConfiguration configuration;
-        configuration.preferences = preferences->scope();
-        configuration.preferredPort = 0;
-        model = std::make_unique<TransferReceiverModel>(configuration);
-        model->start();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 5000));
-        desktop = std::make_unique<DesktopNotifications>(bus.connect(QStringLiteral("client")));
-        notifications = std::make_unique<TransferNotifications>(
-            *model, *preferences, *desktop,
-            TransferNotifications::Actions{.showWindow = [this] { ++windowShown; },
-                                           .openFile = [this](const QString& path) { opened << path; },
-                                           .revealFile = [this](const QString& path) { revealed << path; }});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !desktop->isBusy(); }, 5000));
-        EXPECT_EQ(desktop->capabilities(), capabilities);
-    }
-
-    ~Notifications() override
-    {
-        if (model) {
-            model->rejectAllConfirmations();
-            model->duplicates().resolveAllDuplicates(DuplicateFileResolution::cancel);
-            EXPECT_TRUE(model->shutDown(std::chrono::seconds(5)));
-        }
-    }
-
-    bool settled()
-    {
-        return QTest::qWaitFor([&] { return !desktop->isBusy(); }, 5000);
-    }
-
-    QSet<uint> distinctIDs() const
-    {
-        QSet<uint> ids;
-        for (const auto& sent : server->notifications()) {
-            ids.insert(sent.id);
-        }
-        return ids;
-    }
-
-    ScopedHome home;
-    TemporaryPreferences preferences;
-    PrivateSessionBus bus;
-    std::unique_ptr<RecordingNotificationServer> server;
-    std::unique_ptr<TransferReceiverModel> model;
-    std::unique_ptr<DesktopNotifications> desktop;
-    std::unique_ptr<TransferNotifications> notifications;
-    int windowShown = 0;
-    QStringList opened;
-    QStringList revealed;
-};
-
-struct ServerKind
-{
-    const char* name;
-    QStringList capabilities;
-};
-
-class NotificationsOnEveryServer : public Notifications, public ::testing::WithParamInterface<ServerKind>
-{};
-
-TEST_P(NotificationsOnEveryServer, AThreeFileBatchIsOneNotificationNamingTheDevice)
-{
-    start(GetParam().capabilities);
-    const std::string device = "小明的 <iPhone> & Co";
-    const auto preflight = whileProcessing([&] {
-        return uploadLikeThePage(*model->port(), device, {"a.jpg", "b<i>.jpg", "c.txt"});
-    });
-    ASSERT_EQ(preflight.status, 200);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->recentTransfers().size() == 3 && !desktop->isBusy(); }, 5000));
-
-    ASSERT_EQ(distinctIDs().size(), 1);
-    const auto& all = server->notifications();
-    EXPECT_EQ(all.first().replacesID, 0u);
-    for (const auto& update : all.mid(1)) {
-        EXPECT_EQ(update.replacesID, all.first().id); // updated in place
-    }
-    const auto shown = all.last();
-    EXPECT_EQ(shown.appName, QCoreApplication::applicationName());
-    EXPECT_EQ(shown.summary, "收到 3 个文件");
-    const QString deviceFolder = QString::fromStdString(model->recentTransfers().first().deviceFolder);
-    EXPECT_TRUE(deviceFolder.contains(QStringLiteral("小明的"))) << deviceFolder.toStdString();
-    const QString body = receivedFilesBody(deviceFolder, 3, {"a.jpg", "b<i>.jpg", "c.txt"});
-    const bool markup = GetParam().capabilities.contains(QStringLiteral("body-markup"));
-    EXPECT_EQ(shown.body, markup ? escapedForNotificationMarkup(body) : body);
-    EXPECT_EQ(shown.hints.value(QStringLiteral("category")).toString(), "transfer.complete");
-    if (GetParam().capabilities.contains(QStringLiteral("actions"))) {
-        EXPECT_EQ(keysOf(shown.actions), (QStringList{"default", "reveal"})); // no single file to open
-        EXPECT_EQ(shown.actions.at(3), "在文件夹中显示");
-    } else {
-        EXPECT_TRUE(shown.actions.isEmpty());
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Servers, NotificationsOnEveryServer,
-                         ::testing::Values(ServerKind{"ActionsAndMarkup", {"actions", "body", "body-markup"}},
-                                           ServerKind{"PlainTextWithoutActions", {"body"}}),
-                         [](const ::testing::TestParamInfo<ServerKind>& kind) { return std::string(kind.param.name); });
-
-TEST_F(Notifications, ASecondDeviceGetsANotificationOfItsOwnAndNoneIsShownWhileSwitchedOff)
-{
-    start();
-    whileProcessing([&] { return uploadLikeThePage(*model->port(), "Phone", {"a.txt"}); });
-    whileProcessing([&] { return uploadLikeThePage(*model->port(), "Tablet", {"b.txt"}); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->recentTransfers().size() == 2 && settled(); }, 5000));
-    EXPECT_EQ(distinctIDs().size(), 2);
-    // A file from the first device later on, while its notification is still up, joins it.
-    whileProcessing([&] { return uploadLikeThePage(*model->port(), "Phone", {"c.txt"}); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->recentTransfers().size() == 3 && settled(); }, 5000));
-    EXPECT_EQ(distinctIDs().size(), 2);
-    EXPECT_EQ(server->notifications().last().summary, "收到 2 个文件");
-
-    preferences->setNotificationsEnabled(false);
-    const auto shown = server->notifications().size();
-    whileProcessing([&] { return uploadLikeThePage(*model->port(), "Laptop", {"d.txt"}); });
-    model->setRequireReceiveConfirmation(true);
-    auto reply = std::async(std::launch::async,
-                            [port = *model->port()] { return uploadLikeThePage(port, "Laptop", {"e.txt"}); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->confirmations().confirmationQueue().isEmpty(); }, 5000));
-    notifications->questionArrived(false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->recentTransfers().size() == 4 && settled(); }, 5000));
-    EXPECT_EQ(server->notifications().size(), shown);
-    model->rejectAllConfirmations();
-    reply.wait();
-}
-
-TEST_F(Notifications, ActionsOpenOrRevealTheFileTheyName)
-{
-    start();
-    for (const auto& [name, opens] : {std::pair{"notes.txt", true}, std::pair{"run.sh", false}}) {
-        SCOPED_TRACE(name);
-        opened.clear();
-        revealed.clear();
-        whileProcessing([&] {
-            return sendRequest(
-                *model->port(),
-                buildRequest("POST", std::string("/v1/upload?filename=") + name + "&device=" + name, "", "hello\n"));
-        });
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return model->recentTransfers().first().fileName == name && settled(); }, 5000));
-        const auto shown = server->notifications().last();
-        const QString path = QString::fromStdString(model->recentTransfers().first().fileURL.string());
-        EXPECT_EQ(keysOf(shown.actions).contains(QStringLiteral("open")), opens);
-        server->invokeAction(shown.id, QStringLiteral("open"));
-        server->invokeAction(shown.id, QStringLiteral("reveal"));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return revealed.size() == 1; }, 5000));
-        EXPECT_EQ(revealed, QStringList{path});
-        EXPECT_EQ(opened, opens ? QStringList{path} : QStringList{});
-        server->invokeAction(shown.id, QStringLiteral("default"));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return windowShown > 0; }, 5000));
-        windowShown = 0;
-    }
-}
-
-// The answer a notification gives, for each kind of question.
-struct QuestionAnswer
-{
-    const char* name;
-    const char* actionKey;
-    bool duplicate;
-    int preflightStatus; // for a receive question
-};
-
-class QuestionsFromNotifications : public Notifications, public ::testing::WithParamInterface<QuestionAnswer>
-{};
-
-TEST_P(QuestionsFromNotifications, AnAnswerReachesTheWaitingUpload)
-{
-    start();
-    const auto& answer = GetParam();
-    std::future<HttpReply> reply;
-    if (answer.duplicate) {
-        const auto first = whileProcessing([&] {
-            return sendRequest(*model->port(),
-                               buildRequest("POST", "/v1/upload?filename=same.txt&device=Phone", "", "one"));
-        });
-        ASSERT_EQ(first.status, 200);
-        reply = std::async(std::launch::async, [port = *model->port()] {
-            return sendRequest(port, buildRequest("POST", "/v1/upload?filename=same.txt&device=Phone", "", "two"));
-        });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return model->duplicates().duplicateQueue().size() == 1; }, 5000));
-    } else {
-        model->setRequireReceiveConfirmation(true);
-        reply = std::async(std::launch::async, [port = *model->port()] {
-            return uploadLikeThePage(port, "小明的 iPhone", {"a.jpg", "b.jpg"});
-        });
-        ASSERT_TRUE(QTest::qWaitFor([&] { return model->confirmations().confirmationQueue().size() == 2; }, 5000));
-    }
-    notifications->questionArrived(true); // the user is at the window: the dialog is enough
-    ASSERT_TRUE(settled());
-    const auto before = server->notifications().size();
-    notifications->questionArrived(false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return server->notifications().size() > before && settled(); }, 5000));
-    const auto question = server->notifications().last();
-    EXPECT_EQ(question.expireTimeout, 0); // it waits as long as the upload does
-    if (answer.duplicate) {
-        EXPECT_EQ(question.summary, "文件已存在");
-        EXPECT_EQ(question.actions, (QStringList{"default", "显示", "keep-both", "保留两者", "reject", "拒绝"}));
-    } else {
-        EXPECT_EQ(question.summary, "是否接收 2 个文件？");
-        EXPECT_EQ(question.body, "a.jpg、b.jpg\n来源：小明的 iPhone");
-        EXPECT_EQ(question.actions, (QStringList{"default", "显示", "accept", "接收", "reject", "拒绝"}));
-    }
-
-    server->invokeAction(question.id, QString::fromLatin1(answer.actionKey));
-    ASSERT_TRUE(arrives(reply));
-    const auto answered = reply.get();
-    if (answer.duplicate) {
-        const bool kept = QString::fromLatin1(answer.actionKey) == QLatin1String("keep-both");
-        EXPECT_EQ(answered.status == 200, kept);
-        EXPECT_EQ(std::filesystem::exists(model->saveDirectory().toStdString() + "/Phone/same-1.txt"), kept);
-    } else {
-        EXPECT_EQ(answered.status, answer.preflightStatus);
-    }
-    // The answer reaches the phone and the close reaches the notification server by different ways.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return server->closedByClient().contains(question.id); }, 5000));
-    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
-    EXPECT_TRUE(model->duplicates().duplicateQueue().isEmpty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Answers, QuestionsFromNotifications,
-                         ::testing::Values(QuestionAnswer{"Accept", "accept", false, 200},
-                                           QuestionAnswer{"Reject", "reject", false, 403},
-                                           QuestionAnswer{"KeepBoth", "keep-both", true, 0},
-                                           QuestionAnswer{"RejectDuplicate", "reject", true, 0}),
-                         [](const ::testing::TestParamInfo<QuestionAnswer>& answer) {
-                             return std::string(answer.param.name);
-                         });
-
-TEST_F(Notifications, AQuestionAnsweredInTheDialogTakesItsNotificationAway)
-{
-    start();
-    model->setRequireReceiveConfirmation(true);
-    auto reply =
-        std::async(std::launch::async, [port = *model->port()] { return uploadLikeThePage(port, "Phone", {"a.jpg"}); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->confirmations().confirmationQueue().isEmpty(); }, 5000));
-    notifications->questionArrived(false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return server->openNotifications().size() == 1 && settled(); }, 5000));
-    const auto question = server->openNotifications().first();
-    EXPECT_EQ(question.summary, "是否接收文件？");
-    // A stale answer (for another question than the one shown) does nothing.
-    server->invokeAction(question.id + 100, QStringLiteral("accept"));
-    model->confirmations().respondToCurrentConfirmation(true); // the dialog's "接收"
-    ASSERT_TRUE(QTest::qWaitFor([&] { return server->openNotifications().isEmpty(); }, 5000));
-    ASSERT_TRUE(arrives(reply));
-    EXPECT_EQ(reply.get().status, 200);
-}
-
-// MARK: With dunst, the real daemon
-
-class NotificationsWithDunst : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -385,10 +120,13 @@ protected:
         ReceiverConfiguration configuration;
         configuration.preferredPort = 0;
         app = std::make_unique<FerryLanternApp>(
-            configuration, DesktopPresence{.notificationBus = bus.connect(QStringLiteral("application")),
-                                           .trayAvailable = [] { return false; },
-                                           .notificationActions = {},
-                                           .autostartEntryPath = {}});
+            configuration,
+            DesktopPresence{.notificationBus = bus.connect(QStringLiteral("application")),
+                            .trayAvailable = [] { return false; },
+                            .notificationActions = {.showWindow = [this] { ++windowShown; },
+                                                    .openFile = [this](const QString& path) { opened << path; },
+                                                    .revealFile = [this](const QString& path) { revealed << path; }},
+                            .autostartEntryPath = {}});
         app->mainWindow().setAllowReceive(true); // receiving, the window not shown: the user is elsewhere
         ASSERT_TRUE(QTest::qWaitFor([&] { return model().isRunning(); }, 5000));
     }
@@ -397,48 +135,156 @@ protected:
     {
         if (app) {
             model().rejectAllConfirmations();
+            model().duplicates().resolveAllDuplicates(DuplicateFileResolution::cancel);
             EXPECT_TRUE(model().shutDown(std::chrono::seconds(5)));
             app.reset();
         }
     }
 
     TransferReceiverModel& model() { return app->mainWindow().model(); }
+    std::uint16_t port() { return *model().port(); }
+
+    // Whether dunst shows `count` notifications once the application has sent everything.
+    bool shows(int count)
+    {
+        return QTest::qWaitFor(
+            [&] { return !app->desktopNotifications().isBusy() && dunst->displayedCount() == count; }, 5000);
+    }
 
     ScopedHome home;
     VirtualDisplay display;
     PrivateSessionBus bus;
     std::unique_ptr<Dunst> dunst;
     std::unique_ptr<FerryLanternApp> app;
+    int windowShown = 0;
+    QStringList opened;
+    QStringList revealed;
 };
 
-// Three files from the page are exactly one notification naming the device; then a question, accepted in
-// its notification, answers the upload and closes the dialog.
-TEST_F(NotificationsWithDunst, ShowTheFilesOfABatchAsOneAndAnswerAQuestion)
+// One notification per device, updated as its files arrive; names shown as the characters they are.
+TEST_F(Notifications, FilesAreOneNotificationPerDeviceNamingItAndItsFiles)
 {
-    const auto batch = whileProcessing([port = *model().port()] {
-        return uploadLikeThePage(port, "小明的 iPhone", {"IMG_0001.HEIC", "IMG_0002.HEIC", "notes.txt"});
+    const auto batch = whileProcessing([port = port()] {
+        return uploadLikeThePage(port, "小明的 <iPhone> & Co", {"IMG_0001.HEIC", "b<i>.jpg"});
     });
-    EXPECT_EQ(batch.status, 200);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !app->desktopNotifications().isBusy(); }, 5000));
-    EXPECT_EQ(dunst->displayedCount(), 1);
-    const auto history = dunst->closeAllAndListHistory();
-    ASSERT_EQ(history.size(), 1);
-    EXPECT_EQ(history.first().first, "收到 3 个文件");
-    EXPECT_EQ(history.first().second, "来自：小明的 iPhone\nIMG_0001.HEIC、IMG_0002.HEIC、notes.txt");
+    ASSERT_EQ(batch.status, 200);
+    ASSERT_TRUE(shows(1));
+    whileProcessing([port = port()] { return uploadLikeThePage(port, "Tablet", {"notes.txt"}); });
+    ASSERT_TRUE(shows(2));
+    // A file from the first device later on, while its notification is still up, joins it.
+    whileProcessing([port = port()] { return uploadLikeThePage(port, "小明的 <iPhone> & Co", {"c.txt"}); });
+    ASSERT_TRUE(shows(2));
 
+    // dunst lists what it was sent: the body escaped for its markup, names kept as the characters they are.
+    const QString folder = QString::fromStdString(model().recentTransfers().first().deviceFolder);
+    EXPECT_TRUE(folder.contains(QStringLiteral("小明的 <iPhone>"))) << folder.toStdString();
+    const auto history = dunst->closeAllAndListHistory();
+    EXPECT_TRUE(history.contains({QStringLiteral("收到文件"), QStringLiteral("来自：Tablet\nnotes.txt")}));
+    const QString body = receivedFilesBody(folder, 3, {"IMG_0001.HEIC", "b<i>.jpg", "c.txt"});
+    EXPECT_TRUE(history.contains({QStringLiteral("收到 3 个文件"), escapedForNotificationMarkup(body)}))
+        << history.first().second.toStdString() << " / " << history.last().second.toStdString();
+}
+
+// Each question waits in a notification until it is answered there or in the dialog.
+TEST_F(Notifications, AQuestionIsAnsweredFromItsNotificationOrGoesWithTheDialog)
+{
     model().setRequireReceiveConfirmation(true);
-    auto upload = std::async(std::launch::async, [port = *model().port()] {
-        return uploadLikeThePage(port, "Phone <b>", {"a.jpg", "b.jpg", "c.jpg"});
-    });
     auto* alerts = app->mainWindow().alerts();
-    // The question brings the window to the front with its dialog, and becomes a notification.
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return alerts->currentDialog() != nullptr && dunst->displayedCount() == 1; }, 10000));
-    dunst->invokeAction(QStringLiteral("接收"), QStringLiteral("是否接收 3 个文件？"));
-    ASSERT_TRUE(arrives(upload));
-    EXPECT_EQ(upload.get().status, 200);
-    EXPECT_EQ(model().recentTransfers().size(), 6); // the three of the batch before and these three
-    EXPECT_EQ(alerts->currentDialog(), nullptr);
+    const struct
+    {
+        std::vector<std::string> files;
+        const char* summary;
+        const char* answer; // an action's label; none: the dialog's "拒绝此项"
+        int status;
+        int shownAfter; // the received files' own notification
+    } questions[] = {
+        {{"a.jpg", "b.jpg"}, "是否接收 2 个文件？", "接收", 200, 1},
+        {{"c.jpg"}, "是否接收文件？", "拒绝", 403, 0},
+        {{"d.jpg"}, "是否接收文件？", nullptr, 403, 0},
+    };
+    for (const auto& question : questions) {
+        SCOPED_TRACE(question.summary);
+        dunst->closeAllAndListHistory();
+        auto upload = std::async(std::launch::async, [port = port(), files = question.files] {
+            return uploadLikeThePage(port, "Phone", files);
+        });
+        // The question brings the window to the front with its dialog, and becomes a notification.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentDialog() != nullptr; }, 5000));
+        ASSERT_TRUE(shows(1));
+        if (question.answer != nullptr) {
+            dunst->invokeAction(QString::fromUtf8(question.answer), QString::fromUtf8(question.summary));
+        } else {
+            alerts->currentDialog()->buttons().at(2)->click();
+        }
+        ASSERT_TRUE(arrives(upload));
+        EXPECT_EQ(upload.get().status, question.status);
+        EXPECT_TRUE(shows(question.shownAfter));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return alerts->currentDialog() == nullptr; }, 5000));
+    }
+
+    // A file of the same name as one received: keeping both from the notification saves it beside.
+    model().setRequireReceiveConfirmation(false);
+    const auto send = [port = port()] {
+        return sendRequest(port, buildRequest("POST", "/v1/upload?filename=same.txt&device=Phone", "", "same"));
+    };
+    ASSERT_EQ(whileProcessing(send).status, 200);
+    dunst->closeAllAndListHistory();
+    auto second = std::async(std::launch::async, send);
+    ASSERT_TRUE(shows(1));
+    dunst->invokeAction(QStringLiteral("保留两者"), QStringLiteral("文件已存在"));
+    ASSERT_TRUE(arrives(second));
+    EXPECT_EQ(second.get().status, 200);
+    EXPECT_TRUE(std::filesystem::exists(model().saveDirectory().toStdString() + "/Phone/same-1.txt"));
+}
+
+// An action closes its notification; "open" is offered only for a file that is safe to open.
+TEST_F(Notifications, ActionsOpenOrRevealTheFileTheyNameOrShowTheWindow)
+{
+    const auto receive = [&](const std::string& name) {
+        EXPECT_EQ(whileProcessing([&] {
+                      return sendRequest(port(), buildRequest("POST", "/v1/upload?filename=" + name + "&device=" + name,
+                                                              "", "hello\n"));
+                  }).status,
+                  200);
+        EXPECT_TRUE(shows(1));
+        return QString::fromStdString(model().recentTransfers().first().fileURL.string());
+    };
+    const QString notes = receive("notes.txt");
+    EXPECT_EQ(dunst->invokeAction(QStringLiteral("打开"), QStringLiteral("收到文件")).size(), 3);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == QStringList{notes}; }, 5000));
+
+    dunst->closeAllAndListHistory();
+    const QString script = receive("run.sh");
+    const auto menu = dunst->invokeAction(QStringLiteral("在文件夹中显示"), QStringLiteral("收到文件"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return revealed == QStringList{script}; }, 5000));
+    EXPECT_EQ(menu.size(), 2) << menu.join(QLatin1Char('|')).toStdString(); // no "打开"
+    EXPECT_FALSE(menu.join(QLatin1Char('|')).contains(QStringLiteral("打开")));
+
+    dunst->closeAllAndListHistory();
+    receive("third.txt");
+    dunst->invokeAction(QStringLiteral("显示"), QStringLiteral("收到文件"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return windowShown == 1; }, 5000));
+}
+
+// Switched off, nothing is shown; with the user at the window, a question is its dialog alone.
+TEST_F(Notifications, NoneIsShownWhileSwitchedOffOrForAQuestionWhileTheUserIsAtTheWindow)
+{
+    model().setRequireReceiveConfirmation(true);
+    app->mainWindow().show();
+    app->mainWindow().activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app->mainWindow().isActiveWindow(); }, 5000));
+    auto asked =
+        std::async(std::launch::async, [port = port()] { return uploadLikeThePage(port, "Phone", {"a.txt"}); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app->mainWindow().alerts()->currentDialog() != nullptr; }, 5000));
+    EXPECT_TRUE(shows(0));
+    model().rejectAllConfirmations();
+    ASSERT_TRUE(arrives(asked));
+
+    UserPreferences::shared().setNotificationsEnabled(false);
+    model().setRequireReceiveConfirmation(false);
+    whileProcessing([port = port()] { return uploadLikeThePage(port, "Phone", {"b.txt"}); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model().recentTransfers().size() == 1; }, 5000));
+    EXPECT_TRUE(shows(0));
 }
 
 } // namespace
