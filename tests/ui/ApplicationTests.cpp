@@ -5,6 +5,7 @@
 #include "tests/support/TestSupport.h"
 #include "tests/ui/DesktopServices.h"
 #include "tests/ui/ViewTestSupport.h"
+#include "ui/AppSettingsView.h"
 #include "ui/AppVersion.h"
 #include "ui/ContentView.h"
 #include "ui/FerryLanternApp.h"
@@ -20,9 +21,11 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSplitter>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -98,11 +101,17 @@ TEST_F(Application, TheWindowsOpenOnceAndChangeTheirAppearanceTogether)
             },
             2000);
     };
-    UserPreferences::shared().setColorSchemeRawValue(QStringLiteral("light"));
+    auto* settings = qobject_cast<AppSettingsView*>(app->settingsWindow());
+    settings->appearanceButton(AppAppearanceSettings::light)->click();
+    EXPECT_EQ(UserPreferences::shared().colorSchemeRawValue(), QStringLiteral("light"));
     EXPECT_TRUE(allWindows(false));
-    UserPreferences::shared().setColorSchemeRawValue(QStringLiteral("dark"));
+    UserPreferences::shared().setColorSchemeRawValue(QStringLiteral("purple")); // unknown: dark
     EXPECT_TRUE(allWindows(true));
+    EXPECT_TRUE(settings->appearanceButton(AppAppearanceSettings::dark)->isChecked());
     EXPECT_LT(QToolTip::palette().color(QPalette::ToolTipBase).lightness(), 128); // tooltips too
+    settings->appearanceButton(AppAppearanceSettings::system)->click();
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window),
+              QApplication::style()->standardPalette().color(QPalette::Window));
 }
 
 TEST_F(Application, TheFirstWindowShowsTheWholeQRCodeAndAddressAndRemembersItsLayout)

@@ -12,7 +12,6 @@
 #include "ui/SidebarView.h"
 #include "ui/SourceSections.h"
 #include "ui/SymbolWidgets.h"
-#include "ui/ToolbarState.h"
 #include "ui/TransferCardList.h"
 #include "ui/TransferListView.h"
 #include "ui/TransferRow.h"
@@ -53,30 +52,6 @@ TEST(SourceSections, GroupsByDeviceInFileBrowserOrderNewestFirst)
     EXPECT_EQ(sections[2].records[0].fileName, "d"); // newest first whatever the model's order
     EXPECT_EQ(sections[2].records[1].fileName, "a");
     EXPECT_EQ(sections[3].records.size(), 2);
-}
-
-TEST(ToolbarState, DisablesWhatCannotBeUsedAndSaysInTheTitleWhetherItStillReceives)
-{
-    const struct
-    {
-        ToolbarInputs inputs;
-        const char* title;
-        bool viewMode;
-        bool clear;
-        bool waveforms;
-    } cases[] = {
-        {{}, "已接收文件", false, false, true},
-        {{.hasRecords = true, .hasUploadsInFlight = true}, "正在接收", false, true, true},
-        {{.hasUploadsInFlight = true, .isReceiving = false}, "正在完成传输", false, false, true},
-        {{.hasRecords = true, .listBySource = true}, "已接收文件", true, true, false},
-    };
-    for (const auto& expected : cases) {
-        const auto state = toolbarState(expected.inputs);
-        EXPECT_EQ(state.title, QString::fromUtf8(expected.title));
-        EXPECT_EQ(state.viewMode.enabled, expected.viewMode) << expected.title;
-        EXPECT_EQ(state.clear.enabled, expected.clear) << expected.title;
-        EXPECT_EQ(state.waveforms.enabled, expected.waveforms) << expected.title;
-    }
 }
 
 class MainWindow : public ::testing::Test
@@ -175,8 +150,9 @@ TEST_F(MainWindow, ADamagedHistorySaysWhereItWentAndTheWindowStartsAnyway)
     restarted.model().stop();
 }
 
-// Two uploads in flight: the one cancelled from its row ends at once, the other becomes a card.
-TEST_F(MainWindow, UploadsInFlightShowAsRowsThatCanBeCancelledAndThenAsCards)
+// Two uploads in flight: the one cancelled from its row ends at once, the other finishes as a card even
+// after receiving is switched off.
+TEST_F(MainWindow, UploadsInFlightShowAsRowsThatCanBeCancelledOrFinishAsCards)
 {
     showAndWaitForStart();
     TestConnection upload(port());
@@ -196,6 +172,9 @@ TEST_F(MainWindow, UploadsInFlightShowAsRowsThatCanBeCancelledAndThenAsCards)
     }
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->activeRows().size() == 1; }, 5000));
     EXPECT_EQ(cancelled.readAll(), "");
+    // Switched off, the upload still in flight finishes.
+    find<QCheckBox>("allowReceive")->setChecked(false);
+    EXPECT_EQ(find<QLabel>("toolbarTitle")->text(), "正在完成传输");
 
     upload.send("done!");
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->cards().size() == 1; }, 5000));

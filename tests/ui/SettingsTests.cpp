@@ -1,10 +1,9 @@
-// The settings: the PIN and its sessions, the appearance, the PIN fields, and the background section
+// The settings: the PIN and its sessions, the PIN fields, and the background section
 // with the autostart entry it writes.
 #include "server/TransferPINSessionStore.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/ui/ViewTestSupport.h"
 #include "ui/AppSettingsView.h"
-#include "ui/AppearanceController.h"
 #include "ui/LoginAutostart.h"
 #include "ui/PINCodeEntryField.h"
 #include "ui/SymbolWidgets.h"
@@ -15,9 +14,6 @@
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRadioButton>
-#include <QSettings>
-#include <QStyle>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -43,31 +39,6 @@ TEST(UserPreferences, EndEveryPINSessionWhenThePINChanges)
     preferences->setPINCode(QStringLiteral("1234")); // the same PIN again changes nothing
     EXPECT_TRUE(sessions.isValid(unchanged));
     sessions.removeAll();
-}
-
-TEST(AppearanceController, DrawsAnUnknownStoredValueDarkAndFollowsThePicker)
-{
-    EXPECT_EQ(appAppearanceFromRawValue(QStringLiteral("Light")), AppAppearanceSettings::dark);
-    test::TemporaryPreferences preferences;
-    QSettings(preferences->scope().open()->fileName(), QSettings::IniFormat)
-        .setValue(QStringLiteral("appColorSchemePreference"), QStringLiteral("purple"));
-    AppearanceController appearance(*preferences);
-    EXPECT_EQ(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
-    EXPECT_TRUE(isDarkPalette(QApplication::palette()));
-
-    AppSettingsView settings(*preferences);
-    EXPECT_TRUE(settings.appearanceButton(AppAppearanceSettings::dark)->isChecked());
-    settings.appearanceButton(AppAppearanceSettings::light)->click();
-    EXPECT_EQ(preferences->colorSchemeRawValue(), QStringLiteral("light"));
-    EXPECT_FALSE(isDarkPalette(QApplication::palette()));
-    QCoreApplication::sendPostedEvents();
-    EXPECT_FALSE(isDarkPalette(settings.palette())); // every window follows
-
-    settings.appearanceButton(AppAppearanceSettings::system)->click();
-    EXPECT_EQ(QApplication::palette().color(QPalette::Window),
-              QApplication::style()->standardPalette().color(QPalette::Window));
-    preferences->setAppearance(AppAppearanceSettings::dark);
-    EXPECT_TRUE(isDarkPalette(QApplication::palette()));
 }
 
 TEST(PINFilter, KeepsTheFirstFourDecimalDigitsAsASCII)
