@@ -59,11 +59,7 @@ class MainWindow : public ::testing::Test
 protected:
     MainWindow()
     {
-        ReceiverConfiguration configuration;
-        configuration.preferences = preferences->scope();
-        configuration.preferredPort = 0;
-        configuration.deviceName = QStringLiteral("Test Mac");
-        window = std::make_unique<ContentView>(configuration, *preferences, rig.controller(), loader);
+        window = std::make_unique<ContentView>(configuration(), *preferences, rig.controller(), loader);
         window->resize(1000, 700);
     }
 
@@ -81,12 +77,14 @@ protected:
 
     std::uint16_t port() { return *window->model().port(); }
 
-    ReceiverConfiguration configurationWithHistory(const std::filesystem::path& history)
+    ReceiverConfiguration configuration(const std::optional<std::filesystem::path>& history = std::nullopt)
     {
         ReceiverConfiguration configuration;
         configuration.preferences = preferences->scope();
         configuration.preferredPort = 0;
-        configuration.historyFile = QString::fromStdString(history.string());
+        if (history) {
+            configuration.historyFile = QString::fromStdString(history->string());
+        }
         return configuration;
     }
 
@@ -140,7 +138,7 @@ TEST_F(MainWindow, ADamagedHistorySaysWhereItWentAndTheWindowStartsAnyway)
 {
     const auto history = home.path() / "recent-transfers.json";
     std::ofstream(history) << "{ not a history";
-    ContentView restarted(configurationWithHistory(history), *preferences, rig.controller(), loader);
+    ContentView restarted(configuration(history), *preferences, rig.controller(), loader);
     restarted.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return restarted.model().isRunning(); }, 5000));
     auto* note = restarted.findChild<QLabel*>(QStringLiteral("errorMessage"));
