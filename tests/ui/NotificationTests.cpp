@@ -228,6 +228,7 @@ TEST_F(Notifications, AQuestionIsAnsweredFromItsNotificationOrGoesWithTheDialog)
         return sendRequest(port, buildRequest("POST", "/v1/upload?filename=same.txt&device=Phone", "", "same"));
     };
     ASSERT_EQ(whileProcessing(send).status, 200);
+    ASSERT_TRUE(shows(1)); // the file's own notification
     dunst->closeAllAndListHistory();
     auto second = std::async(std::launch::async, send);
     ASSERT_TRUE(shows(1));
@@ -237,7 +238,8 @@ TEST_F(Notifications, AQuestionIsAnsweredFromItsNotificationOrGoesWithTheDialog)
     EXPECT_TRUE(std::filesystem::exists(model().saveDirectory().toStdString() + "/Phone/same-1.txt"));
 }
 
-// An action closes its notification; "open" is offered only for a file that is safe to open.
+// A file's notification opens it, reveals it or shows the window; "open" is offered only for a file that is
+// safe to open.
 TEST_F(Notifications, ActionsOpenOrRevealTheFileTheyNameOrShowTheWindow)
 {
     const auto receive = [&](const std::string& name) {
