@@ -282,21 +282,6 @@ TEST_F(TransferRowTest, ACardShowsItsSourceAndForAudioItsDurationCaptionAndWavef
     EXPECT_TRUE(card.findChild<AudioFormatCaption*>()->isVisible());
 }
 
-TEST_F(TransferRowTest, CardRemovedDuringADragLeavesTheControllerReady)
-{
-    const ReceivedFileRecord record = recordOf(QStringLiteral("song.mp3"));
-    rig.addFile(fileURLOf(record), {48000, 2, 480000});
-    auto card = std::make_unique<TransferRow>(record, true, rig.controller(), loader);
-    showAndLoad(*card);
-    auto* waveform = card->findChild<AudioWaveformView*>();
-    ASSERT_GT(waveform->trackWidth(), 1);
-    QTest::mousePress(waveform, Qt::LeftButton, {}, QPoint(10, 40));
-    ASSERT_TRUE(rig.controller().isScrubbing());
-    card.reset(); // the list changed under the pointer
-    EXPECT_FALSE(rig.controller().isScrubbing());
-    EXPECT_EQ(rig.controller().activeURL(), fileURLOf(record));
-}
-
 TEST_F(TransferRowTest, ListRowShortensLongNamesInTheMiddleAndRevealsOnDoubleClick)
 {
     // Markup in a sender's name is shown as the characters it is, in the row and in its tool tip.

@@ -115,19 +115,6 @@ TEST_F(WaveformViewTest, TheBoxFitsTheChannelsOnceLoadedAndStaysTallWhileLoading
     }
 }
 
-TEST_F(WaveformViewTest, DropsTheAnswerOfALoadCancelledByHiding)
-{
-    AudioWaveformView view(monoURL, rig.controller(), loader);
-    view.resize(400, 88);
-    view.show();
-    view.hide();
-    deliverLoaderAnswers(loader);
-    EXPECT_EQ(view.loadState(), AudioWaveformView::LoadState::loading);
-    view.show(); // the cache answers the new load
-    deliverLoaderAnswers(loader);
-    EXPECT_EQ(view.loadState(), AudioWaveformView::LoadState::loaded);
-}
-
 // A press, an optional move and a release on the stereo file's box (300 points for 10 s).
 TEST_F(WaveformViewTest, PressingAndDraggingSeekAndPlaybackGoesOnAsItWas)
 {
