@@ -15,7 +15,6 @@ build_packages=(
     libavahi-client-dev libqrencode-dev nlohmann-json3-dev libsndfile1-dev uuid-dev libutf8proc-dev
     libgtest-dev libgmock-dev
     librsvg2-bin
-    libxcb1-dev
 )
 sanitizer_packages=(clang libclang-rt-14-dev)
 # dunst is the notification daemon the notification tests (and the screenshots) run on a private bus.
