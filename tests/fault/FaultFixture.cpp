@@ -62,6 +62,11 @@ std::string formatted(double value, int decimals)
     return text;
 }
 
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 std::string generatedBytes(std::uint64_t seed, std::int64_t offset, std::size_t length)
 {
     // Byte p is byte p % 8 of word p / 8, each word a hash of the seed and its index.
@@ -127,7 +132,6 @@ ProcessSnapshot snapshotOf(pid_t pid)
     }
     const auto status = readText(proc / "status");
     snapshot.rssMiB = statusKiB(status, "VmRSS") / 1024;
-    snapshot.peakRssMiB = statusKiB(status, "VmHWM") / 1024;
     snapshot.threads = static_cast<int>(statusKiB(status, "Threads"));
     std::error_code error;
     for (std::filesystem::directory_iterator it(proc / "fd", error), end; !error && it != end; it.increment(error)) {
@@ -162,18 +166,12 @@ std::string bodyPathName(const ::testing::TestParamInfo<BodyPath>& info)
     return info.param == BodyPath::splice ? "Splice" : "ReadAndWrite";
 }
 
-void PrintTo(BodyPath path, std::ostream* out)
+std::vector<std::string> onBodyPath(BodyPath path)
 {
-    *out << (path == BodyPath::splice ? "splice" : "read and write");
-}
-
-ServerProcess::Options onBodyPath(BodyPath path)
-{
-    ServerProcess::Options options;
     if (path == BodyPath::readAndWrite) {
-        options.arguments.emplace_back("--no-splice");
+        return {"--no-splice"};
     }
-    return options;
+    return {};
 }
 
 ServerProcess::~ServerProcess()
@@ -240,6 +238,19 @@ std::vector<std::string> batchTickets(std::uint16_t port, const std::string& dev
     return tickets;
 }
 
+std::vector<UploadRequest> ticketedUploads(std::uint16_t port, const std::string& device,
+                                           const std::vector<std::pair<std::string, std::int64_t>>& files,
+                                           std::uint64_t firstSeed)
+{
+    const auto tickets = batchTickets(port, device, files);
+    std::vector<UploadRequest> requests;
+    for (std::size_t i = 0; i < tickets.size(); ++i) {
+        requests.push_back({"filename=" + files[i].first + "&device=" + device + "&uploadId=" + tickets[i],
+                            firstSeed + i, files[i].second, ""});
+    }
+    return requests;
+}
+
 std::vector<std::filesystem::path> filesUnder(const std::filesystem::path& folder)
 {
     std::vector<std::filesystem::path> files;
@@ -258,6 +269,19 @@ bool isPartialFileName(const std::filesystem::path& name)
 {
     const auto text = name.filename().string();
     return text.starts_with(".ferrylantern-") && text.ends_with(".part");
+}
+
+PartialFiles partialFilesUnder(const std::filesystem::path& folder)
+{
+    PartialFiles partial;
+    for (const auto& file : filesUnder(folder)) {
+        if (isPartialFileName(file)) {
+            std::error_code error;
+            ++partial.count;
+            partial.bytes += static_cast<std::int64_t>(std::filesystem::file_size(folder / file, error));
+        }
+    }
+    return partial;
 }
 
 } // namespace ferrylantern::test

@@ -186,9 +186,9 @@ void TestConnection::abort()
     fd_ = -1;
 }
 
-HttpReply sendRequest(std::uint16_t port, std::string_view request)
+HttpReply sendRequest(std::uint16_t port, std::string_view request, const char* sourceAddress)
 {
-    TestConnection connection(port);
+    TestConnection connection(port, defaultTestTimeout, sourceAddress);
     connection.send(request);
     return parseReply(connection.readAll()).value_or(HttpReply{});
 }
