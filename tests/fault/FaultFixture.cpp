@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -21,14 +22,6 @@ std::uint64_t splitMix(std::uint64_t value)
     value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ULL;
     value = (value ^ (value >> 27)) * 0x94D049BB133111EBULL;
     return value ^ (value >> 31);
-}
-
-std::string readText(const std::filesystem::path& path)
-{
-    std::ifstream file(path);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
 }
 
 double statusKiB(const std::string& status, std::string_view field)
@@ -74,16 +67,13 @@ std::string generatedBytes(std::uint64_t seed, std::int64_t offset, std::size_t 
         return splitMix(seed * 0x100000001B3ULL ^ static_cast<std::uint64_t>(index));
     };
     std::string bytes(length, '\0');
-    std::size_t i = 0;
-    while (i < length) {
-        const std::int64_t position = offset + static_cast<std::int64_t>(i);
-        const std::uint64_t value = word(position / 8);
-        const auto skip = static_cast<std::size_t>(position % 8);
-        const std::size_t count = std::min<std::size_t>(8 - skip, length - i);
-        for (std::size_t k = 0; k < count; ++k) {
-            bytes[i + k] = static_cast<char>(value >> (8 * (skip + k)));
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto position = static_cast<std::uint64_t>(offset) + i;
+        if (i == 0 || position % 8 == 0) {
+            value = word(static_cast<std::int64_t>(position / 8));
         }
-        i += count;
+        bytes[i] = static_cast<char>(value >> (8 * (position % 8)));
     }
     return bytes;
 }
@@ -113,24 +103,17 @@ ProcessSnapshot snapshotOf(pid_t pid)
 {
     ProcessSnapshot snapshot;
     const auto proc = std::filesystem::path("/proc") / std::to_string(pid);
-    const auto stat = readText(proc / "stat");
+    const auto stat = readTextFile(proc / "stat");
     // Fields after the command name, which may hold spaces: state is field 3, utime 14, stime 15.
     if (const auto end = stat.rfind(')'); end != std::string::npos) {
         std::istringstream fields(stat.substr(end + 2));
-        std::string field;
-        unsigned long long utime = 0;
-        unsigned long long stime = 0;
-        for (int index = 3; fields >> field; ++index) {
-            if (index == 14) {
-                utime = std::stoull(field);
-            } else if (index == 15) {
-                stime = std::stoull(field);
-                break;
-            }
+        const std::vector<std::string> field{std::istream_iterator<std::string>(fields), {}};
+        if (field.size() > 12) {
+            const auto ticks = std::stoull(field[11]) + std::stoull(field[12]); // fields 14 and 15 of stat
+            snapshot.cpuSeconds = static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
         }
-        snapshot.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
-    const auto status = readText(proc / "status");
+    const auto status = readTextFile(proc / "status");
     snapshot.rssMiB = statusKiB(status, "VmRSS") / 1024;
     snapshot.threads = static_cast<int>(statusKiB(status, "Threads"));
     std::error_code error;
