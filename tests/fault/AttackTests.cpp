@@ -8,7 +8,6 @@
 
 #include <future>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 namespace ferrylantern::test {
 namespace {
@@ -16,39 +15,26 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // 127.0.0.(2 + index): a client of its own.
 std::string clientAddress(int index)
 {
     return "127.0." + std::to_string((2 + index) / 250) + "." + std::to_string(2 + index % 250);
 }
 
-class Attacks : public ::testing::Test
+class Attacks : public FaultTest
 {
 protected:
-    void start(std::vector<std::string> arguments = {})
+    HttpReply verify(const std::string& source, std::string_view pin)
     {
-        server = std::make_unique<ServerProcess>(saveDirectory, folder.path() / "server",
-                                                 ServerProcess::Options{std::move(arguments), std::nullopt});
-        ASSERT_NE(server->port(), 0) << server->output();
-        port = server->port();
+        return sendRequest(port, buildRequest("POST", "/v1/pin/verify", "", nlohmann::json{{"pin", pin}}.dump()),
+                           source.c_str());
     }
 
-    HttpReply requestFrom(const std::string& source, const std::string& request)
+    HttpReply uploadWithSession(const HttpReply& verified)
     {
-        TestConnection connection(port, defaultTestTimeout, source.c_str());
-        connection.send(request);
-        return parseReply(connection.readAll()).value_or(HttpReply{});
+        const std::string token = nlohmann::json::parse(verified.body)["sessionToken"];
+        return upload(port, {"filename=in.bin&device=Phone", 3, 4096, "X-FerryLantern-Session: " + token + "\r\n"});
     }
-
-    TemporaryFolder folder;
-    std::filesystem::path saveDirectory = folder.path() / "save";
-    std::unique_ptr<ServerProcess> server;
-    std::uint16_t port = 0;
 };
 
 TEST_F(Attacks, SlowConnectionsFromOneAddressHoldUpNobodyElse)
@@ -57,7 +43,6 @@ TEST_F(Attacks, SlowConnectionsFromOneAddressHoldUpNobodyElse)
     constexpr int slowCount = 1100;
     const auto before = server->snapshot();
     std::vector<std::unique_ptr<TestConnection>> slow;
-    int refusedAtOnce = 0;
     for (int i = 0; i < slowCount; ++i) {
         slow.push_back(std::make_unique<TestConnection>(port, 2s, "127.0.0.2"));
         slow.back()->send("P"); // a head that goes on for ever, a byte now and then
@@ -71,6 +56,7 @@ TEST_F(Attacks, SlowConnectionsFromOneAddressHoldUpNobodyElse)
     EXPECT_LT(uploadSeconds, 5.0);
     EXPECT_TRUE(holdsGeneratedContent(saveDirectory / "Phone" / "meanwhile.bin", request.seed, request.size));
     // The server accepts in order: the first connections are held, every later one was refused.
+    int refusedAtOnce = 0;
     for (std::size_t i = 128; i < slow.size(); ++i) {
         std::string answer;
         refusedAtOnce += slow[i]->readUntil("\r\n\r\n", answer) && answer.starts_with("HTTP/1.1 503");
@@ -93,19 +79,17 @@ TEST_F(Attacks, UnfinishedHeadsStayWithinTheirBudget)
     const std::string almostMiB(1024 * 1024 - 64, 'a');
     const auto before = server->snapshot();
     std::vector<std::unique_ptr<TestConnection>> heads;
-    int refused = 0;
     for (int i = 0; i < headCount; ++i) {
         heads.push_back(std::make_unique<TestConnection>(port, 2s, clientAddress(i % 10).c_str()));
         heads.back()->send("GET /?x=" + almostMiB); // no blank line: the head never ends
     }
     const auto holding = server->snapshot();
-    refused = headCount - (holding.threads - before.threads);
-    const double growth = holding.rssMiB - before.rssMiB;
-    EXPECT_LT(growth, 64.0);
+    const int refused = headCount - (holding.threads - before.threads);
+    EXPECT_LT(holding.rssMiB - before.rssMiB, 64.0);
     EXPECT_EQ(sendRequest(port, buildRequest("GET", "/v1/info")).status, 200);
 
-    reportFigure("unfinished 1 MiB heads from 10 addresses", std::to_string(headCount));
-    reportFigure("RSS idle / holding them (MiB)", formatted(before.rssMiB) + " / " + formatted(holding.rssMiB));
+    reportFigure("RSS idle / holding 300 unfinished 1 MiB heads from 10 addresses (MiB)",
+                 formatted(before.rssMiB) + " / " + formatted(holding.rssMiB));
     reportFigure("heads refused (400) once the budget was spent / still held",
                  std::to_string(refused) + " / " + std::to_string(headCount - refused));
 }
@@ -116,31 +100,30 @@ TEST_F(Attacks, QuestionsOfClientsThatHungUpAreWithdrawnAndFreeTheirThreads)
     constexpr int questionCount = 500;
     constexpr int perAddress = 8;
     const auto before = server->snapshot();
+    const auto question = [](const std::string& name) {
+        return buildRequest("POST", "/v1/upload/preflight?filename=" + name + ".bin&byteCount=10&device=Spam");
+    };
     std::vector<std::unique_ptr<TestConnection>> askers;
     for (int i = 0; i < questionCount; ++i) {
         askers.push_back(std::make_unique<TestConnection>(port, 5s, clientAddress(i / perAddress).c_str()));
-        askers.back()->send(buildRequest("POST", "/v1/upload/preflight?filename=q" + std::to_string(i) +
-                                                     ".bin&byteCount=10&device=Spam"));
+        askers.back()->send(question("q" + std::to_string(i)));
     }
     ASSERT_TRUE(eventually([&] { return server->snapshot().threads >= before.threads + questionCount; }, 20s));
     const auto waiting = server->snapshot();
     // One more from an address that has its share waiting is refused at once.
-    const auto ninth = requestFrom(clientAddress(0), buildRequest("POST", "/v1/upload/preflight?filename=n.bin&"
-                                                                          "byteCount=10&device=Spam"));
+    const auto ninth = sendRequest(port, question("n"), clientAddress(0).c_str());
     EXPECT_EQ(ninth.status, 429);
     EXPECT_EQ(ninth.body, "等待确认的请求过多，请稍后再试");
 
     const auto hangUp = Clock::now();
     askers.clear();
-    const bool freed = eventually([&] { return server->snapshot().threads <= before.threads + 1; }, 30s);
+    EXPECT_TRUE(eventually([&] { return server->snapshot().threads <= before.threads + 1; }, 30s));
     const double freedSeconds = secondsSince(hangUp);
-    EXPECT_TRUE(freed);
 
     // A real phone's batch is the next question on the terminal, not the 501st.
     auto phone = std::async(std::launch::async, [&] {
-        return requestFrom("127.0.0.1",
-                           buildRequest("POST", "/v1/upload/preflight/batch", "",
-                                        R"({"device":"Real","files":[{"filename":"a.jpg","byteCount":3}]})"));
+        return sendRequest(port, buildRequest("POST", "/v1/upload/preflight/batch", "",
+                                              R"({"device":"Real","files":[{"filename":"a.jpg","byteCount":3}]})"));
     });
     ASSERT_TRUE(eventually(
         [&] { return server->output().find("Receive a.jpg (3 bytes) from Real?") != std::string::npos; }, 20s))
@@ -149,13 +132,10 @@ TEST_F(Attacks, QuestionsOfClientsThatHungUpAreWithdrawnAndFreeTheirThreads)
     const auto phoneReply = phone.get();
     EXPECT_EQ(phoneReply.status, 200) << phoneReply.body;
 
-    reportFigure("questions from 63 addresses, then hung up", std::to_string(questionCount));
-    reportFigure("server threads idle / waiting / after hang-up", std::to_string(before.threads) + " / " +
-                                                                      std::to_string(waiting.threads) + " / " +
-                                                                      std::to_string(server->snapshot().threads));
+    reportFigure("server threads idle / 500 questions from 63 addresses waiting / after hang-up",
+                 std::to_string(before.threads) + " / " + std::to_string(waiting.threads) + " / " +
+                     std::to_string(server->snapshot().threads));
     reportFigure("threads freed within (s)", formatted(freedSeconds, 1));
-    reportFigure("9th question from one address", std::to_string(ninth.status));
-    reportFigure("real batch afterwards", "asked next, " + std::to_string(phoneReply.status));
 }
 
 TEST_F(Attacks, TicketsStayBoundedPerAddressAndLookupsStayQuick)
@@ -181,20 +161,16 @@ TEST_F(Attacks, TicketsStayBoundedPerAddressAndLookupsStayQuick)
     EXPECT_EQ(issued, 2000);
     EXPECT_EQ(refused, preflights - 2000);
     // Another address still gets tickets, and a ticket is found among thousands at once.
-    EXPECT_EQ(requestFrom("127.0.0.2", buildRequest("POST", "/v1/upload/preflight?filename=o.bin&byteCount=4&"
-                                                            "device=Other"))
-                  .status,
-              200);
+    const auto other = buildRequest("POST", "/v1/upload/preflight?filename=o.bin&byteCount=4&device=Other");
+    EXPECT_EQ(sendRequest(port, other, "127.0.0.2").status, 200);
     const auto uploadStart = Clock::now();
     const auto reply = upload(port, {"filename=t.bin&device=Flood&uploadId=" + lastTicket, 5, 4, ""});
     const double uploadMs = secondsSince(uploadStart) * 1000;
     EXPECT_EQ(reply.status, 200) << reply.body;
-    const auto after = server->snapshot();
 
-    reportFigure("single preflights from one address",
-                 std::to_string(preflights) + " in " + formatted(floodSeconds, 1) + " s");
-    reportFigure("tickets issued / refused 429", std::to_string(issued) + " / " + std::to_string(refused));
-    reportFigure("RSS before / after (MiB)", formatted(before.rssMiB) + " / " + formatted(after.rssMiB));
+    reportFigure("single preflights from one address (s)",
+                 std::to_string(preflights) + " in " + formatted(floodSeconds));
+    reportFigure("RSS before / after (MiB)", formatted(before.rssMiB) + " / " + formatted(server->snapshot().rssMiB));
     reportFigure("upload with the last ticket (ms)", formatted(uploadMs, 1));
 }
 
@@ -240,6 +216,10 @@ TEST_F(Attacks, HostAndOriginKeepOtherSitesOut)
     char hostName[256] = {};
     ASSERT_EQ(gethostname(hostName, sizeof hostName - 1), 0);
     const std::string machine = hostName;
+    const auto page = [](const std::string& hostLine) { return "GET / HTTP/1.1\r\n" + hostLine + "\r\n"; };
+    const auto upload = [](const std::string& device, const std::string& originLine) {
+        return buildRequest("POST", "/v1/upload?filename=x.txt&device=" + device, originLine, "x");
+    };
     const struct
     {
         const char* row;
@@ -247,21 +227,17 @@ TEST_F(Attacks, HostAndOriginKeepOtherSitesOut)
         int status;
     } cases[] = {
         {"page, own Host", buildRequest("GET", "/"), 200},
-        {"page, no Host (curl -H 'Host:')", "GET / HTTP/1.1\r\n\r\n", 200},
-        {"page, Host localhost", "GET / HTTP/1.1\r\nHost: localhost:" + std::to_string(port) + "\r\n\r\n", 200},
-        {"page, rebinding Host", "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n", 421},
-        {"page, this machine's name", "GET / HTTP/1.1\r\nHost: " + machine + ".local\r\n\r\n", 200},
-        {"page, a domain that starts with this machine's name",
-         "GET / HTTP/1.1\r\nHost: " + machine + ".evil.example\r\n\r\n", 421},
+        {"page, no Host (curl -H 'Host:')", page(""), 200},
+        {"page, Host localhost", page("Host: localhost:" + std::to_string(port) + "\r\n"), 200},
+        {"page, rebinding Host", page("Host: evil.example\r\n"), 421},
+        {"page, this machine's name", page("Host: " + machine + ".local\r\n"), 200},
+        {"page, a domain that starts with this machine's name", page("Host: " + machine + ".evil.example\r\n"), 421},
         {"info, rebinding Host", "GET /v1/info HTTP/1.1\r\nHost: evil.example:" + std::to_string(port) + "\r\n\r\n",
          421},
-        {"upload, own Origin",
-         buildRequest("POST", "/v1/upload?filename=own.txt&device=Page", "Origin: " + own + "\r\n", "x"), 200},
-        {"upload, no Origin (curl)", buildRequest("POST", "/v1/upload?filename=curl.txt&device=Curl", "", "x"), 200},
-        {"upload, foreign Origin",
-         buildRequest("POST", "/v1/upload?filename=x.txt&device=Evil", "Origin: http://evil.example\r\n", "x"), 403},
-        {"upload, Origin null", buildRequest("POST", "/v1/upload?filename=x.txt&device=Evil", "Origin: null\r\n", "x"),
-         403},
+        {"upload, own Origin", upload("Page", "Origin: " + own + "\r\n"), 200},
+        {"upload, no Origin (curl)", upload("Curl", ""), 200},
+        {"upload, foreign Origin", upload("Evil", "Origin: http://evil.example\r\n"), 403},
+        {"upload, Origin null", upload("Evil", "Origin: null\r\n"), 403},
         {"PIN, foreign Origin",
          buildRequest("POST", "/v1/pin/verify", "Origin: http://evil.example\r\n", R"({"pin":"1"})"), 403},
         {"preflight answer to any origin stays",
@@ -272,19 +248,57 @@ TEST_F(Attacks, HostAndOriginKeepOtherSitesOut)
         EXPECT_EQ(sendRequest(port, row.request).status, row.status);
     }
     EXPECT_FALSE(std::filesystem::exists(saveDirectory / "Evil"));
-    reportFigure("requests with a foreign Host / foreign Origin refused", "421 / 403; own and absent ones served");
+}
+
+// Wrong attempts from one address are slowed down by the lock-out (five free tries, then 429 with
+// Retry-After), while another address still verifies at once and may upload.
+TEST_F(Attacks, PINGuessingFromOneAddressIsLockedOutWhileAnotherVerifies)
+{
+    start({"--pin", "2468"});
+    constexpr int attempts = 100;
+    int refusedAsWrong = 0;
+    int lockedOut = 0;
+    int longestRetryAfter = 0;
+    int shortestRetryAfter = 1 << 30;
+    const auto started = Clock::now();
+    for (int i = 0; i < attempts; ++i) {
+        const auto reply = verify("127.0.0.1", "1357");
+        if (reply.status == 403) {
+            ++refusedAsWrong;
+            EXPECT_LT(i, 5) << "a wrong PIN was checked during the lock-out";
+        } else if (reply.status == 429) {
+            ++lockedOut;
+            const int retryAfter = std::stoi(reply.header("retry-after").value_or("0"));
+            longestRetryAfter = std::max(longestRetryAfter, retryAfter);
+            shortestRetryAfter = std::min(shortestRetryAfter, retryAfter);
+            EXPECT_EQ(reply.body, R"({"ok":false})");
+        } else {
+            ADD_FAILURE() << "attempt " << i << ": " << reply.status << " " << reply.body;
+        }
+    }
+    const double seconds = secondsSince(started);
+    EXPECT_EQ(refusedAsWrong, 5);
+    EXPECT_EQ(lockedOut, attempts - 5);
+    EXPECT_GE(shortestRetryAfter, 1);
+    EXPECT_LE(longestRetryAfter, 30);
+
+    EXPECT_EQ(verify("127.0.0.1", "2468").status, 429) << "locked out, the right PIN is refused unchecked";
+    const auto other = verify("127.0.0.2", "2468");
+    ASSERT_EQ(other.status, 200) << other.body;
+    const auto reply = uploadWithSession(other);
+    EXPECT_EQ(reply.status, 200) << reply.body;
+
+    reportFigure("wrong attempts from 127.0.0.1 (s)", std::to_string(attempts) + " in " + formatted(seconds, 2));
+    reportFigure("Retry-After seen (s)",
+                 std::to_string(shortestRetryAfter) + " to " + std::to_string(longestRetryAfter));
 }
 
 // Guessing from many addresses draws on one allowance for all of them; phones with a session go on.
 TEST_F(Attacks, PINGuessingFromManyAddressesHoldsEveryoneBack)
 {
     start({"--pin", "2468"});
-    const auto verify = [&](const std::string& source, std::string_view pin) {
-        return requestFrom(source, buildRequest("POST", "/v1/pin/verify", "", nlohmann::json{{"pin", pin}}.dump()));
-    };
     const auto phone = verify("127.0.0.1", "2468");
     ASSERT_EQ(phone.status, 200);
-    const std::string token = nlohmann::json::parse(phone.body)["sessionToken"];
 
     int checked = 0;
     int heldBack = 0;
@@ -302,15 +316,11 @@ TEST_F(Attacks, PINGuessingFromManyAddressesHoldsEveryoneBack)
     EXPECT_EQ(heldBack, 30);
     EXPECT_GT(retryAfter, 500);
     EXPECT_EQ(verify(clientAddress(100), "2468").status, 429) << "the right PIN is not checked meanwhile";
-    const auto reply =
-        upload(port, {"filename=in.bin&device=Phone", 3, 4096, "X-FerryLantern-Session: " + token + "\r\n"});
+    const auto reply = uploadWithSession(phone);
     EXPECT_EQ(reply.status, 200) << reply.body;
     EXPECT_TRUE(eventually([&] { return server->output().find("someone is guessing the PIN") != std::string::npos; }));
 
-    reportFigure("wrong PINs from 40 addresses: checked / held back",
-                 std::to_string(checked) + " / " + std::to_string(heldBack));
     reportFigure("Retry-After once held back (s)", std::to_string(retryAfter));
-    reportFigure("phone with a session meanwhile", "upload " + std::to_string(reply.status));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -21,14 +22,6 @@ std::uint64_t splitMix(std::uint64_t value)
     value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ULL;
     value = (value ^ (value >> 27)) * 0x94D049BB133111EBULL;
     return value ^ (value >> 31);
-}
-
-std::string readText(const std::filesystem::path& path)
-{
-    std::ifstream file(path);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
 }
 
 double statusKiB(const std::string& status, std::string_view field)
@@ -62,6 +55,11 @@ std::string formatted(double value, int decimals)
     return text;
 }
 
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 std::string generatedBytes(std::uint64_t seed, std::int64_t offset, std::size_t length)
 {
     // Byte p is byte p % 8 of word p / 8, each word a hash of the seed and its index.
@@ -69,16 +67,13 @@ std::string generatedBytes(std::uint64_t seed, std::int64_t offset, std::size_t 
         return splitMix(seed * 0x100000001B3ULL ^ static_cast<std::uint64_t>(index));
     };
     std::string bytes(length, '\0');
-    std::size_t i = 0;
-    while (i < length) {
-        const std::int64_t position = offset + static_cast<std::int64_t>(i);
-        const std::uint64_t value = word(position / 8);
-        const auto skip = static_cast<std::size_t>(position % 8);
-        const std::size_t count = std::min<std::size_t>(8 - skip, length - i);
-        for (std::size_t k = 0; k < count; ++k) {
-            bytes[i + k] = static_cast<char>(value >> (8 * (skip + k)));
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto position = static_cast<std::uint64_t>(offset) + i;
+        if (i == 0 || position % 8 == 0) {
+            value = word(static_cast<std::int64_t>(position / 8));
         }
-        i += count;
+        bytes[i] = static_cast<char>(value >> (8 * (position % 8)));
     }
     return bytes;
 }
@@ -108,26 +103,18 @@ ProcessSnapshot snapshotOf(pid_t pid)
 {
     ProcessSnapshot snapshot;
     const auto proc = std::filesystem::path("/proc") / std::to_string(pid);
-    const auto stat = readText(proc / "stat");
+    const auto stat = readTextFile(proc / "stat");
     // Fields after the command name, which may hold spaces: state is field 3, utime 14, stime 15.
     if (const auto end = stat.rfind(')'); end != std::string::npos) {
         std::istringstream fields(stat.substr(end + 2));
-        std::string field;
-        unsigned long long utime = 0;
-        unsigned long long stime = 0;
-        for (int index = 3; fields >> field; ++index) {
-            if (index == 14) {
-                utime = std::stoull(field);
-            } else if (index == 15) {
-                stime = std::stoull(field);
-                break;
-            }
+        const std::vector<std::string> field{std::istream_iterator<std::string>(fields), {}};
+        if (field.size() > 12) {
+            const auto ticks = std::stoull(field[11]) + std::stoull(field[12]); // fields 14 and 15 of stat
+            snapshot.cpuSeconds = static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
         }
-        snapshot.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
-    const auto status = readText(proc / "status");
+    const auto status = readTextFile(proc / "status");
     snapshot.rssMiB = statusKiB(status, "VmRSS") / 1024;
-    snapshot.peakRssMiB = statusKiB(status, "VmHWM") / 1024;
     snapshot.threads = static_cast<int>(statusKiB(status, "Threads"));
     std::error_code error;
     for (std::filesystem::directory_iterator it(proc / "fd", error), end; !error && it != end; it.increment(error)) {
@@ -162,18 +149,12 @@ std::string bodyPathName(const ::testing::TestParamInfo<BodyPath>& info)
     return info.param == BodyPath::splice ? "Splice" : "ReadAndWrite";
 }
 
-void PrintTo(BodyPath path, std::ostream* out)
+std::vector<std::string> onBodyPath(BodyPath path)
 {
-    *out << (path == BodyPath::splice ? "splice" : "read and write");
-}
-
-ServerProcess::Options onBodyPath(BodyPath path)
-{
-    ServerProcess::Options options;
     if (path == BodyPath::readAndWrite) {
-        options.arguments.emplace_back("--no-splice");
+        return {"--no-splice"};
     }
-    return options;
+    return {};
 }
 
 ServerProcess::~ServerProcess()
@@ -240,6 +221,19 @@ std::vector<std::string> batchTickets(std::uint16_t port, const std::string& dev
     return tickets;
 }
 
+std::vector<UploadRequest> ticketedUploads(std::uint16_t port, const std::string& device,
+                                           const std::vector<std::pair<std::string, std::int64_t>>& files,
+                                           std::uint64_t firstSeed)
+{
+    const auto tickets = batchTickets(port, device, files);
+    std::vector<UploadRequest> requests;
+    for (std::size_t i = 0; i < tickets.size(); ++i) {
+        requests.push_back({"filename=" + files[i].first + "&device=" + device + "&uploadId=" + tickets[i],
+                            firstSeed + i, files[i].second, ""});
+    }
+    return requests;
+}
+
 std::vector<std::filesystem::path> filesUnder(const std::filesystem::path& folder)
 {
     std::vector<std::filesystem::path> files;
@@ -258,6 +252,19 @@ bool isPartialFileName(const std::filesystem::path& name)
 {
     const auto text = name.filename().string();
     return text.starts_with(".ferrylantern-") && text.ends_with(".part");
+}
+
+PartialFiles partialFilesUnder(const std::filesystem::path& folder)
+{
+    PartialFiles partial;
+    for (const auto& file : filesUnder(folder)) {
+        if (isPartialFileName(file)) {
+            std::error_code error;
+            ++partial.count;
+            partial.bytes += static_cast<std::int64_t>(std::filesystem::file_size(folder / file, error));
+        }
+    }
+    return partial;
 }
 
 } // namespace ferrylantern::test

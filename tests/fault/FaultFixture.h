@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +35,7 @@ T byScale(T quick, T full)
 // these lines into its table) and records it in the test's XML output.
 void reportFigure(std::string_view what, const std::string& value);
 std::string formatted(double value, int decimals = 1);
+double secondsSince(std::chrono::steady_clock::time_point start);
 
 // Reproducible content: the bytes of a file of any size come from its seed, so a test can send and
 // check gigabytes without holding them.
@@ -48,7 +48,6 @@ struct ProcessSnapshot
 {
     double cpuSeconds = 0; // user + system
     double rssMiB = 0;
-    double peakRssMiB = 0;
     int threads = 0;
     int descriptors = 0;
 };
@@ -65,10 +64,8 @@ public:
         std::optional<int> descriptorLimit;
     };
 
-    ServerProcess(const std::filesystem::path& saveDirectory, const std::filesystem::path& workFolder, Options options);
-    ServerProcess(const std::filesystem::path& saveDirectory, const std::filesystem::path& workFolder)
-        : ServerProcess(saveDirectory, workFolder, Options{})
-    {}
+    ServerProcess(const std::filesystem::path& saveDirectory, const std::filesystem::path& workFolder,
+                  Options options = {});
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
@@ -102,9 +99,26 @@ enum class BodyPath
 };
 inline const auto bothBodyPaths = ::testing::Values(BodyPath::splice, BodyPath::readAndWrite);
 std::string bodyPathName(const ::testing::TestParamInfo<BodyPath>& info);
-void PrintTo(BodyPath path, std::ostream* out); // for GoogleTest's names
-// The server's options for `path`.
-ServerProcess::Options onBodyPath(BodyPath path);
+// The server's arguments for `path`.
+std::vector<std::string> onBodyPath(BodyPath path);
+
+// A test with a folder of its own and a server saving into folder/save once start() was called.
+class FaultTest : public ::testing::Test
+{
+protected:
+    void start(std::vector<std::string> arguments = {}, std::optional<int> descriptorLimit = std::nullopt)
+    {
+        server = std::make_unique<ServerProcess>(saveDirectory, folder.path() / "server",
+                                                 ServerProcess::Options{std::move(arguments), descriptorLimit});
+        port = server->port();
+        ASSERT_NE(port, 0) << server->output();
+    }
+
+    TemporaryFolder folder;
+    std::filesystem::path saveDirectory = folder.path() / "save";
+    std::unique_ptr<ServerProcess> server;
+    std::uint16_t port = 0;
+};
 
 // An upload of generated content on its own connection: head, then the body in chunks.
 struct UploadRequest
@@ -121,10 +135,22 @@ HttpReply upload(std::uint16_t port, const UploadRequest& request,
 // One ticket per file of a batch preflight, in request order; empty when the preflight failed.
 std::vector<std::string> batchTickets(std::uint16_t port, const std::string& device,
                                       const std::vector<std::pair<std::string, std::int64_t>>& files);
+// A batch preflight for `files` and one ticketed upload each, of generated content seeded
+// `firstSeed` + index; empty when the preflight failed.
+std::vector<UploadRequest> ticketedUploads(std::uint16_t port, const std::string& device,
+                                           const std::vector<std::pair<std::string, std::int64_t>>& files,
+                                           std::uint64_t firstSeed);
 
 // Every regular file below `folder`, as paths relative to it, sorted.
 std::vector<std::filesystem::path> filesUnder(const std::filesystem::path& folder);
 // The hidden names a file has on disk while it is being received.
 bool isPartialFileName(const std::filesystem::path& name);
+// The files below `folder` with such names, and their bytes on disk together.
+struct PartialFiles
+{
+    int count = 0;
+    std::int64_t bytes = 0;
+};
+PartialFiles partialFilesUnder(const std::filesystem::path& folder);
 
 } // namespace ferrylantern::test

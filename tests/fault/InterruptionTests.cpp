@@ -16,12 +16,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class Interruptions : public ::testing::TestWithParam<BodyPath>
-{
-protected:
-    TemporaryFolder folder;
-    std::filesystem::path saveDirectory = folder.path() / "save";
-};
+class Interruptions : public FaultTest, public ::testing::WithParamInterface<BodyPath>
+{};
 
 INSTANTIATE_TEST_SUITE_P(BothBodyPaths, Interruptions, bothBodyPaths, bodyPathName);
 
@@ -33,9 +29,8 @@ std::string multipartBody(std::string_view data)
 
 TEST_P(Interruptions, ClientsThatVanishMidRequestLeaveNothingBehind)
 {
-    ServerProcess server(saveDirectory, folder.path() / "server", onBodyPath(GetParam()));
-    ASSERT_NE(server.port(), 0) << server.output();
-    const auto baseline = server.snapshot();
+    start(onBodyPath(GetParam()));
+    const auto baseline = server->snapshot();
 
     constexpr int rounds = 200;
     constexpr unsigned seed = 20261206;
@@ -64,7 +59,7 @@ TEST_P(Interruptions, ClientsThatVanishMidRequestLeaveNothingBehind)
         const auto cut = cutInHead ? std::uniform_int_distribution<std::size_t>(0, headLength - 1)(random)
                                    : std::uniform_int_distribution<std::size_t>(headLength, request.size() - 1)(random);
         (cutInHead ? inHead : inBody) += 1;
-        TestConnection connection(server.port());
+        TestConnection connection(port);
         ASSERT_TRUE(connection.isConnected());
         connection.send(std::string_view(request).substr(0, cut));
         if (random() % 2 == 0) {
@@ -76,14 +71,13 @@ TEST_P(Interruptions, ClientsThatVanishMidRequestLeaveNothingBehind)
 
     // The server accepts in order: once a later request is answered, every vanished client has been
     // accepted. Then every handler ends and the server is back to the threads it had before.
-    EXPECT_EQ(sendRequest(server.port(), buildRequest("GET", "/v1/info")).status, 200);
-    const bool settled = eventually([&] { return server.snapshot().threads <= baseline.threads; }, 20s);
-    EXPECT_TRUE(settled);
+    EXPECT_EQ(sendRequest(port, buildRequest("GET", "/v1/info")).status, 200);
+    EXPECT_TRUE(eventually([&] { return server->snapshot().threads <= baseline.threads; }, 20s));
     const auto left = filesUnder(saveDirectory);
     EXPECT_TRUE(left.empty()) << left.size() << " files left, the first " << left.front();
 
     const UploadRequest after{"filename=after.bin&device=Phone", 99, 1 << 20, ""};
-    const auto reply = upload(server.port(), after);
+    const auto reply = upload(port, after);
     EXPECT_EQ(reply.status, 200) << reply.body;
     EXPECT_TRUE(holdsGeneratedContent(saveDirectory / "Phone" / "after.bin", after.seed, after.size));
 
@@ -91,8 +85,6 @@ TEST_P(Interruptions, ClientsThatVanishMidRequestLeaveNothingBehind)
                  std::to_string(rounds) + " (" + std::to_string(inHead) + " / " + std::to_string(inBody) + "; " +
                      std::to_string(resets) + " / " + std::to_string(rounds - resets) + "), " +
                      std::to_string(multipart) + " multipart, seed " + std::to_string(seed));
-    reportFigure("files or partial files left", std::to_string(left.size()));
-    reportFigure("upload after the disconnects", std::to_string(reply.status));
 }
 
 TEST_P(Interruptions, AServerKilledMidUploadLeavesNoTruncatedFileAndServesAgain)
@@ -100,12 +92,11 @@ TEST_P(Interruptions, AServerKilledMidUploadLeavesNoTruncatedFileAndServesAgain)
     constexpr int finished = 3;
     constexpr int inFlight = 8;
     const std::int64_t size = byScale<std::int64_t>(16, 64) << 20;
-    auto first = std::make_unique<ServerProcess>(saveDirectory, folder.path() / "first", onBodyPath(GetParam()));
-    ASSERT_NE(first->port(), 0) << first->output();
+    start(onBodyPath(GetParam()));
     for (int i = 0; i < finished; ++i) {
         const UploadRequest request{"filename=done-" + std::to_string(i) + ".bin&device=Phone",
                                     static_cast<std::uint64_t>(i), 1 << 20, ""};
-        ASSERT_EQ(upload(first->port(), request).status, 200);
+        ASSERT_EQ(upload(port, request).status, 200);
     }
 
     // Each upload in flight has sent half of its body when the server dies.
@@ -113,88 +104,55 @@ TEST_P(Interruptions, AServerKilledMidUploadLeavesNoTruncatedFileAndServesAgain)
     for (int i = 0; i < inFlight; ++i) {
         const UploadRequest request{"filename=flight-" + std::to_string(i) + ".bin&device=Phone",
                                     static_cast<std::uint64_t>(100 + i), size, ""};
-        connections.push_back(std::make_unique<TestConnection>(first->port()));
+        connections.push_back(std::make_unique<TestConnection>(port));
         ASSERT_TRUE(connections.back()->send(uploadHead(request)));
         ASSERT_TRUE(connections.back()->send(generatedBytes(request.seed, 0, static_cast<std::size_t>(size / 2))));
     }
     const auto phone = saveDirectory / "Phone";
-    const bool allWriting = eventually(
+    ASSERT_TRUE(eventually(
         [&] {
-            std::int64_t written = 0;
-            int partial = 0;
-            for (const auto& file : filesUnder(phone)) {
-                if (isPartialFileName(file)) {
-                    ++partial;
-                    std::error_code error;
-                    written += static_cast<std::int64_t>(std::filesystem::file_size(phone / file, error));
-                }
-            }
-            return partial == inFlight && written >= inFlight * (size / 2);
+            const auto partial = partialFilesUnder(phone);
+            return partial.count == inFlight && partial.bytes >= inFlight * (size / 2);
         },
-        20s);
-    ASSERT_TRUE(allWriting);
-    first->killHard();
+        20s));
+    server->killHard();
     connections.clear();
 
-    int partialFiles = 0;
+    // Only the files that were complete before the kill carry a final name, and they are whole.
     int finalFiles = 0;
     for (const auto& file : filesUnder(saveDirectory)) {
-        if (isPartialFileName(file)) {
-            ++partialFiles;
-            continue;
+        if (!isPartialFileName(file)) {
+            ++finalFiles;
+            const auto name = file.filename().string();
+            ASSERT_TRUE(name.starts_with("done-")) << "a final name for an unfinished upload: " << file;
+            EXPECT_TRUE(
+                holdsGeneratedContent(saveDirectory / file, static_cast<std::uint64_t>(name[5] - '0'), 1 << 20));
         }
-        ++finalFiles;
-        // Only the files that were complete before the kill carry a final name, and they are whole.
-        const auto name = file.filename().string();
-        ASSERT_TRUE(name.starts_with("done-")) << "a final name for an unfinished upload: " << file;
-        const int index = name[5] - '0';
-        EXPECT_TRUE(holdsGeneratedContent(saveDirectory / file, static_cast<std::uint64_t>(index), 1 << 20));
     }
     EXPECT_EQ(finalFiles, finished);
 
     // A new server on the same folder serves, and the names the killed uploads had are free.
-    auto second = std::make_unique<ServerProcess>(saveDirectory, folder.path() / "second", onBodyPath(GetParam()));
-    ASSERT_NE(second->port(), 0) << second->output();
-    EXPECT_EQ(sendRequest(second->port(), buildRequest("GET", "/v1/info")).status, 200);
+    start(onBodyPath(GetParam()));
     const UploadRequest again{"filename=flight-0.bin&device=Phone", 100, size, ""};
-    const auto reply = upload(second->port(), again);
+    const auto reply = upload(port, again);
     EXPECT_EQ(reply.status, 200) << reply.body;
     EXPECT_TRUE(holdsGeneratedContent(phone / "flight-0.bin", again.seed, again.size));
-    int partialAfterRestart = 0;
-    for (const auto& file : filesUnder(saveDirectory)) {
-        partialAfterRestart += isPartialFileName(file);
-    }
     // Young partial files may belong to another FerryLantern writing into the same folder: kept.
-    EXPECT_EQ(partialAfterRestart, inFlight);
-    ASSERT_TRUE(second->stop());
+    EXPECT_EQ(partialFilesUnder(saveDirectory).count, inFlight);
+    ASSERT_TRUE(server->stop());
 
     // Partial files from a crash long ago are removed when a server next starts; other files stay.
     const auto longAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(2);
+    const auto lookalike = phone / ".ferrylantern-notes.part";
+    std::ofstream(lookalike) << "a file of the user's";
     for (const auto& file : filesUnder(phone)) {
         std::filesystem::last_write_time(phone / file, longAgo);
     }
-    const auto lookalike = phone / ".ferrylantern-notes.part";
-    {
-        std::ofstream(lookalike) << "a file of the user's";
-    }
-    std::filesystem::last_write_time(lookalike, longAgo);
-    ServerProcess third(saveDirectory, folder.path() / "third");
-    ASSERT_NE(third.port(), 0) << third.output();
-    int partialAfterLaterStart = 0;
-    for (const auto& file : filesUnder(saveDirectory)) {
-        partialAfterLaterStart += isPartialFileName(file) && file.filename() != lookalike.filename();
-    }
-    EXPECT_EQ(partialAfterLaterStart, 0);
+    start();
+    EXPECT_EQ(filesUnder(saveDirectory).size(), static_cast<std::size_t>(finished + 1 + 1)) << "and the lookalike";
     EXPECT_TRUE(std::filesystem::exists(lookalike));
-    EXPECT_EQ(filesUnder(saveDirectory).size(), static_cast<std::size_t>(finished + 1 + 1));
 
     reportFigure("uploads killed mid-body x size (MiB)", std::to_string(inFlight) + " x " + std::to_string(size >> 20));
-    reportFigure("truncated files under a final name", std::to_string(finalFiles - finished));
-    reportFigure("complete files intact", std::to_string(finalFiles) + " of " + std::to_string(finished));
-    reportFigure("hidden partial files after the kill / after restart / start 2 h later",
-                 std::to_string(partialFiles) + " / " + std::to_string(partialAfterRestart) + " / " +
-                     std::to_string(partialAfterLaterStart));
-    reportFigure("upload after restart", std::to_string(reply.status));
 }
 
 // A phone whose Wi-Fi drops five times while it sends a large file: each time the connection is reset
@@ -204,11 +162,10 @@ TEST_P(Interruptions, AServerKilledMidUploadLeavesNoTruncatedFileAndServesAgain)
 // small; left to grow, a loopback one reaches megabytes while a busy server lags).
 TEST_P(Interruptions, AFileCutAtFiveRandomPointsResumesFromTheServersOffset)
 {
-    ServerProcess server(saveDirectory, folder.path() / "server", onBodyPath(GetParam()));
-    ASSERT_NE(server.port(), 0) << server.output();
+    start(onBodyPath(GetParam()));
     const std::int64_t size = byScale<std::int64_t>(std::int64_t{128} << 20, std::int64_t{1} << 30);
     constexpr std::uint64_t seed = 2112;
-    const auto tickets = batchTickets(server.port(), "Resume", {{"big.bin", size}});
+    const auto tickets = batchTickets(port, "Resume", {{"big.bin", size}});
     ASSERT_EQ(tickets.size(), 1U);
     const std::string query = "filename=big.bin&device=Resume&uploadId=" + tickets[0];
 
@@ -231,7 +188,7 @@ TEST_P(Interruptions, AFileCutAtFiveRandomPointsResumesFromTheServersOffset)
     int inFlightAtMost = 0;
     while (!saved && requests < 50) {
         ++requests;
-        TestConnection connection(server.port(), 60s);
+        TestConnection connection(port, 60s);
         inFlightAtMost = connection.limitSendBuffer(phoneSendBuffer);
         // The first request is a plain ticketed upload; every later one names its offset.
         const std::string target = requests == 1 ? query : query + "&offset=" + std::to_string(offset);
@@ -260,33 +217,28 @@ TEST_P(Interruptions, AFileCutAtFiveRandomPointsResumesFromTheServersOffset)
         if (stopAt < size) {
             connection.abort(); // the Wi-Fi drops: reset, mid-body
             ++nextCut;
-            const auto position =
-                sendRequest(server.port(), buildRequest("GET", "/v1/upload/resume?uploadId=" + tickets[0]));
+            const auto position = sendRequest(port, buildRequest("GET", "/v1/upload/resume?uploadId=" + tickets[0]));
             ASSERT_EQ(position.status, 200) << position.body;
             offset = nlohmann::json::parse(position.body)["offset"].get<std::int64_t>();
             continue;
         }
         saved = parseReply(received.substr(received.find("\r\n\r\n") + 4) + connection.readAll());
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double seconds = secondsSince(started);
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->status, 200) << saved->body;
     EXPECT_EQ(nlohmann::json::parse(saved->body)["byteCount"], size);
     EXPECT_TRUE(holdsGeneratedContent(saveDirectory / "Resume" / "big.bin", seed, size));
     EXPECT_EQ(filesUnder(saveDirectory), std::vector<std::filesystem::path>{"Resume/big.bin"});
-    const auto output = server.output();
+    const auto output = server->output();
     EXPECT_NE(output.find("saved "), std::string::npos) << output;
     EXPECT_EQ(output.find("saved ", output.find("saved ") + 1), std::string::npos) << "one file, saved once";
     EXPECT_EQ(output.find("failed "), std::string::npos) << output;
 
     const std::int64_t resent = bodyBytesSent - size;
-    reportFigure("file size (MiB)", std::to_string(size >> 20));
-    reportFigure("cuts at (bytes, seed " + std::to_string(cutSeed) + ")",
-                 std::to_string(cuts[0]) + ", " + std::to_string(cuts[1]) + ", " + std::to_string(cuts[2]) + ", " +
-                     std::to_string(cuts[3]) + ", " + std::to_string(cuts[4]));
+    reportFigure("file size (MiB), cut 5 times (seed " + std::to_string(cutSeed) + ")", std::to_string(size >> 20));
     reportFigure("requests (409 answers among them)",
                  std::to_string(requests) + " (" + std::to_string(conflicts) + ")");
-    reportFigure("body bytes sent", std::to_string(bodyBytesSent));
     reportFigure("bytes re-sent beyond the file",
                  std::to_string(resent) + " (" +
                      formatted(100.0 * static_cast<double>(resent) / static_cast<double>(size), 4) + " % of the file)");

@@ -14,34 +14,6 @@
 
 using namespace ferrylantern;
 
-namespace {
-
-bool isFreshUploadName(const std::string& name)
-{
-    return name.starts_with("upload-") && name.size() == 7 + 36;
-}
-
-bool isUsableName(const std::string& name)
-{
-    return !name.empty() && name != "." && name != ".." && name.size() <= maxFileNameBytes &&
-           name.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos;
-}
-
-bool sameRequest(const TransferPreflightBatchRequest& a, const TransferPreflightBatchRequest& b)
-{
-    if (a.device != b.device || a.files.size() != b.files.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.files.size(); ++i) {
-        if (a.files[i].filename != b.files[i].filename || a.files[i].byteCount != b.files[i].byteCount) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const auto input = fuzz::splitInput(data, size);
@@ -54,8 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(!request.error().empty());
         return 0;
     }
-    const auto again = decodeMessage<TransferPreflightBatchRequest>(nlohmann::json(*request).dump());
-    FUZZ_CHECK(again && sameRequest(*request, *again));
+    const nlohmann::json encoded = *request;
+    const auto again = decodeMessage<TransferPreflightBatchRequest>(encoded.dump());
+    FUZZ_CHECK(again && nlohmann::json(*again) == encoded);
 
     // The device folder of the batch: the body's device when it is not blank, else the query's.
     RequestHead head;
@@ -68,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    sanitizedDeviceName(trimWhitespaceAndNewlines(*request->device)));
     }
     const auto folder = deviceFolderFor(head, "10.0.0.7");
-    FUZZ_CHECK(isUsableName(folder));
+    FUZZ_CHECK(fuzz::isUsableFileName(folder));
     FUZZ_CHECK(folder.find(':') == std::string::npos);
 
     for (const auto& file : request->files) {
@@ -77,9 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue; // refused with "无效的文件名"
         }
         const auto forTicket = safeFileName(trimmed);
-        FUZZ_CHECK(isUsableName(forTicket));
+        FUZZ_CHECK(fuzz::isUsableFileName(forTicket));
         // The upload derives the name from the untrimmed query parameter.
-        if (!isFreshUploadName(forTicket)) {
+        if (!fuzz::isFreshUploadName(forTicket)) {
             FUZZ_CHECK(safeFileName(file.filename) == forTicket);
         }
     }

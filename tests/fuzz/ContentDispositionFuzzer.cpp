@@ -15,12 +15,6 @@ using namespace ferrylantern;
 
 namespace {
 
-bool isSafe(const std::string& name)
-{
-    return !name.empty() && name != "." && name != ".." && name.size() <= maxFileNameBytes &&
-           name.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos;
-}
-
 void check(std::string_view value)
 {
     const auto name = contentDispositionFileName(value);
@@ -28,7 +22,7 @@ void check(std::string_view value)
         return;
     }
     FUZZ_CHECK(!name->empty());
-    FUZZ_CHECK(isSafe(safeFileName(*name)));
+    FUZZ_CHECK(fuzz::isUsableFileName(safeFileName(*name)));
 }
 
 } // namespace

@@ -6,11 +6,14 @@
 // input without libFuzzer.
 #pragma once
 
+#include "server/UploadNaming.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -69,6 +72,32 @@ inline PiecedInput splitInput(const std::uint8_t* data, std::size_t size)
 inline std::string_view pieceOrEmpty(const PiecedInput& input, std::size_t i)
 {
     return i < input.pieces.size() ? input.pieces[i] : std::string_view();
+}
+
+// A name the server can create inside its folder and nowhere else: not empty, ".", "..", no "/", "\\"
+// or NUL, at most 255 bytes.
+inline bool isUsableFileName(std::string_view name)
+{
+    return !name.empty() && name != "." && name != ".." && name.size() <= maxFileNameBytes &&
+           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+// The name a file gets whose requested name left nothing usable: "upload-" and a UUID.
+inline bool isFreshUploadName(std::string_view name)
+{
+    return name.starts_with("upload-") && name.size() == 7 + 36;
+}
+
+// Every byte as a percent escape, with the hex `digits` given (upper or lower case).
+inline std::string percentEncoded(std::string_view bytes, const char* digits = "0123456789ABCDEF")
+{
+    std::string encoded;
+    for (const char c : bytes) {
+        encoded += '%';
+        encoded += digits[static_cast<unsigned char>(c) >> 4];
+        encoded += digits[static_cast<unsigned char>(c) & 0xF];
+    }
+    return encoded;
 }
 
 } // namespace ferrylantern::fuzz

@@ -9,22 +9,9 @@
 
 #include <csignal>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace ferrylantern::test {
-
-namespace {
-
-std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream file(path);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-} // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::filesystem::path& outputFolder)
@@ -109,12 +96,12 @@ std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout)
 
 std::string ChildProcess::standardOutput() const
 {
-    return readFile(stdoutFile_);
+    return readTextFile(stdoutFile_);
 }
 
 std::string ChildProcess::standardError() const
 {
-    return readFile(stderrFile_);
+    return readTextFile(stderrFile_);
 }
 
 std::optional<std::uint16_t> waitForPortFile(const std::filesystem::path& portFile, std::chrono::milliseconds timeout)

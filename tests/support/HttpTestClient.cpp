@@ -6,21 +6,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 
 namespace ferrylantern::test {
 
 namespace {
-
-std::string lowercase(std::string text)
-{
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
 
 std::string_view trimmed(std::string_view text)
 {
@@ -45,41 +37,34 @@ std::optional<std::string> HttpReply::header(const std::string& lowerCaseName) c
 std::optional<HttpReply> parseReply(std::string raw)
 {
     std::size_t start = 0;
-    while (true) {
-        const auto headEnd = raw.find("\r\n\r\n", start);
-        if (headEnd == std::string::npos) {
-            return std::nullopt;
-        }
-        const std::string_view head(raw.data() + start, headEnd - start);
-        if (head.starts_with("HTTP/1.1 100 ")) {
-            start = headEnd + 4;
-            continue;
-        }
-        HttpReply reply;
-        std::size_t lineStart = 0;
-        bool first = true;
-        while (lineStart <= head.size()) {
-            const auto lineEnd = std::min(head.find("\r\n", lineStart), head.size());
-            const auto line = head.substr(lineStart, lineEnd - lineStart);
-            lineStart = lineEnd + 2;
-            if (first) {
-                reply.statusLine = std::string(line);
-                if (line.size() >= 12) {
-                    reply.status = std::stoi(std::string(line.substr(9, 3)));
-                }
-                first = false;
-                continue;
-            }
-            const auto colon = line.find(':');
-            if (colon != std::string_view::npos) {
-                reply.headers[lowercase(std::string(trimmed(line.substr(0, colon))))] =
-                    std::string(trimmed(line.substr(colon + 1)));
-            }
-        }
-        reply.body = raw.substr(headEnd + 4);
-        reply.raw = std::move(raw);
-        return reply;
+    auto headEnd = raw.find("\r\n\r\n");
+    while (headEnd != std::string::npos && raw.compare(start, 13, "HTTP/1.1 100 ") == 0) {
+        start = headEnd + 4;
+        headEnd = raw.find("\r\n\r\n", start);
     }
+    if (headEnd == std::string::npos) {
+        return std::nullopt;
+    }
+    HttpReply reply;
+    const std::string_view head(raw.data() + start, headEnd - start);
+    auto lineEnd = std::min(head.find("\r\n"), head.size());
+    reply.statusLine = head.substr(0, lineEnd);
+    if (reply.statusLine.size() >= 12) {
+        reply.status = std::stoi(reply.statusLine.substr(9, 3));
+    }
+    while (lineEnd < head.size()) {
+        const auto lineStart = lineEnd + 2;
+        lineEnd = std::min(head.find("\r\n", lineStart), head.size());
+        const auto line = head.substr(lineStart, lineEnd - lineStart);
+        if (const auto colon = line.find(':'); colon != std::string_view::npos) {
+            std::string name(trimmed(line.substr(0, colon)));
+            std::ranges::transform(name, name.begin(), [](unsigned char c) { return std::tolower(c); });
+            reply.headers[name] = std::string(trimmed(line.substr(colon + 1)));
+        }
+    }
+    reply.body = raw.substr(headEnd + 4);
+    reply.raw = std::move(raw);
+    return reply;
 }
 
 TestConnection::TestConnection(std::uint16_t port, std::chrono::milliseconds timeout, const char* sourceAddress)
@@ -186,9 +171,9 @@ void TestConnection::abort()
     fd_ = -1;
 }
 
-HttpReply sendRequest(std::uint16_t port, std::string_view request)
+HttpReply sendRequest(std::uint16_t port, std::string_view request, const char* sourceAddress)
 {
-    TestConnection connection(port);
+    TestConnection connection(port, defaultTestTimeout, sourceAddress);
     connection.send(request);
     return parseReply(connection.readAll()).value_or(HttpReply{});
 }

@@ -59,8 +59,8 @@ private:
     std::chrono::milliseconds timeout_;
 };
 
-// Sends `request` on a fresh connection and reads the whole reply.
-HttpReply sendRequest(std::uint16_t port, std::string_view request);
+// Sends `request` on a fresh connection (from `sourceAddress` when given) and reads the whole reply.
+HttpReply sendRequest(std::uint16_t port, std::string_view request, const char* sourceAddress = nullptr);
 
 // A request with method, target, extra header lines ("Name: value\r\n" each) and body; adds Host and
 // Content-Length (when there is a body).

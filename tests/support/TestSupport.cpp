@@ -1,6 +1,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -22,40 +24,26 @@ TemporaryFolder::~TemporaryFolder()
     std::filesystem::remove_all(path_, ignored);
 }
 
-namespace {
-
-std::optional<std::string> environment(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
-}
-
-void restore(const char* name, const std::optional<std::string>& value)
-{
-    if (value) {
-        setenv(name, value->c_str(), 1);
-    } else {
-        unsetenv(name);
-    }
-}
-
-} // namespace
-
 ScopedHome::ScopedHome()
-    : previousHome_(environment("HOME"))
-    , previousConfigHome_(environment("XDG_CONFIG_HOME"))
-    , previousDataHome_(environment("XDG_DATA_HOME"))
 {
-    setenv("HOME", folder_.path().c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (folder_.path() / ".config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (folder_.path() / ".local" / "share").c_str(), 1);
+    const std::pair<const char*, std::filesystem::path> values[] = {
+        {"HOME", path()}, {"XDG_CONFIG_HOME", path() / ".config"}, {"XDG_DATA_HOME", path() / ".local" / "share"}};
+    for (const auto& [name, value] : values) {
+        const char* previous = std::getenv(name);
+        previous_.emplace_back(name, previous != nullptr ? std::optional<std::string>(previous) : std::nullopt);
+        setenv(name, value.c_str(), 1);
+    }
 }
 
 ScopedHome::~ScopedHome()
 {
-    restore("HOME", previousHome_);
-    restore("XDG_CONFIG_HOME", previousConfigHome_);
-    restore("XDG_DATA_HOME", previousDataHome_);
+    for (const auto& [name, value] : previous_) {
+        if (value) {
+            setenv(name, value->c_str(), 1);
+        } else {
+            unsetenv(name);
+        }
+    }
 }
 
 std::chrono::system_clock::time_point ManualClock::now() const
@@ -63,6 +51,12 @@ std::chrono::system_clock::time_point ManualClock::now() const
     // 2026-01-01T00:00:00Z: a fixed start keeps expiry arithmetic in tests reproducible.
     constexpr std::chrono::sys_seconds start{std::chrono::seconds{1767225600}};
     return start + std::chrono::seconds{offset_.load()};
+}
+
+std::string readTextFile(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)

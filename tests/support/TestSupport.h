@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace ferrylantern::test {
 
@@ -40,9 +42,7 @@ public:
 
 private:
     TemporaryFolder folder_;
-    std::optional<std::string> previousHome_;
-    std::optional<std::string> previousConfigHome_;
-    std::optional<std::string> previousDataHome_;
+    std::vector<std::pair<const char*, std::optional<std::string>>> previous_; // each variable's value before
 };
 
 // Starts at a fixed moment and moves only when the test says so. Thread-safe.
@@ -61,6 +61,9 @@ public:
 private:
     std::atomic<std::int64_t> offset_{0};
 };
+
+// The whole content of a file; empty when it cannot be read.
+std::string readTextFile(const std::filesystem::path& path);
 
 // Polls `condition` every few milliseconds until it holds or the timeout passes.
 bool eventually(const std::function<bool()>& condition,

@@ -1,13 +1,14 @@
 // A web page of another site, open in the desktop user's own browser, must not be able to send files
 // or PIN guesses to FerryLantern through that browser, however it dresses the request up; nor may a
 // name that someone points at 127.0.0.1 (DNS rebinding) reach it. The receivers run without a PIN
-// (the worst case) and with one.
+// (the worst case) and with one. And the receiving computer's name, filled into the page's title, its
+// intro and a string of its script, shows literally whatever it holds and leaves markup and script alone.
 import assert from 'node:assert/strict';
 import { createServer } from 'node:http';
-import { readdir } from 'node:fs/promises';
-import { after, before, test } from 'node:test';
+import { once } from 'node:events';
+import { test } from 'node:test';
 
-import { tearDown, Receiver, launchChromium, temporaryFolder } from './support.mjs';
+import { entriesUnder, openPage, rows, useBrowser, waitForSummary } from './support.mjs';
 
 // Every way a page can send a POST to another origin: fetch in no-cors mode (a "simple" request,
 // sent without asking), fetch with JSON (asks first with OPTIONS), a form posted into a frame.
@@ -59,46 +60,41 @@ const status = (response) => (response.type === 'opaque' ? 'opaque' : response.s
 })();
 </script>`;
 
+const hostileName = 'Tom & "Jerry" <b>x</b> \'q\' C:\\new </script><script>window.injected = 1</script>'
+    + ' {{DEVICE_NAME}}\'; window.injected = 2; // \u2028 end\nsecond line';
+// A document title collapses runs of ASCII white space.
+const asTitle = (text) => text.replace(/[\t\n\f\r ]+/g, ' ').trim();
+
 let open;
 let guarded;
+let named;
 let site;
-let chromium;
-const folders = [];
-
-before(async () => {
-    open = await Receiver.start({ saveDir: await temporaryFolder('fl-web-save-') });
-    guarded = await Receiver.start({ saveDir: await temporaryFolder('fl-web-save-'), pin: '2468' });
-    folders.push(open.saveDir, guarded.saveDir);
-    // The other site: its own origin on another loopback address.
-    site = createServer((request, response) => {
-        const target = request.url === '/guarded' ? guarded.url : open.url;
-        response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' }).end(attackPage(target));
-    });
-    site.listen(0, '127.0.0.2');
-    await new Promise((resolve) => site.once('listening', resolve));
+const session = useBrowser({
     // evil.example resolves to this machine, as a rebinding attacker's name would.
-    chromium = await launchChromium(['--host-resolver-rules=MAP evil.example 127.0.0.1']);
-}, { timeout: 90000 });
-
-after(async () => {
-    site?.close();
-    await tearDown({ chromium, receiver: open });
-    await tearDown({ receiver: guarded, folders });
-}, { timeout: 30000 });
+    extraArgs: ['--host-resolver-rules=MAP evil.example 127.0.0.1'],
+    async setUp() {
+        open = await session.receiver();
+        guarded = await session.receiver({ pin: '2468' });
+        named = await session.receiver({ name: hostileName });
+        // The other site: its own origin on another loopback address.
+        site = createServer((request, response) => {
+            const target = request.url === '/guarded' ? guarded.url : open.url;
+            response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' }).end(attackPage(target));
+        });
+        site.listen(0, '127.0.0.2');
+        await once(site, 'listening');
+        session.defer(() => site.close());
+    },
+});
 
 async function runAttack(path) {
-    const context = await chromium.browser.newContext();
+    const context = await session.browser.newContext();
     const page = await context.newPage();
     await page.goto(`http://127.0.0.2:${site.address().port}${path}`);
     await page.waitForFunction(() => window.results !== undefined, null, { timeout: 20000 });
     const results = await page.evaluate(() => window.results);
     await context.close();
     return results;
-}
-
-async function savedFiles(folder) {
-    return (await readdir(folder, { recursive: true, withFileTypes: true }))
-        .filter((entry) => entry.isFile()).map((entry) => entry.name);
 }
 
 test('a page of another site can neither upload nor verify a PIN through the browser', { timeout: 60000 },
@@ -110,8 +106,8 @@ test('a page of another site can neither upload nor verify a PIN through the bro
                 assert.ok([403, 'opaque', 'error', 'posted'].includes(result), `${path} ${name}: ${result}`);
             }
         }
-        assert.deepEqual(await savedFiles(open.saveDir), []);
-        assert.deepEqual(await savedFiles(guarded.saveDir), []);
+        assert.deepEqual(await entriesUnder(open.saveDir), []);
+        assert.deepEqual(await entriesUnder(guarded.saveDir), []);
         assert.deepEqual(open.lines.filter((line) => line.startsWith('saved ')), []);
         // The PIN guesses were refused before they counted: the right PIN still works at once.
         const verify = await fetch(`${guarded.url}v1/pin/verify`, { method: 'POST', body: '{"pin":"2468"}' });
@@ -119,7 +115,7 @@ test('a page of another site can neither upload nor verify a PIN through the bro
     });
 
 test('a name pointed at this machine (DNS rebinding) gets nothing', { timeout: 30000 }, async () => {
-    const context = await chromium.browser.newContext();
+    const context = await session.browser.newContext();
     const page = await context.newPage();
     const response = await page.goto(`http://evil.example:${open.port}/`);
     assert.equal(response.status(), 421);
@@ -127,5 +123,32 @@ test('a name pointed at this machine (DNS rebinding) gets nothing', { timeout: 3
         { method: 'POST', body: 'echo pwned' })).status);
     assert.equal(upload, 421);
     await context.close();
-    assert.deepEqual(await savedFiles(open.saveDir), []);
+    assert.deepEqual(await entriesUnder(open.saveDir), []);
+});
+
+test('the page as sent shows the name literally in title and intro', { timeout: 30000 }, async () => {
+    const context = await session.browser.newContext({ javaScriptEnabled: false });
+    const page = await context.newPage();
+    await page.goto(named.url);
+    assert.equal(await page.title(), asTitle(`传到 ${hostileName}`));
+    assert.equal(await page.textContent('#pageIntro strong'), hostileName);
+    assert.equal(await page.textContent('#pageIntro'), `将文件传到 ${hostileName}。`);
+    assert.equal(await page.locator('script').count(), 1);
+    await context.close();
+});
+
+test('the script runs, shows the name literally in the panel intro and uploads', { timeout: 45000 }, async () => {
+    const files = await session.files({ 'name-test.txt': 'still works' });
+    const page = await openPage(session.context, named.url, { device: '名字测试' });
+    assert.equal(await page.textContent('#pageIntro'), `将文件传到 ${hostileName}。选择文件后点「开始上传」。`);
+    assert.equal(await page.textContent('#pageIntro strong'), hostileName);
+    assert.equal(await page.$$eval('#pageIntro *', (elements) => elements.length), 1);
+    assert.equal(await page.evaluate(() => window.injected), undefined);
+    assert.equal(await page.title(), asTitle(`传到 ${hostileName}`));
+
+    await page.setInputFiles('#files', files.paths);
+    await page.click('#uploadBtn');
+    await waitForSummary(page, '全部完成（1 个文件）');
+    assert.deepEqual((await rows(page)).map((row) => row.status), ['✓ 传输完成 → 名字测试/']);
+    await page.close();
 });

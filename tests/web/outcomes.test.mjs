@@ -2,45 +2,25 @@
 // wait during which the phone's user edits the device name, or a same-name file the desktop user keeps
 // beside the old one.
 import assert from 'node:assert/strict';
-import { mkdir, readFile, readdir, rm, writeFile } from 'node:fs/promises';
+import { mkdir, readFile, readdir, writeFile } from 'node:fs/promises';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import {
-    Receiver, launchChromium, makeFiles, newPhone, openPage, rows, temporaryFolder, waitForSummary, waitForText,
-} from './support.mjs';
+import { openPage, rows, useBrowser, waitForSummary, waitForText } from './support.mjs';
 
-let chromium;
-let context;
 let files;
-const cleanups = [];
-
-before(async () => {
-    chromium = await launchChromium();
-    context = await newPhone(chromium.browser);
-    files = await makeFiles({ 'a.txt': 'first', 'b.txt': 'second, new', 'c.txt': 'third' });
-    cleanups.push(() => rm(files.folder, { recursive: true, force: true }));
-}, { timeout: 90000 });
-
-after(async () => {
-    await chromium?.close();
-    for (const cleanup of cleanups.reverse()) await cleanup();
-    assert.deepEqual(context?.scriptErrors, []);
-}, { timeout: 30000 });
+const session = useBrowser({
+    setUp: async () => {
+        files = await session.files({ 'a.txt': 'first', 'b.txt': 'second, new', 'c.txt': 'third' });
+    },
+});
 
 async function startReceiver(options) {
-    const saveDir = await temporaryFolder('fl-web-save-');
-    const receiver = await Receiver.start({ saveDir, ...options });
-    cleanups.push(() => receiver.stop(), () => rm(saveDir, { recursive: true, force: true }));
-    return { receiver, saveDir };
+    const receiver = await session.receiver(options);
+    return { receiver, saveDir: receiver.saveDir };
 }
 
-async function openPanel(receiver, device) {
-    const page = await openPage(context, receiver.url);
-    await page.locator('#uploadPanel').waitFor({ state: 'visible' });
-    await page.fill('#deviceName', device);
-    return page;
-}
+const openPanel = (receiver, device) => openPage(session.context, receiver.url, { device });
 
 test('a batch the desktop refuses fails on every row', { timeout: 45000 }, async () => {
     const { receiver, saveDir } = await startReceiver({ confirm: 'reject' });
@@ -112,8 +92,7 @@ test('a same-name file waits for the desktop, then shows the name it was saved u
         await mkdir(path.join(saveDir, device));
         await writeFile(path.join(saveDir, device, 'photo.jpg'), 'the old photo');
         const photo = Buffer.alloc(300 * 1024, 7);
-        const picked = await makeFiles({ 'photo.jpg': photo });
-        cleanups.push(() => rm(picked.folder, { recursive: true, force: true }));
+        const picked = await session.files({ 'photo.jpg': photo });
 
         const page = await openPanel(receiver, device);
         await page.setInputFiles('#files', picked.paths);

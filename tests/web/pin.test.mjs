@@ -4,56 +4,51 @@
 import assert from 'node:assert/strict';
 import { randomBytes } from 'node:crypto';
 import { readFile } from 'node:fs/promises';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import {
-    tearDown,
-    Receiver, checkAccessibility, focusedPINCell, launchChromium, makeFiles, newPhone, openPage, pasteIntoPINCell,
-    pinCells, rows, screenshot, temporaryFolder, waitForSummary, waitForText,
-} from './support.mjs';
+import { Receiver, checkAccessibility, openPage, rows, screenshot, useBrowser, waitForSummary, waitForText } from './support.mjs';
 
 const pin = '1234';
 const gateIntro = '此 Mac 已启用安全 PIN，验证通过后才能上传。';
-let saveDir;
 let receiver;
-let chromium;
-let context;
 let files;
-let shared;
 const sharedContent = randomBytes(200 * 1024);
+const session = useBrowser({
+    async setUp() {
+        const shared = await session.files({ '电路图.png': sharedContent });
+        receiver = await Receiver.start({ saveDir: await session.folder('fl-web-save-'), pin, share: shared.paths });
+        session.defer(() => receiver.stop());
+        files = await session.files({ 'report.txt': 'quarterly numbers' });
+        // Counts the page's own calls of the PIN route, synchronously, in every tab.
+        await session.context.addInitScript(() => {
+            const originalFetch = window.fetch;
+            window.pinVerifyCalls = 0;
+            window.fetch = function (input, init) {
+                if (String(input).includes('/v1/pin/verify')) window.pinVerifyCalls += 1;
+                return originalFetch.call(this, input, init);
+            };
+        });
+    },
+});
 
-before(async () => {
-    saveDir = await temporaryFolder('fl-web-save-');
-    shared = await makeFiles({ '电路图.png': sharedContent });
-    receiver = await Receiver.start({ saveDir, pin, share: shared.paths });
-    chromium = await launchChromium();
-    context = await newPhone(chromium.browser);
-    // Counts the page's own calls of the PIN route, synchronously, in every tab.
-    await context.addInitScript(() => {
-        const originalFetch = window.fetch;
-        window.pinVerifyCalls = 0;
-        window.fetch = function (input, init) {
-            if (String(input).includes('/v1/pin/verify')) window.pinVerifyCalls += 1;
-            return originalFetch.call(this, input, init);
-        };
-    });
-    files = await makeFiles({ 'report.txt': 'quarterly numbers' });
-}, { timeout: 90000 });
-
-after(async () => {
-    await tearDown({ chromium, receiver, folders: [saveDir, files?.folder, shared?.folder] });
-    assert.deepEqual(context?.scriptErrors, []);
-}, { timeout: 30000 });
-
-async function openGate() {
-    const page = await openPage(context, receiver.url);
-    await page.locator('#pinGate').waitFor({ state: 'visible' });
-    return page;
-}
-
+const openGate = () => openPage(session.context, receiver.url, { waitFor: '#pinGate' });
+const pinCells = (page) => page.$$eval('.pin-cell', (cells) => cells.map((cell) => ({ value: cell.value, classes: cell.className })));
 const values = async (page) => (await pinCells(page)).map((cell) => cell.value);
 const token = (page) => page.evaluate(() => sessionStorage.getItem('ferrylantern-session'));
 const verifyCalls = (page) => page.evaluate(() => window.pinVerifyCalls);
+const focusedPINCell = (page) => page.evaluate(() => {
+    const active = document.activeElement;
+    return active?.classList.contains('pin-cell') ? Number(active.dataset.index) : null;
+});
+
+// Fires a paste of `text` at the PIN cell `index`, as a phone's paste menu would.
+async function pasteIntoPINCell(page, index, text) {
+    await page.locator('.pin-cell').nth(index).evaluate((cell, pasted) => {
+        const data = new DataTransfer();
+        data.setData('text/plain', pasted);
+        cell.dispatchEvent(new ClipboardEvent('paste', { clipboardData: data, bubbles: true, cancelable: true }));
+    }, text);
+}
 
 async function waitForSubmissionEnd(page) {
     await page.waitForFunction(() => !document.getElementById('pinSubmitBtn').disabled);
@@ -77,22 +72,15 @@ test('the gate shows first; short PINs, backspace and arrows move between cells'
     assert.ok(await page.$eval('#pinBoxes', (boxes) => boxes.classList.contains('shake')));
     assert.equal(await focusedPINCell(page), 2);
 
-    // Backspace in an empty cell clears the previous one and moves there; in the first cell it stops.
-    await page.keyboard.press('Backspace');
-    assert.deepEqual([await values(page), await focusedPINCell(page)], [['1', '', '', ''], 1]);
-    await page.keyboard.press('Backspace');
-    assert.deepEqual([await values(page), await focusedPINCell(page)], [['', '', '', ''], 0]);
-    await page.keyboard.press('Backspace');
-    assert.deepEqual([await values(page), await focusedPINCell(page)], [['', '', '', ''], 0]);
-
-    // Backspace in a filled cell clears it and stays.
-    await page.keyboard.type('78');
-    assert.equal(await focusedPINCell(page), 2);
-    await page.keyboard.press('ArrowLeft');
-    await page.keyboard.press('ArrowLeft');
-    assert.equal(await focusedPINCell(page), 0);
-    await page.keyboard.press('Backspace');
-    assert.deepEqual([await values(page), await focusedPINCell(page)], [['', '8', '', ''], 0]);
+    // Keys and the cells and focus after them: backspace in an empty cell clears the previous one and
+    // moves there, in the first cell it stops; in a filled cell it clears that cell and stays.
+    const steps = [['Backspace', ['1', '', '', ''], 1], ['Backspace', ['', '', '', ''], 0],
+        ['Backspace', ['', '', '', ''], 0], ['78', ['7', '8', '', ''], 2], ['ArrowLeft', ['7', '8', '', ''], 1],
+        ['ArrowLeft', ['7', '8', '', ''], 0], ['Backspace', ['', '8', '', ''], 0]];
+    for (const [keys, cells, focused] of steps) {
+        await (/^\d+$/.test(keys) ? page.keyboard.type(keys) : page.keyboard.press(keys));
+        assert.deepEqual([await values(page), await focusedPINCell(page)], [cells, focused], keys);
+    }
     assert.equal(await verifyCalls(page), 0);
     await page.close();
 });
@@ -170,7 +158,7 @@ test('the fourth digit submits once even with Enter pressed meanwhile; the sessi
         await page.locator('.shared-download').waitFor();
         const [download] = await Promise.all([page.waitForEvent('download'), page.click('.shared-download')]);
         assert.ok(sharedContent.equals(await readFile(await download.path())), 'downloaded byte-identical');
-        assert.deepEqual((await context.cookies()).map(({ name, value, path, sameSite }) => ({ name, value, path, sameSite })),
+        assert.deepEqual((await session.context.cookies()).map(({ name, value, path, sameSite }) => ({ name, value, path, sameSite })),
             [{ name: 'ferrylantern_session', value: await token(page), path: '/v1/shared', sameSite: 'Strict' }]);
 
         // Another tab has its own session storage, so it asks again.
@@ -187,7 +175,7 @@ test('a session that dies with a server restart sends the page back to the gate'
 
     const port = receiver.port;
     await receiver.stop();
-    receiver = await Receiver.start({ saveDir, pin, port });
+    receiver = await Receiver.start({ saveDir: receiver.saveDir, pin, port });
     assert.equal(receiver.port, port, 'the new server listens where the page points');
 
     await page.fill('#deviceName', '会话手机');

@@ -9,6 +9,7 @@ import net from 'node:net';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { createInterface } from 'node:readline';
+import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 import AxeBuilder from '@axe-core/playwright';
@@ -29,17 +30,6 @@ export const pageAddress = process.env.FERRYLANTERN_WEB_ADDRESS ?? '127.0.0.1';
 export const onLANAddress = pageAddress !== '127.0.0.1';
 
 export const waitTimeout = 15000;
-const startTimeout = 20000;
-const stopTimeout = 10000;
-
-// Closes the browser, stops the receiver and removes the folders a test file made.
-export async function tearDown({ chromium, receiver, folders = [] }) {
-    await chromium?.close();
-    await receiver?.stop();
-    for (const folder of folders) {
-        if (folder) await rm(folder, { recursive: true, force: true });
-    }
-}
 
 export async function temporaryFolder(prefix) {
     return mkdtemp(path.join(tmpdir(), prefix));
@@ -53,11 +43,39 @@ function withTimeout(promise, ms, what) {
     return Promise.race([promise, timeout]).finally(() => clearTimeout(timer));
 }
 
+// Something that changes as events arrive; `waitFor(check)` resolves once `check()` answers something
+// other than undefined (checked at every change), and fails when `failure()` names a reason first.
+class Watched {
+    waiters = new Set();
+
+    notify() {
+        for (const waiter of this.waiters) waiter();
+    }
+
+    failure() {
+        return undefined;
+    }
+
+    waitFor(check, ms, what) {
+        let waiter;
+        const result = new Promise((resolve, reject) => {
+            waiter = () => {
+                const value = check();
+                if (value !== undefined) resolve(value);
+                else if (this.failure()) reject(new Error(`${this.failure()} while waiting for ${what}`));
+            };
+            this.waiters.add(waiter);
+            waiter();
+        });
+        return withTimeout(result, ms, what).finally(() => this.waiters.delete(waiter));
+    }
+}
+
 // One ferrylantern-server in the foreground. Its standard output is kept line by line ("saved PATH
 // (N bytes)", "failed NAME from DEVICE", "text from DEVICE: TEXT", "sent PATH to DEVICE (N bytes)");
 // its terminal questions arrive on standard error and are answered through standard input. `share`
 // lists files phones may download.
-export class Receiver {
+export class Receiver extends Watched {
     static async start({ saveDir, name = '测试电脑', pin, confirm, onDuplicate, port = 0, share = [] }) {
         const stateDir = await temporaryFolder('fl-web-server-');
         const portFile = path.join(stateDir, 'port');
@@ -68,19 +86,18 @@ export class Receiver {
         if (share.length > 0) args.push('--share', ...share);
         const receiver = new Receiver(spawn(serverBinary, args, { stdio: ['pipe', 'pipe', 'pipe'] }), stateDir);
         // The last address line is printed after the port file was written.
-        await receiver.waitForLine(/^http:\/\/127\.0\.0\.1:\d+\/$/, startTimeout);
+        await receiver.waitForLine(/^http:\/\/127\.0\.0\.1:\d+\/$/, 20000);
         receiver.port = Number((await readFile(portFile, 'utf8')).trim());
         receiver.saveDir = saveDir;
-        assert.ok(receiver.port > 0, 'port file holds a port');
         return receiver;
     }
 
     constructor(child, stateDir) {
+        super();
         this.child = child;
         this.stateDir = stateDir;
         this.lines = [];
         this.prompts = '';
-        this.waiters = new Set();
         this.exited = once(child, 'exit');
         createInterface({ input: child.stdout }).on('line', (line) => {
             this.lines.push(line);
@@ -98,25 +115,12 @@ export class Receiver {
         return `http://${pageAddress}:${this.port}/`;
     }
 
-    notify() {
-        for (const waiter of this.waiters) waiter();
+    get running() {
+        return this.child.exitCode === null && this.child.signalCode === null;
     }
 
-    // Resolves once `check()` answers something other than undefined; fails when the server exits first.
-    waitFor(check, ms, what) {
-        let waiter;
-        const result = new Promise((resolve, reject) => {
-            waiter = () => {
-                const value = check();
-                if (value !== undefined) resolve(value);
-                else if (this.child.exitCode !== null || this.child.signalCode !== null) {
-                    reject(new Error(`ferrylantern-server exited while waiting for ${what}\n${this.prompts}`));
-                }
-            };
-            this.waiters.add(waiter);
-            waiter();
-        });
-        return withTimeout(result, ms, what).finally(() => this.waiters.delete(waiter));
+    failure() {
+        return this.running ? undefined : `ferrylantern-server exited\n${this.prompts}`;
     }
 
     waitForLine(pattern, ms = waitTimeout) {
@@ -131,28 +135,16 @@ export class Receiver {
         this.child.stdin.write(line + '\n');
     }
 
-    // Ends the server as a crash would: no cancels, no answers, partial files left as they are.
-    async kill() {
-        if (this.child.exitCode === null && this.child.signalCode === null) {
-            this.child.kill('SIGKILL');
-            await this.exited;
-        }
-        await rm(this.stateDir, { recursive: true, force: true });
-    }
-
-    async stop() {
-        if (this.child.exitCode === null && this.child.signalCode === null) {
-            this.child.kill('SIGTERM');
-            try {
-                await withTimeout(this.exited, stopTimeout, 'ferrylantern-server to stop');
-            } catch (error) {
+    // SIGTERM, or with 'SIGKILL' an end as a crash would be: no cancels, no answers, partial files kept.
+    async stop(signal = 'SIGTERM') {
+        if (this.running) {
+            this.child.kill(signal);
+            await withTimeout(this.exited, 10000, 'ferrylantern-server to stop').catch((error) => {
                 this.child.kill('SIGKILL');
-                await this.exited;
                 throw error;
-            }
+            });
         }
         await rm(this.stateDir, { recursive: true, force: true });
-        return this.child.exitCode;
     }
 }
 
@@ -178,7 +170,7 @@ export async function launchChromium(extraArgs = []) {
     return {
         browser,
         async close() {
-            await withTimeout(browser.close(), stopTimeout, 'Chromium to close').catch(() => {});
+            await withTimeout(browser.close(), 10000, 'Chromium to close').catch(() => {});
             await rm(home, { recursive: true, force: true });
         },
     };
@@ -203,9 +195,57 @@ export async function newPhone(browser, { colorScheme = 'dark', javaScriptEnable
     return context;
 }
 
-export async function openPage(context, url) {
+// What every test file sets up once: Chromium (with `extraArgs`) and a phone in it, then `setUp()`;
+// receivers and files that go away at the end, and no script error on any page of the phone.
+export function useBrowser({ extraArgs = [], setUp } = {}) {
+    const session = {
+        cleanups: [],
+        defer(cleanup) {
+            session.cleanups.push(cleanup);
+        },
+        // A receiver with a save folder of its own (or `saveDir`), stopped at the end.
+        async receiver(options = {}) {
+            const saveDir = options.saveDir ?? await session.folder('fl-web-save-');
+            const receiver = await Receiver.start({ ...options, saveDir });
+            session.defer(() => receiver.stop());
+            return receiver;
+        },
+        async folder(prefix) {
+            const folder = await temporaryFolder(prefix);
+            session.defer(() => rm(folder, { recursive: true, force: true }));
+            return folder;
+        },
+        // Files of the given contents in a fresh folder, for the file input: { folder, paths }.
+        async files(contents) {
+            const folder = await session.folder('fl-web-files-');
+            const paths = [];
+            for (const [name, content] of Object.entries(contents)) {
+                paths.push(path.join(folder, name));
+                await writeFile(paths.at(-1), content);
+            }
+            return { folder, paths };
+        },
+    };
+    before(async () => {
+        session.chromium = await launchChromium(extraArgs);
+        session.browser = session.chromium.browser;
+        session.context = await newPhone(session.browser);
+        await setUp?.();
+    }, { timeout: 90000 });
+    after(async () => {
+        await session.chromium?.close();
+        for (const cleanup of session.cleanups.reverse()) await cleanup();
+        assert.deepEqual(session.context?.scriptErrors, []);
+    }, { timeout: 60000 });
+    return session;
+}
+
+// The page of `url` in a new tab of `context` once `selector` shows; with `device`, that name typed in.
+export async function openPage(context, url, { waitFor = '#uploadPanel', device } = {}) {
     const page = await context.newPage();
     await page.goto(url);
+    await page.locator(waitFor).waitFor({ state: 'visible' });
+    if (device) await page.fill('#deviceName', device);
     return page;
 }
 
@@ -237,38 +277,6 @@ export async function rows(page) {
     })));
 }
 
-export async function pinCells(page) {
-    return page.$$eval('.pin-cell', (cells) => cells.map((cell) => ({ value: cell.value, classes: cell.className })));
-}
-
-export async function focusedPINCell(page) {
-    return page.evaluate(() => {
-        const active = document.activeElement;
-        return active?.classList.contains('pin-cell') ? Number(active.dataset.index) : null;
-    });
-}
-
-// Fires a paste of `text` at the PIN cell `index`, as a phone's paste menu would.
-export async function pasteIntoPINCell(page, index, text) {
-    await page.locator('.pin-cell').nth(index).evaluate((cell, pasted) => {
-        const data = new DataTransfer();
-        data.setData('text/plain', pasted);
-        cell.dispatchEvent(new ClipboardEvent('paste', { clipboardData: data, bubbles: true, cancelable: true }));
-    }, text);
-}
-
-// Files of the given sizes (or contents) in a fresh folder, for the file input.
-export async function makeFiles(contents) {
-    const folder = await temporaryFolder('fl-web-files-');
-    const paths = [];
-    for (const [name, content] of Object.entries(contents)) {
-        const file = path.join(folder, name);
-        await writeFile(file, content);
-        paths.push(file);
-    }
-    return { folder, paths };
-}
-
 // Every file under `folder` (hidden partial files included), as sorted paths relative to it; [] when
 // the folder does not exist.
 export async function entriesUnder(folder) {
@@ -277,33 +285,15 @@ export async function entriesUnder(folder) {
         .map((entry) => path.relative(folder, path.join(entry.parentPath ?? entry.path, entry.name))).sort();
 }
 
-// Drops files or folders (paths on this machine) onto `selector` as a desktop's file manager would,
-// through Chromium's own drag events, so folders arrive as folders.
-export async function dropPaths(page, selector, paths) {
-    const box = await page.locator(selector).boundingBox();
-    const devtools = await page.context().newCDPSession(page);
-    const at = { x: box.x + box.width / 2, y: box.y + box.height / 2 };
-    const data = { items: [], files: paths, dragOperationsMask: 1 };
-    for (const type of ['dragEnter', 'dragOver', 'drop']) {
-        await devtools.send('Input.dispatchDragEvent', { type, ...at, data });
-    }
-    await devtools.detach();
-}
-
-// axe-core's checks of what the page shows now; fails on any serious or critical violation and prints
-// the counts as a figure.
+// axe-core's checks of what the page shows now; fails on any serious or critical violation.
 export async function checkAccessibility(page, label) {
     const results = await new AxeBuilder({ page }).analyze();
     const grave = results.violations.filter((violation) => ['serious', 'critical'].includes(violation.impact));
-    const minor = results.violations.length - grave.length;
-    const contrast = results.passes.find((rule) => rule.id === 'color-contrast');
     console.log(`[ FIGURE ] axe-core ${results.testEngine.version}, ${label}: ${grave.length} serious or critical, ` +
-        `${minor} minor violations, ${results.passes.length} rules passed (color-contrast on ` +
-        `${contrast ? contrast.nodes.length : 0} elements), ${results.incomplete.length} to review`);
+        `${results.violations.length - grave.length} minor violations, ${results.passes.length} rules passed`);
     assert.deepEqual(grave.map((violation) => ({
         id: violation.id, impact: violation.impact, nodes: violation.nodes.map((node) => node.target.join(' ')),
     })), [], `${label}: no serious or critical accessibility violations`);
-    return results;
 }
 
 export async function screenshot(page, name, { fullPage = true } = {}) {
@@ -314,8 +304,9 @@ export async function screenshot(page, name, { fullPage = true } = {}) {
 // The phone's Wi-Fi, between Chromium and the server: it forwards every connection and counts the
 // bytes the phone sends. `cut()` drops the link as Wi-Fi does: the phone's side of every connection is
 // reset, the server's side stays open and silent. `goDown(ms)` cuts and refuses every new connection
-// until one comes `ms` after the drop (the phone retrying), or until `goUp()`.
-export class LinkProxy {
+// until one comes `ms` after the drop (the phone retrying), or until `goUp()`. `targetPort` may change,
+// as when the computer's FerryLantern restarted behind the same address.
+export class LinkProxy extends Watched {
     static async start(targetPort) {
         const proxy = new LinkProxy(targetPort);
         await new Promise((resolve) => proxy.server.listen(0, pageAddress, resolve));
@@ -324,36 +315,18 @@ export class LinkProxy {
     }
 
     constructor(targetPort) {
+        super();
         this.targetPort = targetPort;
         this.links = new Set();
         this.silent = new Set();
         this.bytesUp = 0;
         this.refused = 0;
         this.outage = null;
-        this.waiters = new Set();
         this.server = net.createServer((phone) => this.accept(phone));
     }
 
     get url() {
         return `http://${pageAddress}:${this.port}/`;
-    }
-
-    notify() {
-        for (const waiter of this.waiters) waiter();
-    }
-
-    // Resolves once `check()` answers something other than undefined (checked at every change).
-    waitFor(check, ms, what) {
-        let waiter;
-        const result = new Promise((resolve) => {
-            waiter = () => {
-                const value = check();
-                if (value !== undefined) resolve(value);
-            };
-            this.waiters.add(waiter);
-            waiter();
-        });
-        return withTimeout(result, ms, what).finally(() => this.waiters.delete(waiter));
     }
 
     waitForBytesUp(count, ms = 60000) {
@@ -416,11 +389,6 @@ export class LinkProxy {
         this.outage = null;
     }
 
-    // Another server behind the same address, as after the computer's FerryLantern restarted.
-    retarget(port) {
-        this.targetPort = port;
-    }
-
     async stop() {
         for (const link of this.links) link.phone.destroy();
         for (const server of this.silent) server.destroy();
@@ -429,14 +397,14 @@ export class LinkProxy {
 }
 
 // A slow link for the page (Chromium's own network conditions): bytes leave and arrive at
-// `bitsPerSecond`.
+// `bitsPerSecond` until `lift()`.
 export async function slowLink(page, bitsPerSecond) {
     const devtools = await page.context().newCDPSession(page);
     await devtools.send('Network.enable');
-    await devtools.send('Network.emulateNetworkConditions', {
-        offline: false, latency: 5, downloadThroughput: bitsPerSecond / 8, uploadThroughput: bitsPerSecond / 8,
-    });
-    return devtools;
+    const conditions = (throughput, latency) => devtools.send('Network.emulateNetworkConditions',
+        { offline: false, latency, downloadThroughput: throughput, uploadThroughput: throughput });
+    await conditions(bitsPerSecond / 8, 5);
+    return { lift: () => conditions(-1, 0) };
 }
 
 // Records every status text each row of the queue shows, in order, in window.seenStatuses (one list

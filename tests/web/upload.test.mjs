@@ -1,58 +1,46 @@
 // The upload flow without a PIN: selection, batch preflight, parallel uploads, row and summary texts,
-// the answers the page cannot use, and how each failure and row state reads; sizes, speed and time
+// the answers the page cannot use and the rules by which failures, sizes and times read; speed and time
 // left on a slow link, cancelling, folders, keeping the screen on, light and dark and accessibility;
 // texts to the computer and what the computer shares.
 import assert from 'node:assert/strict';
 import { randomBytes } from 'node:crypto';
-import { mkdir, readFile, readdir, rm, writeFile } from 'node:fs/promises';
+import { mkdir, readFile, writeFile } from 'node:fs/promises';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { after, test } from 'node:test';
 
 import {
-    tearDown,
-    Receiver, checkAccessibility, dropPaths, entriesUnder, launchChromium, makeFiles, newPhone, onLANAddress,
-    openPage, rows, screenshot, slowLink, temporaryFolder, waitForSummary, waitForText,
+    checkAccessibility, entriesUnder, newPhone, onLANAddress, openPage, recordRowStatuses, rows, screenshot, slowLink,
+    useBrowser, waitForSummary, waitForText,
 } from './support.mjs';
 
 const device = '测试手机';
-let saveDir;
 let receiver;
-let chromium;
-let context;
-let shared;
 const sharedContent = randomBytes(300 * 1024 + 11);
 const requestedPaths = [];
-
-before(async () => {
-    saveDir = await temporaryFolder('fl-web-save-');
-    shared = await makeFiles({ '季度报告 Q3.pdf': sharedContent });
-    receiver = await Receiver.start({ saveDir, share: shared.paths });
-    chromium = await launchChromium();
-    context = await newPhone(chromium.browser);
-    context.on('request', (request) => requestedPaths.push(new URL(request.url()).pathname));
-}, { timeout: 90000 });
-
-after(async () => {
-    await tearDown({ chromium, receiver, folders: [saveDir, shared?.folder] });
-    // Nothing in this file needs a PIN, so nothing may have asked for one.
-    assert.ok(!requestedPaths.includes('/v1/pin/verify'), 'the page never verifies a PIN the server does not want');
-    assert.deepEqual(context?.scriptErrors, []);
-}, { timeout: 30000 });
-
-async function openPanel() {
-    const page = await openPage(context, receiver.url);
-    await page.locator('#uploadPanel').waitFor({ state: 'visible' });
-    return page;
-}
-
-test('without a PIN the upload panel shows at once', { timeout: 30000 }, async () => {
-    const page = await openPanel();
-    assert.equal(await page.locator('#pinGate').isVisible(), false);
-    assert.equal(await page.textContent('#pageIntro'), '将文件传到 测试电脑。选择文件后点「开始上传」。');
-    assert.equal(await page.textContent('#pageIntro strong'), '测试电脑');
-    assert.ok(requestedPaths.includes('/v1/info'));
-    await page.close();
+const session = useBrowser({
+    async setUp() {
+        const shared = await session.files({ '季度报告 Q3.pdf': sharedContent });
+        receiver = await session.receiver({ share: shared.paths });
+        session.context.on('request', (request) => requestedPaths.push(new URL(request.url()).pathname));
+    },
 });
+
+// Nothing in this file needs a PIN, so nothing may have asked for one.
+after(() => assert.ok(!requestedPaths.includes('/v1/pin/verify'), 'the page never verifies a PIN the server does not want'));
+
+const openPanel = (options) => openPage(session.context, receiver.url, options);
+
+// Drops files or folders (paths on this machine) onto `selector` as a desktop's file manager would,
+// through Chromium's own drag events, so folders arrive as folders.
+async function dropPaths(page, selector, paths) {
+    const box = await page.locator(selector).boundingBox();
+    const devtools = await page.context().newCDPSession(page);
+    const at = { x: box.x + box.width / 2, y: box.y + box.height / 2 };
+    for (const type of ['dragEnter', 'dragOver', 'drop']) {
+        await devtools.send('Input.dispatchDragEvent', { type, ...at, data: { items: [], files: paths, dragOperationsMask: 1 } });
+    }
+    await devtools.detach();
+}
 
 test('a blank device name or an empty selection blocks the start; the name is marked only after a try',
     { timeout: 30000 }, async () => {
@@ -72,7 +60,7 @@ test('a blank device name or an empty selection blocks the start; the name is ma
             'an empty name is not marked before anyone tried');
 
         // Files picked first, the name after the failed try.
-        const files = await makeFiles({ 'first.txt': 'picked before the name' });
+        const files = await session.files({ 'first.txt': 'picked before the name' });
         await page.setInputFiles('#files', files.paths);
         await page.fill('#deviceName', '   ');
         await page.click('#uploadBtn');
@@ -85,82 +73,57 @@ test('a blank device name or an empty selection blocks the start; the name is ma
         assert.equal((await field()).invalid, false);
         await page.click('#uploadBtn');
         await waitForSummary(page, '全部完成（1 个文件）');
-        assert.equal(await readFile(path.join(saveDir, '先选文件', 'first.txt'), 'utf8'), 'picked before the name');
+        assert.equal(await readFile(path.join(receiver.saveDir, '先选文件', 'first.txt'), 'utf8'), 'picked before the name');
         await page.close();
-        await rm(files.folder, { recursive: true, force: true });
     });
 
-test('three files arrive byte-identical in the device folder', { timeout: 90000 }, async () => {
-    const contents = {
-        'clip.bin': randomBytes(6 * 1024 * 1024 + 123),
-        '照片 一.txt': Buffer.from('第一张照片的说明\n'),
-        // A name of markup shows as the characters it holds.
-        '<img src=x onerror=window.injected=1>.txt': Buffer.from('hello'),
-    };
-    const files = await makeFiles(contents);
-    const page = await openPanel();
-    await page.fill('#deviceName', `  ${device} `);
-    await page.setInputFiles('#files', files.paths);
-    await waitForSummary(page, '已选择 3 个文件，点「开始上传」并行传输');
-    assert.deepEqual((await rows(page)).map((row) => [row.name, row.status, row.pct]),
-        Object.keys(contents).map((name) => [name, '等待上传', '0%']));
+test('without a PIN the panel shows at once, and three files arrive byte-identical in the device folder',
+    { timeout: 90000 }, async () => {
+        const contents = {
+            'clip.bin': randomBytes(6 * 1024 * 1024 + 123),
+            '照片 一.txt': Buffer.from('第一张照片的说明\n'),
+            // A name of markup shows as the characters it holds.
+            '<img src=x onerror=window.injected=1>.txt': Buffer.from('hello'),
+        };
+        const files = await session.files(contents);
+        const page = await openPanel({ device: `  ${device} ` });
+        assert.equal(await page.locator('#pinGate').isVisible(), false);
+        assert.equal(await page.textContent('#pageIntro'), '将文件传到 测试电脑。选择文件后点「开始上传」。');
+        assert.equal(await page.textContent('#pageIntro strong'), '测试电脑');
+        await page.setInputFiles('#files', files.paths);
+        await waitForSummary(page, '已选择 3 个文件，点「开始上传」并行传输');
+        assert.deepEqual((await rows(page)).map((row) => [row.name, row.status, row.pct]),
+            Object.keys(contents).map((name) => [name, '等待上传', '0%']));
 
-    // Every status a row passes through, in the order seen.
-    await page.evaluate(() => {
-        window.seenStatuses = [];
-        new MutationObserver(() => {
-            for (const status of document.querySelectorAll('#queue .status')) {
-                if (window.seenStatuses.at(-1) !== status.textContent) window.seenStatuses.push(status.textContent);
-            }
-        }).observe(document.getElementById('queue'), { subtree: true, childList: true, characterData: true });
+        await recordRowStatuses(page);
+        await page.click('#uploadBtn');
+        await waitForSummary(page, '全部完成（3 个文件）', 60000);
+        assert.equal(await page.getAttribute('#summary', 'class'), 'summary-ok');
+        assert.deepEqual((await rows(page)).map((row) => [row.status, row.pct, row.classes]),
+            Object.keys(contents).map(() => [`✓ 传输完成 → ${device}/`, '100%', 'done']));
+        assert.equal(await page.textContent('#toast'), '全部 3 个文件已传到 Mac');
+        assert.ok(await page.$eval('#toast', (toast) => toast.classList.contains('show')));
+        assert.equal(await page.isEnabled('#uploadBtn'), true);
+        const seen = (await page.evaluate(() => window.seenStatuses)).flat();
+        for (const status of ['等待 Mac 确认…', '准备上传', '上传中']) {
+            assert.ok(seen.includes(status), `rows passed through ${status}: ${seen.join(' | ')}`);
+        }
+        await screenshot(page, 'finished-batch.png');
+
+        for (const [name, content] of Object.entries(contents)) {
+            const saved = path.join(receiver.saveDir, device, name);
+            assert.ok(content.equals(await readFile(saved)), `${name} arrived byte-identical`);
+            await receiver.waitForLine(new RegExp(`^saved ${saved.replace(/[.*+?^${}()|[\]\\]/g, '\\$&')} \\(`));
+        }
+        await page.reload();
+        await page.locator('#uploadPanel').waitFor({ state: 'visible' });
+        assert.equal(await page.inputValue('#deviceName'), device);
+        await page.close();
     });
-    await page.click('#uploadBtn');
-    await waitForSummary(page, '全部完成（3 个文件）', 60000);
-
-    assert.equal(await page.getAttribute('#summary', 'class'), 'summary-ok');
-    assert.deepEqual((await rows(page)).map((row) => [row.status, row.pct, row.classes]),
-        Object.keys(contents).map(() => [`✓ 传输完成 → ${device}/`, '100%', 'done']));
-    assert.equal(await page.textContent('#toast'), '全部 3 个文件已传到 Mac');
-    assert.ok(await page.$eval('#toast', (toast) => toast.classList.contains('show')));
-    assert.equal(await page.isEnabled('#uploadBtn'), true);
-    const seen = await page.evaluate(() => window.seenStatuses);
-    for (const status of ['等待 Mac 确认…', '准备上传', '上传中']) {
-        assert.ok(seen.includes(status), `rows passed through ${status}: ${seen.join(' | ')}`);
-    }
-    await screenshot(page, 'finished-batch.png');
-
-    for (const [name, content] of Object.entries(contents)) {
-        const saved = path.join(saveDir, device, name);
-        assert.ok(content.equals(await readFile(saved)), `${name} arrived byte-identical`);
-        await receiver.waitForLine(new RegExp(`^saved ${saved.replace(/[.*+?^${}()|[\]\\]/g, '\\$&')} \\(`));
-    }
-
-    await page.reload();
-    await page.locator('#uploadPanel').waitFor({ state: 'visible' });
-    assert.equal(await page.inputValue('#deviceName'), device);
-    await page.close();
-    await rm(files.folder, { recursive: true, force: true });
-});
-
-test('a selection holding an empty file is refused as a whole', { timeout: 30000 }, async () => {
-    const files = await makeFiles({ 'empty.txt': '', 'full.txt': 'data' });
-    const page = await openPanel();
-    await page.fill('#deviceName', device);
-    await page.setInputFiles('#files', files.paths);
-    await page.click('#uploadBtn');
-    await waitForSummary(page, '传输失败');
-    assert.equal(await page.getAttribute('#summary', 'class'), 'summary-err');
-    assert.deepEqual((await rows(page)).map((row) => [row.status, row.pct, row.classes]),
-        [['✗ 无效的文件大小', '—', 'err'], ['✗ 无效的文件大小', '—', 'err']]);
-    assert.equal(await page.textContent('#toast'), '本批文件均未传到 Mac');
-    await assert.rejects(readFile(path.join(saveDir, device, 'full.txt')), { code: 'ENOENT' });
-    await page.close();
-    await rm(files.folder, { recursive: true, force: true });
-});
 
 test('answers the page cannot use fail their rows; a failed preflight starts no upload', { timeout: 60000 },
     async () => {
-        const files = await makeFiles({ 'a.txt': 'a', 'b.txt': 'b' });
+        const files = await session.files({ 'a.txt': 'a', 'b.txt': 'b' });
         const tickets = { status: 200, body: '{"approved":true,"items":[{"uploadId":"A"},{"uploadId":"B"}]}' };
         const cases = [
             // The preflight's answer, each upload's answer ('abort': none arrives, and the server keeps
@@ -177,13 +140,12 @@ test('answers the page cannot use fail their rows; a failed preflight starts no 
             { preflight: tickets, upload: { status: 503, body: '接收已关闭' }, shown: ['✗ 电脑已停止接收', '接收已关闭'] },
             { preflight: { status: 503, body: '接收已关闭' }, shown: ['✗ 电脑已停止接收', '接收已关闭'] },
         ];
-        const page = await openPanel();
+        const page = await openPanel({ device });
+        const isUpload = (url) => url.pathname === '/v1/upload';
         let uploads = 0;
         page.on('request', (request) => {
-            if (new URL(request.url()).pathname === '/v1/upload') uploads += 1;
+            uploads += isUpload(new URL(request.url()));
         });
-        const isUpload = (url) => url.pathname === '/v1/upload';
-        await page.fill('#deviceName', device);
         await page.setInputFiles('#files', files.paths);
         for (const { preflight, upload, shown } of cases) {
             const uploadsBefore = uploads;
@@ -200,17 +162,16 @@ test('answers the page cannot use fail their rows; a failed preflight starts no 
             await page.unroute(isUpload);
         }
         await page.close();
-        await rm(files.folder, { recursive: true, force: true });
     });
 
 test('a file whose ticket expired while it waited its turn gets a new one and arrives', { timeout: 60000 },
     async () => {
         const contents = { 'late-1.txt': 'waited', 'late-2.bin': randomBytes(200 * 1024) };
-        const files = await makeFiles(contents);
-        const page = await openPanel();
-        const preflights = [];
+        const files = await session.files(contents);
+        const page = await openPanel({ device });
+        let preflights = 0;
         page.on('request', (request) => {
-            if (new URL(request.url()).pathname === '/v1/upload/preflight/batch') preflights.push(request.postData());
+            preflights += new URL(request.url()).pathname === '/v1/upload/preflight/batch';
         });
         // The tickets' first use finds them gone (the server's answer for an unknown ticket, whole file
         // or first slice).
@@ -224,142 +185,108 @@ test('a file whose ticket expired while it waited its turn gets a new one and ar
                 ? route.fulfill({ status: 404, contentType: 'application/json', body: '{"error":"没有可续传的上传"}' })
                 : route.fulfill({ status: 403, contentType: 'text/plain; charset=utf-8', body: '上传许可无效或已过期' });
         });
-        await page.fill('#deviceName', device);
         await page.setInputFiles('#files', files.paths);
         await page.click('#uploadBtn');
         await waitForSummary(page, '全部完成（2 个文件）', 30000);
-        assert.equal(preflights.length, 2, 'one new preflight for the files whose tickets were gone');
+        assert.equal(preflights, 2, 'one new preflight for the files whose tickets were gone');
         for (const [name, content] of Object.entries(contents)) {
-            assert.ok(Buffer.from(content).equals(await readFile(path.join(saveDir, device, name))), name);
+            assert.ok(Buffer.from(content).equals(await readFile(path.join(receiver.saveDir, device, name))), name);
         }
         await page.close();
-        await rm(files.folder, { recursive: true, force: true });
     });
 
-test('every answer reads as one kind of failure, and every row state and failure as one look', { timeout: 30000 },
-    async () => {
-        const answers = [
-            // Status (0: no answer), the server's text, the kind the page reacts to.
-            [0, '', 'network'],
-            [401, '需要 PIN 验证', 'sessionExpired'],
-            [401, '传输失败', 'sessionExpired'],
-            [403, '上传许可无效或已过期', 'rejected'],
-            [403, '', 'rejected'],
-            [400, 'Mac 已拒绝', 'rejected'],
-            [500, 'Upload failed: 对方未响应', 'rejected'],
-            [499, '传输已取消', 'cancelled'],
-            [403, '传输已取消', 'cancelled'],
-            [503, '接收已关闭', 'stopped'],
-            [503, '服务器繁忙，请稍后再试', 'busy'],
-            [500, 'Upload failed: 上传中断，文件不完整', 'interrupted'],
-            [500, '', 'serverError'],
-            [429, '续传中的上传过多，请稍后再试', 'serverError'],
-        ];
-        const failed = (kind, request, status = 0, detail = '') => ['failed', { kind, request, status, detail }];
-        const views = [
-            // State and its detail; then the row's state class, bar width, percentage, status and tooltip.
-            [['selected'], ['', '0%', '0%', '等待上传', '']],
-            [['awaitingApproval'], ['waiting', '0%', '—', '等待 Mac 确认…', '']],
-            [['queued'], ['', '0%', '0%', '排队中', '']],
-            [['ready'], ['', '0%', '0%', '准备上传', '']],
+test('answers, row states, sizes, speeds and times read by one rule each', { timeout: 30000 }, async () => {
+    const MB = 1024 * 1024;
+    const failed = (kind, request, status = 0, detail = '') => ['failed', { kind, request, status, detail }];
+    const cases = {
+        // Status (0: no answer) and the server's text; the kind of failure the page reacts to.
+        classifyFailure: [
+            [[0, ''], 'network'], [[401, '传输失败'], 'sessionExpired'], [[403, '上传许可无效或已过期'], 'rejected'],
+            [[500, 'Upload failed: 对方未响应'], 'rejected'], [[499, ''], 'cancelled'],
+            [[403, '传输已取消'], 'cancelled'], [[503, '接收已关闭'], 'stopped'], [[503, '服务器繁忙，请稍后再试'], 'busy'],
+            [[500, 'Upload failed: 上传中断，文件不完整'], 'interrupted'], [[429, '续传中的上传过多'], 'serverError'],
+        ],
+        // A row's state and its detail; its class, bar width, percentage, status and tooltip.
+        rowView: [
             [['awaitingDesktop', { loaded: 65536, total: 1 << 20 }], ['waiting', '6%', '6%', '等待电脑确认…', '']],
-            [['retrying', { loaded: 1 << 19, total: 1 << 20 }], ['waiting', '50%', '50%', '连接中断，正在重试…', '']],
             [['uploading', { loaded: 1, total: 3 }], ['', '33%', '33%', '上传中', '']],
             [['uploading', { loaded: 5, total: 4 }], ['', '100%', '100%', '上传中', '']],
-            [['uploading', { loaded: 0, total: 0 }], ['', '100%', '0 B', '上传中', '']],
             [['uploading', { loaded: 1023, total: 0 }], ['', '100%', '1023 B', '上传中', '']],
-            [['uploading', { loaded: 1024, total: 0 }], ['', '100%', '1.0 KB', '上传中', '']],
-            [['uploading', { loaded: 1048576, total: 0 }], ['', '100%', '1.0 MB', '上传中', '']],
             [['uploading', { loaded: 1073741824, total: 0 }], ['', '100%', '1.00 GB', '上传中', '']],
-            [['done', { fileName: 'a.txt', deviceFolder: '手机' }], ['done', '100%', '100%', '✓ 传输完成 → 手机/', '']],
             [['done', { fileName: 'a.txt' }], ['done', '100%', '100%', '✓ 传输完成', '']],
             [['done', { fileName: 'a-1.txt', deviceFolder: '手机', pickedName: 'a.txt' }],
                 ['done', '100%', '100%', '✓ 传输完成 → 手机/a-1.txt', '']],
-            [['done', { fileName: 'a.txt', deviceFolder: '手机', pickedName: 'a.txt' }],
-                ['done', '100%', '100%', '✓ 传输完成 → 手机/', '']],
             [failed('rejected', 'preflight', 403, '传输失败'), ['err', '0%', '—', '✗ 传输失败', '']],
-            [failed('rejected', 'upload', 403, '已取消保存'), ['err', '0%', '—', '✗ 传输失败', '已取消保存']],
-            [failed('superseded', 'preflight'), ['err', '0%', '—', '✗ 传输失败', '']],
-            [failed('sessionExpired', 'upload', 401, '需要 PIN 验证'), ['err', '0%', '—', '✗ 需要 PIN 验证', '']],
-            [failed('serverError', 'preflight', 400, '无效的文件大小'), ['err', '0%', '—', '✗ 无效的文件大小', '']],
-            [failed('serverError', 'preflight', 500, ''), ['err', '0%', '—', '✗ 预检失败', '']],
             [failed('serverError', 'upload', 500, ''), ['err', '0%', '—', '✗ 500', '']],
-            [failed('malformedAnswer', 'preflight'), ['err', '0%', '—', '✗ 预检响应格式错误', '']],
-            [failed('malformedAnswer', 'upload'), ['err', '0%', '—', '✗ 服务器返回格式错误', '']],
-            [failed('incompleteAnswer', 'preflight'), ['err', '0%', '—', '✗ 预检响应不完整', '']],
-            [failed('incompleteAnswer', 'upload'), ['err', '0%', '—', '✗ 服务器返回数据不完整', '']],
             [failed('network', 'preflight'), ['err', '0%', '—', '✗ 传输失败', '']],
-            [failed('network', 'upload'), ['err', '0%', '—', '✗ 上传失败，请重试', '']],
-            [failed('network', 'upload', 0, 'InvalidStateError'),
-                ['err', '0%', '—', '✗ 上传失败，请重试', 'InvalidStateError']],
-            [failed('timeout', 'preflight'), ['err', '0%', '—', '✗ 传输失败', '']],
             [failed('timeout', 'upload'), ['err', '0%', '—', '✗ 上传超时，请重试', '']],
-            [failed('aborted', 'upload'), ['err', '0%', '—', '✗ 已取消', '']],
-            [failed('cancelled', 'upload', 404, '传输已取消'), ['err', '0%', '—', '✗ 已被电脑取消', '传输已取消']],
-            [failed('cancelled', 'preflight', 403, '传输已取消'), ['err', '0%', '—', '✗ 已被电脑取消', '传输已取消']],
-            [failed('stopped', 'upload', 503, '接收已关闭'), ['err', '0%', '—', '✗ 电脑已停止接收', '接收已关闭']],
-            [failed('resumeLost', 'upload', 404, '没有可续传的上传'),
-                ['err', '0%', '—', '✗ 无法续传，请点重试', '没有可续传的上传']],
-            [failed('stalled', 'upload'), ['err', '0%', '—', '✗ 上传超时，请重试', '']],
-            [failed('interrupted', 'upload', 500, 'Upload failed: 上传中断，文件不完整'),
-                ['err', '0%', '—', '✗ 上传失败，请重试', 'Upload failed: 上传中断，文件不完整']],
             [failed('unreadable', 'upload', 0, 'NotReadableError'), ['err', '0%', '—', '✗ 无法读取文件', 'NotReadableError']],
-        ];
-        // How a file travels: [size, offset the server holds, whether a request went out before] and the
-        // next request's [start, end, names its offset]. A first request of a small file is the file
-        // itself, everything else a slice; the first slice is small, for the same-name question.
-        const requests = [
-            [[10, 0, false], [0, 10, false]],
-            [[65536, 0, false], [0, 65536, false]],
-            [[10, 0, true], [0, 10, true]],
-            [[10, 4, true], [4, 10, true]],
-            [[65537, 0, false], [0, 65536, true]],
-            [[40 << 20, 65536, true], [65536, 65536 + (8 << 20), true]],
+        ],
+        // A file's size, the offset the server holds and whether a request went out before; the next
+        // request's start, end and whether it names its offset. A small file goes whole at first, all
+        // else in slices, the first one small, for the same-name question.
+        nextRequest: [
+            [[65536, 0, false], [0, 65536, false]], [[10, 4, true], [4, 10, true]],
+            [[65537, 0, false], [0, 65536, true]], [[40 << 20, 65536, true], [65536, 65536 + (8 << 20), true]],
             [[40 << 20, (40 << 20) - 5, true], [(40 << 20) - 5, 40 << 20, true]],
-        ];
-        // Which failures the page tries again by itself, and the waits between the attempts.
-        const retried = ['network', 'stalled', 'timeout', 'busy', 'interrupted'];
-        const notRetried = ['rejected', 'cancelled', 'stopped', 'sessionExpired', 'serverError', 'malformedAnswer',
-            'incompleteAnswer', 'resumeLost', 'unreadable', 'aborted', 'superseded'];
-        const page = await openPanel();
-        const seen = await page.evaluate(([answerCases, viewCases, requestCases, retriedKinds, otherKinds]) => {
-            // The tables name states, kinds and requests; the page's own enumerations must hold them.
-            const known = (names, value) => {
-                if (names[value] !== value) throw new Error(`unknown name ${value}`);
-                return value;
-            };
-            const detailOf = (detail) => (detail && detail.kind ? {
-                ...detail, kind: known(FailureKind, detail.kind), request: known(PageRequest, detail.request),
-            } : detail);
-            return {
-                kinds: answerCases.map(([status, body]) => classifyFailure(status, body)),
-                views: viewCases.map(([[state, detail]]) => {
-                    const view = rowView(known(RowState, state), detailOf(detail));
-                    return [view.cls, view.width, view.pct, view.status, view.title];
-                }),
-                requests: requestCases.map(([[size, offset, sent]]) => {
-                    const request = nextRequest(size, offset, sent);
-                    return [request.start, request.end, request.withOffset];
-                }),
-                retried: retriedKinds.filter((kind) => isRetryable({ kind: known(FailureKind, kind) })),
-                notRetried: otherKinds.filter((kind) => !isRetryable({ kind: known(FailureKind, kind) })),
-                delays: [0, 1, 2, 3, 4, 5, 6, 40].map(retryDelayMs),
-                allKinds: Object.keys(FailureKind).sort(),
-            };
-        }, [answers, views, requests, retried, notRetried]);
-        assert.deepEqual(seen.kinds.map((kind, i) => [...answers[i].slice(0, 2), kind]), answers);
-        assert.deepEqual(seen.views.map((view, i) => [views[i][0], view]), views);
-        assert.deepEqual(seen.requests.map((request, i) => [requests[i][0], request]), requests);
-        assert.deepEqual(seen.retried, retried);
-        assert.deepEqual(seen.notRetried, notRetried);
-        assert.deepEqual(seen.allKinds, [...retried, ...notRetried, 'offsetMoved'].sort(), 'every kind is decided');
-        assert.deepEqual(seen.delays, [1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000]);
-        await page.close();
-    });
+        ],
+        retryDelayMs: [[[0], 1000], [[4], 16000], [[5], 30000], [[6], 30000], [[40], 30000]],
+        // Seconds left: exact below 10 s, then rounded up ever more coarsely.
+        formatDuration: [[[0.2], '1 秒'], [[9.1], '10 秒'], [[42], '45 秒'], [[75], '1 分 20 秒'], [[599], '10 分钟'],
+            [[700], '12 分钟'], [[3599], '1 小时'], [[4000], '1 小时 7 分']],
+        // Row state, size, bytes sent and measured speed; the sizes line.
+        rowStatsText: [
+            [['selected', 3 * MB, 0, null], '3.0 MB'], [['retrying', 8 * MB, 4 * MB, null], '4.0 MB / 8.0 MB'],
+            [['uploading', 8 * MB, 2 * MB, 512], '2.0 MB / 8.0 MB · 512 B/s · 剩余约 3 小时 25 分'],
+            [['done', 1023, 1023, null], '1023 B'],
+        ],
+        batchStatsText: [[[3, 50, 120 * MB, 300 * MB, 6 * MB], '已完成 3/50 个文件 · 120.0 MB / 300.0 MB · 6.0 MB/s · 剩余约 30 秒']],
+        // Byte counts at times (ms) and the speed measured at the last time: nothing before a second, the
+        // last five seconds after that, a stall bringing it down, a count that goes back starting over.
+        measuredSpeed: [
+            [[[[0, 0], [500, 50000]], 800], null], [[[[0, 0], [500, 50000], [1000, 100000]], 1000], 100000],
+            [[[[0, 0], [4000, 0], [10000, 600000]], 10000], 100000], [[[[0, 0], [1000, 100000]], 2000], 50000],
+            [[[[0, 0], [1000, 100000], [2000, 20000], [2500, 70000]], 2800], null],
+        ],
+    };
+    const page = await openPanel();
+    const seen = await page.evaluate((tables) => {
+        // The tables name states and kinds; the page's own enumerations must hold them.
+        const known = (names, value) => {
+            if (names[value] !== value) throw new Error(`unknown name ${value}`);
+            return value;
+        };
+        const run = {
+            rowView: (state, detail) => {
+                const view = rowView(known(RowState, state), detail?.kind
+                    ? { ...detail, kind: known(FailureKind, detail.kind), request: known(PageRequest, detail.request) }
+                    : detail);
+                return [view.cls, view.width, view.pct, view.status, view.title];
+            },
+            nextRequest: (...args) => Object.values(nextRequest(...args)),
+            rowStatsText: (state, ...rest) => rowStatsText(known(RowState, state), ...rest),
+            measuredSpeed: (samples, now) => {
+                const meter = newSpeedMeter();
+                for (const [t, bytes] of samples) recordBytes(meter, t, bytes);
+                return measuredSpeed(meter, now);
+            },
+        };
+        const results = Object.fromEntries(Object.entries(tables).map(([name, rows]) =>
+            [name, rows.map(([args]) => (run[name] ?? window[name])(...args))]));
+        results.retried = Object.keys(FailureKind).filter((kind) => isRetryable({ kind })).sort();
+        return results;
+    }, cases);
+    for (const [name, rows] of Object.entries(cases)) {
+        assert.deepEqual(seen[name].map((result, i) => [rows[i][0], result]), rows, name);
+    }
+    // What cannot change by waiting (a refusal, a cancel, a stop, a bad answer) is not tried again.
+    assert.deepEqual(seen.retried, ['busy', 'interrupted', 'network', 'stalled', 'timeout']);
+    await page.close();
+});
 
 test('a page that could not ask for info shows the gate, which a server without PIN lets through',
     { timeout: 30000 }, async () => {
-        const phone = await newPhone(chromium.browser);
+        const phone = await newPhone(session.browser);
         const page = await phone.newPage();
         await page.route('**/v1/info', (route) => route.abort());
         await page.goto(receiver.url);
@@ -372,80 +299,17 @@ test('a page that could not ask for info shows the gate, which a server without 
         await phone.close();
     });
 
-test('sizes, speeds, times left, row buttons and folders read as one rule each', { timeout: 30000 }, async () => {
-    const MB = 1024 * 1024;
-    const durations = [
-        // Seconds left and how the row says it: exact below 10 s, then rounded up ever more coarsely.
-        [0.2, '1 秒'], [7, '7 秒'], [9.1, '10 秒'], [42, '45 秒'], [58, '1 分钟'], [75, '1 分 20 秒'],
-        [599, '10 分钟'], [700, '12 分钟'], [3599, '1 小时'], [4000, '1 小时 7 分'], [7200, '2 小时'],
-    ];
-    const stats = [
-        // Row state, size, bytes sent, measured speed; the sizes line.
-        [['selected', 3 * MB, 0, null], '3.0 MB'],
-        [['uploading', 8 * MB, 2 * MB, null], '2.0 MB / 8.0 MB'],
-        [['uploading', 8 * MB, 2 * MB, MB], '2.0 MB / 8.0 MB · 1.0 MB/s · 剩余约 6 秒'],
-        [['uploading', 8 * MB, 2 * MB, 512], '2.0 MB / 8.0 MB · 512 B/s · 剩余约 3 小时 25 分'],
-        [['retrying', 8 * MB, 4 * MB, null], '4.0 MB / 8.0 MB'],
-        [['awaitingDesktop', 8 * MB, 65536, null], '64.0 KB / 8.0 MB'],
-        [['done', 1023, 1023, null], '1023 B'],
-        [['failed', 5 * MB, 0, null], '5.0 MB'],
-    ];
-    const batches = [
-        [[3, 50, 120 * MB, 300 * MB, null], '已完成 3/50 个文件 · 120.0 MB / 300.0 MB'],
-        [[3, 50, 120 * MB, 300 * MB, 6 * MB], '已完成 3/50 个文件 · 120.0 MB / 300.0 MB · 6.0 MB/s · 剩余约 30 秒'],
-    ];
-    // Byte counts at times (ms) and the speed measured at the last time: nothing before a second, the
-    // last five seconds after that, a stall bringing it down, a count that goes back starting over.
-    const meters = [
-        [[[0, 0], [500, 50000]], 800, null],
-        [[[0, 0], [500, 50000], [1000, 100000]], 1000, 100000],
-        [[[0, 0], [4000, 0], [10000, 600000]], 10000, 100000],
-        [[[0, 0], [1000, 100000]], 2000, 50000],
-        [[[0, 0], [1000, 100000], [2000, 20000], [2500, 70000]], 2800, null],
-    ];
-    const actions = [['selected', 'remove'], ['awaitingApproval', 'cancel'], ['queued', 'cancel'],
-        ['uploading', 'cancel'], ['retrying', 'cancel'], ['done', 'none'], ['failed', 'none']];
-    const folders = [['Trip/Day 1/a.jpg', 'Trip/Day 1'], ['/Trip/a.jpg', 'Trip'], ['a.jpg', ''], ['', '']];
-    const page = await openPanel();
-    const seen = await page.evaluate(([durationCases, statsCases, batchCases, meterCases, actionCases, folderCases]) => ({
-        durations: durationCases.map(([seconds]) => formatDuration(seconds)),
-        stats: statsCases.map(([[state, ...rest]]) => rowStatsText(RowState[state], ...rest)),
-        batches: batchCases.map(([args]) => batchStatsText(...args)),
-        meters: meterCases.map(([samples, now]) => {
-            const meter = newSpeedMeter();
-            for (const [t, bytes] of samples) recordBytes(meter, t, bytes);
-            return measuredSpeed(meter, now);
-        }),
-        actions: actionCases.map(([state]) => rowAction(RowState[state])),
-        folders: folderCases.map(([relative]) => folderOf(relative)),
-        items: [preflightItem({ file: { name: 'a.jpg', size: 3 }, folder: 'Trip' }),
-            preflightItem({ file: { name: 'b.jpg', size: 4 }, folder: '' })],
-        keepAwake: keepAwakeMethod(),
-    }), [durations, stats, batches, meters, actions, folders]);
-    assert.deepEqual(seen.durations.map((text, i) => [durations[i][0], text]), durations);
-    assert.deepEqual(seen.stats.map((text, i) => [stats[i][0], text]), stats);
-    assert.deepEqual(seen.batches.map((text, i) => [batches[i][0], text]), batches);
-    assert.deepEqual(seen.meters.map((speed, i) => [...meters[i].slice(0, 2), speed]), meters);
-    assert.deepEqual(seen.actions.map((action, i) => [actions[i][0], action]), actions);
-    assert.deepEqual(seen.folders.map((folder, i) => [folders[i][0], folder]), folders);
-    assert.deepEqual(seen.items, [{ filename: 'a.jpg', byteCount: 3, path: 'Trip' }, { filename: 'b.jpg', byteCount: 4 }]);
-    // Without a secure context there is no Wake Lock: the video keeps the screen on.
-    if (onLANAddress) assert.equal(seen.keepAwake, 'video');
-    await page.close();
-});
-
 test('on a slow link the rows and the bar at the top show sizes, speed and time left; the screen stays on; ' +
     'dark and light pass the accessibility check', { timeout: 90000 }, async () => {
     const big = randomBytes(6 * 1024 * 1024);
     const contents = { '海边 4K.mov': big, 'IMG_2041.HEIC': randomBytes(900 * 1024) };
     for (let i = 1; i <= 24; i += 1) contents[`照片-${String(i).padStart(2, '0')}.jpg`] = randomBytes(2048 + i);
-    const files = await makeFiles(contents);
-    const page = await openPanel();
-    await page.fill('#deviceName', device);
+    const files = await session.files(contents);
+    const page = await openPanel({ device });
     await page.setInputFiles('#files', files.paths);
     await waitForSummary(page, '已选择 26 个文件，点「开始上传」并行传输');
     assert.deepEqual((await rows(page)).slice(0, 2).map((row) => row.stats), ['6.0 MB', '900.0 KB']);
-    const devtools = await slowLink(page, 12_000_000);
+    const link = await slowLink(page, 12_000_000);
     await page.click('#uploadBtn');
 
     // Sizes, bytes sent, speed and time left once the big file has run for a second.
@@ -486,22 +350,20 @@ test('on a slow link the rows and the bar at the top show sizes, speed and time 
     await checkAccessibility(page, 'light, mid-batch');
     await page.emulateMedia({ colorScheme: 'dark' });
 
-    await devtools.send('Network.emulateNetworkConditions', { offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: -1 });
+    await link.lift();
     await waitForSummary(page, '全部完成（26 个文件）', 60000);
-    assert.ok(big.equals(await readFile(path.join(saveDir, device, '海边 4K.mov'))));
+    assert.ok(big.equals(await readFile(path.join(receiver.saveDir, device, '海边 4K.mov'))));
     assert.equal(await page.$eval('#keepAwakeVideo', (video) => video.paused), true, 'the video stops with the batch');
     assert.equal(await page.isHidden('#batchProgress'), true);
     assert.deepEqual((await rows(page)).slice(0, 2).map((row) => row.stats), ['6.0 MB', '900.0 KB']);
     await page.close();
-    await rm(files.folder, { recursive: true, force: true });
 });
 
 test('cancelling one file and then all leaves nothing on the computer; leaving the page asks first',
     { timeout: 60000 }, async () => {
         const cancelDevice = '取消手机';
-        const files = await makeFiles({ 'first.mov': randomBytes(4 << 20), 'second.mov': randomBytes(4 << 20) });
-        const page = await openPanel();
-        await page.fill('#deviceName', cancelDevice);
+        const files = await session.files({ 'first.mov': randomBytes(4 << 20), 'second.mov': randomBytes(4 << 20) });
+        const page = await openPanel({ device: cancelDevice });
         await page.setInputFiles('#files', files.paths);
         await slowLink(page, 8_000_000);
         await page.click('#uploadBtn');
@@ -527,24 +389,22 @@ test('cancelling one file and then all leaves nothing on the computer; leaving t
         await waitForSummary(page, '全部传输失败（2 个）');
         await receiver.waitForLine(new RegExp(`^failed second\\.mov from ${cancelDevice}$`));
         assert.deepEqual((await rows(page)).map((row) => row.status), ['✗ 已取消', '✗ 已取消']);
-        assert.deepEqual(await entriesUnder(path.join(saveDir, cancelDevice)), [], 'no file and no partial file');
+        assert.deepEqual(await entriesUnder(path.join(receiver.saveDir, cancelDevice)), [], 'no file and no partial file');
         assert.equal(await page.textContent('#uploadBtn'), '开始上传', 'nothing cancelled is offered again');
         await page.close();
-        await rm(files.folder, { recursive: true, force: true });
     });
 
 test('a dropped folder of three levels arrives with its folders; picked files add up until sent', { timeout: 60000 },
     async () => {
         const folderDevice = '文件夹手机';
-        const top = await temporaryFolder('fl-web-folder-');
+        const top = await session.folder('fl-web-folder-');
         const tree = { '旅行/a.txt': 'a', '旅行/第一天/b.txt': 'bb', '旅行/第一天/傍晚/c.txt': 'ccc' };
         for (const [relative, content] of Object.entries(tree)) {
             await mkdir(path.dirname(path.join(top, relative)), { recursive: true });
             await writeFile(path.join(top, relative), content);
         }
-        const single = await makeFiles({ 'extra.txt': 'extra', 'mistake.txt': 'not this one' });
-        const page = await openPanel();
-        await page.fill('#deviceName', folderDevice);
+        const single = await session.files({ 'extra.txt': 'extra', 'mistake.txt': 'not this one' });
+        const page = await openPanel({ device: folderDevice });
         await dropPaths(page, '#dropZone', [path.join(top, '旅行')]);
         await waitForSummary(page, '已选择 3 个文件，点「开始上传」并行传输');
         await page.setInputFiles('#files', single.paths);
@@ -558,9 +418,9 @@ test('a dropped folder of three levels arrives with its folders; picked files ad
         const statuses = Object.fromEntries((await rows(page)).map((row) => [row.name, row.status]));
         assert.equal(statuses['旅行/第一天/傍晚/c.txt'], `✓ 传输完成 → ${folderDevice}/旅行/第一天/傍晚/`);
         assert.equal(statuses['extra.txt'], `✓ 传输完成 → ${folderDevice}/`);
-        assert.deepEqual(await entriesUnder(path.join(saveDir, folderDevice)), [...Object.keys(tree), 'extra.txt'].sort());
+        assert.deepEqual(await entriesUnder(path.join(receiver.saveDir, folderDevice)), [...Object.keys(tree), 'extra.txt'].sort());
         for (const [relative, content] of Object.entries(tree)) {
-            assert.equal(await readFile(path.join(saveDir, folderDevice, relative), 'utf8'), content);
+            assert.equal(await readFile(path.join(receiver.saveDir, folderDevice, relative), 'utf8'), content);
         }
 
         // The folder button lists the same files with their folders.
@@ -568,26 +428,10 @@ test('a dropped folder of three levels arrives with its folders; picked files ad
         await waitForSummary(page, '已选择 3 个文件，点「开始上传」并行传输');
         assert.deepEqual((await rows(page)).map((row) => row.name).sort(), Object.keys(tree).sort());
         await page.close();
-        await rm(top, { recursive: true, force: true });
-        await rm(single.folder, { recursive: true, force: true });
     });
 
-test('a path with parent steps or absolute folders cannot leave the device folder', { timeout: 30000 }, async () => {
-    const page = await openPanel();
-    const sent = await page.evaluate(async (paths) => Promise.all(paths.map(async (folder, i) => {
-        const response = await fetch(`/v1/upload?filename=escape-${i}.txt&device=越界手机&path=${encodeURIComponent(folder)}`,
-            { method: 'POST', headers: { 'Content-Type': 'application/octet-stream' }, body: 'out?' });
-        return [response.status, (await response.json()).path];
-    })), ['../../../outside', '/etc/cron.d', '旅行/../../x']);
-    assert.deepEqual(sent, [[200, 'outside'], [200, 'etc/cron.d'], [200, '旅行/x']]);
-    assert.deepEqual(await entriesUnder(path.join(saveDir, '越界手机')),
-        ['etc/cron.d/escape-1.txt', 'outside/escape-0.txt', '旅行/x/escape-2.txt']);
-    assert.ok(!(await readdir(path.dirname(saveDir))).includes('outside'));
-    await page.close();
-});
-
 test('without JavaScript the page says what to do', { timeout: 30000 }, async () => {
-    const phone = await newPhone(chromium.browser, { javaScriptEnabled: false });
+    const phone = await newPhone(session.browser, { javaScriptEnabled: false });
     const page = await phone.newPage();
     await page.goto(receiver.url);
     assert.match(await page.textContent('noscript'), /需要 JavaScript.*开启 JavaScript，然后刷新页面/);
@@ -597,8 +441,7 @@ test('without JavaScript the page says what to do', { timeout: 30000 }, async ()
 });
 
 test('a text typed on the phone arrives on the computer as it was written', { timeout: 30000 }, async () => {
-    const page = await openPanel();
-    await page.fill('#deviceName', device);
+    const page = await openPanel({ device });
     await page.fill('#textInput', 'x'.repeat(65537));
     await page.click('#sendTextBtn');
     await waitForText(page, '#textStatus', '文字过长，最多 64 KiB');
@@ -611,7 +454,7 @@ test('a text typed on the phone arrives on the computer as it was written', { ti
 });
 
 test('a shared file downloads byte-identical, a shared text copies by selection', { timeout: 30000 }, async () => {
-    const page = await context.newPage();
+    const page = await session.context.newPage();
     // The computer's texts come from the desktop's window, which this server has not: one is added to
     // the real list on its way to the page.
     const sharedText = 'Wi‑Fi：Guest-5G\n密码 4821';
