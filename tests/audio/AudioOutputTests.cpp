@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <optional>
 
 namespace ferrylantern {
 namespace {
@@ -91,6 +93,61 @@ TEST(QtAudioOutputEngine, PlaysEachFileToTheEndOfItsStreamOrWhereItBreaksOff)
         QCoreApplication::processEvents();
         EXPECT_EQ(finishes, 1);
     }
+}
+
+TEST(QtAudioOutputEngine, LightsTheMeterWhenThePlayheadReachesTheSoundNotBefore)
+{
+    if (QMediaDevices::audioOutputs().isEmpty()) {
+        GTEST_SKIP() << "no sound server reachable (run the tests through scripts/with-pulseaudio.sh, as "
+                        "scripts/test.sh does)";
+    }
+    // Three seconds of silence, then a tone: the output takes the tone long before it is heard.
+    constexpr int rate = 48000;
+    constexpr double toneStartSeconds = 3.0;
+    constexpr float visibleDBFS = -60.0f; // the meter views show nothing below this
+    test::TemporaryFolder folder;
+    const auto path = folder.path() / "late-tone.wav";
+    auto samples = std::vector<std::int16_t>(static_cast<std::size_t>(toneStartSeconds * rate * 2), 0);
+    const auto tone = test::sineFrames(rate / 2, rate, {0.5, 0.5});
+    samples.insert(samples.end(), tone.begin(), tone.end());
+    test::writeWav(path, rate, 2, samples);
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(path.string()));
+    AudioPlaybackController controller(std::make_unique<QtAudioOutputEngine>(),
+                                       std::make_unique<ThreadAudioNodeQueue>());
+
+    using Clock = std::chrono::steady_clock;
+    struct Sample
+    {
+        Clock::time_point at;
+        double seconds; // the playhead's position
+    };
+    std::vector<Sample> playhead;
+    std::optional<Clock::time_point> meterLit;
+    QObject::connect(&controller, &AudioPlaybackController::playbackProgressChanged, [&] {
+        playhead.push_back({Clock::now(), controller.playbackProgress() * controller.durationSeconds()});
+    });
+    QObject::connect(&controller, &AudioPlaybackController::meterLevelsChanged, [&] {
+        if (!meterLit && controller.meterLevels().leftPeakDBFS > visibleDBFS) {
+            meterLit = Clock::now();
+        }
+    });
+
+    controller.togglePlayPause(url);
+    const auto passedTheTone = [&] { return !playhead.empty() && playhead.back().seconds > toneStartSeconds; };
+    ASSERT_TRUE(runUntil(
+        controller, [&] { return meterLit && passedTheTone(); }, std::chrono::seconds(20)))
+        << "position " << (playhead.empty() ? -1 : playhead.back().seconds);
+
+    // When the playhead reached the tone, from the two positions it was published at either side of it.
+    const auto after = std::find_if(playhead.begin(), playhead.end(),
+                                    [&](const Sample& sample) { return sample.seconds >= toneStartSeconds; });
+    ASSERT_NE(after, playhead.begin());
+    const Sample& before = *std::prev(after);
+    const double share = (toneStartSeconds - before.seconds) / (after->seconds - before.seconds);
+    const auto reached = before.at + std::chrono::duration_cast<Clock::duration>((after->at - before.at) * share);
+    const auto offset = std::chrono::duration<double, std::milli>(*meterLit - reached).count();
+    std::printf("[ FIGURE   ] meter lit %+.1f ms from the playhead reaching the tone\n", offset);
+    EXPECT_LE(std::abs(offset), 30.0);
 }
 
 } // namespace

@@ -67,6 +67,13 @@ protected:
         } while (!queue->isEmpty());
     }
 
+    // Presses play/pause for `url` and lets the engine's answers arrive.
+    void press(const QUrl& url)
+    {
+        controller->togglePlayPause(url);
+        settle();
+    }
+
     // Plays `frames` more frames (if the player plays), then publishes the position.
     void playFrames(std::int64_t frames)
     {
@@ -149,28 +156,23 @@ TEST_F(PlaybackControllerTest, MovesThroughTheStatesOfItsTable)
 TEST_F(PlaybackControllerTest, ResumeContinuesFromThePausedFrameAndTheEndFinishesOnce)
 {
     QSignalSpy playingChanges(controller.get(), &AudioPlaybackController::isPlayingChanged);
-    controller->togglePlayPause(first);
-    settle();
+    press(first);
     playFrames(120000);
     EXPECT_EQ(controller->playbackProgress(), 0.25);
 
-    controller->togglePlayPause(first); // pause
-    settle();
+    press(first); // pause
     EXPECT_EQ(controller->segmentStartFrame(), 120000);
     EXPECT_EQ(controller->playbackProgress(), 0.25);
     EXPECT_EQ(controller->timeDisplayText(), QStringLiteral("00:02.50 / 00:10.00"));
 
-    controller->togglePlayPause(first); // resume: the same segment, not a new one
-    settle();
+    press(first); // resume: the same segment, not a new one
     EXPECT_EQ(engine->scheduledSegments().size(), 1u);
     playFrames(48000);
     EXPECT_DOUBLE_EQ(controller->playbackProgress(), 168000.0 / firstLength);
 
-    controller->togglePlayPause(first); // a second pause and resume
-    settle();
+    press(first); // a second pause and resume
     EXPECT_EQ(controller->segmentStartFrame(), 168000);
-    controller->togglePlayPause(first);
-    settle();
+    press(first);
     playFrames(100000);
     EXPECT_DOUBLE_EQ(controller->playbackProgress(), 268000.0 / firstLength);
 
@@ -201,8 +203,7 @@ TEST_F(PlaybackControllerTest, ACompletionOfASupersededSegmentChangesNothing)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.supersededBy);
         controller->stop();
-        controller->togglePlayPause(first);
-        settle();
+        press(first);
         // The segment ends; its completion is on its way to the GUI thread when the user acts.
         engine->advance(firstLength);
         row.run();
@@ -215,8 +216,7 @@ TEST_F(PlaybackControllerTest, ACompletionOfASupersededSegmentChangesNothing)
 
 TEST_F(PlaybackControllerTest, ADragWhilePlayingPausesAndResumesAtTheDropPosition)
 {
-    controller->togglePlayPause(first);
-    settle();
+    press(first);
     playFrames(48000);
 
     controller->beginScrub(first);
@@ -239,8 +239,7 @@ TEST_F(PlaybackControllerTest, ADragWhilePlayingPausesAndResumesAtTheDropPositio
 
 TEST_F(PlaybackControllerTest, APauseAnsweredAfterASeekKeepsTheSeek)
 {
-    controller->togglePlayPause(first);
-    settle();
+    press(first);
     playFrames(48000);
     controller->togglePlayPause(first); // the player's position is still on its way back
     controller->seek(0.5, first);
@@ -257,8 +256,7 @@ std::vector<float> frames(std::int64_t count, float level)
 
 TEST_F(PlaybackControllerTest, MetersShowTheBlocksBeingHeardNotThoseHandedToTheOutput)
 {
-    controller->togglePlayPause(first);
-    settle();
+    press(first);
     const auto meterAfter = [&](std::int64_t heardFrames) {
         playFrames(heardFrames);
         controller->meterTick();
@@ -282,8 +280,7 @@ TEST_F(PlaybackControllerTest, MetersShowTheBlocksBeingHeardNotThoseHandedToTheO
     EXPECT_EQ(click.leftPeakDBFS, 0.0f);
     EXPECT_NEAR(click.rightPeakDBFS, -12.04f, 0.01f);
 
-    controller->togglePlayPause(first); // pause: the meters fall silent and ticks change nothing
-    settle();
+    press(first); // pause: the meters fall silent and ticks change nothing
     EXPECT_EQ(controller->meterLevels(), AudioMeterLevels{});
     controller->meterTick();
     settle();
@@ -335,8 +332,7 @@ TEST_F(PlaybackControllerTest, AStatedLengthThePlayerPassesGrowsWithThePosition)
 {
     const QUrl longer = QUrl::fromLocalFile(QStringLiteral("/music/no-length-until-the-end.mp3"));
     addFile(longer, {48000, 2, firstLength}, ManualAudioOutputEngine::Stream{firstLength + 48000});
-    controller->togglePlayPause(longer);
-    settle();
+    press(longer);
     playFrames(firstLength + 24000);
     EXPECT_EQ(controller->state(), State::playing);
     EXPECT_EQ(controller->durationSeconds(), 10.5);
@@ -351,16 +347,14 @@ TEST_F(PlaybackControllerTest, AStreamCutShortStopsWhereItBrokeOff)
     const QUrl damaged = QUrl::fromLocalFile(QStringLiteral("/music/damaged.mp3"));
     addFile(damaged, {48000, 2, firstLength}, ManualAudioOutputEngine::Stream{120000, SegmentEnd::Kind::cutShort});
     engine->setDecodeAhead(firstLength); // a stream cut short never reports a length
-    controller->togglePlayPause(damaged);
-    settle();
+    press(damaged);
     playFrames(firstLength);
     EXPECT_EQ(controller->state(), State::finished);
     EXPECT_EQ(controller->playbackProgress(), 0.25);
     EXPECT_EQ(controller->durationSeconds(), 10.0);
     EXPECT_EQ(controller->timeDisplayText(), QStringLiteral("00:02.50 / 00:10.00"));
 
-    controller->togglePlayPause(damaged); // play again: from where the segment started
-    settle();
+    press(damaged); // play again: from where the segment started
     EXPECT_EQ(controller->state(), State::playing);
     EXPECT_EQ(engine->scheduledSegments().back().startFrame, 0);
 }
@@ -376,8 +370,7 @@ TEST_F(PlaybackControllerTest, JumpsMoveThePositionAndKeepPlaybackAsItWas)
         std::int64_t startFrame;
     };
     const auto playFromTwoSeconds = [&] {
-        controller->togglePlayPause(first);
-        settle();
+        press(first);
         playFrames(96000);
     };
     const Row rows[] = {
@@ -390,8 +383,7 @@ TEST_F(PlaybackControllerTest, JumpsMoveThePositionAndKeepPlaybackAsItWas)
         {"while paused",
          [&] {
              playFromTwoSeconds();
-             controller->togglePlayPause(first);
-             settle();
+             press(first);
          },
          [&] { controller->jumpBy(5, first); }, State::ready, 336000},
         {"an inactive file opens at five seconds", [] {}, [&] { controller->jumpBy(5, first); }, State::ready, 240000},
@@ -416,14 +408,12 @@ TEST_F(PlaybackControllerTest, CountsFramesBeyond32BitsWithoutWrapping)
     addFile(longFile, {48000, 2, length});
 
     controller->seek(0.5, longFile);
-    controller->togglePlayPause(longFile);
-    settle();
+    press(longFile);
     EXPECT_EQ(engine->scheduledSegments().back().startFrame, length / 2);
     playFrames((std::int64_t{1} << 32) + 7);
     EXPECT_DOUBLE_EQ(controller->playbackProgress(),
                      static_cast<double>(length / 2 + (std::int64_t{1} << 32) + 7) / static_cast<double>(length));
-    controller->togglePlayPause(longFile);
-    settle();
+    press(longFile);
     EXPECT_EQ(controller->segmentStartFrame(), length / 2 + (std::int64_t{1} << 32) + 7);
 }
 

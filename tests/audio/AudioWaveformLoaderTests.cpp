@@ -11,7 +11,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <mutex>
 
 namespace ferrylantern {
@@ -157,30 +157,6 @@ TEST_F(CountingLoader, DeliversOnTheCallersThreadAfterTheCallReturnsAndNeverToAG
     EXPECT_EQ(extractions, 2) << "the result for the gone context was still kept";
 }
 
-// Holds extractions back until the test opens it; never longer than a minute, so a failing test ends.
-class Gate
-{
-public:
-    void pass()
-    {
-        std::unique_lock guard(lock_);
-        opened_.wait_for(guard, std::chrono::minutes(1), [this] { return isOpen_; });
-    }
-    void open()
-    {
-        {
-            const std::lock_guard guard(lock_);
-            isOpen_ = true;
-        }
-        opened_.notify_all();
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable opened_;
-    bool isOpen_ = false; // guarded by lock_
-};
-
 TEST(AudioWaveformLoaderLanes, AnswersDurationsAndCaptionsWhileEveryWaveformWaits)
 {
     constexpr int rowCount = 24;
@@ -191,7 +167,11 @@ TEST(AudioWaveformLoaderLanes, AnswersDurationsAndCaptionsWhileEveryWaveformWait
         test::writeWav(path, 44100, 2, test::sineFrames(4410, 44100, {0.5, 0.5}));
         urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path.string())));
     }
-    Gate gate;
+    // Holds every extraction back until the test opens it; never longer than a minute, so a failing test ends.
+    std::promise<void> gateOpened;
+    const std::shared_future<void> gate = gateOpened.get_future().share();
+    std::once_flag opening;
+    const auto openGate = [&] { std::call_once(opening, [&] { gateOpened.set_value(); }); };
     std::atomic<int> extracting{0};
     std::atomic<int> mostAtOnce{0};
     auto operations = AudioWaveformLoader::Operations::real();
@@ -199,12 +179,12 @@ TEST(AudioWaveformLoaderLanes, AnswersDurationsAndCaptionsWhileEveryWaveformWait
         const int now = ++extracting;
         for (int most = mostAtOnce; now > most && !mostAtOnce.compare_exchange_weak(most, now);) {
         }
-        gate.pass();
+        gate.wait_for(std::chrono::minutes(1));
         --extracting;
         return extractStereoWaveform(path, buckets, frames);
     };
     AudioWaveformLoader loader(operations);
-    const auto openGate = qScopeGuard([&] { gate.open(); }); // before the loader waits for its work
+    const auto openOnExit = qScopeGuard(openGate); // before the loader waits for its work
 
     // A list of 24 songs comes into view: every row asks for its waveform first, then its duration and caption.
     QObject context;
@@ -221,7 +201,7 @@ TEST(AudioWaveformLoaderLanes, AnswersDurationsAndCaptionsWhileEveryWaveformWait
     ASSERT_TRUE(pumpUntil([&] { return durations == rowCount && captions == rowCount && extracting == cores; }));
     EXPECT_EQ(waveforms, 0) << "every extraction is still held at the gate";
 
-    gate.open();
+    openGate();
     ASSERT_TRUE(pumpUntil([&] { return waveforms == rowCount; }));
     EXPECT_EQ(mostAtOnce, cores) << "one waveform per core, no more";
 }
