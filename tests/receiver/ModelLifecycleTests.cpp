@@ -273,7 +273,10 @@ TEST_F(BothWays, SharesAreListedDownloadedAndEndedFromTheModel)
     EXPECT_EQ(model->shareText(QStringLiteral("   ")), QStringLiteral("文字为空"));
     EXPECT_EQ(model->shareText(QString(65537, QLatin1Char('x'))), QStringLiteral("文字过长，最多 64 KiB"));
     EXPECT_FALSE(model->shareText(QStringLiteral("门禁密码 4821")));
-    EXPECT_EQ(model->shareFiles({"/no/such/file"}), QStringList{"file：只能分享文件，不能分享文件夹或已不存在的文件"});
+    const auto failures = model->shareFiles({QString::fromStdString(home.path().string()), "/no/such/file"});
+    EXPECT_EQ(failures, (QStringList{QString::fromStdString(home.path().filename().string()) +
+                                         "：只能分享文件，不能分享文件夹或已不存在的文件",
+                                     "file：只能分享文件，不能分享文件夹或已不存在的文件"}));
     ASSERT_EQ(model->sharedItemList().rowCount(), 2);
     const auto file = model->sharedItemList().items().at(0);
 
@@ -285,6 +288,7 @@ TEST_F(BothWays, SharesAreListedDownloadedAndEndedFromTheModel)
     EXPECT_TRUE(model->activeDownloadList().downloads().isEmpty());
     const auto progress = ended.first().at(0).value<TransferSendProgress>();
     EXPECT_TRUE(ended.first().at(1).toBool());
+    EXPECT_EQ(progress.shareID, file.id);
     EXPECT_EQ(progress.deviceFolder, "Phone");
     EXPECT_EQ(progress.bytesSent, static_cast<std::int64_t>(content.size()));
 
@@ -300,6 +304,7 @@ TEST_F(BothWays, SharesAreListedDownloadedAndEndedFromTheModel)
 
     model->removeShare(file.id);
     EXPECT_EQ(model->sharedItemList().rowCount(), 1);
+    EXPECT_EQ(requestWhileProcessing(*model, buildRequest("GET", "/v1/shared/" + file.id.text())).status, 404);
 }
 
 TEST_F(BothWays, SharesOutlastARestartOfTheServerAndADownloadCanBeCancelled)
