@@ -76,26 +76,6 @@ TEST(AudioDecoder, StartsExactlyAtTheRequestedFrame)
     }
 }
 
-TEST(AudioDecoder, MixesSurroundDownToStereoForPlaybackOnly)
-{
-    TemporaryFolder folder;
-    const auto path = folder.path() / "surround.wav";
-    test::writeWav(path, 48000, 6, test::sineFrames(4800, 48000, {0.5, 0.5, 0.5, 0.5, 0.5, 0.5}));
-    EXPECT_EQ(decodeFrom(path, 0, DecodedChannels::atMostStereo).channels, 2);
-    EXPECT_EQ(decodeFrom(path, 0, DecodedChannels::asInFile).channels, 6);
-}
-
-TEST(AudioDecoder, ReportsWhetherDecodingReachedTheEnd)
-{
-    TemporaryFolder folder;
-    const auto wav = folder.path() / "tone.wav";
-    test::writeWav(wav, 8000, 1, test::sineFrames(8000, 8000, {0.5}));
-    EXPECT_EQ(decodeFrom(wav, 0).status, DecoderStatus::completed);
-    const Decoded truncated = decodeFrom(generatedAudio("truncated.flac"), 0);
-    EXPECT_EQ(truncated.status, DecoderStatus::failed);
-    EXPECT_FALSE(truncated.samples.empty()); // chunks before the failure were delivered
-}
-
 // What playback makes of a whole file: the real source, read as the output device reads it.
 struct Played
 {

@@ -57,6 +57,7 @@ QStringList fullScaleSurround()
     return {"-f", "lavfi", "-i", QStringLiteral("aevalsrc=exprs=%1:c=5.1:s=48000:d=2").arg(channels)};
 }
 
+// Each lasts 2 s unless its recipe says otherwise.
 const std::map<std::string, Recipe>& recipes()
 {
     static const std::map<std::string, Recipe> table{
@@ -66,6 +67,7 @@ const std::map<std::string, Recipe>& recipes()
         {"surround-full-scale.wav", {fullScaleSurround() + QStringList{"-c:a", "pcm_s16le"}}},
         {"stereo-48k-320k.mp3", {stereoSine(48000, 2) + QStringList{"-c:a", "libmp3lame", "-b:a", "320k"}}},
         {"vbr-xing.mp3", {loudThenQuiet()}},
+        // Without the Xing header that states its frame count, its length is only estimated, too short.
         {"vbr-no-xing.mp3", {loudThenQuiet() + QStringList{"-write_xing", "0"}}},
         {"stereo-44k.m4a", {stereoSine(44100, 2) + QStringList{"-c:a", "aac"}}},
         {"stereo-96k-24bit.flac",
@@ -73,6 +75,7 @@ const std::map<std::string, Recipe>& recipes()
         {"stereo-48k.ogg", {stereoSine(48000, 2) + QStringList{"-c:a", "libopus"}}},
         {"alac-44k.m4a", {stereoSine(44100, 2) + QStringList{"-c:a", "alac"}}},
         {"adpcm-ima-44k.wav", {stereoSine(44100, 2) + QStringList{"-c:a", "adpcm_ima_wav"}}},
+        // Damaged files: decoding fails part way; the MP3's header states 8 s; noise over the middle.
         {"truncated.flac", {stereoSine(44100, 3) + QStringList{"-c:a", "flac"}, 0.5}},
         {"truncated.mp3", {stereoSine(44100, 8) + QStringList{"-c:a", "libmp3lame", "-b:a", "128k"}, 0.25}},
         {"garbage-middle.mp3", {stereoSine(44100, 4) + QStringList{"-c:a", "libmp3lame", "-b:a", "128k"}, 1.0, 1500}},

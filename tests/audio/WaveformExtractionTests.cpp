@@ -40,16 +40,6 @@ TEST(StereoPeakAccumulator, MapsTheFirstFrameToBucketZeroAndTheLastToTheLastBuck
     EXPECT_EQ(std::count_if(peaks.begin(), peaks.end(), [](float v) { return v > 0; }), 2);
 }
 
-TEST(StereoPeakAccumulator, RestartsTheSamplingPhaseAtEveryChunk)
-{
-    // T = 4 × 12288 gives a stride of 4. With chunks of 6 frames the examined positions are 0, 4, then
-    // 6, 10: position 6 counts and position 8 does not.
-    StereoPeakAccumulator accumulator(buckets, framesPerBucket, 1.0);
-    addMono(accumulator, std::vector<std::int16_t>(6, 0), 4.0 * buckets * framesPerBucket);
-    addMono(accumulator, {1000, 0, 2000, 0, 0, 0}, 4.0 * buckets * framesPerBucket);
-    EXPECT_FLOAT_EQ(accumulator.leftPeaks()[0], 1000.0f / 32767.0f);
-}
-
 TEST(StereoPeakAccumulator, SkipsMalformedChunksWithoutCountingTheirFrames)
 {
     const std::vector<std::int16_t> loud{0, 0, 0, 9000}; // T = 4 at 4 Hz: the loud frame is the last
@@ -156,18 +146,6 @@ TEST(ExtractStereoWaveform, ReadsMonoStereoSurroundAndCompressedFiles)
         EXPECT_NEAR(largest(result->samples.right), row.rightLargest, 0.01f);
         EXPECT_NEAR(result->durationSeconds, row.seconds, 0.05);
     }
-}
-
-TEST(ExtractStereoWaveform, PutsASingleFrameInBucketZero)
-{
-    TemporaryFolder folder;
-    const auto path = folder.path() / "one-frame.wav";
-    writeWav(path, 44100, 2, {12000, 6000});
-    const auto result = extractStereoWaveform(path, buckets, framesPerBucket);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->samples.left[0], 1.0f);
-    EXPECT_EQ(result->samples.right[0], 0.5f);
-    EXPECT_EQ(largest({result->samples.left.begin() + 1, result->samples.left.end()}), 0.0f);
 }
 
 TEST(ExtractStereoWaveform, GivesNothingForFilesWithoutAUsableWaveform)

@@ -65,7 +65,7 @@ std::optional<BrowsedService> find(const QString& name)
     return std::nullopt;
 }
 
-class Bonjour : public ::testing::Test
+class Bonjour : public ReceiverTest
 {
 protected:
     void SetUp() override
@@ -74,36 +74,35 @@ protected:
             GTEST_SKIP() << "avahi-daemon is not running (scripts/with-avahi.sh starts it)";
         }
     }
+
+    // Browses until `name` is published on `port` (0: any port) or, with no port given, gone.
+    static bool published(const QString& name, std::optional<int> port)
+    {
+        return eventually(
+            [&] {
+                const auto service = find(name);
+                return port ? service && (*port == 0 || service->port == *port) : !service;
+            },
+            std::chrono::seconds(20));
+    }
+
     // A name no other test run uses.
     QString uniqueName = QStringLiteral("FL Test %1").arg(QString::number(getpid()));
 };
 
-TEST_F(Bonjour, PublishesNamePortAndTXTRecord)
-{
-    BonjourAdvertiser advertiser;
-    advertiser.publish(45678, uniqueName);
-    std::optional<BrowsedService> service;
-    ASSERT_TRUE(eventually([&] { return (service = find(uniqueName)).has_value(); }, std::chrono::seconds(20)));
-    EXPECT_EQ(service->port, 45678);
-    EXPECT_TRUE(service->txt.contains(QLatin1String("\"v=\\001\""))) << service->txt.toStdString();
-    EXPECT_TRUE(service->txt.contains(QLatin1String("\"proto=http\""))) << service->txt.toStdString();
-}
-
-TEST_F(Bonjour, ASecondPublishReplacesTheFirstAndStopWithdraws)
+TEST_F(Bonjour, PublishesNamePortAndTXTRecordAndASecondPublishReplacesTheFirstUntilStopped)
 {
     BonjourAdvertiser advertiser;
     advertiser.publish(45001, uniqueName);
-    ASSERT_TRUE(eventually([&] { return find(uniqueName).has_value(); }, std::chrono::seconds(20)));
+    ASSERT_TRUE(published(uniqueName, 45001));
+    const auto txt = find(uniqueName)->txt;
+    EXPECT_TRUE(txt.contains(QLatin1String("\"v=\\001\""))) << txt.toStdString();
+    EXPECT_TRUE(txt.contains(QLatin1String("\"proto=http\""))) << txt.toStdString();
     advertiser.publish(45002, uniqueName);
-    ASSERT_TRUE(eventually(
-        [&] {
-            const auto service = find(uniqueName);
-            return service && service->port == 45002;
-        },
-        std::chrono::seconds(20)));
+    ASSERT_TRUE(published(uniqueName, 45002));
     advertiser.stop();
     advertiser.stop(); // nothing published: nothing happens
-    EXPECT_TRUE(eventually([&] { return !find(uniqueName).has_value(); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(published(uniqueName, std::nullopt));
 }
 
 TEST_F(Bonjour, ATakenNameGetsAvahisAlternative)
@@ -111,35 +110,22 @@ TEST_F(Bonjour, ATakenNameGetsAvahisAlternative)
     BonjourAdvertiser first;
     BonjourAdvertiser second;
     first.publish(45101, uniqueName);
-    ASSERT_TRUE(eventually([&] { return find(uniqueName).has_value(); }, std::chrono::seconds(20)));
+    ASSERT_TRUE(published(uniqueName, 45101));
     second.publish(45102, uniqueName);
-    std::optional<BrowsedService> renamed;
-    EXPECT_TRUE(eventually([&] { return (renamed = find(uniqueName + " #2")).has_value(); }, std::chrono::seconds(20)));
-    if (renamed) {
-        EXPECT_EQ(renamed->port, 45102);
-    }
+    EXPECT_TRUE(published(uniqueName + " #2", 45102));
 }
 
-class RunningModelAdvertises : public ReceiverTest
-{};
-
-TEST_F(RunningModelAdvertises, TheModelPublishesWhileRunning)
+TEST_F(Bonjour, TheModelPublishesWhileRunning)
 {
-    if (!avahiIsRunning()) {
-        GTEST_SKIP() << "avahi-daemon is not running (scripts/with-avahi.sh starts it)";
-    }
     ReceiverConfiguration configuration;
     configuration.preferences = scope;
     configuration.preferredPort = 0;
-    configuration.deviceName = QStringLiteral("FL Model %1").arg(getpid());
+    configuration.deviceName = uniqueName + QStringLiteral(" Model");
     model = std::make_unique<TransferReceiverModel>(configuration);
     startAndWait(*model);
-    std::optional<BrowsedService> service;
-    ASSERT_TRUE(
-        eventually([&] { return (service = find(*configuration.deviceName)).has_value(); }, std::chrono::seconds(20)));
-    EXPECT_EQ(service->port, *model->port());
+    EXPECT_TRUE(published(*configuration.deviceName, *model->port()));
     model->stop();
-    EXPECT_TRUE(eventually([&] { return !find(*configuration.deviceName).has_value(); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(published(*configuration.deviceName, std::nullopt));
 }
 
 } // namespace

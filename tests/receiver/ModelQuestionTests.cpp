@@ -20,17 +20,15 @@ struct AskedConfirmation
 {
     OneShotReply<bool> reply;
     ReplyWaiter<bool> waiter;
+
+    bool accepted() { return reply.isResumed() && waiter.wait(); }
+    bool refused() { return reply.isResumed() && !waiter.wait(); }
 };
 
 AskedConfirmation asked()
 {
     auto [reply, waiter] = makeOneShotReply<bool>(false);
     return {reply, waiter};
-}
-
-bool answered(const ReplyWaiter<bool>& waiter, OneShotReply<bool>& reply)
-{
-    return reply.isResumed() && waiter.wait();
 }
 
 // The queues on their own: no model, no server, no event loop.
@@ -45,18 +43,14 @@ protected:
     {
         queue.waitForBatchReceiveConfirmation(requests, std::move(reply), queue.confirmationEpoch());
     }
+    std::string current() const
+    {
+        const auto item = queue.currentReceiveConfirmationItem();
+        return item ? QStringLiteral("%1 of %2").arg(item->pending.fileName).arg(item->queueCount).toStdString()
+                    : "nothing";
+    }
 
     ReceiveConfirmationQueue queue;
-};
-
-class ModelQuestions : public ReceiverTest
-{
-protected:
-    void SetUp() override
-    {
-        model = makeModel();
-        model->setRequireReceiveConfirmation(true);
-    }
 };
 
 TEST_F(ConfirmationQueue, SingleQuestionsQueueInArrivalOrder)
@@ -68,71 +62,31 @@ TEST_F(ConfirmationQueue, SingleQuestionsQueueInArrivalOrder)
     ask(a, first.reply);
     ask(question("b.jpg"), second.reply);
     EXPECT_EQ(broughtToFront.count(), 2);
-    auto item = queue.currentReceiveConfirmationItem();
-    ASSERT_TRUE(item);
-    EXPECT_EQ(item->pending.fileName, "a.jpg");
-    EXPECT_EQ(item->queueCount, 2);
-    EXPECT_EQ(item->identity(), QString::fromStdString(a.uploadID.text()));
+    EXPECT_EQ(current(), "a.jpg of 2");
+    EXPECT_EQ(queue.currentReceiveConfirmationItem()->identity(), QString::fromStdString(a.uploadID.text()));
 
     queue.respondToCurrentConfirmation(true);
-    EXPECT_TRUE(answered(first.waiter, first.reply));
-    item = queue.currentReceiveConfirmationItem();
-    ASSERT_TRUE(item);
-    EXPECT_EQ(item->pending.fileName, "b.jpg");
-    EXPECT_EQ(item->queueCount, 1);
-
+    EXPECT_TRUE(first.accepted());
+    EXPECT_EQ(current(), "b.jpg of 1");
     queue.respondToCurrentConfirmation(false);
-    EXPECT_TRUE(second.reply.isResumed());
-    EXPECT_FALSE(second.waiter.wait());
-    EXPECT_FALSE(queue.currentReceiveConfirmationItem());
+    EXPECT_TRUE(second.refused());
+    EXPECT_EQ(current(), "nothing");
     queue.respondToCurrentConfirmation(true); // nothing left: nothing happens
 }
 
-TEST_F(ModelQuestions, WithTheSettingOffNothingIsHeld)
-{
-    model->setRequireReceiveConfirmation(false);
-    auto single = asked();
-    auto batch = asked();
-    const auto callbacks = model->serverCallbacks();
-    callbacks.confirmBeforeSave(question("a"), single.reply);
-    callbacks.confirmBatchBeforeSave({question("b")}, batch.reply);
-    ASSERT_TRUE(waitFor([&] { return single.reply.isResumed() && batch.reply.isResumed(); }));
-    EXPECT_TRUE(single.waiter.wait());
-    EXPECT_TRUE(batch.waiter.wait());
-    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
-}
-
-TEST_F(ConfirmationQueue, ABatchIsOneQuestionWithOneAnswer)
-{
-    auto batch = asked();
-    askBatch({question("1"), question("2"), question("3")}, batch.reply);
-    const auto item = queue.currentReceiveConfirmationItem();
-    ASSERT_TRUE(item);
-    EXPECT_EQ(item->queueCount, 3);
-    EXPECT_EQ(item->pending.fileName, "1");
-    queue.respondToCurrentConfirmation(true);
-    EXPECT_TRUE(answered(batch.waiter, batch.reply));
-    EXPECT_TRUE(queue.confirmationQueue().isEmpty());
-
-    auto empty = asked();
-    askBatch({}, empty.reply);
-    EXPECT_TRUE(answered(empty.waiter, empty.reply));
-}
-
-TEST_F(ConfirmationQueue, ASecondBatchWaitsForTheFirstToBeAnswered)
+TEST_F(ConfirmationQueue, ABatchIsOneQuestionAndTheNextWaitsUntilItIsAnsweredOrWithdrawn)
 {
     auto first = asked();
     auto second = asked();
-    askBatch({question("a1"), question("a2")}, first.reply);
+    askBatch({question("a1"), question("a2"), question("a3")}, first.reply);
     askBatch({question("b1", "Tablet")}, second.reply);
-    EXPECT_EQ(queue.currentReceiveConfirmationItem()->pending.fileName, "a1");
+    EXPECT_EQ(current(), "a1 of 3");
     queue.respondToCurrentConfirmation(false);
-    EXPECT_TRUE(first.reply.isResumed());
-    EXPECT_FALSE(first.waiter.wait());
+    EXPECT_TRUE(first.refused());
     EXPECT_FALSE(second.reply.isResumed());
-    EXPECT_EQ(queue.currentReceiveConfirmationItem()->pending.deviceFolder, "Tablet");
+    EXPECT_EQ(current(), "b1 of 1");
     queue.acceptAllConfirmations();
-    EXPECT_TRUE(answered(second.waiter, second.reply));
+    EXPECT_TRUE(second.accepted());
 
     // A batch whose phone hung up is withdrawn: the one waiting behind it comes on screen at once.
     auto gone = asked();
@@ -141,10 +95,13 @@ TEST_F(ConfirmationQueue, ASecondBatchWaitsForTheFirstToBeAnswered)
     askBatch({goneFile}, gone.reply);
     askBatch({question("d1", "Laptop")}, next.reply);
     EXPECT_TRUE(queue.withdraw(goneFile.uploadID));
-    ASSERT_TRUE(queue.currentReceiveConfirmationItem());
-    EXPECT_EQ(queue.currentReceiveConfirmationItem()->pending.deviceFolder, "Laptop");
+    EXPECT_EQ(current(), "d1 of 1");
     queue.acceptAllConfirmations();
-    EXPECT_TRUE(answered(next.waiter, next.reply));
+    EXPECT_TRUE(next.accepted());
+
+    auto empty = asked();
+    askBatch({}, empty.reply);
+    EXPECT_TRUE(empty.accepted());
 }
 
 TEST_F(ConfirmationQueue, SinglesPushedAsideByABatchComeBackAfterIt)
@@ -153,81 +110,30 @@ TEST_F(ConfirmationQueue, SinglesPushedAsideByABatchComeBackAfterIt)
     auto batch = asked();
     ask(question("single.txt"), single.reply);
     askBatch({question("b1"), question("b2")}, batch.reply);
-    EXPECT_EQ(queue.currentReceiveConfirmationItem()->queueCount, 2);
-    EXPECT_EQ(queue.currentReceiveConfirmationItem()->pending.fileName, "b1");
+    EXPECT_EQ(current(), "b1 of 2");
     queue.respondToCurrentConfirmation(true);
-    EXPECT_TRUE(answered(batch.waiter, batch.reply));
-    const auto item = queue.currentReceiveConfirmationItem();
-    ASSERT_TRUE(item);
-    EXPECT_EQ(item->pending.fileName, "single.txt");
+    EXPECT_TRUE(batch.accepted());
+    EXPECT_EQ(current(), "single.txt of 1");
     queue.respondToCurrentConfirmation(true);
-    EXPECT_TRUE(answered(single.waiter, single.reply));
+    EXPECT_TRUE(single.accepted());
 }
 
 TEST_F(ConfirmationQueue, AcceptAllAndRejectAllAnswerEverySingleQuestion)
 {
-    std::vector<AskedConfirmation> questions;
-    for (int i = 0; i < 3; ++i) {
-        questions.push_back(asked());
-        ask(question("f" + std::to_string(i)), questions.back().reply);
+    for (const bool accept : {true, false}) {
+        std::vector<AskedConfirmation> questions;
+        for (int i = 0; i < 3; ++i) {
+            questions.push_back(asked());
+            ask(question("f" + std::to_string(i)), questions.back().reply);
+        }
+        QSignalSpy epoch(&queue, &ReceiveConfirmationQueue::confirmationEpochChanged);
+        accept ? queue.acceptAllConfirmations() : queue.rejectAllConfirmations();
+        EXPECT_EQ(epoch.count(), accept ? 0 : 1) << "a reject-all starts a new epoch";
+        for (auto& each : questions) {
+            EXPECT_TRUE(accept ? each.accepted() : each.refused());
+        }
+        EXPECT_TRUE(queue.confirmationQueue().isEmpty());
     }
-    queue.acceptAllConfirmations();
-    for (auto& each : questions) {
-        EXPECT_TRUE(answered(each.waiter, each.reply));
-    }
-    questions.clear();
-    for (int i = 0; i < 3; ++i) {
-        questions.push_back(asked());
-        ask(question("g" + std::to_string(i)), questions.back().reply);
-    }
-    QSignalSpy epoch(&queue, &ReceiveConfirmationQueue::confirmationEpochChanged);
-    queue.rejectAllConfirmations();
-    EXPECT_EQ(queue.confirmationEpoch(), 1);
-    EXPECT_EQ(epoch.count(), 1);
-    for (auto& each : questions) {
-        EXPECT_TRUE(each.reply.isResumed());
-        EXPECT_FALSE(each.waiter.wait());
-    }
-    EXPECT_TRUE(queue.confirmationQueue().isEmpty());
-}
-
-TEST_F(ModelQuestions, AQuestionAskedBeforeARejectAllIsRefusedWhenItArrives)
-{
-    const auto callbacks = model->serverCallbacks();
-    auto pending = asked();
-    // The server thread asks; the question is on its way to the model's thread when the user rejects
-    // everything.
-    std::thread([&] { callbacks.confirmBeforeSave(question("late.txt"), pending.reply); }).join();
-    model->rejectAllConfirmations();
-    ASSERT_TRUE(waitFor([&] { return pending.reply.isResumed(); }));
-    EXPECT_FALSE(pending.waiter.wait());
-    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
-
-    // Asked after the reject-all: queued as usual.
-    auto later = asked();
-    std::thread([&] { callbacks.confirmBeforeSave(question("next.txt"), later.reply); }).join();
-    ASSERT_TRUE(waitFor([&] { return model->confirmations().confirmationQueue().size() == 1; }));
-    EXPECT_FALSE(later.reply.isResumed());
-}
-
-TEST_F(ModelQuestions, CancellingAnUploadAnswersItsQuestions)
-{
-    const auto callbacks = model->serverCallbacks();
-    auto confirmation = asked();
-    const auto request = question("c.txt");
-    callbacks.confirmBeforeSave(request, confirmation.reply);
-    auto [duplicate, duplicateWaiter] = makeOneShotReply<DuplicateFileResolution>(DuplicateFileResolution::keepCopy);
-    const DuplicateFileRequest same{Uuid::random(), "d.txt", "Phone", "/x/d.txt"};
-    callbacks.resolveDuplicateFile(same, duplicate);
-    ASSERT_TRUE(waitFor([&] { return model->duplicates().isWaiting(same.uploadID); }));
-
-    model->cancelReceive(request.uploadID);
-    EXPECT_TRUE(confirmation.reply.isResumed());
-    EXPECT_FALSE(confirmation.waiter.wait());
-    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
-    model->cancelReceive(same.uploadID);
-    EXPECT_EQ(duplicateWaiter.wait(), DuplicateFileResolution::cancel);
-    EXPECT_TRUE(model->duplicates().duplicateQueue().isEmpty());
 }
 
 TEST(DuplicateQueue, QuestionsQueueAndAnswerOneOrAll)
@@ -253,20 +159,18 @@ TEST(DuplicateQueue, QuestionsQueueAndAnswerOneOrAll)
     queue.resolveDuplicate(DuplicateFileResolution::cancel); // empty queue: nothing happens
 }
 
-// End to end: the server's questions reach the queues and the answers reach the uploads.
-class ModelQuestionsOverTheNetwork : public ModelQuestions
+class ModelQuestions : public ReceiverTest
 {
 protected:
     void SetUp() override
     {
-        ModelQuestions::SetUp();
-        startAndWait(*model);
+        model = makeModel();
+        model->setRequireReceiveConfirmation(true);
     }
 
     std::future<HttpReply> sendInBackground(const std::string& request)
     {
-        const auto port = *model->port();
-        return std::async(std::launch::async, [port, request] { return sendRequest(port, request); });
+        return std::async(std::launch::async, [port = *model->port(), request] { return sendRequest(port, request); });
     }
 
     HttpReply finish(std::future<HttpReply>& reply)
@@ -276,36 +180,66 @@ protected:
     }
 };
 
-TEST_F(ModelQuestionsOverTheNetwork, ABatchPreflightWaitsForTheUser)
-{
-    auto reply = sendInBackground(buildRequest(
-        "POST", "/v1/upload/preflight/batch", "",
-        R"({"device":"Phone","files":[{"filename":"a","byteCount":1},{"filename":"b","byteCount":2},{"filename":"c","byteCount":3}]})"));
-    ASSERT_TRUE(waitFor([&] { return model->confirmations().confirmationQueue().size() == 3; }));
-    model->confirmations().respondToCurrentConfirmation(true);
-    EXPECT_EQ(finish(reply).status, 200);
-}
-
-TEST_F(ModelQuestionsOverTheNetwork, RejectAllEndsUploadsInFlight)
+TEST_F(ModelQuestions, WithTheSettingOffNothingIsHeld)
 {
     model->setRequireReceiveConfirmation(false);
-    TestConnection upload(*model->port());
-    upload.send("POST /v1/upload?filename=big.bin&device=Phone HTTP/1.1\r\nContent-Length: 10000000\r\n\r\nstart");
-    ASSERT_TRUE(waitFor([&] { return model->activeReceives().size() == 1; }));
-    model->rejectAllConfirmations();
-    EXPECT_TRUE(model->activeReceives().isEmpty());
-    QSignalSpy failed(model.get(), &TransferReceiverModel::uploadFailed);
-    EXPECT_EQ(upload.readAll(), ""); // the connection was cut
-    ASSERT_TRUE(failed.wait(5000));
-    EXPECT_TRUE(model->activeReceives().isEmpty()); // the failed event does not bring it back
-    EXPECT_FALSE(std::filesystem::exists(model->saveDirectory().toStdString() + "/Phone/big.bin"));
+    auto single = asked();
+    auto batch = asked();
+    const auto callbacks = model->serverCallbacks();
+    callbacks.confirmBeforeSave(question("a"), single.reply);
+    callbacks.confirmBatchBeforeSave({question("b")}, batch.reply);
+    ASSERT_TRUE(waitFor([&] { return single.reply.isResumed() && batch.reply.isResumed(); }));
+    EXPECT_TRUE(single.accepted());
+    EXPECT_TRUE(batch.accepted());
+    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
 }
 
-TEST_F(ModelQuestionsOverTheNetwork, UploadsApprovedBeforeARejectAllAreCancelledWhenTheyArrive)
+TEST_F(ModelQuestions, AQuestionAskedBeforeARejectAllIsRefusedWhenItArrives)
 {
-    auto reply = sendInBackground(buildRequest("POST", "/v1/upload/preflight/batch", "",
-                                               R"({"device":"Phone","files":[{"filename":"a","byteCount":3}]})"));
+    const auto callbacks = model->serverCallbacks();
+    auto pending = asked();
+    // The server thread asks; the question is on its way to the model's thread when the user rejects
+    // everything.
+    std::thread([&] { callbacks.confirmBeforeSave(question("late.txt"), pending.reply); }).join();
+    model->rejectAllConfirmations();
+    ASSERT_TRUE(waitFor([&] { return pending.reply.isResumed(); }));
+    EXPECT_TRUE(pending.refused());
+    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
+
+    // Asked after the reject-all: queued as usual.
+    auto later = asked();
+    std::thread([&] { callbacks.confirmBeforeSave(question("next.txt"), later.reply); }).join();
     ASSERT_TRUE(waitFor([&] { return model->confirmations().confirmationQueue().size() == 1; }));
+    EXPECT_FALSE(later.reply.isResumed());
+}
+
+TEST_F(ModelQuestions, CancellingAnUploadAnswersItsQuestions)
+{
+    const auto callbacks = model->serverCallbacks();
+    auto confirmation = asked();
+    const auto request = question("c.txt");
+    callbacks.confirmBeforeSave(request, confirmation.reply);
+    auto [duplicate, duplicateWaiter] = makeOneShotReply<DuplicateFileResolution>(DuplicateFileResolution::keepCopy);
+    const DuplicateFileRequest same{Uuid::random(), "d.txt", "Phone", "/x/d.txt"};
+    callbacks.resolveDuplicateFile(same, duplicate);
+    ASSERT_TRUE(waitFor([&] { return model->duplicates().isWaiting(same.uploadID); }));
+
+    model->cancelReceive(request.uploadID);
+    EXPECT_TRUE(confirmation.refused());
+    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
+    model->cancelReceive(same.uploadID);
+    EXPECT_EQ(duplicateWaiter.wait(), DuplicateFileResolution::cancel);
+    EXPECT_TRUE(model->duplicates().duplicateQueue().isEmpty());
+}
+
+// End to end: the server's questions reach the queues and the answers reach the uploads.
+TEST_F(ModelQuestions, ABatchWaitsForTheUserAndARejectAllCancelsWhatItApprovedBefore)
+{
+    startAndWait(*model);
+    auto reply = sendInBackground(
+        buildRequest("POST", "/v1/upload/preflight/batch", "",
+                     R"({"device":"Phone","files":[{"filename":"a","byteCount":3},{"filename":"b","byteCount":2}]})"));
+    ASSERT_TRUE(waitFor([&] { return model->confirmations().confirmationQueue().size() == 2; }));
     model->confirmations().respondToCurrentConfirmation(true);
     const auto tickets = nlohmann::json::parse(finish(reply).body);
     model->rejectAllConfirmations(); // before the page got to send the file
@@ -318,19 +252,26 @@ TEST_F(ModelQuestionsOverTheNetwork, UploadsApprovedBeforeARejectAllAreCancelled
     EXPECT_FALSE(std::filesystem::exists(model->saveDirectory().toStdString() + "/Phone/a"));
 }
 
-TEST_F(ModelQuestionsOverTheNetwork, CancellingFromTheRowAnswersTheWaitingUpload)
-{
-    auto reply = sendInBackground(buildRequest("POST", "/v1/upload?filename=q.txt&device=Phone", "", "body"));
-    ASSERT_TRUE(waitFor([&] { return model->confirmations().confirmationQueue().size() == 1; }));
-    model->cancelReceive(model->confirmations().confirmationQueue().first().id);
-    const auto answer = finish(reply);
-    EXPECT_TRUE(answer.status == 0 || answer.body == "传输已取消") << answer.raw; // cut, or told so
-    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
-}
-
-TEST_F(ModelQuestionsOverTheNetwork, SameNameUploadsAskAndFollowTheAnswer)
+TEST_F(ModelQuestions, RejectAllEndsUploadsInFlight)
 {
     model->setRequireReceiveConfirmation(false);
+    startAndWait(*model);
+    TestConnection upload(*model->port());
+    upload.send("POST /v1/upload?filename=big.bin&device=Phone HTTP/1.1\r\nContent-Length: 10000000\r\n\r\nstart");
+    ASSERT_TRUE(waitFor([&] { return model->activeReceives().size() == 1; }));
+    model->rejectAllConfirmations();
+    EXPECT_TRUE(model->activeReceives().isEmpty());
+    QSignalSpy failed(model.get(), &TransferReceiverModel::uploadFailed);
+    EXPECT_EQ(upload.readAll(), ""); // the connection was cut
+    ASSERT_TRUE(failed.wait(5000));
+    EXPECT_TRUE(model->activeReceives().isEmpty()); // the failed event does not bring it back
+    EXPECT_FALSE(std::filesystem::exists(model->saveDirectory().toStdString() + "/Phone/big.bin"));
+}
+
+TEST_F(ModelQuestions, SameNameUploadsAskAndFollowTheAnswer)
+{
+    model->setRequireReceiveConfirmation(false);
+    startAndWait(*model);
     const auto upload = buildRequest("POST", "/v1/upload?filename=dup.txt&device=Phone", "", "one");
     ASSERT_EQ(requestWhileProcessing(*model, upload).status, 200);
     auto second = sendInBackground(upload);

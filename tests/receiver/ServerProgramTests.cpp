@@ -17,108 +17,91 @@ namespace {
 class ServerProgram : public ::testing::Test
 {
 protected:
-    TemporaryFolder folder;
-    std::filesystem::path portFile = folder.path() / "port";
+    struct Running
+    {
+        std::unique_ptr<ChildProcess> program;
+        std::uint16_t port = 0;
+    };
 
-    std::unique_ptr<ChildProcess> launch(std::vector<std::string> arguments)
+    std::unique_ptr<ChildProcess> launch(const std::vector<std::string>& arguments)
     {
         return std::make_unique<ChildProcess>(FERRYLANTERN_SERVER_BINARY, arguments, folder.path());
     }
+
+    // A server saving into save/ of the test's folder, on `port` (0: any); waits until it serves.
+    Running serve(std::vector<std::string> arguments, std::uint16_t port = 0)
+    {
+        const auto portFile = folder.path() / ("port" + std::to_string(++launches));
+        arguments.insert(arguments.begin(), {"--port", std::to_string(port), "--port-file", portFile.string(),
+                                             "--save-dir", saveFolder.string()});
+        Running running{launch(arguments)};
+        const auto served = waitForPortFile(portFile);
+        EXPECT_TRUE(served);
+        running.port = served.value_or(0);
+        return running;
+    }
+
+    // Stops the server as a script would; returns what it printed.
+    static std::string stop(Running& running, int signal = SIGTERM)
+    {
+        running.program->signal(signal);
+        EXPECT_EQ(running.program->waitForExit(), 0);
+        return running.program->standardOutput();
+    }
+
+    TemporaryFolder folder;
+    std::filesystem::path saveFolder = folder.path() / "save";
+    int launches = 0;
 };
 
-TEST_F(ServerProgram, UsageErrorsExitTwo)
+TEST_F(ServerProgram, UsageErrorsExitTwoAndHelpExitsZero)
 {
-    auto program = launch({"--port", "abc"});
-    EXPECT_EQ(program->waitForExit(), 2);
-    EXPECT_NE(program->standardError().find("Usage: ferrylantern-server"), std::string::npos);
-    EXPECT_NE(program->standardError().find("--port"), std::string::npos);
+    auto wrong = launch({"--port", "abc"});
+    EXPECT_EQ(wrong->waitForExit(), 2);
+    EXPECT_NE(wrong->standardError().find("Usage: ferrylantern-server"), std::string::npos);
+    EXPECT_NE(wrong->standardError().find("--port"), std::string::npos);
+    auto help = launch({"--help"});
+    EXPECT_EQ(help->waitForExit(), 0);
+    EXPECT_NE(help->standardOutput().find("--port-file"), std::string::npos);
 }
 
-TEST_F(ServerProgram, HelpExitsZero)
+TEST_F(ServerProgram, ServesWithOrWithoutAPINAndStopsOnSIGTERMOrSIGINT)
 {
-    auto program = launch({"--help"});
-    EXPECT_EQ(program->waitForExit(), 0);
-    EXPECT_NE(program->standardOutput().find("--port-file"), std::string::npos);
-}
-
-TEST_F(ServerProgram, ServesWritesItsPortAndStopsOnSIGTERM)
-{
-    auto program = launch({"--port", "0", "--port-file", portFile.string(), "--save-dir",
-                           (folder.path() / "save").string(), "--name", "Script Box", "--pin", "2468"});
-    const auto port = waitForPortFile(portFile);
-    ASSERT_TRUE(port);
-
-    const auto reply = sendRequest(*port, buildRequest("GET", "/v1/info"));
-    ASSERT_EQ(reply.status, 200);
-    const auto info = nlohmann::json::parse(reply.body);
+    auto server = serve({"--name", "Script Box", "--pin", "2468"});
+    const auto info = nlohmann::json::parse(sendRequest(server.port, buildRequest("GET", "/v1/info")).body);
     EXPECT_EQ(info["name"], "Script Box");
     EXPECT_EQ(info["pinRequired"], true);
-    EXPECT_EQ(sendRequest(*port, buildRequest("POST", "/v1/pin/verify", "", R"({"pin":"2468"})")).status, 200);
-    EXPECT_TRUE(std::filesystem::is_directory(folder.path() / "save"));
+    EXPECT_EQ(sendRequest(server.port, buildRequest("POST", "/v1/pin/verify", "", R"({"pin":"2468"})")).status, 200);
+    EXPECT_TRUE(std::filesystem::is_directory(saveFolder));
+    EXPECT_NE(stop(server).find("http://127.0.0.1:" + std::to_string(server.port) + "/"), std::string::npos);
 
-    program->signal(SIGTERM);
-    EXPECT_EQ(program->waitForExit(), 0);
-    EXPECT_NE(program->standardOutput().find("http://127.0.0.1:" + std::to_string(*port) + "/"), std::string::npos);
-}
-
-TEST_F(ServerProgram, StopsOnSIGINTWithoutAPIN)
-{
-    auto program = launch({"--port", "0", "--port-file", portFile.string(), "--save-dir", folder.path().string()});
-    const auto port = waitForPortFile(portFile);
-    ASSERT_TRUE(port);
-    const auto info = nlohmann::json::parse(sendRequest(*port, buildRequest("GET", "/v1/info")).body);
-    EXPECT_EQ(info["pinRequired"], false);
-    program->signal(SIGINT);
-    EXPECT_EQ(program->waitForExit(), 0);
+    auto open = serve({});
+    EXPECT_EQ(nlohmann::json::parse(sendRequest(open.port, buildRequest("GET", "/v1/info")).body)["pinRequired"],
+              false);
+    stop(open, SIGINT);
 }
 
 TEST_F(ServerProgram, SaysWhenTheAskedPortIsTakenAndWhichItUses)
 {
-    auto first = launch({"--port", "0", "--port-file", portFile.string(), "--save-dir", folder.path().string()});
-    const auto taken = waitForPortFile(portFile);
-    ASSERT_TRUE(taken);
-    const auto secondPortFile = folder.path() / "second-port";
-    auto second = launch({"--port", std::to_string(*taken), "--port-file", secondPortFile.string(), "--save-dir",
-                          folder.path().string()});
-    const auto used = waitForPortFile(secondPortFile);
-    ASSERT_TRUE(used);
-    EXPECT_NE(*used, *taken);
-    second->signal(SIGTERM);
-    EXPECT_EQ(second->waitForExit(), 0);
-    EXPECT_NE(second->standardOutput().find("Port " + std::to_string(*taken) + " is in use; using port " +
-                                            std::to_string(*used) + " instead"),
+    auto first = serve({});
+    auto second = serve({}, first.port);
+    EXPECT_NE(second.port, first.port);
+    const auto output = stop(second);
+    EXPECT_NE(output.find("Port " + std::to_string(first.port) + " is in use; using port " +
+                          std::to_string(second.port) + " instead"),
               std::string::npos)
-        << second->standardOutput();
+        << output;
 }
 
-TEST_F(ServerProgram, AnswersQuestionsAsToldAndPrintsALinePerFile)
+TEST_F(ServerProgram, AnswersQuestionsAsToldWithoutAsking)
 {
-    auto program = launch({"--port", "0", "--port-file", portFile.string(), "--save-dir", folder.path().string(),
-                           "--confirm", "reject", "--on-duplicate", "cancel"});
-    const auto port = waitForPortFile(portFile);
-    ASSERT_TRUE(port);
-    const auto declined =
-        sendRequest(*port, buildRequest("POST", "/v1/upload/preflight?filename=a.txt&byteCount=3&device=Box"));
+    const auto preflight = buildRequest("POST", "/v1/upload/preflight?filename=a.txt&byteCount=3&device=Box");
+    auto rejecting = serve({"--confirm", "reject"});
+    const auto declined = sendRequest(rejecting.port, preflight);
     EXPECT_EQ(declined.status, 403);
     EXPECT_EQ(declined.body, "传输失败");
-    program->signal(SIGTERM);
-    EXPECT_EQ(program->waitForExit(), 0);
-
-    auto accepting = launch({"--port", "0", "--port-file", portFile.string() + "2", "--save-dir",
-                             folder.path().string(), "--confirm", "accept", "--on-duplicate", "cancel"});
-    const auto secondPort = waitForPortFile(portFile.string() + "2");
-    ASSERT_TRUE(secondPort);
-    const auto upload = buildRequest("POST", "/v1/upload?filename=a.txt&device=Box", "", "abc");
-    EXPECT_EQ(sendRequest(*secondPort, upload).status, 200);
-    const auto duplicate = sendRequest(*secondPort, upload);
-    EXPECT_EQ(duplicate.status, 403);
-    EXPECT_EQ(duplicate.body, "已取消保存");
-    accepting->signal(SIGTERM);
-    EXPECT_EQ(accepting->waitForExit(), 0);
-    const auto output = accepting->standardOutput();
-    EXPECT_NE(output.find("saved " + (folder.path() / "Box" / "a.txt").string() + " (3 bytes)"), std::string::npos)
-        << output;
-    EXPECT_NE(output.find("failed a.txt from Box"), std::string::npos) << output;
+    auto accepting = serve({"--confirm", "accept"});
+    EXPECT_EQ(sendRequest(accepting.port, preflight).status, 200);
 }
 
 TEST_F(ServerProgram, SharesFilesPrintsTextsAndSaysWhatItSent)
@@ -128,27 +111,22 @@ TEST_F(ServerProgram, SharesFilesPrintsTextsAndSaysWhatItSent)
     EXPECT_EQ(launch({"--port", "0", "--save-dir", folder.path().string(), "--share", "/no/such/file"})->waitForExit(),
               1);
 
-    auto program = launch({"--port", "0", "--port-file", portFile.string(), "--save-dir", folder.path().string(),
-                           "--share", shared.string()});
-    const auto port = waitForPortFile(portFile);
-    ASSERT_TRUE(port);
-    const auto list = nlohmann::json::parse(sendRequest(*port, buildRequest("GET", "/v1/shared")).body);
+    auto server = serve({"--share", shared.string()});
+    const auto list = nlohmann::json::parse(sendRequest(server.port, buildRequest("GET", "/v1/shared")).body);
     ASSERT_EQ(list["items"].size(), 1U);
     EXPECT_EQ(list["items"][0]["name"], "report.pdf");
     const auto download = sendRequest(
-        *port, buildRequest("GET", "/v1/shared/" + list["items"][0]["id"].get<std::string>() + "?device=Phone"));
+        server.port, buildRequest("GET", "/v1/shared/" + list["items"][0]["id"].get<std::string>() + "?device=Phone"));
     EXPECT_EQ(download.body, "%PDF-1.7 the report");
-    const auto text = sendRequest(*port, buildRequest("POST", "/v1/text?device=Phone", "",
-                                                      R"({"text":"two\nlines \u001b[31mred \u202egpj.exe"})"));
+    const auto text = sendRequest(server.port, buildRequest("POST", "/v1/text?device=Phone", "",
+                                                            R"({"text":"two\nlines \u001b[31mred \u202egpj.exe"})"));
     EXPECT_EQ(text.status, 200);
     const std::string sent = "sent " + shared.string() + " to Phone (19 bytes)";
     ASSERT_TRUE(eventually([&] {
-        const auto output = program->standardOutput();
+        const auto output = server.program->standardOutput();
         return output.find(sent) != std::string::npos && output.find("text from") != std::string::npos;
-    })) << program->standardOutput();
-    program->signal(SIGTERM);
-    EXPECT_EQ(program->waitForExit(), 0);
-    const auto output = program->standardOutput();
+    })) << server.program->standardOutput();
+    const auto output = stop(server);
     EXPECT_NE(output.find("sharing " + shared.string() + " (19 bytes)"), std::string::npos) << output;
     // One line whatever the text holds; its escape sequence cannot colour the terminal, nor a right-to-left
     // override turn what follows around.
@@ -156,28 +134,23 @@ TEST_F(ServerProgram, SharesFilesPrintsTextsAndSaysWhatItSent)
     EXPECT_EQ(output.find('\x1b'), std::string::npos);
 }
 
-std::size_t occurrences(const std::string& text, const std::string& needle)
+TEST_F(ServerProgram, AsksOnTheTerminalWhenToldToAndPrintsALinePerFile)
 {
-    std::size_t count = 0;
-    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) {
-        ++count;
-    }
-    return count;
-}
-
-TEST_F(ServerProgram, AsksOnTheTerminalWhenToldTo)
-{
-    auto program = launch({"--port", "0", "--port-file", portFile.string(), "--save-dir", folder.path().string(),
-                           "--confirm", "ask", "--on-duplicate", "ask"});
-    const auto port = waitForPortFile(portFile);
-    ASSERT_TRUE(port);
+    auto server = serve({"--confirm", "ask", "--on-duplicate", "ask"});
+    // Waits until the prompt has been printed `count` times in all, then types the answer.
     const auto answerPrompt = [&](const std::string& prompt, std::size_t count, const std::string& answer) {
-        ASSERT_TRUE(eventually([&] { return occurrences(program->standardError(), prompt) == count; }))
-            << program->standardError();
-        program->writeInput(answer + "\n");
+        ASSERT_TRUE(eventually([&] {
+            const auto asked = server.program->standardError();
+            std::size_t seen = 0;
+            for (auto at = asked.find(prompt); at != std::string::npos; at = asked.find(prompt, at + 1)) {
+                ++seen;
+            }
+            return seen == count;
+        })) << server.program->standardError();
+        server.program->writeInput(answer + "\n");
     };
     const auto inBackground = [&](const std::string& request) {
-        return std::async(std::launch::async, [&, request] { return sendRequest(*port, request); });
+        return std::async(std::launch::async, [&, request] { return sendRequest(server.port, request); });
     };
 
     auto preflight = inBackground(buildRequest("POST", "/v1/upload/preflight?filename=x.txt&byteCount=3&device=Box"));
@@ -195,8 +168,10 @@ TEST_F(ServerProgram, AsksOnTheTerminalWhenToldTo)
     const auto refused = second.get();
     EXPECT_EQ(refused.status, 403);
     EXPECT_EQ(refused.body, "已取消保存");
-    program->signal(SIGTERM);
-    EXPECT_EQ(program->waitForExit(), 0);
+    const auto output = stop(server);
+    EXPECT_NE(output.find("saved " + (saveFolder / "Box" / "x.txt").string() + " (3 bytes)"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("failed x.txt from Box"), std::string::npos) << output;
 }
 
 } // namespace
