@@ -1,6 +1,9 @@
 #include "tests/server/ServerFixture.h"
 
+#include <fstream>
 #include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
 
 namespace ferrylantern {
 void PrintTo(RawBodyTransfer transfer, std::ostream* out)
@@ -133,6 +136,43 @@ std::string ServerTest::verifyPIN(std::string_view pin)
         return {};
     }
     return nlohmann::json::parse(reply.body).value("sessionToken", "");
+}
+
+std::string randomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (auto& byte : bytes) {
+        byte = static_cast<char>(random());
+    }
+    return bytes;
+}
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::filesystem::path writeFile(const std::filesystem::path& path, std::string_view content)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+std::vector<std::string> entriesUnder(const std::filesystem::path& folder)
+{
+    std::vector<std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            entries.push_back(std::filesystem::relative(entry.path(), folder).string());
+        }
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
 } // namespace ferrylantern::test

@@ -17,6 +17,7 @@
 
 #include <memory>
 #include <mutex>
+#include <variant>
 
 namespace ferrylantern {
 // How GoogleTest names a RawBodyTransfer. Every test file that prints one must see this declaration,
@@ -81,5 +82,26 @@ protected:
     std::unique_ptr<SimpleSocketHTTPServer> server;
     std::uint16_t port = 0;
 };
+
+// Bytes that no pattern makes special, the same for the same seed.
+std::string randomBytes(std::size_t size, unsigned seed = 1);
+std::string readFile(const std::filesystem::path& path);
+// Writes `content` to `path`, creating its folders.
+std::filesystem::path writeFile(const std::filesystem::path& path, std::string_view content);
+// Every file under `folder`, hidden partial files included, as sorted paths relative to it.
+std::vector<std::string> entriesUnder(const std::filesystem::path& folder);
+
+// The events of one kind among what the owner was told, in order.
+template <typename Event, typename AnyEvent>
+std::vector<Event> eventsOf(const std::vector<AnyEvent>& events)
+{
+    std::vector<Event> found;
+    for (const auto& event : events) {
+        if (const auto* match = std::get_if<Event>(&event)) {
+            found.push_back(*match);
+        }
+    }
+    return found;
+}
 
 } // namespace ferrylantern::test

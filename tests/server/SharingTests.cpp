@@ -6,70 +6,15 @@
 #include "server/TextRules.h"
 #include "tests/server/ServerFixture.h"
 
-#include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
-#include <random>
-#include <sstream>
 
 namespace ferrylantern::test {
 namespace {
 
 using nlohmann::json;
 
-std::string randomBytes(std::size_t size, unsigned seed = 7)
-{
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (auto& byte : bytes) {
-        byte = static_cast<char>(random());
-    }
-    return bytes;
-}
-
-std::filesystem::path writeFile(const std::filesystem::path& path, std::string_view content)
-{
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-}
-
-template <typename Event>
-std::vector<Event> downloadEventsOf(const std::vector<TransferDownloadProgressEvent>& events)
-{
-    std::vector<Event> found;
-    for (const auto& event : events) {
-        if (const auto* match = std::get_if<Event>(&event)) {
-            found.push_back(*match);
-        }
-    }
-    return found;
-}
-
 // MARK: The pure rules
-
-TEST(TextRules, AcceptUpTo64KiBOfUTF8ThatIsNotBlank)
-{
-    const struct
-    {
-        const char* name;
-        std::string text;
-        std::optional<TextProblem> problem;
-    } rows[] = {
-        {"plain", "hello", std::nullopt},
-        {"Chinese and emoji", "你好 👩‍👩‍👧 🇨🇳", std::nullopt},
-        {"a single space around a word", " x ", std::nullopt},
-        {"exactly 64 KiB", std::string(65536, 'a'), std::nullopt},
-        {"one byte over", std::string(65537, 'a'), TextProblem::tooLong},
-        {"empty", "", TextProblem::empty},
-        {"only white space and line breaks", " \t\r\n\u3000\u2028", TextProblem::empty},
-        {"malformed UTF-8", "ab\xff", TextProblem::notUTF8},
-        {"a lone surrogate encoded", "\xed\xa0\x80", TextProblem::notUTF8},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(textProblem(row.text), row.problem) << row.name;
-    }
-}
 
 TEST(TextRules, APreviewIsTheFirstLineThatSaysSomethingCutWhole)
 {
@@ -235,6 +180,7 @@ TEST_F(TextFromPhone, RefusesWhatIsNotATextWithClearAnswers)
         {"empty", R"({"text":""})", 400, "文字不能为空"},
         {"only white space", R"({"text":" \n\t\u3000 "})", 400, "文字不能为空"},
         {"malformed UTF-8", "{\"text\":\"a\xff\"}", 400, "文字不是有效的 UTF-8"},
+        {"a surrogate encoded in UTF-8", "{\"text\":\"\xed\xa0\x80\"}", 400, "文字不是有效的 UTF-8"},
         {"a lone surrogate escaped", R"({"text":"\ud800"})", 400, "无效的文字请求"},
         {"not JSON", "hello", 400, "无效的文字请求"},
         {"no body", "", 400, "无效的文字请求"},
@@ -259,18 +205,6 @@ TEST_F(TextFromPhone, ABodyOverItsLimitIsRefusedBeforeItIsRead)
     std::string received;
     ASSERT_TRUE(connection.readUntil("64 KiB", received));
     EXPECT_TRUE(received.starts_with("HTTP/1.1 413 OK\r\n")) << received;
-}
-
-TEST_F(TextFromPhone, NeedsASessionWhileThePINIsOn)
-{
-    setPIN(true, "1234");
-    EXPECT_EQ(sendText(R"({"text":"t"})").status, 401);
-    EXPECT_EQ(sendText(R"({"text":"t"})").body, "需要 PIN 验证");
-    const auto token = verifyPIN("1234");
-    ASSERT_FALSE(token.empty());
-    EXPECT_EQ(sendText(R"({"text":"t"})", "", "X-FerryLantern-Session: " + token + "\r\n").status, 200);
-    EXPECT_EQ(sendText(R"({"text":"t"})", "", "Cookie: ferrylantern_session=" + token + "\r\n").status, 200);
-    EXPECT_EQ(owner.texts().size(), 2U);
 }
 
 TEST_F(TextFromPhone, AsksTheDesktopFirstWhenConfirmationIsOn)
@@ -364,18 +298,18 @@ TEST_F(SharedToPhone, ADownloadIsByteIdenticalAndSaysHowToSaveAndResumeIt)
     ASSERT_TRUE(
         owner.waitForDownloadEvent([](const auto& event) { return std::holds_alternative<DownloadFinished>(event); }));
     const auto events = owner.downloadEvents();
-    const auto started = downloadEventsOf<DownloadStarted>(events);
+    const auto started = eventsOf<DownloadStarted>(events);
     ASSERT_EQ(started.size(), 1U);
     EXPECT_EQ(started[0].shareID, item.id);
     EXPECT_EQ(started[0].fileName, "海边 照片.bin");
     EXPECT_EQ(started[0].deviceFolder, "iPhone");
     EXPECT_EQ(started[0].totalBytes, static_cast<std::int64_t>(content.size()));
-    const auto updates = downloadEventsOf<DownloadUpdated>(events);
+    const auto updates = eventsOf<DownloadUpdated>(events);
     ASSERT_FALSE(updates.empty());
     EXPECT_EQ(updates.back().bytesSent, static_cast<std::int64_t>(content.size()));
     EXPECT_TRUE(std::holds_alternative<DownloadStarted>(events.front()));
     EXPECT_TRUE(std::holds_alternative<DownloadFinished>(events.back()));
-    EXPECT_TRUE(downloadEventsOf<DownloadFailed>(events).empty());
+    EXPECT_TRUE(eventsOf<DownloadFailed>(events).empty());
 
     // HEAD: the same head, no body, and no download to report.
     const auto head = sendRequest(port, buildRequest("HEAD", itemPath(item)));
@@ -383,7 +317,7 @@ TEST_F(SharedToPhone, ADownloadIsByteIdenticalAndSaysHowToSaveAndResumeIt)
     EXPECT_EQ(head.header("content-length"), std::to_string(content.size()));
     EXPECT_EQ(head.header("etag"), reply.header("etag"));
     EXPECT_TRUE(head.body.empty());
-    EXPECT_EQ(downloadEventsOf<DownloadStarted>(owner.downloadEvents()).size(), 1U);
+    EXPECT_EQ(eventsOf<DownloadStarted>(owner.downloadEvents()).size(), 1U);
 }
 
 TEST_F(SharedToPhone, RangesGiveTheBytesAskedFor)
@@ -397,10 +331,9 @@ TEST_F(SharedToPhone, RangesGiveTheBytesAskedFor)
         std::int64_t first;
         std::int64_t last;
     } rows[] = {
-        {"bytes=0-0", 206, 0, 0},           {"bytes=0-1023", 206, 0, 1023},        {"bytes=4000-4999", 206, 4000, 4999},
-        {"bytes=9999-", 206, 9999, 9999},   {"bytes=-1", 206, 9999, 9999},         {"bytes=-2500", 206, 7500, 9999},
-        {"bytes=5000-", 206, 5000, 9999},   {"bytes=9000-20000", 206, 9000, 9999}, {"bytes=-20000", 206, 0, 9999},
-        {"bytes=0-9, 20-29", 200, 0, 9999}, {"bytes=x-y", 200, 0, 9999},           {"lines=1-2", 200, 0, 9999},
+        {"bytes=4000-4999", 206, 4000, 4999},
+        {"bytes=9999-", 206, 9999, 9999},
+        {"bytes=0-9, 20-29", 200, 0, 9999},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.range);
@@ -454,7 +387,6 @@ TEST_F(SharedToPhone, UnknownAndRemovedIdsAre404)
         EXPECT_EQ(reply.status, 404) << target;
         EXPECT_EQ(reply.body, "分享不存在或已移除") << target;
     }
-    EXPECT_EQ(download(item).status, 200);
     EXPECT_EQ(download(item).body, "a");
     ASSERT_TRUE(shares->remove(item.id));
     EXPECT_EQ(download(item).status, 404);
@@ -463,22 +395,32 @@ TEST_F(SharedToPhone, UnknownAndRemovedIdsAre404)
     EXPECT_EQ(get("/v1/shared/").body, "Not Found");
 }
 
-TEST_F(SharedToPhone, WithThePINOnEveryShareRouteNeedsASession)
+TEST_F(SharedToPhone, WithThePINEveryRouteButThePageNeedsASession)
 {
     const auto item = shareFile("a.txt", "secret");
     setPIN(true, "1234");
-    for (const auto& target : {std::string("/v1/shared"), itemPath(item)}) {
-        const auto reply = get(target);
-        EXPECT_EQ(reply.status, 401) << target;
-        EXPECT_EQ(reply.body, "需要 PIN 验证") << target;
+    const std::string text = R"({"text":"t"})";
+    for (const auto& request : {buildRequest("GET", "/v1/shared"), buildRequest("GET", itemPath(item)),
+                                buildRequest("HEAD", itemPath(item)), buildRequest("POST", "/v1/text", "", text),
+                                buildRequest("POST", "/v1/upload?filename=a.txt&device=Phone", "", "data")}) {
+        const auto reply = sendRequest(port, request);
+        EXPECT_EQ(reply.status, 401) << request;
         EXPECT_EQ(reply.body.find("secret"), std::string::npos);
+        if (!request.starts_with("HEAD")) {
+            EXPECT_EQ(reply.body, "需要 PIN 验证") << request;
+        }
     }
-    EXPECT_EQ(sendRequest(port, buildRequest("HEAD", itemPath(item))).status, 401);
+    EXPECT_TRUE(owner.events().empty());
     const auto token = verifyPIN("1234");
     ASSERT_FALSE(token.empty());
-    EXPECT_EQ(get("/v1/shared", "X-FerryLantern-Session: " + token + "\r\n").status, 200);
+    const auto header = "X-FerryLantern-Session: " + token + "\r\n";
     // A plain download link carries the session as the cookie the page sets.
-    EXPECT_EQ(download(item, "Cookie: ferrylantern_session=" + token + "\r\n").body, "secret");
+    const auto cookie = "Cookie: ferrylantern_session=" + token + "\r\n";
+    EXPECT_EQ(get("/v1/shared", header).status, 200);
+    EXPECT_EQ(download(item, cookie).body, "secret");
+    EXPECT_EQ(post("/v1/text", text, header).status, 200);
+    EXPECT_EQ(post("/v1/text", text, cookie).status, 200);
+    EXPECT_EQ(owner.texts().size(), 2U);
 }
 
 TEST_F(SharedToPhone, OtherSitesCannotReadWhatIsShared)
@@ -525,16 +467,16 @@ TEST_F(SharedToPhone, ADownloadCancelledOrAbandonedEndsAsFailedAndTheServerServe
 {
     const auto item = shareFile("big.bin", std::string(64 * 1024 * 1024, 'b'));
     const auto isStarted = [](const auto& event) { return std::holds_alternative<DownloadStarted>(event); };
-    const auto failedCount = [&] { return downloadEventsOf<DownloadFailed>(owner.downloadEvents()).size(); };
+    const auto failedCount = [&] { return eventsOf<DownloadFailed>(owner.downloadEvents()).size(); };
     {
         // A client that stops reading: the download waits in sendfile until the desktop cancels it.
         TestConnection stalled(port);
         stalled.send(buildRequest("GET", itemPath(item)));
         ASSERT_TRUE(owner.waitForDownloadEvent(isStarted));
-        const auto id = downloadEventsOf<DownloadStarted>(owner.downloadEvents()).at(0).id;
+        const auto id = eventsOf<DownloadStarted>(owner.downloadEvents()).at(0).id;
         server->cancelUpload(id);
         ASSERT_TRUE(eventually([&] { return failedCount() == 1; }));
-        EXPECT_EQ(downloadEventsOf<DownloadFailed>(owner.downloadEvents()).at(0).id, id);
+        EXPECT_EQ(eventsOf<DownloadFailed>(owner.downloadEvents()).at(0).id, id);
     }
     {
         // A phone that drops off mid-download: the broken pipe ends that download, not the process.
@@ -545,7 +487,7 @@ TEST_F(SharedToPhone, ADownloadCancelledOrAbandonedEndsAsFailedAndTheServerServe
         vanishing.abort();
         ASSERT_TRUE(eventually([&] { return failedCount() == 2; }));
     }
-    EXPECT_TRUE(downloadEventsOf<DownloadFinished>(owner.downloadEvents()).empty());
+    EXPECT_TRUE(eventsOf<DownloadFinished>(owner.downloadEvents()).empty());
     EXPECT_EQ(download(item, "Range: bytes=-3\r\n").body, "bbb");
 }
 
