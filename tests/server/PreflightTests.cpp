@@ -122,20 +122,6 @@ TEST_F(Preflight, BatchChecksInOrder)
     expectText(batch({{"files", files({{"a", sixtyGiB}, {"b", sixtyGiB}})}}), 400, "批量总大小超限");
 }
 
-TEST_F(Preflight, BatchAnswersOneTicketPerFileInRequestOrder)
-{
-    const auto response = batch({{"files", files({{" z.txt ", 3}, {"a/b.txt", 4}, {"中.txt", 5}})}});
-    ASSERT_EQ(response.status, 200) << response.body;
-    EXPECT_EQ(response.contentType, "application/json");
-    const auto answer = json::parse(response.body);
-    EXPECT_EQ(answer["approved"], true);
-    ASSERT_EQ(answer["items"].size(), 3U);
-    EXPECT_EQ(answer["items"][0]["filename"], "z.txt");
-    EXPECT_EQ(answer["items"][1]["filename"], "a/b.txt"); // the requested name, not the name on disk
-    EXPECT_EQ(answer["items"][2]["filename"], "中.txt");
-    EXPECT_NE(answer["items"][0]["uploadId"], answer["items"][1]["uploadId"]);
-}
-
 TEST_F(Preflight, ConfirmationOffOrWithoutCallbackAnswersAtOnce)
 {
     EXPECT_EQ(single("filename=a.txt&byteCount=5").status, 200);
@@ -202,7 +188,7 @@ TEST_F(PreflightOverSockets, AFileOfAFolderIsApprovedForThatFolderOnly)
     server->setRequireReceiveConfirmation(true);
     json items = json::array();
     const std::vector<std::pair<std::string, std::string>> picked{
-        {"a.txt", "Trip/../Day 1"}, {"b.txt", "Trip"}, {"c.txt", ""}};
+        {"a.txt", "Trip/../Day 1"}, {"b.txt", "Trip"}, {" c.txt ", ""}};
     for (const auto& [name, path] : picked) {
         items.push_back({{"filename", name}, {"byteCount", 3}});
         if (!path.empty()) {
@@ -225,8 +211,10 @@ TEST_F(PreflightOverSockets, AFileOfAFolderIsApprovedForThatFolderOnly)
     client.join();
     ASSERT_EQ(reply.status, 200) << reply.body;
     const auto tickets = json::parse(reply.body)["items"];
+    // Each ticket names the requested file, trimmed, without its folder.
+    const std::string ticketNames[] = {"a.txt", "b.txt", "c.txt"};
     for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(tickets[i], (json{{"uploadId", question[i].uploadID.text()}, {"filename", picked[i].first}}));
+        EXPECT_EQ(tickets[i], (json{{"uploadId", question[i].uploadID.text()}, {"filename", ticketNames[i]}}));
     }
 
     const auto uploadWith = [&](std::size_t i, const std::string& nameAndPath) {

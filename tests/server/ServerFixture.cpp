@@ -5,13 +5,6 @@
 #include <random>
 #include <sstream>
 
-namespace ferrylantern {
-void PrintTo(RawBodyTransfer transfer, std::ostream* out)
-{
-    *out << (transfer == RawBodyTransfer::spliceWhereSupported ? "splice" : "read and write");
-}
-} // namespace ferrylantern
-
 namespace ferrylantern::test {
 
 namespace {

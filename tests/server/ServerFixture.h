@@ -19,12 +19,6 @@
 #include <mutex>
 #include <variant>
 
-namespace ferrylantern {
-// How GoogleTest names a RawBodyTransfer. Every test file that prints one must see this declaration,
-// or the printer's template is instantiated twice, differently.
-void PrintTo(RawBodyTransfer transfer, std::ostream* out);
-} // namespace ferrylantern
-
 namespace ferrylantern::test {
 
 class EndpointTest : public ::testing::Test

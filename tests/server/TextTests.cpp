@@ -1,7 +1,6 @@
-// The text primitives every parser of the server builds on: trimming, UTF-8, percent escapes, decimal
-// numbers, user-perceived characters and the PIN's digits.
+// The text primitives every parser of the server builds on: trimming, UTF-8, percent escapes,
+// user-perceived characters and the PIN's digits.
 #include "server/ASCIIText.h"
-#include "server/DecimalInteger.h"
 #include "server/PINRules.h"
 #include "server/PercentDecoding.h"
 #include "server/UTF8.h"
@@ -37,17 +36,6 @@ TEST(PercentDecoding, FailsOnMalformedEscapesAndInvalidUTF8)
     EXPECT_EQ(percentDecoded("%e4%b8%ad"), "中");
     for (const char* bad : {"%zz", "%4", "%", "%FF"}) {
         EXPECT_EQ(percentDecoded(bad), std::nullopt) << bad;
-    }
-}
-
-TEST(DecimalInteger, AcceptsOptionalSignAndDigitsWithoutOverflow)
-{
-    EXPECT_EQ(parseDecimalInteger("-5"), -5);
-    EXPECT_EQ(parseDecimalInteger("+5"), 5);
-    EXPECT_EQ(parseDecimalInteger("9223372036854775807"), INT64_MAX);
-    EXPECT_EQ(parseDecimalInteger("-9223372036854775808"), INT64_MIN);
-    for (const char* bad : {"9223372036854775808", " 5", "5 ", "", "-"}) {
-        EXPECT_EQ(parseDecimalInteger(bad), std::nullopt) << bad;
     }
 }
 

@@ -403,37 +403,23 @@ INSTANTIATE_TEST_SUITE_P(BothBodyPaths, UploadOnBothBodyPaths,
                          ::testing::Values(RawBodyTransfer::spliceWhereSupported, RawBodyTransfer::readAndWrite),
                          bodyPathName);
 
-// Both ends of one TCP connection over 127.0.0.1.
-struct LoopbackPair
+// The server's end of a TCP connection over 127.0.0.1 that `client` opens; -1 if it cannot be made.
+int acceptLoopbackConnection(std::unique_ptr<TestConnection>& client)
 {
-    int client = -1;
-    int server = -1;
-
-    LoopbackPair()
-    {
-        const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener, 1) == 0 &&
-            getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-                server = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            }
-        }
-        close(listener);
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int accepted = -1;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener, 1) == 0 &&
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        client = std::make_unique<TestConnection>(ntohs(address.sin_port));
+        accepted = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     }
-    ~LoopbackPair()
-    {
-        if (client >= 0) {
-            close(client);
-        }
-    }
-    LoopbackPair(const LoopbackPair&) = delete;
-    LoopbackPair& operator=(const LoopbackPair&) = delete;
-};
+    close(listener);
+    return accepted;
+}
 
 // The descriptor this process holds open on `path`, found the way a tool would: through /proc.
 int openDescriptorOf(const std::filesystem::path& path)
@@ -465,10 +451,11 @@ TEST(RawBodyReceiver, MovesEveryByteInStepsAndFallsBackWhereTheKernelRefusesSpli
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
         TemporaryFolder save;
-        LoopbackPair sockets;
-        ASSERT_GE(sockets.server, 0);
+        std::unique_ptr<TestConnection> client;
+        const int serverEnd = acceptLoopbackConnection(client);
+        ASSERT_GE(serverEnd, 0);
         HeadMemoryBudget budget;
-        Connection connection(sockets.server, ConnectionPolicy{}, budget, "127.0.0.1");
+        Connection connection(serverEnd, ConnectionPolicy{}, budget, "127.0.0.1");
         auto folder = ConfinedFolder::open(save.path(), "Phone");
         ASSERT_TRUE(folder);
         auto file = PartialFile::create(*folder);
@@ -483,9 +470,7 @@ TEST(RawBodyReceiver, MovesEveryByteInStepsAndFallsBackWhereTheKernelRefusesSpli
         const auto content = randomBytes((5 << 20) + 3, 41);
         std::thread sender([&] {
             for (std::size_t at = 0; at < content.size(); at += 300000) {
-                const auto piece = std::string_view(content).substr(at, 300000);
-                ASSERT_EQ(::send(sockets.client, piece.data(), piece.size(), MSG_NOSIGNAL),
-                          static_cast<ssize_t>(piece.size()));
+                ASSERT_TRUE(client->send(std::string_view(content).substr(at, 300000)));
             }
         });
         RawBodyReceiver body(connection, *file, test.transfer);
@@ -508,7 +493,7 @@ TEST(RawBodyReceiver, MovesEveryByteInStepsAndFallsBackWhereTheKernelRefusesSpli
         EXPECT_EQ(readFile(save.path() / "Phone" / "body.bin"), content);
 
         // A client that goes away: the next step reports the end, and nothing more reaches the file.
-        shutdown(sockets.client, SHUT_WR);
+        client->shutdownWrite();
         const auto after = body.receive(RawBodyReceiver::stepSize);
         ASSERT_TRUE(after);
         EXPECT_EQ(*after, 0U);
