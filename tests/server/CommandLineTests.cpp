@@ -1,4 +1,5 @@
-// The command line of ferrylantern-server: its options and the values it refuses.
+// The command line of ferrylantern-server: what --share takes and the values it refuses. The other
+// options are taken as the fault, browser and console tests start the program.
 #include "app/ServerCommandLine.h"
 #include "tests/server/ServerFixture.h"
 
@@ -11,23 +12,6 @@ Expected<ServerCommandLine, std::string> parse(std::initializer_list<std::string
 {
     const std::vector<std::string_view> list(arguments);
     return parseServerCommandLine(list);
-}
-
-TEST(ServerCommandLine, TakesEveryOptionInBothSpellings)
-{
-    const auto given = parse({"--port", "0", "--name=Studio PC", "--pin", "0042", "--port-file", "p", "--save-dir",
-                              "/x", "--no-splice", "--addresses", "--confirm", "reject", "--on-duplicate=cancel"});
-    ASSERT_TRUE(given);
-    EXPECT_EQ(given->port, 0);
-    EXPECT_EQ(given->name, "Studio PC");
-    EXPECT_EQ(given->pin, "0042");
-    EXPECT_EQ(given->portFile, "p");
-    EXPECT_EQ(given->saveDirectory, "/x");
-    EXPECT_EQ(given->rawBodyTransfer, RawBodyTransfer::readAndWrite);
-    EXPECT_TRUE(given->listAddresses);
-    EXPECT_EQ(given->confirm, ConsoleAnswer::reject);
-    EXPECT_EQ(given->onDuplicate, ConsoleAnswer::cancel);
-    EXPECT_EQ(parse({"--confirm", "ask", "--on-duplicate", "ask"})->confirm, ConsoleAnswer::ask);
 }
 
 TEST(ServerCommandLine, SharesTakeEveryPathUpToTheNextOption)

