@@ -71,7 +71,7 @@ TEST_F(HttpServer, AnswersByteForByteAsClientsExpect)
 
 TEST_F(HttpServer, ServesThePageOnBothRoutesWhateverTheQuery)
 {
-    for (const auto* target : {"/", "/upload", "/upload?from=qr", "http://192.168.1.20:53317/upload"}) {
+    for (const auto* target : {"/", "/upload", "/upload?from=qr", "http://192.168.1.20:53317/upload/"}) {
         const auto reply = get(target);
         EXPECT_EQ(reply.status, 200) << target;
         EXPECT_EQ(reply.header("content-type"), "text/html; charset=utf-8");

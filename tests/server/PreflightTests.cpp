@@ -151,18 +151,6 @@ protected:
     void SetUp() override { startServer(); }
 };
 
-TEST_F(PreflightOverSockets, SingleIssuesATicketAndDiscardsAnyBody)
-{
-    const auto reply = post("/v1/upload/preflight?filename=a.txt&byteCount=5", "ignored body");
-    ASSERT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.header("content-type"), "application/json");
-    const auto answer = json::parse(reply.body);
-    EXPECT_EQ(answer["approved"], true);
-    const auto ticket = Uuid::parse(answer["uploadId"].get<std::string>());
-    ASSERT_TRUE(ticket);
-    EXPECT_EQ(answer["uploadId"], ticket->text());
-}
-
 TEST_F(PreflightOverSockets, ABatchBodyTooLargeOrCutShortIsRefused)
 {
     // Refused before any interim answer, so a client waiting for "100 Continue" hears the refusal.

@@ -118,16 +118,5 @@ TEST(QueryParser, FollowsTheDocumentedRules)
     EXPECT_EQ(parseQuery("http://h:1/v1/upload?%41=%42#frag"), (Query{{"A", "B"}}));
 }
 
-TEST(RoutePath, IsTheTargetBeforeTheQuery)
-{
-    EXPECT_EQ(routePath("/upload?x=1"), "/upload");
-    EXPECT_EQ(routePath("/UPLOAD"), "/UPLOAD");
-    EXPECT_EQ(routePath(""), "/");
-    EXPECT_EQ(routePath("?x"), "/");
-    EXPECT_EQ(routePath("http://192.168.1.20:53317/v1/info?x=1"), "/v1/info");
-    EXPECT_EQ(routePath("http://192.168.1.20:53317"), "/");
-    EXPECT_EQ(routePath("https://h/upload/"), "/upload");
-}
-
 } // namespace
 } // namespace ferrylantern

@@ -8,8 +8,7 @@ namespace {
 
 using nlohmann::json;
 
-class ResumableUpload : public Upload
-{};
+using ResumableUpload = Upload;
 
 // The phone's Wi-Fi dropped halfway: its old connection neither sends nor closes. A new request asks
 // where the server stands, sends the rest from there and takes the upload over.

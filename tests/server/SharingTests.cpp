@@ -311,37 +311,21 @@ TEST_F(SharedToPhone, ADownloadIsByteIdenticalAndSaysHowToSaveAndResumeIt)
     EXPECT_EQ(eventsOf<DownloadStarted>(owner.downloadEvents()).size(), 1U);
 }
 
+// The forms of the field are ByteRange's; here the answer's status, fields and bytes.
 TEST_F(SharedToPhone, RangesGiveTheBytesAskedFor)
 {
     const auto content = randomBytes(10000);
     const auto item = shareFile("data.bin", content);
-    const struct
-    {
-        const char* range;
-        int status;
-        std::int64_t first;
-        std::int64_t last;
-    } rows[] = {
-        {"bytes=4000-4999", 206, 4000, 4999},
-        {"bytes=0-9, 20-29", 200, 0, 9999},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.range);
-        const auto reply = download(item, "Range: " + std::string(row.range) + "\r\n");
-        ASSERT_EQ(reply.status, row.status);
-        const auto length = row.last - row.first + 1;
-        EXPECT_TRUE(reply.body ==
-                    content.substr(static_cast<std::size_t>(row.first), static_cast<std::size_t>(length)));
-        EXPECT_EQ(reply.header("content-length"), std::to_string(length));
-        if (row.status == 206) {
-            EXPECT_TRUE(reply.statusLine == "HTTP/1.1 206 Partial Content");
-            EXPECT_EQ(reply.header("content-range"),
-                      "bytes " + std::to_string(row.first) + "-" + std::to_string(row.last) + "/10000");
-        } else {
-            EXPECT_FALSE(reply.header("content-range"));
-        }
-    }
-    for (const char* unsatisfiable : {"bytes=10000-", "bytes=10000-10005", "bytes=-0"}) {
+    const auto part = download(item, "Range: bytes=4000-4999\r\n");
+    EXPECT_EQ(part.statusLine, "HTTP/1.1 206 Partial Content");
+    EXPECT_TRUE(part.body == content.substr(4000, 1000));
+    EXPECT_EQ(part.header("content-length"), "1000");
+    EXPECT_EQ(part.header("content-range"), "bytes 4000-4999/10000");
+    const auto several = download(item, "Range: bytes=0-9, 20-29\r\n");
+    EXPECT_EQ(several.status, 200);
+    EXPECT_TRUE(several.body == content);
+    EXPECT_FALSE(several.header("content-range"));
+    for (const char* unsatisfiable : {"bytes=10000-", "bytes=-0"}) {
         const auto reply = download(item, "Range: " + std::string(unsatisfiable) + "\r\n");
         EXPECT_EQ(reply.statusLine, "HTTP/1.1 416 Range Not Satisfiable") << unsatisfiable;
         EXPECT_EQ(reply.header("content-range"), "bytes */10000") << unsatisfiable;
