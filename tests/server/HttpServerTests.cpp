@@ -172,7 +172,7 @@ TEST_F(ServerTest, ASilentClientOrAStalledBodyIsEndedAfterTheIdleLimit)
 {
     ServerOptions options;
     options.idleTimeout = 300ms;
-    startServer({}, options);
+    startServer(options);
     TestConnection silent(port);
     const auto started = std::chrono::steady_clock::now();
     const auto reply = parseReply(silent.readAll());
@@ -196,7 +196,7 @@ TEST_F(ServerTest, ATrickleCannotHoldAConnection)
     ServerOptions options;
     options.headTimeout = 400ms;
     options.minimumBodyRate = {.bytes = 1000, .per = 400ms};
-    startServer({}, options);
+    startServer(options);
     // Sends `bytes` one at a time until the server answers; readUntil() waits the test client's own
     // timeout between bytes, so without the server's limits this would take far longer than 3 s.
     const auto trickle = [this](std::string_view start, std::string_view bytes) {

@@ -122,18 +122,6 @@ TEST_F(Preflight, BatchChecksInOrder)
     expectText(batch({{"files", files({{"a", sixtyGiB}, {"b", sixtyGiB}})}}), 400, "批量总大小超限");
 }
 
-TEST_F(Preflight, ConfirmationOffOrWithoutCallbackAnswersAtOnce)
-{
-    EXPECT_EQ(single("filename=a.txt&byteCount=5").status, 200);
-    // The fixture's owner has callbacks; a server without them must not ask.
-    TransferServerCallbacks onlyRecords;
-    onlyRecords.onFileReceived = [](const auto&) {};
-    ServerContext bare(saveFolder.path(), "Bare", onlyRecords, withFixtureState({}));
-    bare.requireReceiveConfirmation = true;
-    EXPECT_EQ(call(bare, answerUploadPreflight, "/v1/upload/preflight?filename=a&byteCount=1").status, 200);
-    EXPECT_TRUE(owner.confirmations().empty());
-}
-
 TEST_F(Preflight, BodyDeviceWinsOverTheQueryWhenNotBlank)
 {
     context().requireReceiveConfirmation = true;

@@ -177,7 +177,7 @@ TEST_F(ResumableUpload, ATimerRemovesWhatNobodyContinuedWithoutARequest)
     server.reset();
     ServerOptions options;
     options.resumeSweepInterval = std::chrono::milliseconds(20);
-    startServer(std::nullopt, options);
+    startServer(options);
     const auto content = randomBytes(1 << 20, 11);
     const auto ticket = ticketFor("idle.bin", content.size());
     cutAfter("idle.bin", ticket, content, content.size() / 4);

@@ -37,21 +37,13 @@ void EndpointTest::setPIN(bool enabled, std::string code)
 
 ServerOptions EndpointTest::withFixtureState(ServerOptions options)
 {
-    if (!options.pinSettings) {
-        options.pinSettings = [this] {
-            const std::lock_guard guard(pinLock_);
-            return pin_;
-        };
-    }
-    if (options.sessionStore == nullptr) {
-        options.sessionStore = &sessions;
-    }
-    if (!options.pinAttemptLimiter) {
-        options.pinAttemptLimiter = pinAttempts;
-    }
-    if (!options.sharedItems) {
-        options.sharedItems = shares;
-    }
+    options.pinSettings = [this] {
+        const std::lock_guard guard(pinLock_);
+        return pin_;
+    };
+    options.sessionStore = &sessions;
+    options.pinAttemptLimiter = pinAttempts;
+    options.sharedItems = shares;
     options.clock = clock.function();
     return options;
 }
@@ -77,16 +69,10 @@ RequestHead EndpointTest::head(std::string_view method, std::string_view target,
 HttpResponse EndpointTest::call(BufferedEndpoint endpoint, std::string_view target, std::string_view body,
                                 std::string_view headerLines, std::string_view peer)
 {
-    return call(context(), endpoint, target, body, headerLines, peer);
-}
-
-HttpResponse EndpointTest::call(ServerContext& context, BufferedEndpoint endpoint, std::string_view target,
-                                std::string_view body, std::string_view headerLines, std::string_view peer)
-{
     const auto requestHead =
         head("POST", target, "Content-Length: " + std::to_string(body.size()) + "\r\n" + std::string(headerLines));
     ReceivedBody received(body);
-    return endpoint(context, {requestHead, received, std::string(peer), -1, {}});
+    return endpoint(context(), {requestHead, received, std::string(peer), -1, {}});
 }
 
 ServerTest::~ServerTest()
@@ -99,13 +85,10 @@ ServerTest::~ServerTest()
     }
 }
 
-void ServerTest::startServer(std::optional<TransferServerCallbacks> callbacks, ServerOptions options)
+void ServerTest::startServer(ServerOptions options)
 {
-    if (!callbacks) {
-        callbacks = owner.callbacks();
-    }
     options.preferredPort = 0;
-    server = std::make_unique<SimpleSocketHTTPServer>(saveFolder.path(), "Test Mac", std::move(*callbacks),
+    server = std::make_unique<SimpleSocketHTTPServer>(saveFolder.path(), "Test Mac", owner.callbacks(),
                                                       withFixtureState(std::move(options)));
     const auto started = server->start();
     ASSERT_TRUE(started.hasValue());

@@ -29,8 +29,7 @@ protected:
     ~EndpointTest() override;
 
     void setPIN(bool enabled, std::string code);
-    // `options` with the fixture's clock, stores, shares and PIN provider wherever the test left them
-    // unset.
+    // `options` with the fixture's clock, stores, shares and PIN provider.
     ServerOptions withFixtureState(ServerOptions options);
 
     // The shared state of a server answering with `owner`, created on first use.
@@ -39,10 +38,6 @@ protected:
     // `headerLines` are "Name: value\r\n" each) from `peer`.
     HttpResponse call(BufferedEndpoint endpoint, std::string_view target, std::string_view body = "",
                       std::string_view headerLines = "", std::string_view peer = "127.0.0.1");
-    // The same against another context.
-    static HttpResponse call(ServerContext& context, BufferedEndpoint endpoint, std::string_view target,
-                             std::string_view body = "", std::string_view headerLines = "",
-                             std::string_view peer = "127.0.0.1");
     static RequestHead head(std::string_view method, std::string_view target, std::string_view headerLines = "");
 
     OwnerStandIn owner;
@@ -64,9 +59,8 @@ class ServerTest : public EndpointTest
 protected:
     ~ServerTest() override;
 
-    // Starts the server with `owner` answering (unless other callbacks are given); the options' clock,
-    // stores and PIN provider are filled in by the fixture unless the test set them.
-    void startServer(std::optional<TransferServerCallbacks> callbacks = std::nullopt, ServerOptions options = {});
+    // Starts the server with `owner` answering, on an ephemeral port, with the fixture's state.
+    void startServer(ServerOptions options = {});
 
     HttpReply get(std::string_view target, std::string_view headerLines = "");
     HttpReply post(std::string_view target, std::string_view body, std::string_view headerLines = "");

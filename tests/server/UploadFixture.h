@@ -13,7 +13,7 @@ namespace ferrylantern::test {
 class Upload : public ServerTest
 {
 protected:
-    void SetUp() override { startServer(std::nullopt, options()); }
+    void SetUp() override { startServer(options()); }
     virtual ServerOptions options() const { return {}; }
 
     HttpReply upload(std::string_view query, std::string_view body, std::string_view headerLines = "")
