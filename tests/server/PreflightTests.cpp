@@ -208,31 +208,5 @@ TEST_F(PreflightOverSockets, AFileOfAFolderIsApprovedForThatFolderOnly)
     EXPECT_FALSE(std::filesystem::exists(saveFolder.path() / "Phone" / "Trip" / "c.txt"));
 }
 
-TEST_F(PreflightOverSockets, DeclinedOrCancelledQuestionsLeaveNoTicket)
-{
-    server->setRequireReceiveConfirmation(true);
-    HttpReply declined;
-    std::thread first([&] { declined = post("/v1/upload/preflight?filename=a.txt&byteCount=5&device=Phone", ""); });
-    ASSERT_TRUE(owner.waitForConfirmations(1));
-    EXPECT_EQ(owner.confirmations()[0].fileName, "a.txt");
-    owner.answerConfirmation(0, false);
-    first.join();
-    EXPECT_EQ(declined.status, 403);
-    EXPECT_EQ(declined.body, "传输失败");
-
-    // Cancelled from the desktop while it waits: the socket is shut down, then the question answered.
-    TestConnection connection(port);
-    connection.send(buildRequest("POST", "/v1/upload/preflight/batch", "", json{{"files", files({{"a", 1}})}}.dump()));
-    ASSERT_TRUE(owner.waitForBatches(1));
-    server->cancelAllUploads();
-    owner.answerBatch(0, false);
-    EXPECT_EQ(connection.readAll(), "");
-
-    // The declined ticket id does not work.
-    server->setRequireReceiveConfirmation(false);
-    const auto ticket = owner.confirmations()[0].uploadID.text();
-    EXPECT_EQ(post("/v1/upload?filename=a.txt&device=Phone&uploadId=" + ticket, "12345").status, 403);
-}
-
 } // namespace
 } // namespace ferrylantern::test

@@ -6,7 +6,6 @@
 #include "server/TextRules.h"
 #include "tests/server/ServerFixture.h"
 
-#include <future>
 #include <nlohmann/json.hpp>
 
 namespace ferrylantern::test {
@@ -198,32 +197,6 @@ TEST_F(TextFromPhone, ABodyOverItsLimitIsRefusedBeforeItIsRead)
     std::string received;
     ASSERT_TRUE(connection.readUntil("64 KiB", received));
     EXPECT_TRUE(received.starts_with("HTTP/1.1 413 OK\r\n")) << received;
-}
-
-TEST_F(TextFromPhone, AsksTheDesktopFirstWhenConfirmationIsOn)
-{
-    server->setRequireReceiveConfirmation(true);
-    auto declined = std::async(std::launch::async, [&] {
-        return sendText(json{{"text", "\n  Meeting at 3pm in room 2, bring the slides please and the laptop"}}.dump());
-    });
-    ASSERT_TRUE(owner.waitForConfirmations(1));
-    const auto question = owner.confirmations().at(0);
-    EXPECT_EQ(question.kind, ReceiveKind::text);
-    EXPECT_EQ(question.fileName, "Meeting at 3pm in room 2, bring the slid…");
-    EXPECT_EQ(question.deviceFolder, "Phone");
-    EXPECT_EQ(question.byteCount, 67);
-    owner.answerConfirmation(0, false);
-    const auto refused = declined.get();
-    EXPECT_EQ(refused.status, 403);
-    EXPECT_EQ(refused.body, "传输失败");
-    EXPECT_TRUE(owner.texts().empty());
-
-    auto accepted = std::async(std::launch::async, [&] { return sendText(R"({"text":"ok"})"); });
-    ASSERT_TRUE(owner.waitForConfirmations(2));
-    owner.answerConfirmation(1, true);
-    EXPECT_EQ(accepted.get().status, 200);
-    ASSERT_EQ(owner.texts().size(), 1U);
-    EXPECT_EQ(owner.texts().at(0).text, "ok");
 }
 
 // MARK: Shares to the phone

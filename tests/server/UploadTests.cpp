@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <future>
 #include <thread>
 
 namespace ferrylantern::test {
@@ -251,27 +252,67 @@ TEST_F(Upload, SameNameFilesAreKeptAsNumberedCopiesReplacedOrRefusedAsTheDesktop
     EXPECT_EQ(eventsOf<UploadFailed>(owner.events()).size(), 1U);
 }
 
-TEST_F(Upload, WithoutTicketTheDesktopUserIsAsked)
+// With confirmation on, an upload without a ticket, a text and a preflight each wait for the desktop's
+// answer; a refusal is "传输失败" and leaves nothing, not even a ticket.
+TEST_F(Upload, WhatNeedsTheDesktopsAnswerWaitsForItAndARefusalLeavesNothing)
 {
     server->setRequireReceiveConfirmation(true);
-    HttpReply declined;
-    std::thread client([&] { declined = upload("filename=ask.txt&device=Phone", "body"); });
-    ASSERT_TRUE(owner.waitForConfirmations(1));
-    const auto question = owner.confirmations().front();
-    EXPECT_EQ(question.fileName, "ask.txt");
-    EXPECT_EQ(question.byteCount, 4);
-    owner.answerConfirmation(0, false);
-    client.join();
-    EXPECT_EQ(declined.status, 403);
-    EXPECT_EQ(declined.body, "传输失败");
-    EXPECT_TRUE(eventsOf<UploadStarted>(owner.events()).empty());
+    const struct
+    {
+        std::string target;
+        std::string body;
+        ReceiveKind kind;
+        std::string question; // what the desktop is asked about
+        std::int64_t byteCount;
+    } rows[] = {
+        {"/v1/upload?filename=ask.txt&device=Phone", "body", ReceiveKind::file, "ask.txt", 4},
+        {"/v1/text?device=Phone",
+         json{{"text", "\n  Meeting at 3pm in room 2, bring the slides please and the laptop"}}.dump(),
+         ReceiveKind::text, "Meeting at 3pm in room 2, bring the slid…", 67},
+        {"/v1/upload/preflight?filename=a.txt&byteCount=5&device=Phone", "", ReceiveKind::file, "a.txt", 5},
+    };
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const auto& row = rows[i];
+        auto declined = std::async(std::launch::async, [&] { return post(row.target, row.body); });
+        ASSERT_TRUE(owner.waitForConfirmations(i + 1));
+        const auto question = owner.confirmations().at(i);
+        EXPECT_EQ(question.kind, row.kind) << row.target;
+        EXPECT_EQ(question.fileName, row.question);
+        EXPECT_EQ(question.deviceFolder, "Phone");
+        EXPECT_EQ(question.byteCount, row.byteCount);
+        owner.answerConfirmation(i, false);
+        const auto refused = declined.get();
+        EXPECT_EQ(refused.status, 403) << row.target;
+        EXPECT_EQ(refused.body, "传输失败");
+    }
+    EXPECT_TRUE(owner.events().empty());
+    EXPECT_TRUE(owner.texts().empty());
 
+    auto accepted = std::async(std::launch::async, [&] { return post("/v1/text", R"({"text":"ok"})"); });
+    ASSERT_TRUE(owner.waitForConfirmations(4));
+    owner.answerConfirmation(3, true);
+    EXPECT_EQ(accepted.get().status, 200);
+    ASSERT_EQ(owner.texts().size(), 1U);
+    EXPECT_EQ(owner.texts()[0].text, "ok");
     // A ticketed upload is never asked again.
     owner.autoConfirm = true;
-    const auto ticket = ticketFor("t.txt", 2);
-    EXPECT_EQ(owner.confirmations().size(), 2U);
-    EXPECT_EQ(upload("filename=t.txt&device=Phone&uploadId=" + ticket, "ok").status, 200);
-    EXPECT_EQ(owner.confirmations().size(), 2U);
+    EXPECT_EQ(upload("filename=t.txt&device=Phone&uploadId=" + ticketFor("t.txt", 2), "ok").status, 200);
+    EXPECT_EQ(owner.confirmations().size(), 5U);
+
+    // Cancelled from the desktop while it waits: the socket is shut down, then the question answered.
+    owner.autoConfirm.reset();
+    TestConnection connection(port);
+    connection.send(
+        buildRequest("POST", "/v1/upload/preflight/batch", "", R"({"files":[{"filename":"a","byteCount":1}]})"));
+    ASSERT_TRUE(owner.waitForBatches(1));
+    server->cancelAllUploads();
+    owner.answerBatch(0, false);
+    EXPECT_EQ(connection.readAll(), "");
+
+    // The declined preflight's id is no ticket.
+    server->setRequireReceiveConfirmation(false);
+    const auto declinedTicket = owner.confirmations()[2].uploadID.text();
+    EXPECT_EQ(upload("filename=a.txt&device=Phone&uploadId=" + declinedTicket, "12345").status, 403);
 }
 
 TEST_F(Upload, FailuresAreExplainedAndLeaveNothing)
