@@ -37,8 +37,8 @@ public:
         return waitFor([&] { return std::any_of(downloadEvents_.begin(), downloadEvents_.end(), predicate); });
     }
 
-    void answerConfirmation(std::size_t index, bool answer) { answer_(confirmations_, index, answer); }
-    void answerBatch(std::size_t index, bool answer) { answer_(batches_, index, answer); }
+    void answerConfirmation(std::size_t index, bool answer) { answerQuestion(confirmations_, index, answer); }
+    void answerBatch(std::size_t index, bool answer) { answerQuestion(batches_, index, answer); }
     // Refuses every question still waiting, so that no server thread stays blocked.
     void refusePendingQuestions();
 
@@ -77,7 +77,7 @@ private:
     }
 
     template <typename Request, typename Answer>
-    void answer_(Questions<Request, Answer>& questions, std::size_t index, Answer answer)
+    void answerQuestion(Questions<Request, Answer>& questions, std::size_t index, Answer answer)
     {
         const std::lock_guard guard(lock_);
         answerLocked(questions, index, answer);
