@@ -1,4 +1,5 @@
-// The command line of ferrylantern-server: its options, values and defaults.
+// The command line of ferrylantern-server: what --share takes and the values it refuses. The other
+// options are taken as the fault, browser and console tests start the program.
 #include "app/ServerCommandLine.h"
 #include "tests/server/ServerFixture.h"
 
@@ -13,43 +14,8 @@ Expected<ServerCommandLine, std::string> parse(std::initializer_list<std::string
     return parseServerCommandLine(list);
 }
 
-TEST(ServerCommandLine, DefaultsAndValues)
-{
-    const auto defaults = parse({});
-    ASSERT_TRUE(defaults);
-    EXPECT_EQ(defaults->port, 53317);
-    EXPECT_EQ(defaults->pin, std::nullopt);
-    EXPECT_EQ(defaults->name, std::nullopt);
-    EXPECT_FALSE(defaults->listAddresses);
-    EXPECT_TRUE(parse({"--addresses"})->listAddresses);
-    EXPECT_EQ(defaults->rawBodyTransfer, RawBodyTransfer::spliceWhereSupported);
-    EXPECT_EQ(parse({"--no-splice"})->rawBodyTransfer, RawBodyTransfer::readAndWrite);
-
-    const auto given =
-        parse({"--port", "0", "--name=Studio PC", "--pin", "0042", "--port-file", "p", "--save-dir", "/x"});
-    ASSERT_TRUE(given);
-    EXPECT_EQ(given->port, 0);
-    EXPECT_EQ(given->name, "Studio PC");
-    EXPECT_EQ(given->pin, "0042");
-    EXPECT_EQ(given->portFile, "p");
-    EXPECT_EQ(given->saveDirectory, "/x");
-}
-
-TEST(ServerCommandLine, QuestionAnswers)
-{
-    const auto none = parse({});
-    EXPECT_EQ(none->confirm, std::nullopt);
-    EXPECT_EQ(none->onDuplicate, ConsoleAnswer::keep);
-    const auto given = parse({"--confirm", "reject", "--on-duplicate=cancel"});
-    ASSERT_TRUE(given);
-    EXPECT_EQ(given->confirm, ConsoleAnswer::reject);
-    EXPECT_EQ(given->onDuplicate, ConsoleAnswer::cancel);
-    EXPECT_EQ(parse({"--confirm", "ask", "--on-duplicate", "ask"})->confirm, ConsoleAnswer::ask);
-}
-
 TEST(ServerCommandLine, SharesTakeEveryPathUpToTheNextOption)
 {
-    EXPECT_TRUE(parse({})->shares.empty());
     const auto given = parse({"--share", "/a/photo.jpg", "rel/notes.txt", "--port", "0", "--share=/b/--odd", "--share",
                               "/c/海边.mp4", "-h"});
     ASSERT_TRUE(given);

@@ -1,13 +1,9 @@
 #include "tests/server/ServerFixture.h"
 
+#include <fstream>
 #include <nlohmann/json.hpp>
-
-namespace ferrylantern {
-void PrintTo(RawBodyTransfer transfer, std::ostream* out)
-{
-    *out << (transfer == RawBodyTransfer::spliceWhereSupported ? "splice" : "read and write");
-}
-} // namespace ferrylantern
+#include <random>
+#include <sstream>
 
 namespace ferrylantern::test {
 
@@ -41,21 +37,13 @@ void EndpointTest::setPIN(bool enabled, std::string code)
 
 ServerOptions EndpointTest::withFixtureState(ServerOptions options)
 {
-    if (!options.pinSettings) {
-        options.pinSettings = [this] {
-            const std::lock_guard guard(pinLock_);
-            return pin_;
-        };
-    }
-    if (options.sessionStore == nullptr) {
-        options.sessionStore = &sessions;
-    }
-    if (!options.pinAttemptLimiter) {
-        options.pinAttemptLimiter = pinAttempts;
-    }
-    if (!options.sharedItems) {
-        options.sharedItems = shares;
-    }
+    options.pinSettings = [this] {
+        const std::lock_guard guard(pinLock_);
+        return pin_;
+    };
+    options.sessionStore = &sessions;
+    options.pinAttemptLimiter = pinAttempts;
+    options.sharedItems = shares;
     options.clock = clock.function();
     return options;
 }
@@ -81,16 +69,10 @@ RequestHead EndpointTest::head(std::string_view method, std::string_view target,
 HttpResponse EndpointTest::call(BufferedEndpoint endpoint, std::string_view target, std::string_view body,
                                 std::string_view headerLines, std::string_view peer)
 {
-    return call(context(), endpoint, target, body, headerLines, peer);
-}
-
-HttpResponse EndpointTest::call(ServerContext& context, BufferedEndpoint endpoint, std::string_view target,
-                                std::string_view body, std::string_view headerLines, std::string_view peer)
-{
     const auto requestHead =
         head("POST", target, "Content-Length: " + std::to_string(body.size()) + "\r\n" + std::string(headerLines));
     ReceivedBody received(body);
-    return endpoint(context, {requestHead, received, std::string(peer), -1, {}});
+    return endpoint(context(), {requestHead, received, std::string(peer), -1, {}});
 }
 
 ServerTest::~ServerTest()
@@ -103,13 +85,10 @@ ServerTest::~ServerTest()
     }
 }
 
-void ServerTest::startServer(std::optional<TransferServerCallbacks> callbacks, ServerOptions options)
+void ServerTest::startServer(ServerOptions options)
 {
-    if (!callbacks) {
-        callbacks = owner.callbacks();
-    }
     options.preferredPort = 0;
-    server = std::make_unique<SimpleSocketHTTPServer>(saveFolder.path(), "Test Mac", std::move(*callbacks),
+    server = std::make_unique<SimpleSocketHTTPServer>(saveFolder.path(), "Test Mac", owner.callbacks(),
                                                       withFixtureState(std::move(options)));
     const auto started = server->start();
     ASSERT_TRUE(started.hasValue());
@@ -133,6 +112,43 @@ std::string ServerTest::verifyPIN(std::string_view pin)
         return {};
     }
     return nlohmann::json::parse(reply.body).value("sessionToken", "");
+}
+
+std::string randomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (auto& byte : bytes) {
+        byte = static_cast<char>(random());
+    }
+    return bytes;
+}
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::filesystem::path writeFile(const std::filesystem::path& path, std::string_view content)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+std::vector<std::string> entriesUnder(const std::filesystem::path& folder)
+{
+    std::vector<std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            entries.push_back(std::filesystem::relative(entry.path(), folder).string());
+        }
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
 } // namespace ferrylantern::test

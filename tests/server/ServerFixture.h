@@ -17,12 +17,7 @@
 
 #include <memory>
 #include <mutex>
-
-namespace ferrylantern {
-// How GoogleTest names a RawBodyTransfer. Every test file that prints one must see this declaration,
-// or the printer's template is instantiated twice, differently.
-void PrintTo(RawBodyTransfer transfer, std::ostream* out);
-} // namespace ferrylantern
+#include <variant>
 
 namespace ferrylantern::test {
 
@@ -34,8 +29,7 @@ protected:
     ~EndpointTest() override;
 
     void setPIN(bool enabled, std::string code);
-    // `options` with the fixture's clock, stores, shares and PIN provider wherever the test left them
-    // unset.
+    // `options` with the fixture's clock, stores, shares and PIN provider.
     ServerOptions withFixtureState(ServerOptions options);
 
     // The shared state of a server answering with `owner`, created on first use.
@@ -44,10 +38,6 @@ protected:
     // `headerLines` are "Name: value\r\n" each) from `peer`.
     HttpResponse call(BufferedEndpoint endpoint, std::string_view target, std::string_view body = "",
                       std::string_view headerLines = "", std::string_view peer = "127.0.0.1");
-    // The same against another context.
-    static HttpResponse call(ServerContext& context, BufferedEndpoint endpoint, std::string_view target,
-                             std::string_view body = "", std::string_view headerLines = "",
-                             std::string_view peer = "127.0.0.1");
     static RequestHead head(std::string_view method, std::string_view target, std::string_view headerLines = "");
 
     OwnerStandIn owner;
@@ -69,9 +59,8 @@ class ServerTest : public EndpointTest
 protected:
     ~ServerTest() override;
 
-    // Starts the server with `owner` answering (unless other callbacks are given); the options' clock,
-    // stores and PIN provider are filled in by the fixture unless the test set them.
-    void startServer(std::optional<TransferServerCallbacks> callbacks = std::nullopt, ServerOptions options = {});
+    // Starts the server with `owner` answering, on an ephemeral port, with the fixture's state.
+    void startServer(ServerOptions options = {});
 
     HttpReply get(std::string_view target, std::string_view headerLines = "");
     HttpReply post(std::string_view target, std::string_view body, std::string_view headerLines = "");
@@ -81,5 +70,26 @@ protected:
     std::unique_ptr<SimpleSocketHTTPServer> server;
     std::uint16_t port = 0;
 };
+
+// Bytes that no pattern makes special, the same for the same seed.
+std::string randomBytes(std::size_t size, unsigned seed = 1);
+std::string readFile(const std::filesystem::path& path);
+// Writes `content` to `path`, creating its folders.
+std::filesystem::path writeFile(const std::filesystem::path& path, std::string_view content);
+// Every file under `folder`, hidden partial files included, as sorted paths relative to it.
+std::vector<std::string> entriesUnder(const std::filesystem::path& folder);
+
+// The events of one kind among what the owner was told, in order.
+template <typename Event, typename AnyEvent>
+std::vector<Event> eventsOf(const std::vector<AnyEvent>& events)
+{
+    std::vector<Event> found;
+    for (const auto& event : events) {
+        if (const auto* match = std::get_if<Event>(&event)) {
+            found.push_back(*match);
+        }
+    }
+    return found;
+}
 
 } // namespace ferrylantern::test

@@ -6,70 +6,14 @@
 #include "server/TextRules.h"
 #include "tests/server/ServerFixture.h"
 
-#include <fstream>
-#include <future>
 #include <nlohmann/json.hpp>
-#include <random>
-#include <sstream>
 
 namespace ferrylantern::test {
 namespace {
 
 using nlohmann::json;
 
-std::string randomBytes(std::size_t size, unsigned seed = 7)
-{
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (auto& byte : bytes) {
-        byte = static_cast<char>(random());
-    }
-    return bytes;
-}
-
-std::filesystem::path writeFile(const std::filesystem::path& path, std::string_view content)
-{
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-}
-
-template <typename Event>
-std::vector<Event> downloadEventsOf(const std::vector<TransferDownloadProgressEvent>& events)
-{
-    std::vector<Event> found;
-    for (const auto& event : events) {
-        if (const auto* match = std::get_if<Event>(&event)) {
-            found.push_back(*match);
-        }
-    }
-    return found;
-}
-
 // MARK: The pure rules
-
-TEST(TextRules, AcceptUpTo64KiBOfUTF8ThatIsNotBlank)
-{
-    const struct
-    {
-        const char* name;
-        std::string text;
-        std::optional<TextProblem> problem;
-    } rows[] = {
-        {"plain", "hello", std::nullopt},
-        {"Chinese and emoji", "你好 👩‍👩‍👧 🇨🇳", std::nullopt},
-        {"a single space around a word", " x ", std::nullopt},
-        {"exactly 64 KiB", std::string(65536, 'a'), std::nullopt},
-        {"one byte over", std::string(65537, 'a'), TextProblem::tooLong},
-        {"empty", "", TextProblem::empty},
-        {"only white space and line breaks", " \t\r\n\u3000\u2028", TextProblem::empty},
-        {"malformed UTF-8", "ab\xff", TextProblem::notUTF8},
-        {"a lone surrogate encoded", "\xed\xa0\x80", TextProblem::notUTF8},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(textProblem(row.text), row.problem) << row.name;
-    }
-}
 
 TEST(TextRules, APreviewIsTheFirstLineThatSaysSomethingCutWhole)
 {
@@ -95,21 +39,17 @@ TEST(ByteRange, AnswersEachFormOfRangeForAFileOf1000Bytes)
     } rows[] = {
         {std::nullopt, whole},
         {"bytes=0-0", part(0, 0)},
-        {"bytes=0-99", part(0, 99)},
         {"bytes=400-599", part(400, 599)},
-        {"bytes=999-999", part(999, 999)},
         {"bytes=999-", part(999, 999)},
         {"bytes=500-", part(500, 999)},
         {"bytes=900-5000", part(900, 999)},             // the last position is clamped
         {"bytes=0-99999999999999999999", part(0, 999)}, // too large for 64 bits: past the end
         {"bytes=-1", part(999, 999)},
-        {"bytes=-100", part(900, 999)},
         {"bytes=-5000", part(0, 999)}, // more than there is: all of it
         {"BYTES = 1-2", whole},        // no space is allowed before "="
         {"Bytes=1-2", part(1, 2)},
         {" bytes=1-2 ", part(1, 2)},
         {"bytes=1000-", none},
-        {"bytes=1000-2000", none},
         {"bytes=99999999999999999999-", none},
         {"bytes=-0", none},
         {"bytes=0-1, 5-6", whole}, // several ranges: the whole file
@@ -118,7 +58,6 @@ TEST(ByteRange, AnswersEachFormOfRangeForAFileOf1000Bytes)
         {"bytes=2000-, 0-1", whole},
         {"bytes=5-1", whole}, // invalid: ignored
         {"bytes=abc", whole},
-        {"bytes=1-2x", whole},
         {"bytes=", whole},
         {"bytes=--1", whole},
         {"items=0-1", whole},
@@ -129,8 +68,6 @@ TEST(ByteRange, AnswersEachFormOfRangeForAFileOf1000Bytes)
     }
     EXPECT_EQ(answerRange("bytes=0-1", 0).outcome, RangeOutcome::whole); // an empty file is always whole
     EXPECT_EQ(answerRange("bytes=-1", 0).range.length(), 0);
-    EXPECT_EQ(contentRange({400, 599}, 1000), "bytes 400-599/1000");
-    EXPECT_EQ(unsatisfiedContentRange(1000), "bytes */1000");
 }
 
 TEST(DownloadHeaders, DispositionHasAnASCIIFallbackAndTheRealNameEncoded)
@@ -173,11 +110,9 @@ class TextFromPhone : public ServerTest
 protected:
     void SetUp() override { startServer(); }
 
-    HttpReply sendText(std::string_view body, std::string_view query = "?device=Phone",
-                       std::string_view headerLines = "")
+    HttpReply sendText(std::string_view body, std::string_view query = "?device=Phone")
     {
-        return post("/v1/text" + std::string(query), body,
-                    "Content-Type: application/json\r\n" + std::string(headerLines));
+        return post("/v1/text" + std::string(query), body, "Content-Type: application/json\r\n");
     }
 };
 
@@ -235,6 +170,7 @@ TEST_F(TextFromPhone, RefusesWhatIsNotATextWithClearAnswers)
         {"empty", R"({"text":""})", 400, "文字不能为空"},
         {"only white space", R"({"text":" \n\t\u3000 "})", 400, "文字不能为空"},
         {"malformed UTF-8", "{\"text\":\"a\xff\"}", 400, "文字不是有效的 UTF-8"},
+        {"a surrogate encoded in UTF-8", "{\"text\":\"\xed\xa0\x80\"}", 400, "文字不是有效的 UTF-8"},
         {"a lone surrogate escaped", R"({"text":"\ud800"})", 400, "无效的文字请求"},
         {"not JSON", "hello", 400, "无效的文字请求"},
         {"no body", "", 400, "无效的文字请求"},
@@ -259,44 +195,6 @@ TEST_F(TextFromPhone, ABodyOverItsLimitIsRefusedBeforeItIsRead)
     std::string received;
     ASSERT_TRUE(connection.readUntil("64 KiB", received));
     EXPECT_TRUE(received.starts_with("HTTP/1.1 413 OK\r\n")) << received;
-}
-
-TEST_F(TextFromPhone, NeedsASessionWhileThePINIsOn)
-{
-    setPIN(true, "1234");
-    EXPECT_EQ(sendText(R"({"text":"t"})").status, 401);
-    EXPECT_EQ(sendText(R"({"text":"t"})").body, "需要 PIN 验证");
-    const auto token = verifyPIN("1234");
-    ASSERT_FALSE(token.empty());
-    EXPECT_EQ(sendText(R"({"text":"t"})", "", "X-FerryLantern-Session: " + token + "\r\n").status, 200);
-    EXPECT_EQ(sendText(R"({"text":"t"})", "", "Cookie: ferrylantern_session=" + token + "\r\n").status, 200);
-    EXPECT_EQ(owner.texts().size(), 2U);
-}
-
-TEST_F(TextFromPhone, AsksTheDesktopFirstWhenConfirmationIsOn)
-{
-    server->setRequireReceiveConfirmation(true);
-    auto declined = std::async(std::launch::async, [&] {
-        return sendText(json{{"text", "\n  Meeting at 3pm in room 2, bring the slides please and the laptop"}}.dump());
-    });
-    ASSERT_TRUE(owner.waitForConfirmations(1));
-    const auto question = owner.confirmations().at(0);
-    EXPECT_EQ(question.kind, ReceiveKind::text);
-    EXPECT_EQ(question.fileName, "Meeting at 3pm in room 2, bring the slid…");
-    EXPECT_EQ(question.deviceFolder, "Phone");
-    EXPECT_EQ(question.byteCount, 67);
-    owner.answerConfirmation(0, false);
-    const auto refused = declined.get();
-    EXPECT_EQ(refused.status, 403);
-    EXPECT_EQ(refused.body, "传输失败");
-    EXPECT_TRUE(owner.texts().empty());
-
-    auto accepted = std::async(std::launch::async, [&] { return sendText(R"({"text":"ok"})"); });
-    ASSERT_TRUE(owner.waitForConfirmations(2));
-    owner.answerConfirmation(1, true);
-    EXPECT_EQ(accepted.get().status, 200);
-    ASSERT_EQ(owner.texts().size(), 1U);
-    EXPECT_EQ(owner.texts().at(0).text, "ok");
 }
 
 // MARK: Shares to the phone
@@ -356,26 +254,24 @@ TEST_F(SharedToPhone, ADownloadIsByteIdenticalAndSaysHowToSaveAndResumeIt)
     EXPECT_EQ(reply.header("accept-ranges"), "bytes");
     EXPECT_EQ(reply.header("x-content-type-options"), "nosniff");
     EXPECT_EQ(reply.header("content-disposition"), attachmentDisposition("海边 照片.bin"));
-    EXPECT_EQ(reply.header("connection"), "close");
-    EXPECT_EQ(reply.header("access-control-allow-origin"), "*");
     ASSERT_TRUE(reply.header("etag"));
     ASSERT_TRUE(reply.header("last-modified"));
 
     ASSERT_TRUE(
         owner.waitForDownloadEvent([](const auto& event) { return std::holds_alternative<DownloadFinished>(event); }));
     const auto events = owner.downloadEvents();
-    const auto started = downloadEventsOf<DownloadStarted>(events);
+    const auto started = eventsOf<DownloadStarted>(events);
     ASSERT_EQ(started.size(), 1U);
     EXPECT_EQ(started[0].shareID, item.id);
     EXPECT_EQ(started[0].fileName, "海边 照片.bin");
     EXPECT_EQ(started[0].deviceFolder, "iPhone");
     EXPECT_EQ(started[0].totalBytes, static_cast<std::int64_t>(content.size()));
-    const auto updates = downloadEventsOf<DownloadUpdated>(events);
+    const auto updates = eventsOf<DownloadUpdated>(events);
     ASSERT_FALSE(updates.empty());
     EXPECT_EQ(updates.back().bytesSent, static_cast<std::int64_t>(content.size()));
     EXPECT_TRUE(std::holds_alternative<DownloadStarted>(events.front()));
     EXPECT_TRUE(std::holds_alternative<DownloadFinished>(events.back()));
-    EXPECT_TRUE(downloadEventsOf<DownloadFailed>(events).empty());
+    EXPECT_TRUE(eventsOf<DownloadFailed>(events).empty());
 
     // HEAD: the same head, no body, and no download to report.
     const auto head = sendRequest(port, buildRequest("HEAD", itemPath(item)));
@@ -383,58 +279,34 @@ TEST_F(SharedToPhone, ADownloadIsByteIdenticalAndSaysHowToSaveAndResumeIt)
     EXPECT_EQ(head.header("content-length"), std::to_string(content.size()));
     EXPECT_EQ(head.header("etag"), reply.header("etag"));
     EXPECT_TRUE(head.body.empty());
-    EXPECT_EQ(downloadEventsOf<DownloadStarted>(owner.downloadEvents()).size(), 1U);
+    EXPECT_EQ(eventsOf<DownloadStarted>(owner.downloadEvents()).size(), 1U);
 }
 
-TEST_F(SharedToPhone, RangesGiveTheBytesAskedFor)
+// The forms of the field are ByteRange's; here the answer's status, fields and bytes, and a resume
+// against a file that changed since.
+TEST_F(SharedToPhone, RangesGiveTheBytesAskedForOfTheFileAsItWas)
 {
     const auto content = randomBytes(10000);
     const auto item = shareFile("data.bin", content);
-    const struct
-    {
-        const char* range;
-        int status;
-        std::int64_t first;
-        std::int64_t last;
-    } rows[] = {
-        {"bytes=0-0", 206, 0, 0},           {"bytes=0-1023", 206, 0, 1023},        {"bytes=4000-4999", 206, 4000, 4999},
-        {"bytes=9999-", 206, 9999, 9999},   {"bytes=-1", 206, 9999, 9999},         {"bytes=-2500", 206, 7500, 9999},
-        {"bytes=5000-", 206, 5000, 9999},   {"bytes=9000-20000", 206, 9000, 9999}, {"bytes=-20000", 206, 0, 9999},
-        {"bytes=0-9, 20-29", 200, 0, 9999}, {"bytes=x-y", 200, 0, 9999},           {"lines=1-2", 200, 0, 9999},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.range);
-        const auto reply = download(item, "Range: " + std::string(row.range) + "\r\n");
-        ASSERT_EQ(reply.status, row.status);
-        const auto length = row.last - row.first + 1;
-        EXPECT_TRUE(reply.body ==
-                    content.substr(static_cast<std::size_t>(row.first), static_cast<std::size_t>(length)));
-        EXPECT_EQ(reply.header("content-length"), std::to_string(length));
-        if (row.status == 206) {
-            EXPECT_TRUE(reply.statusLine == "HTTP/1.1 206 Partial Content");
-            EXPECT_EQ(reply.header("content-range"),
-                      "bytes " + std::to_string(row.first) + "-" + std::to_string(row.last) + "/10000");
-        } else {
-            EXPECT_FALSE(reply.header("content-range"));
-        }
-    }
-    for (const char* unsatisfiable : {"bytes=10000-", "bytes=10000-10005", "bytes=-0"}) {
+    const auto part = download(item, "Range: bytes=4000-4999\r\n");
+    EXPECT_EQ(part.statusLine, "HTTP/1.1 206 Partial Content");
+    EXPECT_TRUE(part.body == content.substr(4000, 1000));
+    EXPECT_EQ(part.header("content-length"), "1000");
+    EXPECT_EQ(part.header("content-range"), "bytes 4000-4999/10000");
+    const auto several = download(item, "Range: bytes=0-9, 20-29\r\n");
+    EXPECT_EQ(several.status, 200);
+    EXPECT_TRUE(several.body == content);
+    EXPECT_FALSE(several.header("content-range"));
+    for (const char* unsatisfiable : {"bytes=10000-", "bytes=-0"}) {
         const auto reply = download(item, "Range: " + std::string(unsatisfiable) + "\r\n");
         EXPECT_EQ(reply.statusLine, "HTTP/1.1 416 Range Not Satisfiable") << unsatisfiable;
         EXPECT_EQ(reply.header("content-range"), "bytes */10000") << unsatisfiable;
         EXPECT_EQ(reply.body, "请求的范围超出文件大小");
     }
-}
 
-TEST_F(SharedToPhone, AResumeAgainstAChangedFileGetsTheWholeNewFile)
-{
-    const auto item = shareFile("doc.txt", "first version");
-    const auto first = download(item);
-    const auto tag = *first.header("etag");
-    const auto date = *first.header("last-modified");
-    EXPECT_EQ(download(item, "Range: bytes=6-\r\nIf-Range: " + tag + "\r\n").body, "version");
-    EXPECT_EQ(download(item, "Range: bytes=6-\r\nIf-Range: " + date + "\r\n").status, 206);
-
+    const auto tag = *part.header("etag");
+    EXPECT_EQ(download(item, "Range: bytes=9990-\r\nIf-Range: " + tag + "\r\n").body, content.substr(9990));
+    EXPECT_EQ(download(item, "Range: bytes=6-\r\nIf-Range: " + *part.header("last-modified") + "\r\n").status, 206);
     writeFile(item.path, "second, longer version");
     const auto resumed = download(item, "Range: bytes=6-\r\nIf-Range: " + tag + "\r\n");
     EXPECT_EQ(resumed.status, 200);
@@ -442,43 +314,32 @@ TEST_F(SharedToPhone, AResumeAgainstAChangedFileGetsTheWholeNewFile)
     EXPECT_NE(resumed.header("etag"), tag);
 }
 
-TEST_F(SharedToPhone, UnknownAndRemovedIdsAre404)
-{
-    const auto item = shareFile("a.txt", "a");
-    const auto text = shares->addText("a text is read from the list");
-    ASSERT_TRUE(text);
-    for (const std::string& target :
-         std::vector<std::string>{"/v1/shared/" + Uuid::random().text(), "/v1/shared/not-an-id",
-                                  "/v1/shared/..%2F..%2Fetc%2Fpasswd", "/v1/shared/" + text->id.text()}) {
-        const auto reply = get(target);
-        EXPECT_EQ(reply.status, 404) << target;
-        EXPECT_EQ(reply.body, "分享不存在或已移除") << target;
-    }
-    EXPECT_EQ(download(item).status, 200);
-    EXPECT_EQ(download(item).body, "a");
-    ASSERT_TRUE(shares->remove(item.id));
-    EXPECT_EQ(download(item).status, 404);
-    EXPECT_EQ(download(item).body, "分享不存在或已移除");
-    EXPECT_EQ(get("/v1/shared/").status, 404);
-    EXPECT_EQ(get("/v1/shared/").body, "Not Found");
-}
-
-TEST_F(SharedToPhone, WithThePINOnEveryShareRouteNeedsASession)
+TEST_F(SharedToPhone, WithThePINEveryRouteButThePageNeedsASession)
 {
     const auto item = shareFile("a.txt", "secret");
     setPIN(true, "1234");
-    for (const auto& target : {std::string("/v1/shared"), itemPath(item)}) {
-        const auto reply = get(target);
-        EXPECT_EQ(reply.status, 401) << target;
-        EXPECT_EQ(reply.body, "需要 PIN 验证") << target;
+    const std::string text = R"({"text":"t"})";
+    for (const auto& request : {buildRequest("GET", "/v1/shared"), buildRequest("GET", itemPath(item)),
+                                buildRequest("HEAD", itemPath(item)), buildRequest("POST", "/v1/text", "", text),
+                                buildRequest("POST", "/v1/upload?filename=a.txt&device=Phone", "", "data")}) {
+        const auto reply = sendRequest(port, request);
+        EXPECT_EQ(reply.status, 401) << request;
         EXPECT_EQ(reply.body.find("secret"), std::string::npos);
+        if (!request.starts_with("HEAD")) {
+            EXPECT_EQ(reply.body, "需要 PIN 验证") << request;
+        }
     }
-    EXPECT_EQ(sendRequest(port, buildRequest("HEAD", itemPath(item))).status, 401);
+    EXPECT_TRUE(owner.events().empty());
     const auto token = verifyPIN("1234");
     ASSERT_FALSE(token.empty());
-    EXPECT_EQ(get("/v1/shared", "X-FerryLantern-Session: " + token + "\r\n").status, 200);
+    const auto header = "X-FerryLantern-Session: " + token + "\r\n";
     // A plain download link carries the session as the cookie the page sets.
-    EXPECT_EQ(download(item, "Cookie: ferrylantern_session=" + token + "\r\n").body, "secret");
+    const auto cookie = "Cookie: ferrylantern_session=" + token + "\r\n";
+    EXPECT_EQ(get("/v1/shared", header).status, 200);
+    EXPECT_EQ(download(item, cookie).body, "secret");
+    EXPECT_EQ(post("/v1/text", text, header).status, 200);
+    EXPECT_EQ(post("/v1/text", text, cookie).status, 200);
+    EXPECT_EQ(owner.texts().size(), 2U);
 }
 
 TEST_F(SharedToPhone, OtherSitesCannotReadWhatIsShared)
@@ -497,6 +358,26 @@ TEST_F(SharedToPhone, OtherSitesCannotReadWhatIsShared)
     EXPECT_EQ(get("/v1/info", "Origin: http://evil.example\r\n").status, 200);
 }
 
+TEST_F(SharedToPhone, UnknownAndRemovedSharesAre404)
+{
+    const auto text = shares->addText("a text is read from the list");
+    ASSERT_TRUE(text);
+    for (const std::string& target :
+         std::vector<std::string>{"/v1/shared/" + Uuid::random().text(), "/v1/shared/not-an-id",
+                                  "/v1/shared/..%2F..%2Fetc%2Fpasswd", "/v1/shared/" + text->id.text()}) {
+        const auto reply = get(target);
+        EXPECT_EQ(reply.status, 404) << target;
+        EXPECT_EQ(reply.body, "分享不存在或已移除") << target;
+    }
+    EXPECT_EQ(get("/v1/shared/").body, "Not Found");
+    ASSERT_TRUE(shares->remove(text->id));
+    const auto item = shareFile("a.txt", "a");
+    EXPECT_EQ(download(item).body, "a");
+    ASSERT_TRUE(shares->remove(item.id));
+    EXPECT_EQ(download(item).body, "分享不存在或已移除");
+}
+
+// A shared file deleted or replaced by a folder on disk is 404 and marked missing, once, until it returns.
 TEST_F(SharedToPhone, AFileRemovedFromDiskIs404AndMarkedMissingUntilItReturns)
 {
     const auto item = shareFile("gone.txt", "soon gone");
@@ -506,12 +387,10 @@ TEST_F(SharedToPhone, AFileRemovedFromDiskIs404AndMarkedMissingUntilItReturns)
     EXPECT_EQ(reply.body, "分享的文件已不存在");
     EXPECT_TRUE(shares->find(item.id)->missing);
     EXPECT_EQ(owner.missingChanges(), (std::vector<std::pair<Uuid, bool>>{{item.id, true}}));
-    EXPECT_EQ(download(item).status, 404);
-    EXPECT_EQ(owner.missingChanges().size(), 1U); // told once
     EXPECT_EQ(get("/v1/shared").body, R"({"items":[]})");
-
-    std::filesystem::create_directory(item.path); // a folder in its place is no file either
+    std::filesystem::create_directory(item.path);
     EXPECT_EQ(download(item).body, "分享的文件已不存在");
+    EXPECT_EQ(owner.missingChanges().size(), 1U);
     std::filesystem::remove(item.path);
 
     writeFile(item.path, "back again");
@@ -525,16 +404,16 @@ TEST_F(SharedToPhone, ADownloadCancelledOrAbandonedEndsAsFailedAndTheServerServe
 {
     const auto item = shareFile("big.bin", std::string(64 * 1024 * 1024, 'b'));
     const auto isStarted = [](const auto& event) { return std::holds_alternative<DownloadStarted>(event); };
-    const auto failedCount = [&] { return downloadEventsOf<DownloadFailed>(owner.downloadEvents()).size(); };
+    const auto failedCount = [&] { return eventsOf<DownloadFailed>(owner.downloadEvents()).size(); };
     {
         // A client that stops reading: the download waits in sendfile until the desktop cancels it.
         TestConnection stalled(port);
         stalled.send(buildRequest("GET", itemPath(item)));
         ASSERT_TRUE(owner.waitForDownloadEvent(isStarted));
-        const auto id = downloadEventsOf<DownloadStarted>(owner.downloadEvents()).at(0).id;
+        const auto id = eventsOf<DownloadStarted>(owner.downloadEvents()).at(0).id;
         server->cancelUpload(id);
         ASSERT_TRUE(eventually([&] { return failedCount() == 1; }));
-        EXPECT_EQ(downloadEventsOf<DownloadFailed>(owner.downloadEvents()).at(0).id, id);
+        EXPECT_EQ(eventsOf<DownloadFailed>(owner.downloadEvents()).at(0).id, id);
     }
     {
         // A phone that drops off mid-download: the broken pipe ends that download, not the process.
@@ -545,7 +424,7 @@ TEST_F(SharedToPhone, ADownloadCancelledOrAbandonedEndsAsFailedAndTheServerServe
         vanishing.abort();
         ASSERT_TRUE(eventually([&] { return failedCount() == 2; }));
     }
-    EXPECT_TRUE(downloadEventsOf<DownloadFinished>(owner.downloadEvents()).empty());
+    EXPECT_TRUE(eventsOf<DownloadFinished>(owner.downloadEvents()).empty());
     EXPECT_EQ(download(item, "Range: bytes=-3\r\n").body, "bbb");
 }
 

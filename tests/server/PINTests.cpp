@@ -1,6 +1,6 @@
-// The PIN gate: the info endpoint's report, verification, token transport and lifetime, revocation on
-// settings changes and the limit on wrong attempts, called directly; over real sockets where the
-// connection matters (a restarted server, the address the attempt limit goes by).
+// The PIN gate: the info endpoint's report, verification, how a session travels and how long it lives,
+// revocation on settings changes and the limit on wrong attempts, called directly; over real sockets
+// where the connection matters (a restarted server).
 #include "tests/server/ServerFixture.h"
 
 #include <nlohmann/json.hpp>
@@ -30,66 +30,51 @@ protected:
     {
         return json::parse(verify(json{{"pin", pin}}.dump()).body).value("sessionToken", "");
     }
+    bool authorized(const std::string& token) { return info(sessionHeader(token))["pinAuthorized"] == true; }
 
     static std::string sessionHeader(const std::string& token) { return "X-FerryLantern-Session: " + token + "\r\n"; }
 };
 
 TEST_F(PINGate, InfoWithTheGateOffHasNoPinAuthorized)
 {
-    const auto answer = info();
-    EXPECT_EQ(answer, json::parse(R"({"name":"Test Mac","platform":"macos","protocolVersion":1,"apiVersion":1,
+    EXPECT_EQ(info(), json::parse(R"({"name":"Test Mac","platform":"macos","protocolVersion":1,"apiVersion":1,
                                       "capabilities":["upload","upload-preflight","pin"],"pinRequired":false})"));
+    const auto response = verify(R"({"pin":"0000"})");
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, R"({"ok":true})");
 }
 
-TEST_F(PINGate, InfoReportsWhetherTheTokenIsValid)
+TEST_F(PINGate, TheSessionTravelsInTheHeaderOrElseTheCookie)
 {
     setPIN(true, "1234");
     EXPECT_EQ(info()["pinRequired"], true);
     EXPECT_EQ(info()["pinAuthorized"], false);
     const auto token = tokenFor("1234");
     ASSERT_FALSE(token.empty());
-    EXPECT_EQ(info(sessionHeader(token))["pinAuthorized"], true);
-    EXPECT_EQ(info("Cookie: a=1; ferrylantern_session=" + token + "\r\n")["pinAuthorized"], true);
+    EXPECT_TRUE(Uuid::parse(token));
+    EXPECT_TRUE(authorized(token));
+    const auto cookie = "Cookie: a=1; ferrylantern_session=" + token + "\r\n";
+    EXPECT_EQ(info(cookie)["pinAuthorized"], true);
     EXPECT_EQ(info("Cookie: ferrylantern_session=\r\n")["pinAuthorized"], false);
+    EXPECT_EQ(info(sessionHeader("WRONG") + cookie)["pinAuthorized"], false);
+    EXPECT_EQ(info(sessionHeader("  ") + cookie)["pinAuthorized"], true);
 }
 
-TEST_F(PINGate, TheHeaderWinsOverTheCookie)
-{
-    setPIN(true, "1234");
-    const auto token = tokenFor("1234");
-    EXPECT_EQ(info(sessionHeader("WRONG") + "Cookie: ferrylantern_session=" + token + "\r\n")["pinAuthorized"], false);
-    EXPECT_EQ(info(sessionHeader("  ") + "Cookie: ferrylantern_session=" + token + "\r\n")["pinAuthorized"], true);
-}
-
-TEST_F(PINGate, VerificationWithTheGateOffIsOkWithoutToken)
-{
-    const auto response = verify(R"({"pin":"0000"})");
-    EXPECT_EQ(response.status, 200);
-    EXPECT_EQ(response.body, R"({"ok":true})");
-}
-
-TEST_F(PINGate, AThreeDigitPINLeavesTheGateInactive)
+TEST_F(PINGate, OnlyTheFirstFourDigitsCountAndFewerLeaveTheGateOpen)
 {
     setPIN(true, "123");
     EXPECT_EQ(info()["pinRequired"], false);
     EXPECT_EQ(verify(R"({"pin":"9"})").body, R"({"ok":true})");
-}
 
-TEST_F(PINGate, AFiveDigitPINIsCutToFour)
-{
     setPIN(true, "12345");
     EXPECT_EQ(info()["pinRequired"], true);
     EXPECT_FALSE(tokenFor("1234").empty());
-}
-
-TEST_F(PINGate, NonDigitsAreDroppedBeforeComparing)
-{
-    setPIN(true, "1234");
     EXPECT_FALSE(tokenFor("12a34").empty());
-    const auto wrong = verify(R"({"pin":"4321"})");
-    EXPECT_EQ(wrong.status, 403);
-    EXPECT_EQ(wrong.body, R"({"ok":false})");
-    EXPECT_EQ(verify(R"({"pin":"123"})").status, 403);
+    for (const auto* wrong : {R"({"pin":"4321"})", R"({"pin":"123"})"}) {
+        const auto response = verify(wrong);
+        EXPECT_EQ(response.status, 403) << wrong;
+        EXPECT_EQ(response.body, R"({"ok":false})");
+    }
 }
 
 TEST_F(PINGate, RefusesOversizedAndUndecodableRequests)
@@ -99,63 +84,44 @@ TEST_F(PINGate, RefusesOversizedAndUndecodableRequests)
     EXPECT_EQ(oversized.status, 400);
     EXPECT_EQ(oversized.body, "请求过大");
     EXPECT_EQ(oversized.contentType, "text/plain; charset=utf-8");
-    for (const auto* body : {"", "not json", R"({"pin":1234})", R"(["1234"])"}) {
+    for (const auto* body : {"", "not json", R"({"pin":1234})", R"(["1234"])", "{}"}) {
         const auto response = verify(body);
         EXPECT_EQ(response.status, 400) << body;
         EXPECT_EQ(response.body, "无效的 PIN 请求");
     }
 }
 
-TEST_F(PINGate, TokensExpireAfterTwelveHours)
+TEST_F(PINGate, TokensEndAfterTwelveHoursOrWhenTheServerStops)
 {
     setPIN(true, "1234");
     const auto token = tokenFor("1234");
     clock.advance(43199s);
-    EXPECT_EQ(info(sessionHeader(token))["pinAuthorized"], true);
+    EXPECT_TRUE(authorized(token));
     clock.advance(1s);
-    EXPECT_EQ(info(sessionHeader(token))["pinAuthorized"], false);
-}
+    EXPECT_FALSE(authorized(token));
 
-TEST_F(PINGate, StoppingTheServerInvalidatesTokens)
-{
     startServer();
-    setPIN(true, "1234");
-    const auto token = verifyPIN("1234");
+    const auto overSocket = verifyPIN("1234");
+    EXPECT_TRUE(authorized(overSocket));
     server->stop();
     ASSERT_TRUE(server->start());
-    EXPECT_EQ(info(sessionHeader(token))["pinAuthorized"], false);
+    EXPECT_FALSE(authorized(overSocket));
 }
 
 TEST_F(PINGate, ChangingThePINOrTheSwitchInvalidatesTokens)
 {
     setPIN(true, "1234");
     const auto first = tokenFor("1234");
+    setPIN(true, "1234");
+    EXPECT_TRUE(authorized(first)) << "the same settings again change nothing";
     setPIN(true, "5678");
-    EXPECT_EQ(info(sessionHeader(first))["pinAuthorized"], false);
+    EXPECT_FALSE(authorized(first));
 
     const auto second = tokenFor("5678");
     setPIN(false, "5678");
     EXPECT_EQ(info(sessionHeader(second))["pinRequired"], false);
     setPIN(true, "5678");
-    EXPECT_EQ(info(sessionHeader(second))["pinAuthorized"], false);
-}
-
-TEST_F(PINGate, WrongAttemptsLockTheConnectingAddressOutEvenForTheRightPIN)
-{
-    startServer();
-    setPIN(true, "1234");
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(post("/v1/pin/verify", R"({"pin":"0000"})").status, 403);
-    }
-    const auto refused = post("/v1/pin/verify", R"({"pin":"1234"})");
-    EXPECT_EQ(refused.status, 429);
-    EXPECT_EQ(refused.body, R"({"ok":false})");
-    EXPECT_EQ(refused.header("retry-after"), "30");
-    TestConnection other(port, defaultTestTimeout, "127.0.0.2");
-    other.send(buildRequest("POST", "/v1/pin/verify", "", R"({"pin":"1234"})"));
-    EXPECT_EQ(parseReply(other.readAll())->status, 200);
-    clock.advance(30s);
-    EXPECT_FALSE(verifyPIN("1234").empty());
+    EXPECT_FALSE(authorized(second));
 }
 
 TEST_F(PINGate, AHundredWrongAttemptsTakeDaysWhileAnotherAddressVerifiesAtOnce)
@@ -173,6 +139,7 @@ TEST_F(PINGate, AHundredWrongAttemptsTakeDaysWhileAnotherAddressVerifiesAtOnce)
             continue;
         }
         ASSERT_EQ(response.status, 429) << "after " << checked << " wrong attempts";
+        EXPECT_EQ(verify(R"({"pin":"1234"})").status, 429) << "the right PIN is not checked while locked out";
         const std::chrono::seconds wait{std::stoll(response.extraFields.at(0).second)};
         ASSERT_EQ(wait, expectedWait) << "after " << checked << " wrong attempts";
         // Another address is not slowed by this one's failures.
@@ -184,17 +151,33 @@ TEST_F(PINGate, AHundredWrongAttemptsTakeDaysWhileAnotherAddressVerifiesAtOnce)
     EXPECT_EQ(waited, 3810s + 88 * 3600s); // about 3.7 days
 }
 
-TEST_F(PINGate, ARightPINWithinTheFirstTriesIsNeverSlowed)
+TEST_F(PINGate, FailuresAreForgottenAfterARightPINOrADay)
 {
     setPIN(true, "1234");
-    for (int i = 0; i < 4; ++i) {
-        verify(R"({"pin":"1111"})");
-    }
+    const auto fail = [this](int times) {
+        for (int i = 0; i < times; ++i) {
+            EXPECT_EQ(verify(R"({"pin":"1111"})").status, 403);
+        }
+    };
+    fail(4);
     EXPECT_FALSE(tokenFor("1234").empty());
-    for (int i = 0; i < 4; ++i) {
-        verify(R"({"pin":"1111"})");
-    }
+    fail(4);
+    clock.advance(24h);
+    fail(4);
     EXPECT_FALSE(tokenFor("1234").empty());
+}
+
+TEST(PINAttemptLimiter, KeepsALockedOutClientWhenItPrunesTheOthers)
+{
+    ManualClock clock;
+    PINAttemptLimiter limiter(clock.function(), {.maxTrackedClients = 8});
+    for (int i = 0; i < 5; ++i) {
+        limiter.recordFailure("10.0.0.1");
+    }
+    for (int i = 0; i < 100; ++i) {
+        limiter.recordFailure("10.0.1." + std::to_string(i));
+    }
+    EXPECT_GT(limiter.remainingLockout("10.0.0.1"), 0s);
 }
 
 } // namespace
