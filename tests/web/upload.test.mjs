@@ -9,7 +9,7 @@ import path from 'node:path';
 import { after, test } from 'node:test';
 
 import {
-    checkAccessibility, entriesUnder, newPhone, onLANAddress, openPage, recordRowStatuses, rows, screenshot, slowLink,
+    checkAccessibility, entriesUnder, onLANAddress, openPage, recordRowStatuses, rows, screenshot, slowLink,
     useBrowser, waitForSummary, waitForText,
 } from './support.mjs';
 
@@ -25,8 +25,10 @@ const session = useBrowser({
     },
 });
 
-// Nothing in this file needs a PIN, so nothing may have asked for one.
-after(() => assert.ok(!requestedPaths.includes('/v1/pin/verify'), 'the page never verifies a PIN the server does not want'));
+// Nothing in this file needs a PIN: only the page that could not ask the server whether it wants one
+// may send one.
+after(() => assert.deepEqual(requestedPaths.filter((pathname) => pathname === '/v1/pin/verify'), ['/v1/pin/verify'],
+    'the page never verifies a PIN the server does not want'));
 
 const openPanel = (options) => openPage(session.context, receiver.url, options);
 
@@ -142,6 +144,8 @@ test('answers the page cannot use fail their rows; a failed preflight starts no 
             assert.deepEqual((await rows(page)).map((row) => [row.status, row.tooltip]), [shown, shown],
                 JSON.stringify({ preflight, upload }));
             assert.equal(uploads - uploadsBefore, upload ? 2 : 0);
+            assert.equal(await page.getAttribute('#summary', 'class'), 'summary-err');
+            assert.equal(await page.textContent('#toast'), '本批文件均未传到 Mac');
             await page.waitForFunction(() => !document.getElementById('uploadBtn').disabled);
             assert.equal(await page.textContent('#uploadBtn'), '重试');
             await page.unroute('**/v1/upload/preflight/batch');
@@ -269,21 +273,6 @@ test('answers, row states, sizes, speeds and times read by one rule each', { tim
     assert.deepEqual(seen.retried, ['busy', 'interrupted', 'network', 'stalled', 'timeout']);
     await page.close();
 });
-
-test('a page that could not ask for info shows the gate, which a server without PIN lets through',
-    { timeout: 30000 }, async () => {
-        const phone = await newPhone(session.browser);
-        const page = await phone.newPage();
-        await page.route('**/v1/info', (route) => route.abort());
-        await page.goto(receiver.url);
-        await page.locator('#pinGate').waitFor({ state: 'visible' });
-        assert.equal(await page.textContent('#pinError'), '无法连接 Mac，请检查网络');
-        await page.keyboard.type('0000');
-        await page.locator('#uploadPanel').waitFor({ state: 'visible' });
-        assert.equal(await page.evaluate(() => sessionStorage.getItem('ferrylantern-session')), null);
-        assert.deepEqual(phone.scriptErrors, []);
-        await phone.close();
-    });
 
 test('on a slow link the rows and the bar at the top show sizes, speed and time left; the screen stays on; ' +
     'dark and light pass the accessibility check', { timeout: 90000 }, async () => {
@@ -416,9 +405,11 @@ test('a dropped folder of three levels arrives with its folders; picked files ad
         await page.close();
     });
 
-test('a text typed on the phone arrives as it was written; a shared file downloads byte-identical, a shared text ' +
-    'copies by selection', { timeout: 30000 }, async () => {
+test('a page that could not ask for info shows the gate, which a server without PIN lets through; a text typed ' +
+    'there arrives as it was written; a shared file downloads byte-identical, a shared text copies by selection',
+{ timeout: 30000 }, async () => {
     const page = await session.context.newPage();
+    await page.route('**/v1/info', (route) => route.abort());
     // The computer's texts come from the desktop's window, which this server has not: one is added to
     // the real list on its way to the page.
     const sharedText = 'Wi‑Fi：Guest-5G\n密码 4821';
@@ -429,7 +420,12 @@ test('a text typed on the phone arrives as it was written; a shared file downloa
         await route.fulfill({ response, json: list });
     });
     await page.goto(receiver.url);
+    await page.locator('#pinGate').waitFor({ state: 'visible' });
+    assert.equal(await page.textContent('#pinError'), '无法连接 Mac，请检查网络');
+    await page.keyboard.type('0000');
     await page.locator('#uploadPanel').waitFor({ state: 'visible' });
+    assert.equal(await page.evaluate(() => sessionStorage.getItem('ferrylantern-session')), null);
+
     await page.fill('#deviceName', device);
     await page.fill('#textInput', 'x'.repeat(65537));
     await page.click('#sendTextBtn');
