@@ -124,18 +124,17 @@ ProcessSnapshot snapshotOf(pid_t pid)
 }
 
 ServerProcess::ServerProcess(const std::filesystem::path& saveDirectory, const std::filesystem::path& workFolder,
-                             Options options)
+                             std::vector<std::string> arguments, std::optional<int> descriptorLimit)
 {
     std::filesystem::create_directories(workFolder);
     const auto portFile = workFolder / "port";
     std::filesystem::remove(portFile);
-    std::vector<std::string> arguments{
-        "--port", "0", "--port-file", portFile.string(), "--save-dir", saveDirectory.string(), "--name", "Fault Box"};
-    arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
-    if (options.descriptorLimit) {
+    arguments.insert(arguments.begin(), {"--port", "0", "--port-file", portFile.string(), "--save-dir",
+                                         saveDirectory.string(), "--name", "Fault Box"});
+    if (descriptorLimit) {
         // The shell sets the limit and becomes the server, so the pid stays the server's.
         arguments.insert(arguments.begin(),
-                         {"-c", "ulimit -n " + std::to_string(*options.descriptorLimit) + " && exec \"$0\" \"$@\"",
+                         {"-c", "ulimit -n " + std::to_string(*descriptorLimit) + " && exec \"$0\" \"$@\"",
                           FERRYLANTERN_SERVER_BINARY});
         process_ = std::make_unique<ChildProcess>("/bin/sh", arguments, workFolder);
     } else {

@@ -53,19 +53,13 @@ struct ProcessSnapshot
 };
 ProcessSnapshot snapshotOf(pid_t pid);
 
-// ferrylantern-server on an ephemeral port, saving into `saveDirectory`. Stopped with SIGTERM (or
-// killed) when the object goes. `descriptorLimit` runs it under `ulimit -n`.
+// ferrylantern-server on an ephemeral port, saving into `saveDirectory`, with `arguments` added.
+// Stopped with SIGTERM (or killed) when the object goes. `descriptorLimit` runs it under `ulimit -n`.
 class ServerProcess
 {
 public:
-    struct Options
-    {
-        std::vector<std::string> arguments;
-        std::optional<int> descriptorLimit;
-    };
-
     ServerProcess(const std::filesystem::path& saveDirectory, const std::filesystem::path& workFolder,
-                  Options options = {});
+                  std::vector<std::string> arguments, std::optional<int> descriptorLimit);
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
@@ -108,8 +102,8 @@ class FaultTest : public ::testing::Test
 protected:
     void start(std::vector<std::string> arguments = {}, std::optional<int> descriptorLimit = std::nullopt)
     {
-        server = std::make_unique<ServerProcess>(saveDirectory, folder.path() / "server",
-                                                 ServerProcess::Options{std::move(arguments), descriptorLimit});
+        server = std::make_unique<ServerProcess>(saveDirectory, folder.path() / "server", std::move(arguments),
+                                                 descriptorLimit);
         port = server->port();
         ASSERT_NE(port, 0) << server->output();
     }

@@ -21,12 +21,6 @@ class Interruptions : public FaultTest, public ::testing::WithParamInterface<Bod
 
 INSTANTIATE_TEST_SUITE_P(BothBodyPaths, Interruptions, bothBodyPaths, bodyPathName);
 
-std::string multipartBody(std::string_view data)
-{
-    return "--B\r\nContent-Disposition: form-data; name=\"file\"; filename=\"m.bin\"\r\n\r\n" + std::string(data) +
-           "\r\n--B--\r\n";
-}
-
 TEST_P(Interruptions, ClientsThatVanishMidRequestLeaveNothingBehind)
 {
     start(onBodyPath(GetParam()));
@@ -44,10 +38,10 @@ TEST_P(Interruptions, ClientsThatVanishMidRequestLeaveNothingBehind)
         const auto data = generatedBytes(static_cast<std::uint64_t>(round), 0, static_cast<std::size_t>(size));
         std::string request;
         if (random() % 4 == 0) {
-            const auto body = multipartBody(data);
-            request = "POST /v1/upload?device=Phone HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=B\r\n"
-                      "Content-Length: " +
-                      std::to_string(body.size()) + "\r\n\r\n" + body;
+            request =
+                buildRequest("POST", "/v1/upload?device=Phone", "Content-Type: multipart/form-data; boundary=B\r\n",
+                             "--B\r\nContent-Disposition: form-data; name=\"file\"; filename=\"m.bin\"\r\n\r\n" + data +
+                                 "\r\n--B--\r\n");
             ++multipart;
         } else {
             request = uploadHead({"filename=cut-" + std::to_string(round) + ".bin&device=Phone", 0, size, ""}) + data;
@@ -192,10 +186,7 @@ TEST_P(Interruptions, AFileCutAtFiveRandomPointsResumesFromTheServersOffset)
         inFlightAtMost = connection.limitSendBuffer(phoneSendBuffer);
         // The first request is a plain ticketed upload; every later one names its offset.
         const std::string target = requests == 1 ? query : query + "&offset=" + std::to_string(offset);
-        ASSERT_TRUE(connection.send("POST /v1/upload?" + target +
-                                    " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/octet-stream\r\n"
-                                    "Expect: 100-continue\r\nContent-Length: " +
-                                    std::to_string(size - offset) + "\r\n\r\n"));
+        ASSERT_TRUE(connection.send(uploadHead({target, seed, size - offset, "Expect: 100-continue\r\n"})));
         std::string received;
         ASSERT_TRUE(connection.readUntil("\r\n\r\n", received)) << "request " << requests;
         if (!received.starts_with("HTTP/1.1 100")) {

@@ -139,7 +139,6 @@ TEST_F(Load, SixtyFourLargeUploadsAtOnceKeepMemoryBounded)
     const auto start = Clock::now();
     EXPECT_EQ(uploadAll(requests, uploadCount, saveDirectory / "Large"), uploadCount);
     const double seconds = secondsSince(start);
-    const auto cpuSeconds = server->snapshot().cpuSeconds - idle.cpuSeconds;
     sampling = false;
     sampler.join();
 
@@ -150,7 +149,6 @@ TEST_F(Load, SixtyFourLargeUploadsAtOnceKeepMemoryBounded)
     const double totalMiB = static_cast<double>(size) * uploadCount / (1 << 20);
     reportFigure("uploads at once x size (MiB)", std::to_string(uploadCount) + " x " + std::to_string(size >> 20));
     reportFigure("aggregate (MB/s)", formatted(totalMiB * 1.048576 / seconds, 0));
-    reportFigure("server CPU per GiB (s)", formatted(cpuSeconds / (totalMiB / 1024), 2));
     reportFigure("RSS idle / highest (MiB)", formatted(idle.rssMiB) + " / " + formatted(highestRSS.load()));
 }
 

@@ -140,33 +140,6 @@ TEST_P(FullDisk, AFullDiskFailsTheUploadCleanlyAndTheNextOneSucceeds)
     EXPECT_EQ(filesUnder(saveDirectory).size(), 1U);
 }
 
-TEST_F(Resources, UploadsInFlightCountAgainstTheFreeSpace)
-{
-    if (!startOnSmallDisk(100)) {
-        GTEST_SKIP() << noDisk();
-    }
-    // Each of three 30 MiB uploads fits beside the 64 MiB reserve on its own; together they would
-    // eat into it. The first is under way when the others ask.
-    const UploadRequest first{"filename=first.bin&device=Phone", 21, 30 << 20, ""};
-    TestConnection running(port, 30s);
-    ASSERT_TRUE(running.send(uploadHead(first)));
-    ASSERT_TRUE(running.send(generatedBytes(first.seed, 0, 1 << 20)));
-    ASSERT_TRUE(eventually([&] { return !filesUnder(saveDirectory / "Phone").empty(); }, 10s));
-    for (const char* name : {"second", "third"}) {
-        const auto refused = upload(port, {std::string("filename=") + name + ".bin&device=Phone", 22, 30 << 20, ""});
-        EXPECT_EQ(refused.status, 500) << name;
-        EXPECT_EQ(refused.body, fullDiskText) << name;
-    }
-    for (std::int64_t offset = 1 << 20; offset < first.size; offset += 1 << 20) {
-        ASSERT_TRUE(running.send(generatedBytes(first.seed, offset, 1 << 20)));
-    }
-    const auto reply = parseReply(running.readAll());
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->status, 200) << reply->body;
-    EXPECT_TRUE(holdsGeneratedContent(saveDirectory / "Phone" / "first.bin", first.seed, first.size));
-    EXPECT_GE(disk->freeBytes(), std::int64_t{64} << 20); // the reserve held
-}
-
 // An upload kept for resuming still holds the room for the bytes it has yet to receive, so the disk
 // cannot fill up under it while the phone is away; its cancel gives the room back.
 TEST_F(Resources, AKeptUploadHoldsTheRoomItStillNeeds)

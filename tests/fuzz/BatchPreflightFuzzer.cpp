@@ -17,11 +17,7 @@ using namespace ferrylantern;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const auto input = fuzz::splitInput(data, size);
-    std::string body;
-    for (std::size_t i = 1; i < input.pieces.size(); ++i) {
-        body += input.pieces[i];
-    }
-    const auto request = decodeMessage<TransferPreflightBatchRequest>(body);
+    const auto request = decodeMessage<TransferPreflightBatchRequest>(fuzz::joinedPieces(input, 1));
     if (!request) {
         FUZZ_CHECK(!request.error().empty());
         return 0;

@@ -31,12 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const auto input = fuzz::splitInput(data, size);
     check(input.payload);
-    std::string joined;
-    for (const auto piece : input.pieces) {
-        joined += joined.empty() ? "" : "; ";
-        joined += piece;
-    }
-    check(joined);
+    check(fuzz::joinedPieces(input, 0, "; "));
     const auto disposition = attachmentDisposition(validUTF8Text(input.payload));
     FUZZ_CHECK(disposition.starts_with("attachment; filename=\""));
     FUZZ_CHECK(std::all_of(disposition.begin(), disposition.end(), [](char c) { return c >= 0x20 && c < 0x7F; }));

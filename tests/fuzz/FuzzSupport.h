@@ -74,6 +74,17 @@ inline std::string_view pieceOrEmpty(const PiecedInput& input, std::size_t i)
     return i < input.pieces.size() ? input.pieces[i] : std::string_view();
 }
 
+// The pieces from the `first` on, joined by `separator`.
+inline std::string joinedPieces(const PiecedInput& input, std::size_t first, std::string_view separator = "")
+{
+    std::string joined;
+    for (std::size_t i = first; i < input.pieces.size(); ++i) {
+        joined += i == first ? "" : separator;
+        joined += input.pieces[i];
+    }
+    return joined;
+}
+
 // A name the server can create inside its folder and nowhere else: not empty, ".", "..", no "/", "\\"
 // or NUL, at most 255 bytes.
 inline bool isUsableFileName(std::string_view name)

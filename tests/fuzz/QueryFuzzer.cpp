@@ -51,11 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto input = fuzz::splitInput(data, size);
     checkTarget(std::string(input.payload));
 
-    std::string target(fuzz::pieceOrEmpty(input, 0));
-    for (std::size_t i = 1; i < input.pieces.size(); ++i) {
-        target += i == 1 ? "?" : "&";
-        target += input.pieces[i];
-    }
-    checkTarget(target);
+    const auto query = input.pieces.size() > 1 ? "?" + fuzz::joinedPieces(input, 1, "&") : "";
+    checkTarget(std::string(fuzz::pieceOrEmpty(input, 0)) + query);
     return 0;
 }

@@ -126,18 +126,20 @@ test('a name pointed at this machine (DNS rebinding) gets nothing', { timeout: 3
     assert.deepEqual(await entriesUnder(open.saveDir), []);
 });
 
-test('the page as sent shows the name literally in title and intro', { timeout: 30000 }, async () => {
+test('the page as sent shows the name literally and says what to do without JavaScript; the script shows it ' +
+    'literally too and uploads', { timeout: 45000 }, async () => {
     const context = await session.browser.newContext({ javaScriptEnabled: false });
-    const page = await context.newPage();
-    await page.goto(named.url);
-    assert.equal(await page.title(), asTitle(`传到 ${hostileName}`));
-    assert.equal(await page.textContent('#pageIntro strong'), hostileName);
-    assert.equal(await page.textContent('#pageIntro'), `将文件传到 ${hostileName}。`);
-    assert.equal(await page.locator('script').count(), 1);
+    const plain = await context.newPage();
+    await plain.goto(named.url);
+    assert.equal(await plain.title(), asTitle(`传到 ${hostileName}`));
+    assert.equal(await plain.textContent('#pageIntro strong'), hostileName);
+    assert.equal(await plain.textContent('#pageIntro'), `将文件传到 ${hostileName}。`);
+    assert.equal(await plain.locator('script').count(), 1);
+    assert.match(await plain.textContent('noscript'), /需要 JavaScript.*开启 JavaScript，然后刷新页面/);
+    assert.equal(await plain.isVisible('.noscript'), true);
+    assert.equal(await plain.isVisible('#uploadPanel'), false);
     await context.close();
-});
 
-test('the script runs, shows the name literally in the panel intro and uploads', { timeout: 45000 }, async () => {
     const files = await session.files({ 'name-test.txt': 'still works' });
     const page = await openPage(session.context, named.url, { device: '名字测试' });
     assert.equal(await page.textContent('#pageIntro'), `将文件传到 ${hostileName}。选择文件后点「开始上传」。`);

@@ -1,6 +1,6 @@
-// How a batch ends when the desktop answers: refused as a whole, refused for one file, approved after a
-// wait during which the phone's user edits the device name, or a same-name file the desktop user keeps
-// beside the old one.
+// How a batch ends when the desktop answers: refused for one file, approved after a wait during which
+// the phone's user edits the device name, or a same-name file the desktop user keeps beside the old one.
+// A batch refused as a whole is one of the answers in upload.test.mjs.
 import assert from 'node:assert/strict';
 import { mkdir, readFile, readdir, writeFile } from 'node:fs/promises';
 import path from 'node:path';
@@ -15,32 +15,12 @@ const session = useBrowser({
     },
 });
 
-async function startReceiver(options) {
-    const receiver = await session.receiver(options);
-    return { receiver, saveDir: receiver.saveDir };
-}
-
 const openPanel = (receiver, device) => openPage(session.context, receiver.url, { device });
 
-test('a batch the desktop refuses fails on every row', { timeout: 45000 }, async () => {
-    const { receiver, saveDir } = await startReceiver({ confirm: 'reject' });
-    const page = await openPanel(receiver, '拒绝手机');
-    await page.setInputFiles('#files', files.paths);
-    await page.click('#uploadBtn');
-    await waitForSummary(page, '传输失败');
-    assert.equal(await page.getAttribute('#summary', 'class'), 'summary-err');
-    assert.deepEqual((await rows(page)).map((row) => [row.status, row.pct, row.classes]),
-        files.paths.map(() => ['✗ 传输失败', '—', 'err']));
-    assert.equal(await page.textContent('#toast'), '本批文件均未传到 Mac');
-    assert.equal(await page.isEnabled('#uploadBtn'), true);
-    assert.deepEqual(await readdir(saveDir), []);
-    await page.close();
-});
-
 test('one refused duplicate among three gives the mixed summary', { timeout: 45000 }, async () => {
-    const { receiver, saveDir } = await startReceiver({ onDuplicate: 'cancel' });
+    const receiver = await session.receiver({ onDuplicate: 'cancel' });
     const device = '混合手机';
-    const existing = path.join(saveDir, device, 'b.txt');
+    const existing = path.join(receiver.saveDir, device, 'b.txt');
     await mkdir(path.dirname(existing));
     await writeFile(existing, 'second, old');
 
@@ -62,7 +42,7 @@ test('one refused duplicate among three gives the mixed summary', { timeout: 450
 });
 
 test('a batch waits for the desktop and uploads under the name it was approved for', { timeout: 60000 }, async () => {
-    const { receiver, saveDir } = await startReceiver({ confirm: 'ask' });
+    const receiver = await session.receiver({ confirm: 'ask' });
     const page = await openPanel(receiver, '等待手机');
     await page.setInputFiles('#files', files.paths.slice(0, 2));
     await page.click('#uploadBtn');
@@ -81,16 +61,16 @@ test('a batch waits for the desktop and uploads under the name it was approved f
     await waitForSummary(page, '全部完成（2 个文件）');
     assert.deepEqual((await rows(page)).map((row) => row.status),
         ['✓ 传输完成 → 等待手机/', '✓ 传输完成 → 等待手机/']);
-    assert.deepEqual(await readdir(saveDir), ['等待手机']);
+    assert.deepEqual(await readdir(receiver.saveDir), ['等待手机']);
     await page.close();
 });
 
 test('a same-name file waits for the desktop, then shows the name it was saved under', { timeout: 60000 },
     async () => {
-        const { receiver, saveDir } = await startReceiver({ onDuplicate: 'ask' });
+        const receiver = await session.receiver({ onDuplicate: 'ask' });
         const device = '同名手机';
-        await mkdir(path.join(saveDir, device));
-        await writeFile(path.join(saveDir, device, 'photo.jpg'), 'the old photo');
+        await mkdir(path.join(receiver.saveDir, device));
+        await writeFile(path.join(receiver.saveDir, device, 'photo.jpg'), 'the old photo');
         const photo = Buffer.alloc(300 * 1024, 7);
         const picked = await session.files({ 'photo.jpg': photo });
 
@@ -104,7 +84,7 @@ test('a same-name file waits for the desktop, then shows the name it was saved u
         receiver.answer('k');
         await waitForSummary(page, '全部完成（1 个文件）');
         assert.deepEqual((await rows(page)).map((row) => row.status), [`✓ 传输完成 → ${device}/photo-1.jpg`]);
-        assert.equal(await readFile(path.join(saveDir, device, 'photo.jpg'), 'utf8'), 'the old photo');
-        assert.ok(photo.equals(await readFile(path.join(saveDir, device, 'photo-1.jpg'))));
+        assert.equal(await readFile(path.join(receiver.saveDir, device, 'photo.jpg'), 'utf8'), 'the old photo');
+        assert.ok(photo.equals(await readFile(path.join(receiver.saveDir, device, 'photo-1.jpg'))));
         await page.close();
     });

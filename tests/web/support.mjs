@@ -31,7 +31,7 @@ export const onLANAddress = pageAddress !== '127.0.0.1';
 
 export const waitTimeout = 15000;
 
-export async function temporaryFolder(prefix) {
+async function temporaryFolder(prefix) {
     return mkdtemp(path.join(tmpdir(), prefix));
 }
 
@@ -148,55 +148,10 @@ export class Receiver extends Watched {
     }
 }
 
-// Debian's Chromium with a throw-away profile, home and temporary folder; `extraArgs` go on its
-// command line (host resolver rules, for example).
-export async function launchChromium(extraArgs = []) {
-    const home = await temporaryFolder('fl-web-chromium-');
-    const browser = await chromium.launch({
-        executablePath: chromiumPath,
-        headless: true,
-        args: [...chromiumArgs, ...extraArgs],
-        env: {
-            ...process.env,
-            HOME: home,
-            TMPDIR: home,
-            // Chromium aborts when a D-Bus it joined goes away, as the system bus does when other tests
-            // stop their daemon; the page needs no bus, so it gets none.
-            DBUS_SYSTEM_BUS_ADDRESS: `unix:path=${path.join(home, 'no-system-bus')}`,
-            DBUS_SESSION_BUS_ADDRESS: `unix:path=${path.join(home, 'no-session-bus')}`,
-        },
-        timeout: 60000,
-    });
-    return {
-        browser,
-        async close() {
-            await withTimeout(browser.close(), 10000, 'Chromium to close').catch(() => {});
-            await rm(home, { recursive: true, force: true });
-        },
-    };
-}
-
-// A phone: narrow viewport, touch, mobile layout, dark unless asked otherwise. Script errors of every
-// page are collected.
-export async function newPhone(browser, { colorScheme = 'dark', javaScriptEnabled = true } = {}) {
-    const context = await browser.newContext({
-        viewport: { width: 390, height: 844 },
-        deviceScaleFactor: 2,
-        isMobile: true,
-        hasTouch: true,
-        locale: 'zh-CN',
-        colorScheme,
-        javaScriptEnabled,
-    });
-    context.setDefaultTimeout(waitTimeout);
-    context.setDefaultNavigationTimeout(waitTimeout);
-    context.scriptErrors = [];
-    context.on('page', (page) => page.on('pageerror', (error) => context.scriptErrors.push(error.message)));
-    return context;
-}
-
-// What every test file sets up once: Chromium (with `extraArgs`) and a phone in it, then `setUp()`;
-// receivers and files that go away at the end, and no script error on any page of the phone.
+// What every test file sets up once: Debian's Chromium (with `extraArgs` on its command line, and a
+// throw-away profile, home and temporary folder) and a phone in it (narrow viewport, touch, mobile
+// layout, dark), then `setUp()`; receivers and files that go away at the end, and no script error on
+// any page of the phone.
 export function useBrowser({ extraArgs = [], setUp } = {}) {
     const session = {
         cleanups: [],
@@ -227,13 +182,39 @@ export function useBrowser({ extraArgs = [], setUp } = {}) {
         },
     };
     before(async () => {
-        session.chromium = await launchChromium(extraArgs);
-        session.browser = session.chromium.browser;
-        session.context = await newPhone(session.browser);
+        const home = await session.folder('fl-web-chromium-');
+        session.browser = await chromium.launch({
+            executablePath: chromiumPath,
+            headless: true,
+            args: [...chromiumArgs, ...extraArgs],
+            env: {
+                ...process.env,
+                HOME: home,
+                TMPDIR: home,
+                // Chromium aborts when a D-Bus it joined goes away, as the system bus does when other
+                // tests stop their daemon; the page needs no bus, so it gets none.
+                DBUS_SYSTEM_BUS_ADDRESS: `unix:path=${path.join(home, 'no-system-bus')}`,
+                DBUS_SESSION_BUS_ADDRESS: `unix:path=${path.join(home, 'no-session-bus')}`,
+            },
+            timeout: 60000,
+        });
+        session.context = await session.browser.newContext({
+            viewport: { width: 390, height: 844 },
+            deviceScaleFactor: 2,
+            isMobile: true,
+            hasTouch: true,
+            locale: 'zh-CN',
+            colorScheme: 'dark',
+        });
+        session.context.setDefaultTimeout(waitTimeout);
+        session.context.setDefaultNavigationTimeout(waitTimeout);
+        session.context.scriptErrors = [];
+        const { scriptErrors } = session.context;
+        session.context.on('page', (page) => page.on('pageerror', (error) => scriptErrors.push(error.message)));
         await setUp?.();
     }, { timeout: 90000 });
     after(async () => {
-        await session.chromium?.close();
+        await withTimeout(session.browser?.close(), 10000, 'Chromium to close').catch(() => {});
         for (const cleanup of session.cleanups.reverse()) await cleanup();
         assert.deepEqual(session.context?.scriptErrors, []);
     }, { timeout: 60000 });
