@@ -173,34 +173,5 @@ TEST(GeneratedAudio, EveryKindOfFileReadsAndPlaysAsItShould)
     }
 }
 
-TEST(SegmentEndKind, TellsTheEndOfTheStreamFromAStreamCutShort)
-{
-    using Kind = SegmentEnd::Kind;
-    constexpr int rate = 48000;
-    struct Row
-    {
-        const char* name;
-        DecoderStatus status;
-        std::int64_t startFrame;
-        std::int64_t decodedFrames;
-        std::optional<std::int64_t> statedLength;
-        Kind kind;
-    };
-    const Row rows[] = {
-        {"decoded to the stated length", DecoderStatus::completed, 0, 480000, 480000, Kind::endOfStream},
-        {"encoder padding short of it", DecoderStatus::completed, 0, 478000, 480000, Kind::endOfStream},
-        {"half a second short", DecoderStatus::completed, 0, 456000, 480000, Kind::endOfStream},
-        {"more than half a second short", DecoderStatus::completed, 0, 455999, 480000, Kind::cutShort},
-        {"from the middle to the end", DecoderStatus::completed, 240000, 240000, 480000, Kind::endOfStream},
-        {"longer than stated", DecoderStatus::completed, 0, 500000, 480000, Kind::endOfStream},
-        {"an estimated length is no promise", DecoderStatus::completed, 0, 100000, std::nullopt, Kind::endOfStream},
-        {"the stream broke off", DecoderStatus::failed, 0, 480000, 480000, Kind::cutShort},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(segmentEndKind(row.status, row.startFrame, row.decodedFrames, row.statedLength, rate), row.kind);
-    }
-}
-
 } // namespace
 } // namespace ferrylantern

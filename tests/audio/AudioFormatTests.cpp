@@ -12,6 +12,7 @@ namespace {
 using test::generatedAudio;
 using test::TemporaryFolder;
 
+// Captions of real files are in GeneratedAudio.EveryKindOfFileReadsAndPlaysAsItShould; these are the edges.
 TEST(CaptionText, ShowsTheRateWithEitherTheBitDepthOrTheBitRate)
 {
     struct Row
@@ -20,9 +21,6 @@ TEST(CaptionText, ShowsTheRateWithEitherTheBitDepthOrTheBitRate)
         std::optional<QString> text;
     };
     const Row rows[] = {
-        {{44100, 16, 1411}, QString::fromUtf8("44.1 kHz · 16-bit")},
-        {{48000, 24, 0}, QString::fromUtf8("48 kHz · 24-bit")},
-        {{48000, 0, 320}, QString::fromUtf8("48 kHz · 320 kbps")},
         {{32000, 0, 0}, QStringLiteral("32 kHz")},
         {{22050, 0, 64}, QString::fromUtf8("22.1 kHz · 64 kbps")},
         {{11025, 8, 0}, QString::fromUtf8("11.0 kHz · 8-bit")},

@@ -136,27 +136,6 @@ TEST_F(CountingLoader, CachesNoFailureAndProbesOnlyAudioNames)
     EXPECT_EQ(probes, 2);
 }
 
-TEST_F(CountingLoader, DeliversOnTheCallersThreadAfterTheCallReturnsAndNeverToAGoneContext)
-{
-    QThread* deliveredOn = nullptr;
-    loader.loadStereoSamples(url, &context, [&](auto) { deliveredOn = QThread::currentThread(); });
-    EXPECT_EQ(deliveredOn, nullptr);
-    ASSERT_TRUE(pumpUntil([&] { return deliveredOn != nullptr; }));
-    EXPECT_EQ(deliveredOn, QThread::currentThread());
-
-    std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(5));
-    bool called = false;
-    {
-        QObject shortLived;
-        loader.loadStereoSamples(url, &shortLived, [&](auto) { called = true; });
-    }
-    loader.waitForIdle();
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(called);
-    EXPECT_TRUE(samples());
-    EXPECT_EQ(extractions, 2) << "the result for the gone context was still kept";
-}
-
 TEST(AudioWaveformLoaderLanes, AnswersDurationsAndCaptionsWhileEveryWaveformWaits)
 {
     constexpr int rowCount = 24;
