@@ -135,29 +135,5 @@ TEST(LANAddresses, ReadsTheSystemInterfaceListOfALaptopWithVirtualNetworks)
     EXPECT_EQ(scanTerminalQRCode(output, folder.path()), url) << output;
 }
 
-class AddressSelection : public ReceiverTest
-{};
-
-TEST_F(AddressSelection, AccessURLNeedsARunningServerAndAnAddress)
-{
-    model = makeModel();
-    model->refreshLANAddresses();
-    EXPECT_FALSE(model->accessURL()); // stopped, whatever the addresses
-    startAndWait(*model);
-    if (model->lanAddresses().isEmpty()) {
-        EXPECT_FALSE(model->selectedAddressID());
-        EXPECT_FALSE(model->accessURL());
-    } else {
-        const auto& first = model->lanAddresses().first();
-        EXPECT_EQ(model->selectedAddressID(), first.id());
-        EXPECT_EQ(model->accessURL(), QStringLiteral("http://%1:%2/").arg(first.address).arg(*model->port()));
-        // A selection that disappears falls back to the first entry.
-        model->setSelectedAddressID(QStringLiteral("gone0-10.9.9.9"));
-        EXPECT_EQ(model->selectedAddress(), first.address);
-        model->refreshLANAddresses();
-        EXPECT_EQ(model->selectedAddressID(), first.id());
-    }
-}
-
 } // namespace
 } // namespace ferrylantern::test
