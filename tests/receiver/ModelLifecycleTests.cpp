@@ -6,7 +6,6 @@
 #include <QSignalSpy>
 
 #include <fstream>
-#include <future>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -181,33 +180,6 @@ protected:
         return path;
     }
 };
-
-TEST_F(BothWays, AnAskedForTextShowsWhatItIsAndArrivesAsARowOfItsOwn)
-{
-    const auto tester = checkedModel(model->recentTransferList());
-    model->setRequireReceiveConfirmation(true);
-    const std::string text = "第一行\n<b>not bold</b> 🚀";
-    auto reply = std::async(std::launch::async, [port = *model->port()] {
-        return sendRequest(
-            port, buildRequest("POST", "/v1/text?device=Phone", "", R"({"text":"第一行\n<b>not bold</b> 🚀"})"));
-    });
-    ASSERT_TRUE(waitFor([&] { return model->confirmations().currentReceiveConfirmationItem().has_value(); }));
-    const auto item = *model->confirmations().currentReceiveConfirmationItem();
-    EXPECT_EQ(item.pending.kind, ReceiveKind::text);
-    EXPECT_EQ(item.pending.fileName, QStringLiteral("第一行")); // the start of its first line
-    model->confirmations().respondToCurrentConfirmation(true);
-    ASSERT_TRUE(waitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
-    const auto answer = reply.get();
-    ASSERT_EQ(answer.status, 200) << answer.body;
-    ASSERT_TRUE(waitFor([&] { return model->recentTransfers().size() == 1; }));
-    const auto& record = model->recentTransfers().first();
-    EXPECT_EQ(record.text, text);
-    EXPECT_EQ(record.deviceFolder, "Phone");
-    EXPECT_EQ(record.byteCount, static_cast<std::int64_t>(text.size()));
-    EXPECT_EQ(nlohmann::json::parse(answer.body)["id"], record.id.text());
-    model->recheckRecentTransferFiles();
-    EXPECT_FALSE(model->recentTransferList().isMissing(0)); // a text has no file to lose
-}
 
 TEST_F(BothWays, SharesAreListedDownloadedAndEndedFromTheModel)
 {

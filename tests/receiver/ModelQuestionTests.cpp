@@ -53,12 +53,19 @@ protected:
     ReceiveConfirmationQueue queue;
 };
 
-TEST_F(ConfirmationQueue, SingleQuestionsQueueInArrivalOrder)
+TEST_F(ConfirmationQueue, SinglesQueueInArrivalOrderAndComeBackAfterABatchThatPushedThemAside)
 {
     auto first = asked();
     auto second = asked();
+    auto batch = asked();
     ask(question("a.jpg"), first.reply);
     ask(question("b.jpg"), second.reply);
+    EXPECT_EQ(current(), "a.jpg of 2");
+    askBatch({question("b1"), question("b2")}, batch.reply);
+    EXPECT_EQ(current(), "b1 of 2");
+    queue.respondToCurrentConfirmation(true);
+    EXPECT_TRUE(batch.accepted());
+    EXPECT_FALSE(first.reply.isResumed());
     EXPECT_EQ(current(), "a.jpg of 2");
 
     queue.respondToCurrentConfirmation(true);
@@ -98,20 +105,6 @@ TEST_F(ConfirmationQueue, ABatchIsOneQuestionAndTheNextWaitsUntilItIsAnsweredOrW
     auto empty = asked();
     askBatch({}, empty.reply);
     EXPECT_TRUE(empty.accepted());
-}
-
-TEST_F(ConfirmationQueue, SinglesPushedAsideByABatchComeBackAfterIt)
-{
-    auto single = asked();
-    auto batch = asked();
-    ask(question("single.txt"), single.reply);
-    askBatch({question("b1"), question("b2")}, batch.reply);
-    EXPECT_EQ(current(), "b1 of 2");
-    queue.respondToCurrentConfirmation(true);
-    EXPECT_TRUE(batch.accepted());
-    EXPECT_EQ(current(), "single.txt of 1");
-    queue.respondToCurrentConfirmation(true);
-    EXPECT_TRUE(single.accepted());
 }
 
 TEST_F(ConfirmationQueue, AcceptAllAndRejectAllAnswerEverySingleQuestion)
