@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <fstream>
+
 namespace ferrylantern {
 namespace {
 
@@ -74,7 +76,7 @@ TEST(ProbeFormat, FallsBackToTheAudioFileReaderWhenTheDecoderFindsNoTrackAndElse
     EXPECT_EQ(probeFormat(silence, 0), (AudioStreamFormat{44100, 16, 0}));
 
     const auto text = folder.path() / "notes.wav";
-    test::writeTextFile(text, "not audio at all\n");
+    std::ofstream(text) << "not audio at all\n";
     EXPECT_FALSE(probeFormat(text, 17));
     EXPECT_FALSE(readFileFormatFallback(text));
     EXPECT_FALSE(probeFormat(folder.path() / "missing.mp3", 1000));

@@ -124,11 +124,6 @@ void writeWav(const std::filesystem::path& path, int sampleRate, int channels, c
     sf_close(file);
 }
 
-void writeTextFile(const std::filesystem::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
 std::filesystem::path generatedAudio(const std::string& name)
 {
     const std::filesystem::path folder(FERRYLANTERN_TEST_AUDIO_CACHE);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 namespace ferrylantern {
 namespace {
@@ -124,12 +125,14 @@ TEST(ExtractStereoWaveform, GivesNothingForFilesWithoutAUsableWaveform)
     const auto noFrames = folder.path() / "no-frames.wav";
     writeWav(noFrames, 44100, 2, {});
     const auto text = folder.path() / "notes.wav";
-    test::writeTextFile(text, "these are not samples\n");
+    std::ofstream(text) << "these are not samples\n";
 
     const std::pair<const char*, std::filesystem::path> rows[] = {
-        {"digital silence", silence}, {"left channel silent", leftSilent},
-        {"zero duration", noFrames},  {"decoding fails part way", generatedAudio("truncated.flac")},
-        {"text named .wav", text},    {"missing file", folder.path() / "missing.wav"},
+        {"digital silence", silence},
+        {"left channel silent", leftSilent},
+        {"zero duration", noFrames},
+        {"text named .wav", text},
+        {"missing file", folder.path() / "missing.wav"},
     };
     for (const auto& [name, path] : rows) {
         SCOPED_TRACE(name);

@@ -64,8 +64,9 @@ TEST_F(ServerProgram, UsageErrorsExitTwoAndHelpExitsZero)
     EXPECT_NE(help->standardOutput().find("--port-file"), std::string::npos);
 }
 
-// Two servers: one with a PIN stopped by SIGTERM, one without asked for the first one's port, stopped by SIGINT.
-TEST_F(ServerProgram, ServesWithOrWithoutAPINTellsWhichPortAndStopsOnSIGTERMOrSIGINT)
+// Two servers: one with a PIN stopped by SIGTERM; one without, refusing every upload, asked for the first one's
+// port and stopped by SIGINT.
+TEST_F(ServerProgram, ServesWithOrWithoutAPINRefusesAsToldTellsWhichPortAndStopsOnSIGTERMOrSIGINT)
 {
     auto server = serve({"--name", "Script Box", "--pin", "2468"});
     const auto info = nlohmann::json::parse(sendRequest(server.port, buildRequest("GET", "/v1/info")).body);
@@ -74,9 +75,13 @@ TEST_F(ServerProgram, ServesWithOrWithoutAPINTellsWhichPortAndStopsOnSIGTERMOrSI
     EXPECT_EQ(sendRequest(server.port, buildRequest("POST", "/v1/pin/verify", "", R"({"pin":"2468"})")).status, 200);
     EXPECT_TRUE(std::filesystem::is_directory(saveFolder));
 
-    auto open = serve({}, server.port);
+    auto open = serve({"--confirm", "reject"}, server.port);
     EXPECT_EQ(nlohmann::json::parse(sendRequest(open.port, buildRequest("GET", "/v1/info")).body)["pinRequired"],
               false);
+    const auto declined =
+        sendRequest(open.port, buildRequest("POST", "/v1/upload/preflight?filename=a.txt&byteCount=3&device=Box"));
+    EXPECT_EQ(declined.status, 403);
+    EXPECT_EQ(declined.body, "传输失败");
     const auto output = stop(open, SIGINT);
     EXPECT_NE(output.find("Port " + std::to_string(server.port) + " is in use; using port " +
                           std::to_string(open.port) + " instead"),
@@ -84,17 +89,6 @@ TEST_F(ServerProgram, ServesWithOrWithoutAPINTellsWhichPortAndStopsOnSIGTERMOrSI
         << output;
     EXPECT_NE(output.find("http://127.0.0.1:" + std::to_string(open.port) + "/"), std::string::npos) << output;
     stop(server);
-}
-
-TEST_F(ServerProgram, AnswersQuestionsAsToldWithoutAsking)
-{
-    const auto preflight = buildRequest("POST", "/v1/upload/preflight?filename=a.txt&byteCount=3&device=Box");
-    auto rejecting = serve({"--confirm", "reject"});
-    const auto declined = sendRequest(rejecting.port, preflight);
-    EXPECT_EQ(declined.status, 403);
-    EXPECT_EQ(declined.body, "传输失败");
-    auto accepting = serve({"--confirm", "accept"});
-    EXPECT_EQ(sendRequest(accepting.port, preflight).status, 200);
 }
 
 TEST_F(ServerProgram, SharesFilesPrintsTextsAndSaysWhatItSent)
