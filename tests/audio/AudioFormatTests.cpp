@@ -14,27 +14,6 @@ namespace {
 using test::generatedAudio;
 using test::TemporaryFolder;
 
-// Captions of real files are in GeneratedAudio.EveryKindOfFileReadsAndPlaysAsItShould; these are the edges.
-TEST(CaptionText, ShowsTheRateWithEitherTheBitDepthOrTheBitRate)
-{
-    struct Row
-    {
-        AudioStreamFormat format;
-        std::optional<QString> text;
-    };
-    const Row rows[] = {
-        {{32000, 0, 0}, QStringLiteral("32 kHz")},
-        {{22050, 0, 64}, QString::fromUtf8("22.1 kHz · 64 kbps")},
-        {{11025, 8, 0}, QString::fromUtf8("11.0 kHz · 8-bit")},
-        {{0, 16, 128}, std::nullopt},
-        {{-44100, 0, 0}, std::nullopt},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.format.sampleRateHz);
-        EXPECT_EQ(captionText(row.format), row.text);
-    }
-}
-
 TEST(AudioFileExtensions, DecideByTheLowerCasedExtensionOfTheLastComponent)
 {
     const std::pair<const char*, bool> rows[] = {

@@ -38,11 +38,10 @@ private:
 class ManualAudioOutputEngine final : public AudioOutputEngine
 {
 public:
-    // What decoding a file would find: its real length, and whether the stream ends there or breaks off.
+    // What decoding a file would find: its real length, where the stream ends.
     struct Stream
     {
         std::int64_t lengthFrames = 0;
-        SegmentEnd::Kind ending = SegmentEnd::Kind::endOfStream;
     };
 
     // Every file a test plays needs its stream described.
@@ -57,7 +56,7 @@ public:
         played_ = std::min(played_ + frames, segmentFrames());
         playedBack_ = played_ == segmentFrames();
         if (playedBack_ && completion_) {
-            std::exchange(completion_, {})(SegmentEnd{stream().ending, played_});
+            std::exchange(completion_, {})(SegmentEnd{SegmentEnd::Kind::endOfStream, played_});
         }
     }
 
@@ -94,7 +93,7 @@ public:
     void replaceCompletion(SegmentCompletion completion) override
     {
         if (segment_ && playedBack_ && completion) {
-            completion(SegmentEnd{stream().ending, played_});
+            completion(SegmentEnd{SegmentEnd::Kind::endOfStream, played_});
         } else if (segment_) {
             completion_ = std::move(completion);
         }
@@ -117,7 +116,7 @@ public:
     // Decoding reaches the end of the stream together with the ear.
     std::optional<std::int64_t> decodedSegmentLength() const override
     {
-        if (!segment_ || !started_ || stream().ending != SegmentEnd::Kind::endOfStream || played_ < segmentFrames()) {
+        if (!segment_ || !started_ || played_ < segmentFrames()) {
             return std::nullopt;
         }
         return segmentFrames();

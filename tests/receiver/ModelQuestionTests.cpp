@@ -123,29 +123,6 @@ TEST_F(ConfirmationQueue, AcceptAllAndRejectAllAnswerEverySingleQuestion)
     }
 }
 
-TEST(DuplicateQueue, QuestionsQueueAndAnswerOneOrAll)
-{
-    DuplicateResolutionQueue queue;
-    std::vector<std::pair<OneShotReply<DuplicateFileResolution>, ReplyWaiter<DuplicateFileResolution>>> replies;
-    for (int i = 0; i < 3; ++i) {
-        replies.push_back(makeOneShotReply<DuplicateFileResolution>(DuplicateFileResolution::cancel));
-        queue.waitForDuplicateResolution({Uuid::random(), "p" + std::to_string(i) + ".jpg", "Phone", "/x"},
-                                         replies.back().first);
-    }
-    auto item = queue.currentDuplicateResolutionItem();
-    ASSERT_TRUE(item);
-    EXPECT_EQ(item->queueCount, 3);
-    EXPECT_EQ(item->pending.fileName, "p0.jpg");
-    queue.resolveDuplicate(DuplicateFileResolution::overwrite);
-    EXPECT_EQ(replies[0].second.wait(), DuplicateFileResolution::overwrite);
-    EXPECT_EQ(queue.currentDuplicateResolutionItem()->queueCount, 2);
-    queue.resolveAllDuplicates(DuplicateFileResolution::keepCopy);
-    EXPECT_EQ(replies[1].second.wait(), DuplicateFileResolution::keepCopy);
-    EXPECT_EQ(replies[2].second.wait(), DuplicateFileResolution::keepCopy);
-    EXPECT_FALSE(queue.currentDuplicateResolutionItem());
-    queue.resolveDuplicate(DuplicateFileResolution::cancel); // empty queue: nothing happens
-}
-
 class ModelQuestions : public ReceiverTest
 {
 protected:
