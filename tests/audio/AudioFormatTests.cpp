@@ -6,34 +6,13 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <fstream>
+
 namespace ferrylantern {
 namespace {
 
 using test::generatedAudio;
 using test::TemporaryFolder;
-
-TEST(CaptionText, ShowsTheRateWithEitherTheBitDepthOrTheBitRate)
-{
-    struct Row
-    {
-        AudioStreamFormat format;
-        std::optional<QString> text;
-    };
-    const Row rows[] = {
-        {{44100, 16, 1411}, QString::fromUtf8("44.1 kHz · 16-bit")},
-        {{48000, 24, 0}, QString::fromUtf8("48 kHz · 24-bit")},
-        {{48000, 0, 320}, QString::fromUtf8("48 kHz · 320 kbps")},
-        {{32000, 0, 0}, QStringLiteral("32 kHz")},
-        {{22050, 0, 64}, QString::fromUtf8("22.1 kHz · 64 kbps")},
-        {{11025, 8, 0}, QString::fromUtf8("11.0 kHz · 8-bit")},
-        {{0, 16, 128}, std::nullopt},
-        {{-44100, 0, 0}, std::nullopt},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.format.sampleRateHz);
-        EXPECT_EQ(captionText(row.format), row.text);
-    }
-}
 
 TEST(AudioFileExtensions, DecideByTheLowerCasedExtensionOfTheLastComponent)
 {
@@ -76,7 +55,7 @@ TEST(ProbeFormat, FallsBackToTheAudioFileReaderWhenTheDecoderFindsNoTrackAndElse
     EXPECT_EQ(probeFormat(silence, 0), (AudioStreamFormat{44100, 16, 0}));
 
     const auto text = folder.path() / "notes.wav";
-    test::writeTextFile(text, "not audio at all\n");
+    std::ofstream(text) << "not audio at all\n";
     EXPECT_FALSE(probeFormat(text, 17));
     EXPECT_FALSE(readFileFormatFallback(text));
     EXPECT_FALSE(probeFormat(folder.path() / "missing.mp3", 1000));

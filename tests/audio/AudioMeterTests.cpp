@@ -50,31 +50,5 @@ TEST(AudioMeterTimeline, KeepsTheLoudestSampleOfEachBlockOfTheFirstTwoChannels)
     }
 }
 
-TEST(AudioMeterTimeline, AnswersForTheBlocksHoldingTheAskedFrames)
-{
-    constexpr auto block = AudioMeterTimeline::blockFrames;
-    AudioMeterTimeline timeline(4);
-    // Buffers of any size: frames 0...299 quiet, 300...599 loud, 600...899 quiet again.
-    const std::vector<float> quiet(300, 0.001f);
-    const std::vector<float> loud(300, 0.5f);
-    timeline.add(quiet.data(), 300, 1, 0);
-    timeline.add(loud.data(), 300, 1, 300);
-    timeline.add(quiet.data(), 300, 1, 600);
-
-    EXPECT_NEAR(timeline.levelsBetween(0, block - 1).leftPeakDBFS, -60, 1e-3) << "block 0 is all quiet";
-    EXPECT_NEAR(timeline.levelsBetween(block, block).leftPeakDBFS, -6.02, 1e-2) << "block 1 holds loud frames";
-    EXPECT_NEAR(timeline.levelsBetween(3 * block, 3 * block).leftPeakDBFS, -60, 1e-3);
-    EXPECT_NEAR(timeline.levelsBetween(0, 3 * block).leftPeakDBFS, -6.02, 1e-2) << "the loudest of a range";
-    EXPECT_EQ(timeline.levelsBetween(5 * block, 5 * block), AudioMeterLevels{}) << "not yet handed over";
-
-    // Four blocks are held: block 4 takes block 0's place.
-    timeline.add(quiet.data(), 1, 1, 4 * block);
-    EXPECT_EQ(timeline.levelsBetween(0, 0), AudioMeterLevels{});
-    EXPECT_NEAR(timeline.levelsBetween(0, 4 * block).leftPeakDBFS, -6.02, 1e-2) << "shortened to what is held";
-
-    timeline.clear();
-    EXPECT_EQ(timeline.levelsBetween(0, 4 * block), AudioMeterLevels{});
-}
-
 } // namespace
 } // namespace ferrylantern

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -15,12 +16,6 @@
 namespace ferrylantern::test {
 
 namespace {
-
-template <typename T>
-void put(std::ofstream& out, T value)
-{
-    out.write(reinterpret_cast<const char*>(&value), sizeof value); // the machine is little-endian, as WAV
-}
 
 // ffmpeg arguments for each named file, and what is done to the file afterwards.
 struct Recipe
@@ -118,28 +113,15 @@ std::vector<std::int16_t> sineFrames(std::int64_t frames, int sampleRate, const 
 
 void writeWav(const std::filesystem::path& path, int sampleRate, int channels, const std::vector<std::int16_t>& samples)
 {
-    constexpr std::uint16_t pcmFormat = 1;
-    constexpr std::uint16_t bitsPerSample = 16;
-    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * sizeof(std::int16_t));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write("RIFF", 4);
-    put<std::uint32_t>(out, 36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    put<std::uint32_t>(out, 16);
-    put<std::uint16_t>(out, pcmFormat);
-    put<std::uint16_t>(out, static_cast<std::uint16_t>(channels));
-    put<std::uint32_t>(out, static_cast<std::uint32_t>(sampleRate));
-    put<std::uint32_t>(out, static_cast<std::uint32_t>(sampleRate * channels * bitsPerSample / 8));
-    put<std::uint16_t>(out, static_cast<std::uint16_t>(channels * bitsPerSample / 8));
-    put<std::uint16_t>(out, bitsPerSample);
-    out.write("data", 4);
-    put<std::uint32_t>(out, dataBytes);
-    out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(dataBytes));
-}
-
-void writeTextFile(const std::filesystem::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size())),
+              static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
 }
 
 std::filesystem::path generatedAudio(const std::string& name)

@@ -19,8 +19,6 @@ std::vector<std::int16_t> sineFrames(std::int64_t frames, int sampleRate, const 
 void writeWav(const std::filesystem::path& path, int sampleRate, int channels,
               const std::vector<std::int16_t>& samples);
 
-void writeTextFile(const std::filesystem::path& path, const std::string& text);
-
 // A test file made with ffmpeg on first use, by its name in the table of recipes in AudioTestFiles.cpp,
 // which says what each holds. Fails the calling test (and returns an empty path) when ffmpeg cannot make it.
 std::filesystem::path generatedAudio(const std::string& name);

@@ -28,136 +28,8 @@ bool pumpUntil(const std::function<bool()>& done)
     });
 }
 
-// A loader whose decoding is counted and faked; `succeed` decides whether extraction and probing work.
-class CountingLoader : public testing::Test
-{
-protected:
-    CountingLoader()
-        : loader(operations())
-    {
-        file = folder.path() / "take.wav";
-        test::writeWav(file, 8000, 1, std::vector<std::int16_t>(800, 100));
-        url = QUrl::fromLocalFile(QString::fromStdString(file.string()));
-    }
-
-    AudioWaveformLoader::Operations operations()
-    {
-        AudioWaveformLoader::Operations fake;
-        fake.extractStereoWaveform = [this](const std::filesystem::path&, int, int) -> std::optional<ExtractionResult> {
-            ++extractions;
-            if (!succeed) {
-                return std::nullopt;
-            }
-            return ExtractionResult{StereoWaveformSamples{true, {1.0f}, {}}, 12.5};
-        };
-        fake.readDurationSeconds = [this](const std::filesystem::path&) -> std::optional<double> {
-            ++durationLookups;
-            return succeed ? std::optional<double>(7.0) : std::nullopt;
-        };
-        fake.probeFormat = [this](const std::filesystem::path&, std::int64_t) -> std::optional<AudioStreamFormat> {
-            ++probes;
-            return succeed ? std::optional(AudioStreamFormat{44100, 16, 1411}) : std::nullopt;
-        };
-        return fake;
-    }
-
-    // Makes one request and waits for its answer.
-    template <typename T, typename Request>
-    std::optional<T> await(Request request)
-    {
-        std::optional<std::optional<T>> answer;
-        request([&](std::optional<T> result) { answer = std::move(result); });
-        EXPECT_TRUE(pumpUntil([&] { return answer.has_value(); }));
-        return answer.value_or(std::nullopt);
-    }
-
-    std::optional<StereoWaveformSamples> samples()
-    {
-        return await<StereoWaveformSamples>([&](auto done) { loader.loadStereoSamples(url, &context, done); });
-    }
-
-    std::optional<double> duration()
-    {
-        return await<double>([&](auto done) { loader.loadDurationSeconds(url, &context, done); });
-    }
-
-    std::optional<QString> caption(const QString& fileName)
-    {
-        return await<QString>([&](auto done) { loader.loadFormatCaption(url, fileName, 1600, &context, done); });
-    }
-
-    TemporaryFolder folder;
-    std::filesystem::path file;
-    QUrl url;
-    QObject context;
-    std::atomic<int> extractions{0};
-    std::atomic<int> durationLookups{0};
-    std::atomic<int> probes{0};
-    std::atomic<bool> succeed{true};
-    AudioWaveformLoader loader; // last: its pool's work uses the fields above
-};
-
-TEST_F(CountingLoader, DecodesAnUnchangedFileOnceAndAgainAfterItChanges)
-{
-    EXPECT_TRUE(samples());
-    EXPECT_TRUE(samples());
-    EXPECT_EQ(extractions, 1);
-
-    // A new modification time is a new version of the file.
-    std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(5));
-    EXPECT_TRUE(samples());
-    EXPECT_EQ(extractions, 2);
-
-    // So is a new size, even with the same modification time.
-    const auto modified = std::filesystem::last_write_time(file);
-    std::filesystem::resize_file(file, std::filesystem::file_size(file) + 2);
-    std::filesystem::last_write_time(file, modified);
-    EXPECT_TRUE(samples());
-    EXPECT_EQ(extractions, 3);
-}
-
-TEST_F(CountingLoader, CachesNoFailureAndProbesOnlyAudioNames)
-{
-    // A file whose name is not audio is never probed.
-    EXPECT_FALSE(caption(QStringLiteral("take.txt")));
-    EXPECT_FALSE(caption(QStringLiteral("take")));
-    EXPECT_EQ(probes, 0);
-
-    succeed = false;
-    EXPECT_FALSE(samples());
-    EXPECT_FALSE(duration());
-    EXPECT_FALSE(caption(QStringLiteral("take.wav")));
-    succeed = true;
-    EXPECT_TRUE(samples());
-    EXPECT_EQ(duration(), 12.5); // from the waveform's extraction
-    EXPECT_EQ(caption(QStringLiteral("take.wav")), QString::fromUtf8("44.1 kHz · 16-bit"));
-    EXPECT_EQ(extractions, 2);
-    EXPECT_EQ(durationLookups, 1);
-    EXPECT_EQ(probes, 2);
-}
-
-TEST_F(CountingLoader, DeliversOnTheCallersThreadAfterTheCallReturnsAndNeverToAGoneContext)
-{
-    QThread* deliveredOn = nullptr;
-    loader.loadStereoSamples(url, &context, [&](auto) { deliveredOn = QThread::currentThread(); });
-    EXPECT_EQ(deliveredOn, nullptr);
-    ASSERT_TRUE(pumpUntil([&] { return deliveredOn != nullptr; }));
-    EXPECT_EQ(deliveredOn, QThread::currentThread());
-
-    std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(5));
-    bool called = false;
-    {
-        QObject shortLived;
-        loader.loadStereoSamples(url, &shortLived, [&](auto) { called = true; });
-    }
-    loader.waitForIdle();
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(called);
-    EXPECT_TRUE(samples());
-    EXPECT_EQ(extractions, 2) << "the result for the gone context was still kept";
-}
-
-TEST(AudioWaveformLoaderLanes, AnswersDurationsAndCaptionsWhileEveryWaveformWaits)
+// The real loader over real files, with every extraction counted and held at a gate the test opens.
+TEST(AudioWaveformLoader, AnswersDurationsAndCaptionsWhileEveryWaveformWaitsThenDecodesEachVersionOnce)
 {
     constexpr int rowCount = 24;
     TemporaryFolder folder;
@@ -167,15 +39,17 @@ TEST(AudioWaveformLoaderLanes, AnswersDurationsAndCaptionsWhileEveryWaveformWait
         test::writeWav(path, 44100, 2, test::sineFrames(4410, 44100, {0.5, 0.5}));
         urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path.string())));
     }
-    // Holds every extraction back until the test opens it; never longer than a minute, so a failing test ends.
+    // Never held longer than a minute, so a failing test ends.
     std::promise<void> gateOpened;
     const std::shared_future<void> gate = gateOpened.get_future().share();
     std::once_flag opening;
     const auto openGate = [&] { std::call_once(opening, [&] { gateOpened.set_value(); }); };
     std::atomic<int> extracting{0};
     std::atomic<int> mostAtOnce{0};
+    std::atomic<int> extractions{0};
     auto operations = AudioWaveformLoader::Operations::real();
     operations.extractStereoWaveform = [&](const std::filesystem::path& path, int buckets, int frames) {
+        ++extractions;
         const int now = ++extracting;
         for (int most = mostAtOnce; now > most && !mostAtOnce.compare_exchange_weak(most, now);) {
         }
@@ -204,6 +78,39 @@ TEST(AudioWaveformLoaderLanes, AnswersDurationsAndCaptionsWhileEveryWaveformWait
     openGate();
     ASSERT_TRUE(pumpUntil([&] { return waveforms == rowCount; }));
     EXPECT_EQ(mostAtOnce, cores) << "one waveform per core, no more";
+
+    // A file whose name is not audio gets no caption, whatever it holds.
+    std::optional<std::optional<QString>> caption;
+    loader.loadFormatCaption(urls[0], QStringLiteral("song.txt"), 17684, &context, [&](auto text) { caption = text; });
+    ASSERT_TRUE(pumpUntil([&] { return caption.has_value(); }));
+    EXPECT_FALSE(*caption);
+
+    // Asked again, an unchanged file is answered from what was decoded; a new modification time or a new
+    // size (with the old time) is a new version, decoded again.
+    const auto file = std::filesystem::path(urls[0].toLocalFile().toStdString());
+    const auto askAgain = [&] {
+        const int before = waveforms;
+        loader.loadStereoSamples(urls[0], &context, [&](auto samples) { waveforms += samples.has_value(); });
+        EXPECT_TRUE(pumpUntil([&] { return waveforms == before + 1; }));
+        return extractions - rowCount;
+    };
+    EXPECT_EQ(askAgain(), 0);
+    std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(5));
+    EXPECT_EQ(askAgain(), 1);
+    const auto modified = std::filesystem::last_write_time(file);
+    std::filesystem::resize_file(file, std::filesystem::file_size(file) + 2);
+    std::filesystem::last_write_time(file, modified);
+    EXPECT_EQ(askAgain(), 2);
+
+    // An answer for a context that is gone is dropped, not delivered.
+    bool delivered = false;
+    {
+        QObject shortLived;
+        loader.loadStereoSamples(urls[1], &shortLived, [&](auto) { delivered = true; });
+    }
+    loader.waitForIdle();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(delivered);
 }
 
 } // namespace

@@ -38,23 +38,14 @@ private:
 class ManualAudioOutputEngine final : public AudioOutputEngine
 {
 public:
-    // What decoding a file would find: its real length, and whether the stream ends there or breaks off.
+    // What decoding a file would find: its real length, where the stream ends.
     struct Stream
     {
         std::int64_t lengthFrames = 0;
-        SegmentEnd::Kind ending = SegmentEnd::Kind::endOfStream;
     };
-
-    // Without an output, start() fails as it does on a machine without a sound server.
-    explicit ManualAudioOutputEngine(bool outputAvailable = true)
-        : outputAvailable_(outputAvailable)
-    {}
 
     // Every file a test plays needs its stream described.
     void setStream(const std::filesystem::path& file, Stream stream) { streams_[file.string()] = stream; }
-    // How far the decoder runs ahead of what is heard: the segment's length is reported this many frames
-    // before its end (when the stream ends there rather than breaking off).
-    void setDecodeAhead(std::int64_t frames) { decodeAhead_ = frames; }
 
     // Plays `frames` more frames if the player plays; the segment's completion runs after its last frame.
     void advance(std::int64_t frames)
@@ -65,7 +56,7 @@ public:
         played_ = std::min(played_ + frames, segmentFrames());
         playedBack_ = played_ == segmentFrames();
         if (playedBack_ && completion_) {
-            std::exchange(completion_, {})(SegmentEnd{stream().ending, played_});
+            std::exchange(completion_, {})(SegmentEnd{SegmentEnd::Kind::endOfStream, played_});
         }
     }
 
@@ -80,10 +71,9 @@ public:
     }
 
     const std::vector<AudioSegment>& scheduledSegments() const { return segments_; }
-    int stopCount() const { return stops_; }
 
     bool isRunning() const override { return running_; }
-    bool start() override { return running_ = outputAvailable_; }
+    bool start() override { return running_ = true; }
     void connectPlayer(const AudioFileFormat&) override { discardSegment(); }
     void installTap(MeterTap tap) override { tap_ = std::move(tap); }
     void removeTap() override { tap_ = {}; }
@@ -103,7 +93,7 @@ public:
     void replaceCompletion(SegmentCompletion completion) override
     {
         if (segment_ && playedBack_ && completion) {
-            completion(SegmentEnd{stream().ending, played_});
+            completion(SegmentEnd{SegmentEnd::Kind::endOfStream, played_});
         } else if (segment_) {
             completion_ = std::move(completion);
         }
@@ -116,21 +106,17 @@ public:
         }
     }
 
-    void stop() override
-    {
-        ++stops_;
-        discardSegment();
-    }
+    void stop() override { discardSegment(); }
 
     std::optional<std::int64_t> playerSampleTime() const override
     {
         return running_ && segment_ && started_ ? std::optional(played_) : std::nullopt;
     }
 
+    // Decoding reaches the end of the stream together with the ear.
     std::optional<std::int64_t> decodedSegmentLength() const override
     {
-        if (!segment_ || !started_ || stream().ending != SegmentEnd::Kind::endOfStream ||
-            played_ + decodeAhead_ < segmentFrames()) {
+        if (!segment_ || !started_ || played_ < segmentFrames()) {
             return std::nullopt;
         }
         return segmentFrames();
@@ -155,7 +141,6 @@ private:
         played_ = rendered_ = 0;
     }
 
-    bool outputAvailable_;
     bool running_ = false;
     bool playing_ = false;
     bool started_ = false; // the current segment has begun to play
@@ -163,11 +148,9 @@ private:
     std::optional<AudioSegment> segment_;
     std::int64_t played_ = 0;
     std::int64_t rendered_ = 0;
-    std::int64_t decodeAhead_ = 0;
     std::map<std::string, Stream> streams_;
     SegmentCompletion completion_;
     MeterTap tap_;
-    int stops_ = 0;
     std::vector<AudioSegment> segments_;
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 namespace ferrylantern {
 namespace {
@@ -25,19 +26,6 @@ float largest(const std::vector<float>& values)
 void addMono(StereoPeakAccumulator& accumulator, const std::vector<std::int16_t>& samples, double rate)
 {
     accumulator.addChunk(samples.data(), static_cast<std::int64_t>(samples.size() * 2), rate, 1);
-}
-
-TEST(StereoPeakAccumulator, MapsTheFirstFrameToBucketZeroAndTheLastToTheLastBucket)
-{
-    StereoPeakAccumulator accumulator(buckets, framesPerBucket, 1.0); // 1000 frames at 1000 Hz
-    std::vector<std::int16_t> samples(1000, 0);
-    samples.front() = 100;
-    samples.back() = 200;
-    addMono(accumulator, samples, 1000);
-    const auto& peaks = accumulator.leftPeaks();
-    EXPECT_FLOAT_EQ(peaks[0], 100.0f / 32767.0f);
-    EXPECT_FLOAT_EQ(peaks[buckets - 1], 200.0f / 32767.0f);
-    EXPECT_EQ(std::count_if(peaks.begin(), peaks.end(), [](float v) { return v > 0; }), 2);
 }
 
 TEST(StereoPeakAccumulator, SkipsMalformedChunksWithoutCountingTheirFrames)
@@ -70,24 +58,6 @@ TEST(StereoPeakAccumulator, SkipsMalformedChunksWithoutCountingTheirFrames)
     }
 }
 
-TEST(StereoPeakAccumulator, ReadsMinus32768AboveFullScaleButNormalisesToAtMostOne)
-{
-    StereoPeakAccumulator accumulator(buckets, framesPerBucket, 1.0);
-    addMono(accumulator, {-32768, 16384}, 2);
-    EXPECT_EQ(accumulator.leftPeaks()[0], 32768.0f / 32767.0f);
-    const auto result = accumulator.finish();
-    ASSERT_TRUE(result);
-    EXPECT_EQ(largest(result->left), 1.0f);
-}
-
-TEST(StereoPeakAccumulator, SaturatesAnAbsurdDurationInsteadOfOverflowing)
-{
-    StereoPeakAccumulator accumulator(buckets, framesPerBucket, 1e300);
-    addMono(accumulator, {1000, 1000}, 48000);
-    EXPECT_GT(accumulator.totalFrameCount(), 0);
-    EXPECT_GT(accumulator.leftPeaks()[0], 0);
-}
-
 TEST(NormalizePeaks, DividesBothChannelsByTheirJointLargestValue)
 {
     struct Row
@@ -109,7 +79,8 @@ TEST(NormalizePeaks, DividesBothChannelsByTheirJointLargestValue)
     }
 }
 
-TEST(ExtractStereoWaveform, ReadsMonoStereoSurroundAndCompressedFiles)
+// Compressed files are read by GeneratedAudio.EveryKindOfFileReadsAndPlaysAsItShould.
+TEST(ExtractStereoWaveform, ReadsMonoStereoAndTheFrontChannelsOfSurround)
 {
     TemporaryFolder folder;
     const auto wav = [&](const char* name, int rate, const std::vector<double>& amplitudes) {
@@ -130,10 +101,6 @@ TEST(ExtractStereoWaveform, ReadsMonoStereoSurroundAndCompressedFiles)
         {"stereo", wav("stereo.wav", 44100, {0.8, 0.4}), false, 0.5f, 1.0},
         // Centre and surround channels are the loudest; only front left and right count.
         {"5.1", wav("surround.wav", 48000, {0.5, 0.25, 1.0, 0.9, 0.9, 0.9}), false, 0.5f, 1.0},
-        {"MP3", generatedAudio("stereo-48k-320k.mp3"), false, 1.0f, 2.0},
-        {"AAC", generatedAudio("stereo-44k.m4a"), false, 1.0f, 2.0},
-        {"24-bit FLAC", generatedAudio("stereo-96k-24bit.flac"), false, 1.0f, 2.0},
-        {"Opus", generatedAudio("stereo-48k.ogg"), false, 1.0f, 2.0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -158,12 +125,14 @@ TEST(ExtractStereoWaveform, GivesNothingForFilesWithoutAUsableWaveform)
     const auto noFrames = folder.path() / "no-frames.wav";
     writeWav(noFrames, 44100, 2, {});
     const auto text = folder.path() / "notes.wav";
-    test::writeTextFile(text, "these are not samples\n");
+    std::ofstream(text) << "these are not samples\n";
 
     const std::pair<const char*, std::filesystem::path> rows[] = {
-        {"digital silence", silence}, {"left channel silent", leftSilent},
-        {"zero duration", noFrames},  {"decoding fails part way", generatedAudio("truncated.flac")},
-        {"text named .wav", text},    {"missing file", folder.path() / "missing.wav"},
+        {"digital silence", silence},
+        {"left channel silent", leftSilent},
+        {"zero duration", noFrames},
+        {"text named .wav", text},
+        {"missing file", folder.path() / "missing.wav"},
     };
     for (const auto& [name, path] : rows) {
         SCOPED_TRACE(name);

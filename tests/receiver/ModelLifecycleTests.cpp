@@ -6,7 +6,6 @@
 #include <QSignalSpy>
 
 #include <fstream>
-#include <future>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -27,7 +26,8 @@ protected:
     void SetUp() override { model = makeModel(); }
 };
 
-TEST_F(ModelLifecycle, StartsOneServerAndAStopEndsItEvenDuringAStart)
+// An upload begun before the stop is counted in the status and can still be cancelled.
+TEST_F(ModelLifecycle, StartsOneServerAndAStopEndsItEvenDuringAStartOrAnUpload)
 {
     QSignalSpy running(model.get(), &TransferReceiverModel::isRunningChanged);
     model->start();
@@ -41,13 +41,22 @@ TEST_F(ModelLifecycle, StartsOneServerAndAStopEndsItEvenDuringAStart)
     EXPECT_EQ(model->statusText(), "正在接收 · 端口 " + QString::number(port));
     EXPECT_EQ(model->localAccessURL(), QStringLiteral("http://127.0.0.1:%1/").arg(port));
     EXPECT_EQ(sendRequest(port, buildRequest("GET", "/v1/info")).status, 200);
+    TestConnection upload(port);
+    upload.send("POST /v1/upload?filename=big.bin&device=Phone HTTP/1.1\r\nContent-Length: 10000000\r\n\r\n" +
+                std::string(300000, 'x'));
+    ASSERT_TRUE(waitFor([&] { return !model->activeReceives().isEmpty(); }));
 
     model->stop();
     EXPECT_FALSE(model->port());
     EXPECT_FALSE(model->accessURL());
     EXPECT_FALSE(model->localAccessURL());
-    EXPECT_EQ(model->statusText(), "未启动");
+    EXPECT_EQ(model->statusText(), "已停止 · 还在完成 1 个传输");
     EXPECT_FALSE(TestConnection(port).isConnected());
+    QSignalSpy failed(model.get(), &TransferReceiverModel::uploadFailed);
+    model->cancelReceive(model->activeReceives().first().id);
+    ASSERT_TRUE(failed.wait(5000));
+    EXPECT_EQ(model->statusText(), "未启动");
+    EXPECT_TRUE(std::filesystem::is_empty(model->saveDirectory().toStdString() + "/Phone"));
 
     QSignalSpy finished(model.get(), &TransferReceiverModel::startFinished);
     model->start();
@@ -55,73 +64,6 @@ TEST_F(ModelLifecycle, StartsOneServerAndAStopEndsItEvenDuringAStart)
     ASSERT_TRUE(finished.wait(5000));
     EXPECT_FALSE(model->isRunning());
     EXPECT_FALSE(model->httpServer());
-}
-
-TEST_F(ModelLifecycle, AFailedStartLeavesTheModelStoppedWithTheReason)
-{
-    // A file where the save folder should be: the folder cannot be created.
-    const auto folder = model->saveDirectory().toStdString();
-    std::filesystem::remove_all(folder);
-    std::ofstream(folder) << "in the way";
-    startAndWait(*model);
-    EXPECT_FALSE(model->isRunning());
-    EXPECT_FALSE(model->port());
-    ASSERT_TRUE(model->errorMessage());
-    EXPECT_FALSE(model->errorMessage()->isEmpty());
-
-    std::filesystem::remove(folder);
-    startAndWait(*model);
-    EXPECT_TRUE(model->isRunning());
-    EXPECT_FALSE(model->errorMessage()); // the next start clears the message first
-}
-
-TEST_F(ModelLifecycle, AnUploadBegunBeforeAStopIsCountedAndCanStillBeCancelled)
-{
-    startAndWait(*model);
-    TestConnection upload(*model->port());
-    upload.send("POST /v1/upload?filename=big.bin&device=Phone HTTP/1.1\r\nContent-Length: 10000000\r\n\r\n" +
-                std::string(300000, 'x'));
-    ASSERT_TRUE(waitFor([&] { return !model->activeReceives().isEmpty(); }));
-    model->stop();
-    EXPECT_EQ(model->statusText(), "已停止 · 还在完成 1 个传输");
-
-    QSignalSpy failed(model.get(), &TransferReceiverModel::uploadFailed);
-    model->cancelReceive(model->activeReceives().first().id);
-    ASSERT_TRUE(failed.wait(5000));
-    EXPECT_EQ(model->statusText(), "未启动");
-    EXPECT_TRUE(std::filesystem::is_empty(model->saveDirectory().toStdString() + "/Phone"));
-}
-
-TEST_F(ModelLifecycle, EachProgressEventChangesOnlyItsOwnRow)
-{
-    const auto tester = checkedModel(model->activeReceiveList());
-    std::vector<Uuid> uploads(64);
-    for (auto& id : uploads) {
-        id = Uuid::random();
-        model->handleUploadProgress(UploadStarted{id, "big.bin", "Phone", 1 << 20});
-    }
-    model->handleUploadProgress(UploadStarted{uploads[0], "a2.bin", "Tablet", 200}); // same id: replaced in place
-    ASSERT_EQ(model->activeReceives().size(), 64);
-    EXPECT_EQ(model->activeReceives()[0].fileName, "a2.bin");
-
-    QSignalSpy rowChanges(&model->activeReceiveList(), &QAbstractItemModel::dataChanged);
-    QSignalSpy layoutChanges(&model->activeReceiveList(), &QAbstractItemModel::layoutChanged);
-    QSignalSpy resets(&model->activeReceiveList(), &QAbstractItemModel::modelReset);
-    model->handleUploadProgress(UploadUpdated{uploads[37], 4096});
-    model->handleUploadProgress(UploadUpdated{uploads[37], 4096}); // no real change, no signal
-    model->handleUploadProgress(UploadUpdated{Uuid::random(), 1}); // unknown: ignored
-    ASSERT_EQ(rowChanges.count(), 1);
-    const auto changed = rowChanges.first().at(0).value<QModelIndex>();
-    EXPECT_EQ(changed.row(), 37);
-    EXPECT_EQ(rowChanges.first().at(1).value<QModelIndex>().row(), 37);
-    EXPECT_EQ(changed.data(ActiveReceiveListModel::progressRole).value<TransferReceiveProgress>().bytesReceived, 4096);
-    EXPECT_EQ(layoutChanges.count() + resets.count(), 0);
-
-    model->handleUploadProgress(UploadFinished{uploads[0]});
-    model->handleUploadProgress(UploadUpdated{uploads[0], 80}); // after finished: stays gone
-    model->handleUploadProgress(UploadFailed{uploads[1]});
-    ASSERT_EQ(model->activeReceives().size(), 62);
-    EXPECT_EQ(model->activeReceives()[0].id, uploads[2]);
 }
 
 TEST_F(ModelLifecycle, ASilentUploadIsMarkedStalledOnItsRowUntilBytesFlowAgain)
@@ -136,20 +78,17 @@ TEST_F(ModelLifecycle, ASilentUploadIsMarkedStalledOnItsRowUntilBytesFlowAgain)
         list.apply(UploadStarted{id, "a.bin", "Phone", 100});
     }
     const auto waitsForDesktop = [&](const Uuid& id) { return id == asking; };
-    QSignalSpy changes(&list, &QAbstractItemModel::dataChanged);
     now += std::chrono::seconds(19);
     list.apply(UploadUpdated{busy, 10});
     list.markStalledRows(std::chrono::seconds(20), waitsForDesktop);
-    EXPECT_EQ(changes.count(), 1) << "only the update changed a row";
+    EXPECT_FALSE(list.receives()[0].isStalled);
     now += std::chrono::seconds(1);
+    QSignalSpy changes(&list, &QAbstractItemModel::dataChanged);
     list.markStalledRows(std::chrono::seconds(20), waitsForDesktop);
-    ASSERT_EQ(changes.count(), 2);
-    EXPECT_EQ(changes.last().at(0).value<QModelIndex>().row(), 0);
+    ASSERT_EQ(changes.count(), 1) << "the row's view is told";
     EXPECT_TRUE(list.receives()[0].isStalled);
     EXPECT_FALSE(list.receives()[1].isStalled) << "waiting for the desktop user is not the phone's silence";
     EXPECT_FALSE(list.receives()[2].isStalled);
-    list.markStalledRows(std::chrono::seconds(20), waitsForDesktop);
-    EXPECT_EQ(changes.count(), 2) << "nothing new, no signal";
 
     list.apply(UploadUpdated{quiet, 50}); // the phone came back: progress from where it stopped
     EXPECT_FALSE(list.receives()[0].isStalled);
@@ -215,60 +154,16 @@ TEST_F(ModelLifecycle, CallbacksAnswerForAModelThatIsGone)
     EXPECT_EQ(duplicateWaiter.wait(), DuplicateFileResolution::keepCopy);
 }
 
-// Both ways: texts from phones become rows of their own; what the desktop shares is listed and
-// downloaded, with the downloads in flight as rows.
-class BothWays : public ReceiverTest
+// What the desktop shares is listed and downloaded, with the downloads in flight as rows; the server's own tests
+// cover the answers themselves.
+TEST_F(ModelLifecycle, SharesAreListedDownloadedAndEndedFromTheModel)
 {
-protected:
-    void SetUp() override
-    {
-        model = makeModel();
-        startAndWait(*model);
-    }
-
-    std::filesystem::path writeShared(const std::string& name, const std::string& content)
-    {
-        const auto path = home.path() / "To share" / name;
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-};
-
-TEST_F(BothWays, AnAskedForTextShowsWhatItIsAndArrivesAsARowOfItsOwn)
-{
-    const auto tester = checkedModel(model->recentTransferList());
-    model->setRequireReceiveConfirmation(true);
-    const std::string text = "第一行\n<b>not bold</b> 🚀";
-    auto reply = std::async(std::launch::async, [port = *model->port()] {
-        return sendRequest(
-            port, buildRequest("POST", "/v1/text?device=Phone", "", R"({"text":"第一行\n<b>not bold</b> 🚀"})"));
-    });
-    ASSERT_TRUE(waitFor([&] { return model->confirmations().currentReceiveConfirmationItem().has_value(); }));
-    const auto item = *model->confirmations().currentReceiveConfirmationItem();
-    EXPECT_EQ(item.pending.kind, ReceiveKind::text);
-    EXPECT_EQ(item.pending.fileName, QStringLiteral("第一行")); // the start of its first line
-    model->confirmations().respondToCurrentConfirmation(true);
-    ASSERT_TRUE(waitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
-    const auto answer = reply.get();
-    ASSERT_EQ(answer.status, 200) << answer.body;
-    ASSERT_TRUE(waitFor([&] { return model->recentTransfers().size() == 1; }));
-    const auto& record = model->recentTransfers().first();
-    EXPECT_EQ(record.text, text);
-    EXPECT_EQ(record.deviceFolder, "Phone");
-    EXPECT_EQ(record.byteCount, static_cast<std::int64_t>(text.size()));
-    EXPECT_EQ(nlohmann::json::parse(answer.body)["id"], record.id.text());
-    EXPECT_EQ(model->recentTransferList().index(0).data().toString(), QString::fromStdString(text));
-    model->recheckRecentTransferFiles();
-    EXPECT_FALSE(model->recentTransferList().isMissing(0)); // a text has no file to lose
-}
-
-TEST_F(BothWays, SharesAreListedDownloadedAndEndedFromTheModel)
-{
+    startAndWait(*model);
     const auto shares = checkedModel(model->sharedItemList());
     const auto downloads = checkedModel(model->activeDownloadList());
     const std::string content(3 * 1024 * 1024, 'z');
-    const auto path = writeShared("视频.mp4", content);
+    const auto path = home.path() / "视频.mp4";
+    std::ofstream(path, std::ios::binary) << content;
     EXPECT_TRUE(model->shareFiles({QString::fromStdString(path.string())}).isEmpty());
     EXPECT_EQ(model->shareText(QStringLiteral("   ")), QStringLiteral("文字为空"));
     EXPECT_EQ(model->shareText(QString(65537, QLatin1Char('x'))), QStringLiteral("文字过长，最多 64 KiB"));
@@ -298,30 +193,10 @@ TEST_F(BothWays, SharesAreListedDownloadedAndEndedFromTheModel)
     EXPECT_EQ(requestWhileProcessing(*model, buildRequest("GET", "/v1/shared/" + file.id.text())).status, 404);
     ASSERT_TRUE(waitFor([&] { return changed.count() == 1; }));
     EXPECT_TRUE(model->sharedItemList().index(0).data(SharedItemListModel::missingRole).toBool());
-    writeShared("视频.mp4", "back");
-    model->recheckSharedFiles();
-    EXPECT_FALSE(model->sharedItemList().items().at(0).missing);
 
     model->removeShare(file.id);
     EXPECT_EQ(model->sharedItemList().rowCount(), 1);
     EXPECT_EQ(requestWhileProcessing(*model, buildRequest("GET", "/v1/shared/" + file.id.text())).status, 404);
-}
-
-TEST_F(BothWays, SharesOutlastARestartOfTheServerAndADownloadCanBeCancelled)
-{
-    const auto path = writeShared("big.bin", std::string(64 * 1024 * 1024, 'b'));
-    ASSERT_TRUE(model->shareFiles({QString::fromStdString(path.string())}).isEmpty());
-    const auto id = model->sharedItemList().items().at(0).id;
-    model->stop();
-    startAndWait(*model);
-    TestConnection stalled(*model->port());
-    stalled.send(buildRequest("GET", "/v1/shared/" + id.text()));
-    ASSERT_TRUE(waitFor([&] { return model->activeDownloadList().rowCount() == 1; }));
-    QSignalSpy ended(model.get(), &TransferReceiverModel::downloadEnded);
-    model->cancelDownload(model->activeDownloadList().downloads().at(0).id);
-    ASSERT_TRUE(waitFor([&] { return ended.count() == 1; }));
-    EXPECT_FALSE(ended.first().at(1).toBool());
-    EXPECT_EQ(model->activeDownloadList().rowCount(), 0);
 }
 
 // The history file: what a restart finds of the finished transfers.
@@ -356,7 +231,7 @@ protected:
     }
 };
 
-TEST_F(TransferHistory, AnUploadShowsInFlightThenAsARecordThatARestartFinds)
+TEST_F(TransferHistory, AnUploadShowsInFlightThenAsARecordThatARestartFindsWithATextBesideIt)
 {
     model = makeModel(historyFile);
     startAndWait(*model);
@@ -371,19 +246,24 @@ TEST_F(TransferHistory, AnUploadShowsInFlightThenAsARecordThatARestartFinds)
     EXPECT_EQ(model->recentTransfers().first().fileName, "a.txt");
     EXPECT_EQ(nlohmann::json::parse(reply.body)["id"], model->recentTransfers().first().id.text());
 
-    model->handleFileReceived(savedFile("b.txt", "Tablet"));
+    const ReceivedTextRecord note{Uuid::random(), "line one\nline two 🚀",
+                                  std::chrono::system_clock::time_point(std::chrono::milliseconds(1700000000123)),
+                                  "Tablet"};
+    model->handleTextReceived(note);
     // Written shortly after the last change, without anything asking for it.
-    ASSERT_TRUE(waitFor([&] { return storedBytes().find("b.txt") != std::string::npos; }));
-    const auto before = model->recentTransfers();
+    ASSERT_TRUE(waitFor([&] { return storedBytes().find(note.id.text()) != std::string::npos; }));
+    const auto upload = model->recentTransfers().at(1);
     ASSERT_TRUE(model->shutDown(std::chrono::seconds(5)));
     model.reset();
     model = makeModel(historyFile);
     ASSERT_EQ(model->recentTransfers().size(), 2);
-    EXPECT_EQ(model->recentTransfers().at(0), before.at(0));
-    EXPECT_EQ(model->recentTransfers().at(1).id, before.at(1).id);
-    EXPECT_EQ(std::chrono::time_point_cast<std::chrono::milliseconds>(before.at(1).receivedAt),
+    const auto& text = model->recentTransfers().at(0);
+    EXPECT_EQ(std::tie(text.text, text.id, text.receivedAt, text.deviceFolder),
+              std::tie(note.text, note.id, note.receivedAt, note.deviceFolder));
+    EXPECT_EQ(model->recentTransfers().at(1).id, upload.id);
+    EXPECT_EQ(std::chrono::time_point_cast<std::chrono::milliseconds>(upload.receivedAt),
               model->recentTransfers().at(1).receivedAt);
-    EXPECT_FALSE(model->recentTransferList().isMissing(0));
+    EXPECT_FALSE(model->recentTransferList().isMissing(1));
     EXPECT_FALSE(model->damagedHistoryFile());
 }
 
@@ -412,39 +292,13 @@ TEST_F(TransferHistory, KeepsTheNewestHundredOneRowAtATimeWritesABurstOnceAndCle
     EXPECT_TRUE(std::filesystem::exists(home.path() / "Downloads" / "Phone" / "file101")); // the file stays
 }
 
-TEST_F(TransferHistory, TextsComeBackWholeEvenAHundredOfTheLongest)
-{
-    model = makeModel(historyFile);
-    const auto file = savedFile("a.txt");
-    model->handleFileReceived(file);
-    const ReceivedTextRecord note{Uuid::random(), "line one\nline two 🚀",
-                                  std::chrono::system_clock::time_point(std::chrono::milliseconds(1700000000123)),
-                                  "Phone"};
-    model->handleTextReceived(note);
-    restart();
-    ASSERT_EQ(model->recentTransfers().size(), 2);
-    const auto& text = model->recentTransfers().at(0);
-    EXPECT_EQ(std::tie(text.text, text.id, text.receivedAt, text.deviceFolder),
-              std::tie(note.text, note.id, note.receivedAt, note.deviceFolder));
-    EXPECT_EQ(model->recentTransfers().at(1), file);
-
-    // Each control character takes six bytes in the file: far beyond what a hundred files ever need.
-    for (int i = 0; i < RecentTransferListModel::maxRecentTransfers; ++i) {
-        model->handleTextReceived({Uuid::random(), std::string(65536, '\x01'), std::chrono::system_clock::now(), "P"});
-    }
-    restart();
-    EXPECT_FALSE(model->damagedHistoryFile());
-    ASSERT_EQ(model->recentTransfers().size(), RecentTransferListModel::maxRecentTransfers);
-    EXPECT_EQ(model->recentTransfers().last().text, std::string(65536, '\x01'));
-}
-
-TEST_F(TransferHistory, FilesThatHaveGoneAreFlaggedRowByRowAndCanBeRemoved)
+// Found gone at a restart (the window's own test covers a file that goes while it runs).
+TEST_F(TransferHistory, FilesThatHaveGoneAreFlaggedAndCanBeRemoved)
 {
     model = makeModel(historyFile);
     const auto kept = savedFile("kept.txt");
     const auto deletedWhileStopped = savedFile("gone-before.txt");
-    const auto deletedWhileRunning = savedFile("gone-later.txt");
-    for (const auto& record : {kept, deletedWhileStopped, deletedWhileRunning}) {
+    for (const auto& record : {kept, deletedWhileStopped}) {
         model->handleFileReceived(record);
     }
     model->flushHistory();
@@ -453,25 +307,13 @@ TEST_F(TransferHistory, FilesThatHaveGoneAreFlaggedRowByRowAndCanBeRemoved)
     model = makeModel(historyFile);
     const auto tester = checkedModel(model->recentTransferList());
     const auto& list = model->recentTransferList();
-    ASSERT_EQ(list.rowCount(), 3); // newest first: gone-later, gone-before, kept
-    EXPECT_EQ(list.index(1).data(RecentTransferListModel::missingRole).toBool(), true);
-    EXPECT_FALSE(list.isMissing(0));
-    EXPECT_FALSE(list.isMissing(2));
+    ASSERT_EQ(list.rowCount(), 2); // newest first
+    EXPECT_EQ(list.index(0).data(RecentTransferListModel::missingRole).toBool(), true);
+    EXPECT_FALSE(list.isMissing(1));
 
-    std::filesystem::remove(deletedWhileRunning.fileURL);
-    QSignalSpy changes(&list, &QAbstractItemModel::dataChanged);
-    model->recheckRecentTransferFiles();
-    model->recheckRecentTransferFiles(); // nothing new: no signal
-    ASSERT_EQ(changes.count(), 1);
-    EXPECT_EQ(changes.first().at(0).value<QModelIndex>().row(), 0);
-    EXPECT_EQ(changes.first().at(1).value<QModelIndex>().row(), 0);
-    EXPECT_TRUE(list.isMissing(0));
-
-    QSignalSpy removed(&list, &QAbstractItemModel::rowsRemoved);
     model->removeRecentTransfer(deletedWhileStopped.id);
     model->removeRecentTransfer(deletedWhileStopped.id); // already gone: nothing
-    ASSERT_EQ(removed.count(), 1);
-    EXPECT_EQ(removed.first().at(1).toInt(), 1);
+    ASSERT_EQ(list.rowCount(), 1);
     model->flushHistory();
     EXPECT_EQ(storedBytes().find("gone-before.txt"), std::string::npos);
     EXPECT_NE(storedBytes().find("kept.txt"), std::string::npos);

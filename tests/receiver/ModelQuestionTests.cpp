@@ -53,17 +53,20 @@ protected:
     ReceiveConfirmationQueue queue;
 };
 
-TEST_F(ConfirmationQueue, SingleQuestionsQueueInArrivalOrder)
+TEST_F(ConfirmationQueue, SinglesQueueInArrivalOrderAndComeBackAfterABatchThatPushedThemAside)
 {
-    QSignalSpy broughtToFront(&queue, &ReceiveConfirmationQueue::questionQueued);
     auto first = asked();
     auto second = asked();
-    const auto a = question("a.jpg");
-    ask(a, first.reply);
+    auto batch = asked();
+    ask(question("a.jpg"), first.reply);
     ask(question("b.jpg"), second.reply);
-    EXPECT_EQ(broughtToFront.count(), 2);
     EXPECT_EQ(current(), "a.jpg of 2");
-    EXPECT_EQ(queue.currentReceiveConfirmationItem()->identity(), QString::fromStdString(a.uploadID.text()));
+    askBatch({question("b1"), question("b2")}, batch.reply);
+    EXPECT_EQ(current(), "b1 of 2");
+    queue.respondToCurrentConfirmation(true);
+    EXPECT_TRUE(batch.accepted());
+    EXPECT_FALSE(first.reply.isResumed());
+    EXPECT_EQ(current(), "a.jpg of 2");
 
     queue.respondToCurrentConfirmation(true);
     EXPECT_TRUE(first.accepted());
@@ -104,20 +107,6 @@ TEST_F(ConfirmationQueue, ABatchIsOneQuestionAndTheNextWaitsUntilItIsAnsweredOrW
     EXPECT_TRUE(empty.accepted());
 }
 
-TEST_F(ConfirmationQueue, SinglesPushedAsideByABatchComeBackAfterIt)
-{
-    auto single = asked();
-    auto batch = asked();
-    ask(question("single.txt"), single.reply);
-    askBatch({question("b1"), question("b2")}, batch.reply);
-    EXPECT_EQ(current(), "b1 of 2");
-    queue.respondToCurrentConfirmation(true);
-    EXPECT_TRUE(batch.accepted());
-    EXPECT_EQ(current(), "single.txt of 1");
-    queue.respondToCurrentConfirmation(true);
-    EXPECT_TRUE(single.accepted());
-}
-
 TEST_F(ConfirmationQueue, AcceptAllAndRejectAllAnswerEverySingleQuestion)
 {
     for (const bool accept : {true, false}) {
@@ -126,37 +115,12 @@ TEST_F(ConfirmationQueue, AcceptAllAndRejectAllAnswerEverySingleQuestion)
             questions.push_back(asked());
             ask(question("f" + std::to_string(i)), questions.back().reply);
         }
-        QSignalSpy epoch(&queue, &ReceiveConfirmationQueue::confirmationEpochChanged);
         accept ? queue.acceptAllConfirmations() : queue.rejectAllConfirmations();
-        EXPECT_EQ(epoch.count(), accept ? 0 : 1) << "a reject-all starts a new epoch";
         for (auto& each : questions) {
             EXPECT_TRUE(accept ? each.accepted() : each.refused());
         }
         EXPECT_TRUE(queue.confirmationQueue().isEmpty());
     }
-}
-
-TEST(DuplicateQueue, QuestionsQueueAndAnswerOneOrAll)
-{
-    DuplicateResolutionQueue queue;
-    std::vector<std::pair<OneShotReply<DuplicateFileResolution>, ReplyWaiter<DuplicateFileResolution>>> replies;
-    for (int i = 0; i < 3; ++i) {
-        replies.push_back(makeOneShotReply<DuplicateFileResolution>(DuplicateFileResolution::cancel));
-        queue.waitForDuplicateResolution({Uuid::random(), "p" + std::to_string(i) + ".jpg", "Phone", "/x"},
-                                         replies.back().first);
-    }
-    auto item = queue.currentDuplicateResolutionItem();
-    ASSERT_TRUE(item);
-    EXPECT_EQ(item->queueCount, 3);
-    EXPECT_EQ(item->pending.fileName, "p0.jpg");
-    queue.resolveDuplicate(DuplicateFileResolution::overwrite);
-    EXPECT_EQ(replies[0].second.wait(), DuplicateFileResolution::overwrite);
-    EXPECT_EQ(queue.currentDuplicateResolutionItem()->queueCount, 2);
-    queue.resolveAllDuplicates(DuplicateFileResolution::keepCopy);
-    EXPECT_EQ(replies[1].second.wait(), DuplicateFileResolution::keepCopy);
-    EXPECT_EQ(replies[2].second.wait(), DuplicateFileResolution::keepCopy);
-    EXPECT_FALSE(queue.currentDuplicateResolutionItem());
-    queue.resolveDuplicate(DuplicateFileResolution::cancel); // empty queue: nothing happens
 }
 
 class ModelQuestions : public ReceiverTest
@@ -179,20 +143,6 @@ protected:
         return reply.get();
     }
 };
-
-TEST_F(ModelQuestions, WithTheSettingOffNothingIsHeld)
-{
-    model->setRequireReceiveConfirmation(false);
-    auto single = asked();
-    auto batch = asked();
-    const auto callbacks = model->serverCallbacks();
-    callbacks.confirmBeforeSave(question("a"), single.reply);
-    callbacks.confirmBatchBeforeSave({question("b")}, batch.reply);
-    ASSERT_TRUE(waitFor([&] { return single.reply.isResumed() && batch.reply.isResumed(); }));
-    EXPECT_TRUE(single.accepted());
-    EXPECT_TRUE(batch.accepted());
-    EXPECT_TRUE(model->confirmations().confirmationQueue().isEmpty());
-}
 
 TEST_F(ModelQuestions, AQuestionAskedBeforeARejectAllIsRefusedWhenItArrives)
 {
@@ -250,22 +200,6 @@ TEST_F(ModelQuestions, ABatchWaitsForTheUserAndARejectAllCancelsWhatItApprovedBe
                                                     "", "abc"));
     EXPECT_EQ(upload.body, "传输已取消");
     EXPECT_FALSE(std::filesystem::exists(model->saveDirectory().toStdString() + "/Phone/a"));
-}
-
-TEST_F(ModelQuestions, RejectAllEndsUploadsInFlight)
-{
-    model->setRequireReceiveConfirmation(false);
-    startAndWait(*model);
-    TestConnection upload(*model->port());
-    upload.send("POST /v1/upload?filename=big.bin&device=Phone HTTP/1.1\r\nContent-Length: 10000000\r\n\r\nstart");
-    ASSERT_TRUE(waitFor([&] { return model->activeReceives().size() == 1; }));
-    model->rejectAllConfirmations();
-    EXPECT_TRUE(model->activeReceives().isEmpty());
-    QSignalSpy failed(model.get(), &TransferReceiverModel::uploadFailed);
-    EXPECT_EQ(upload.readAll(), ""); // the connection was cut
-    ASSERT_TRUE(failed.wait(5000));
-    EXPECT_TRUE(model->activeReceives().isEmpty()); // the failed event does not bring it back
-    EXPECT_FALSE(std::filesystem::exists(model->saveDirectory().toStdString() + "/Phone/big.bin"));
 }
 
 TEST_F(ModelQuestions, SameNameUploadsAskAndFollowTheAnswer)
