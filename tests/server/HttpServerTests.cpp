@@ -185,7 +185,6 @@ TEST_F(HttpServer, StoppingClosesTheListeningSocketAndRefusesWhatWasAlreadyOpen)
     ASSERT_TRUE(early.isConnected());
     ASSERT_TRUE(eventually([&] { return server->activeConnectionCount() == 1; }));
     server->stop();
-    EXPECT_EQ(server->port(), std::nullopt);
     EXPECT_FALSE(TestConnection(port).isConnected());
     early.send(buildRequest("POST", "/v1/upload?filename=late.txt&device=Phone", "", "late"));
     const auto reply = parseReply(early.readAll());
