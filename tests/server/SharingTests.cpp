@@ -93,14 +93,7 @@ TEST(DownloadHeaders, DispositionHasAnASCIIFallbackAndTheRealNameEncoded)
 
 // MARK: Texts from the phone
 
-class TextFromPhone : public RunningServer
-{
-protected:
-    HttpReply sendText(std::string_view body, std::string_view query = "?device=Phone")
-    {
-        return post("/v1/text" + std::string(query), body, "Content-Type: application/json\r\n");
-    }
-};
+using TextFromPhone = RunningServer;
 
 TEST_F(TextFromPhone, ArrivesWholeWithTheSenderNamedAsForFiles)
 {
@@ -128,7 +121,7 @@ TEST_F(TextFromPhone, ArrivesWholeWithTheSenderNamedAsForFiles)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const auto before = owner.texts().size();
-        const auto reply = sendText(row.body, row.query);
+        const auto reply = post("/v1/text" + row.query, row.body);
         ASSERT_EQ(reply.status, 200) << reply.body;
         const auto texts = owner.texts();
         ASSERT_EQ(texts.size(), before + 1);
@@ -163,7 +156,7 @@ TEST_F(TextFromPhone, RefusesWhatIsNotATextWithClearAnswers)
         {"an array", R"(["t"])", 400, "无效的文字请求"},
     };
     for (const auto& row : rows) {
-        const auto reply = sendText(row.body);
+        const auto reply = post("/v1/text?device=Phone", row.body);
         EXPECT_EQ(reply.status, row.status) << row.name;
         EXPECT_EQ(reply.body, row.answer) << row.name;
     }
