@@ -6,7 +6,6 @@
 #include "server/ServerCallbacks.h"
 #include "tests/support/TestSupport.h"
 
-#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -32,22 +31,6 @@ public:
     bool waitForBatches(std::size_t count)
     {
         return eventually([&] { return batches().size() >= count; });
-    }
-    template <typename Predicate>
-    bool waitForEvent(Predicate predicate)
-    {
-        return eventually([&] {
-            const auto all = events();
-            return std::any_of(all.begin(), all.end(), predicate);
-        });
-    }
-    template <typename Predicate>
-    bool waitForDownloadEvent(Predicate predicate)
-    {
-        return eventually([&] {
-            const auto all = downloadEvents();
-            return std::any_of(all.begin(), all.end(), predicate);
-        });
     }
 
     void answerConfirmation(std::size_t index, bool answer) { answerQuestion(confirmations_, index, answer); }

@@ -72,8 +72,8 @@ TEST_F(PINGate, OnlyTheFirstFourDigitsCountAndFewerLeaveTheGateOpen)
 TEST_F(PINGate, RefusesOversizedAndUndecodableRequests)
 {
     setPIN(true, "1234");
-    for (const std::string body : {std::string(4097, ' '), std::string(), std::string("not json"),
-                                   std::string(R"({"pin":1234})"), std::string(R"(["1234"])"), std::string("{}")}) {
+    for (const auto& body : {std::string(4097, ' '), std::string(), std::string("not json"),
+                             std::string(R"({"pin":1234})"), std::string(R"(["1234"])"), std::string("{}")}) {
         const auto response = verify(body);
         EXPECT_EQ(response.status, 400) << body;
         EXPECT_EQ(response.body, body.size() > 4096 ? "请求过大" : "无效的 PIN 请求") << body;
