@@ -159,13 +159,11 @@ TEST_F(Upload, FilesLandOnlyBelowTheirDeviceFolder)
         {"name in a header", "device=Phone", "X-Filename: header.txt\r\n", "Phone/header.txt"},
         {"name in the disposition", "device=Phone", "Content-Disposition: attachment; filename=\"disp.txt\"\r\n",
          "Phone/disp.txt"},
-        {"NUL in the name", "filename=evil%00.txt&device=Phone", "", "Phone/evil_.txt"},
         {"a device that trims to dots", "filename=" + escape + "&device=x/%20..", "", "unknown-device/" + escape},
         {"a hidden device folder", "filename=authorized_keys&device=.ssh", "", "_ssh/authorized_keys"},
         {"parent steps", "filename=f.txt&device=Phone&path=../../../escape", "", "Phone/escape/f.txt"},
         {"an absolute path", "filename=f.txt&device=Phone&path=%2Ftmp%2F..%2F..%2Fescape", "",
          "Phone/tmp/escape/f.txt"},
-        {"dot steps", "filename=f.txt&device=Phone&path=Trip/./../Day%201", "", "Phone/Trip/Day 1/f.txt"},
         {"nine levels", "filename=f.txt&device=Phone&path=1/2/3/4/5/6/7/8/9", "", "Phone/1/2/3/4/5/6/7/8/f.txt"},
         {"a link among the folders", "filename=f.txt&device=Phone&path=Linked/In/deeper", "", ""},
         {"a linked device folder", "filename=authorized_keys&device=Planted", "", ""},
@@ -209,8 +207,6 @@ TEST_F(Upload, SameNameFilesAreKeptAsNumberedCopiesReplacedOrRefusedAsTheDesktop
     EXPECT_EQ(readTextFile(phoneFolder() / "photo-2.jpg"), "three");
     const auto questions = owner.duplicates();
     ASSERT_EQ(questions.size(), 2U);
-    EXPECT_EQ(questions[0].fileName, "photo.jpg");
-    EXPECT_EQ(questions[0].deviceFolder, "Phone");
     EXPECT_EQ(questions[0].existingFilePath, std::filesystem::absolute(phoneFolder() / "photo.jpg").string());
 
     const std::string nearlyAllExtension = "a." + std::string(253, 'x');
@@ -257,7 +253,6 @@ TEST_F(Upload, WhatNeedsTheDesktopsAnswerWaitsForItAndARefusalLeavesNothing)
         const auto question = owner.confirmations().at(i);
         EXPECT_EQ(question.kind, row.kind) << row.target;
         EXPECT_EQ(question.fileName, row.question);
-        EXPECT_EQ(question.deviceFolder, "Phone");
         EXPECT_EQ(question.byteCount, row.byteCount);
         owner.answerConfirmation(i, false);
         const auto refused = declined.get();
