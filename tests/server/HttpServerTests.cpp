@@ -1,5 +1,6 @@
 // The connection server over real sockets: exact bytes of the fixed answers, routing, interim answers,
 // clients that go away, idle and slow clients, and the listening socket's lifecycle.
+#include "server/Endpoints.h"
 #include "tests/server/ServerFixture.h"
 
 #include <cstring>
@@ -21,11 +22,7 @@ std::string plainTextAnswer(std::string_view statusLine, std::string_view body)
            std::string(body);
 }
 
-class HttpServer : public ServerTest
-{
-protected:
-    void SetUp() override { startServer(); }
-};
+using HttpServer = RunningServer;
 
 TEST_F(HttpServer, AnswersByteForByteAsClientsExpect)
 {
@@ -60,6 +57,11 @@ TEST_F(HttpServer, AnswersByteForByteAsClientsExpect)
         {"a negative length", badLength("-1"), badRequest},
         {"a length over 100 GiB", badLength("107374182401"), badRequest},
         {"a fractional length", badLength("1.5"), badRequest},
+        {"a length too large for 64 bits", badLength("99999999999999999999"), badRequest},
+        {"a length with an inner space", badLength("1 2"), badRequest},
+        {"a hexadecimal length", badLength("0x10"), badRequest},
+        {"a sign for a length", badLength("+"), badRequest},
+        {"a blank request line", "   \r\n\r\n", badRequest},
         {"no target", "GET\r\n\r\n", badRequest},
         {"a target that is not UTF-8", "GET /\xfe HTTP/1.1\r\n\r\n", badRequest},
     };
@@ -137,18 +139,43 @@ TEST_F(HttpServer, ServesManyConnectionsAtOnce)
     EXPECT_EQ(served, 32);
 }
 
+// Refused before the body is read and before any interim answer, so a client waiting for "100 Continue"
+// hears the refusal.
+TEST_F(HttpServer, ABodyOverItsRoutesLimitIsRefusedFromTheHead)
+{
+    const struct
+    {
+        std::string head;
+        std::string answer;
+    } rows[] = {
+        {"POST /v1/text HTTP/1.1\r\nContent-Length: " + std::to_string(maxTextRequestBytes + 1) + "\r\n\r\n{\"text",
+         "文字过长，最多 64 KiB"},
+        {"POST /v1/upload/preflight/batch HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 262145\r\n\r\n",
+         "请求体过大"},
+        {"POST /v1/upload?device=Phone HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=XB\r\n"
+         "Content-Length: 67108865\r\n\r\n",
+         "Upload failed: 文件过大，请通过 FerryLantern 网页上传（不要用第三方 multipart 工具传超大文件）"},
+    };
+    for (const auto& row : rows) {
+        TestConnection connection(port);
+        connection.send(row.head);
+        std::string received;
+        ASSERT_TRUE(connection.readUntil(row.answer, received)) << received;
+        EXPECT_TRUE(received.starts_with(row.head.starts_with("POST /v1/upload?") ? "HTTP/1.1 500 " : "HTTP/1.1 413 "))
+            << received;
+    }
+    EXPECT_TRUE(entriesUnder(saveFolder.path()).empty());
+}
+
 TEST_F(HttpServer, FallsBackToAnEphemeralPortWhenThePreferredOneIsTaken)
 {
-    TransferServerCallbacks callbacks;
-    callbacks.onFileReceived = [](const auto&) {};
     ServerOptions options;
     options.preferredPort = port;
     options.sessionStore = &sessions;
-    SimpleSocketHTTPServer second(saveFolder.path(), "Second", callbacks, options);
+    SimpleSocketHTTPServer second(saveFolder.path(), "Second", owner.callbacks(), options);
     const auto secondPort = second.start();
     ASSERT_TRUE(secondPort);
     EXPECT_NE(*secondPort, port);
-    EXPECT_EQ(second.port(), *secondPort);
     EXPECT_EQ(sendRequest(*secondPort, buildRequest("GET", "/v1/info")).status, 200);
 }
 
@@ -158,7 +185,6 @@ TEST_F(HttpServer, StoppingClosesTheListeningSocketAndRefusesWhatWasAlreadyOpen)
     ASSERT_TRUE(early.isConnected());
     ASSERT_TRUE(eventually([&] { return server->activeConnectionCount() == 1; }));
     server->stop();
-    EXPECT_EQ(server->port(), std::nullopt);
     EXPECT_FALSE(TestConnection(port).isConnected());
     early.send(buildRequest("POST", "/v1/upload?filename=late.txt&device=Phone", "", "late"));
     const auto reply = parseReply(early.readAll());

@@ -72,28 +72,6 @@ TEST(MultipartStream, FindsThePartWithABoundaryLongerThanSeventyCharacters)
     EXPECT_EQ(firstMultipartFilePart(text, boundary)->data, result.data);
 }
 
-TEST(MultipartStream, HoldsAtMostTheDelimiterWhileDataArrives)
-{
-    const std::string data(1 << 20, 'd');
-    const std::string text = "--B\r\nContent-Disposition: form-data; filename=\"d\"\r\n\r\n" + data + "\r\n--B--";
-    MultipartFilePartStream parser("B");
-    std::size_t handedOn = 0;
-    const auto sink = [&handedOn](std::string_view piece) {
-        handedOn += piece.size();
-        return std::error_code();
-    };
-    const std::size_t dataStart = text.size() - data.size() - 7;
-    for (std::size_t at = 0; at < text.size(); at += 4096) {
-        ASSERT_FALSE(parser.feed(std::string_view(text).substr(at, 4096), sink));
-        const auto seen = std::min(text.size(), at + 4096);
-        if (seen > dataStart && seen < dataStart + data.size()) {
-            EXPECT_EQ(handedOn, seen - dataStart) << "bytes that cannot start a delimiter wait for nothing";
-        }
-    }
-    ASSERT_TRUE(parser.filePart());
-    EXPECT_EQ(handedOn, data.size());
-}
-
 TEST(MultipartStream, AHeaderBlockBeyondItsLimitGivesNoPartInEitherParser)
 {
     for (const std::size_t length : {maxPartHeaderBytes, maxPartHeaderBytes + 1}) {

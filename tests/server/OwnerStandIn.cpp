@@ -8,7 +8,6 @@ TransferServerCallbacks OwnerStandIn::callbacks()
         return [this, &records](const auto& record) {
             const std::lock_guard guard(lock_);
             records.push_back(record);
-            changed_.notify_all();
         };
     };
     TransferServerCallbacks callbacks;
@@ -19,7 +18,6 @@ TransferServerCallbacks OwnerStandIn::callbacks()
     callbacks.onSharedFileMissingChanged = [this](const Uuid& id, bool missing) {
         const std::lock_guard guard(lock_);
         missingChanges_.emplace_back(id, missing);
-        changed_.notify_all();
     };
     callbacks.confirmBeforeSave = [this](const ReceiveConfirmationRequest& request, OneShotReply<bool> reply) {
         ask(confirmations_, autoConfirm, request, std::move(reply));
@@ -38,15 +36,9 @@ TransferServerCallbacks OwnerStandIn::callbacks()
 void OwnerStandIn::refusePendingQuestions()
 {
     const std::lock_guard guard(lock_);
-    for (std::size_t i = 0; i < confirmations_.replies.size(); ++i) {
-        answerLocked(confirmations_, i, false);
-    }
-    for (std::size_t i = 0; i < batches_.replies.size(); ++i) {
-        answerLocked(batches_, i, false);
-    }
-    for (std::size_t i = 0; i < duplicates_.replies.size(); ++i) {
-        answerLocked(duplicates_, i, DuplicateFileResolution::cancel);
-    }
+    refuseAll(confirmations_, false);
+    refuseAll(batches_, false);
+    refuseAll(duplicates_, DuplicateFileResolution::cancel);
 }
 
 } // namespace ferrylantern::test

@@ -4,10 +4,8 @@
 #pragma once
 
 #include "server/ServerCallbacks.h"
+#include "tests/support/TestSupport.h"
 
-#include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -26,15 +24,13 @@ public:
     std::optional<DuplicateFileResolution> autoDuplicate;
 
     // Each waits until at least `count` questions of the kind arrived, or an event matches.
-    bool waitForConfirmations(std::size_t count) { return waitForCount(confirmations_.asked, count); }
-    bool waitForBatches(std::size_t count) { return waitForCount(batches_.asked, count); }
-    bool waitForEvent(const std::function<bool(const TransferUploadProgressEvent&)>& predicate)
+    bool waitForConfirmations(std::size_t count)
     {
-        return waitFor([&] { return std::any_of(events_.begin(), events_.end(), predicate); });
+        return eventually([&] { return confirmations().size() >= count; });
     }
-    bool waitForDownloadEvent(const std::function<bool(const TransferDownloadProgressEvent&)>& predicate)
+    bool waitForBatches(std::size_t count)
     {
-        return waitFor([&] { return std::any_of(downloadEvents_.begin(), downloadEvents_.end(), predicate); });
+        return eventually([&] { return batches().size() >= count; });
     }
 
     void answerConfirmation(std::size_t index, bool answer) { answerQuestion(confirmations_, index, answer); }
@@ -73,7 +69,6 @@ private:
         } else {
             questions.replies.emplace_back(std::move(reply));
         }
-        changed_.notify_all();
     }
 
     template <typename Request, typename Answer>
@@ -91,6 +86,14 @@ private:
         }
     }
 
+    template <typename Request, typename Answer>
+    static void refuseAll(Questions<Request, Answer>& questions, Answer answer)
+    {
+        for (std::size_t i = 0; i < questions.replies.size(); ++i) {
+            answerLocked(questions, i, answer);
+        }
+    }
+
     template <typename Record>
     std::vector<Record> copyOf(const std::vector<Record>& records) const
     {
@@ -98,20 +101,7 @@ private:
         return records;
     }
 
-    template <typename Record>
-    bool waitForCount(const std::vector<Record>& records, std::size_t count)
-    {
-        return waitFor([&] { return records.size() >= count; });
-    }
-
-    bool waitFor(const std::function<bool()>& condition)
-    {
-        std::unique_lock guard(lock_);
-        return changed_.wait_for(guard, std::chrono::seconds(10), condition);
-    }
-
     mutable std::mutex lock_;
-    std::condition_variable changed_;
     Questions<ReceiveConfirmationRequest, bool> confirmations_;
     Questions<std::vector<ReceiveConfirmationRequest>, bool> batches_;
     Questions<DuplicateFileRequest, DuplicateFileResolution> duplicates_;

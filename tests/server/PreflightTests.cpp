@@ -1,7 +1,7 @@
-// Single and batch preflights: every check in its order with its answer, tickets and the questions
-// put to the owner, called directly; over real sockets where the connection matters (bodies, interim
-// answers, cancelling) and for the real path end to end.
+// Single and batch preflights over real sockets: every check in its order with its answer, tickets and
+// the questions put to the owner.
 #include "server/DiskSpace.h"
+#include "server/Endpoints.h"
 #include "tests/server/ServerFixture.h"
 
 #include <functional>
@@ -22,24 +22,19 @@ json files(std::initializer_list<std::pair<std::string, std::int64_t>> list)
     return array;
 }
 
-void expectText(const HttpResponse& response, int status, std::string_view body)
+void expectText(const HttpReply& reply, int status, std::string_view body)
 {
-    EXPECT_EQ(response.status, status) << response.body;
-    EXPECT_EQ(response.body, body);
-    EXPECT_EQ(response.contentType, "text/plain; charset=utf-8");
+    EXPECT_EQ(reply.status, status) << reply.body;
+    EXPECT_EQ(reply.body, body);
 }
 
-class Preflight : public EndpointTest
+class Preflight : public RunningServer
 {
 protected:
-    HttpResponse single(std::string_view query, std::string_view headerLines = "")
+    HttpReply single(std::string_view query) { return post("/v1/upload/preflight?" + std::string(query), ""); }
+    HttpReply batch(const json& body, std::string_view query = "")
     {
-        return call(answerUploadPreflight, "/v1/upload/preflight?" + std::string(query), "", headerLines);
-    }
-    HttpResponse batch(const json& body, std::string_view query = "", std::string_view headerLines = "")
-    {
-        return call(answerUploadPreflightBatch, "/v1/upload/preflight/batch" + std::string(query), body.dump(),
-                    headerLines);
+        return post("/v1/upload/preflight/batch" + std::string(query), body.dump());
     }
 };
 
@@ -69,7 +64,7 @@ TEST_F(Preflight, BothAnswerTheSameFailureTheSameWay)
         {"invalid size", 0, [] {}, 400},
         {"declined", 5,
          [this] {
-             context().requireReceiveConfirmation = true;
+             server->setRequireReceiveConfirmation(true);
              owner.autoConfirm = false;
          },
          403},
@@ -83,19 +78,17 @@ TEST_F(Preflight, BothAnswerTheSameFailureTheSameWay)
     }
     for (const auto& row : rows) {
         setPIN(false, "");
-        context().requireReceiveConfirmation = false;
+        server->setRequireReceiveConfirmation(false);
         row.arrange();
         const auto one = single("filename=a.txt&byteCount=" + std::to_string(row.byteCount));
         const auto many = batch({{"files", files({{"a.txt", row.byteCount}})}});
         EXPECT_EQ(one.status, row.status) << row.failure;
-        EXPECT_EQ(one.bytes(), many.bytes()) << row.failure;
+        EXPECT_EQ(one.raw, many.raw) << row.failure;
     }
 }
 
 TEST_F(Preflight, BatchChecksInOrder)
 {
-    expectText(call(answerUploadPreflightBatch, "/v1/upload/preflight/batch", std::string(262145, ' ')), 413,
-               "请求体过大");
     // What cannot be decoded is the server's failure to understand, with the decoder's description.
     for (const auto* undecodable :
          {"", "files", "[]", R"({"device":"x"})", R"({"files":{}})", R"({"files":[1]})",
@@ -104,7 +97,7 @@ TEST_F(Preflight, BatchChecksInOrder)
           R"({"files":[{"filename":"a","byteCount":18446744073709551615}]})",
           R"({"files":[{"filename":1,"byteCount":1}]})", R"({"device":5,"files":[]})",
           R"({"files":[{"filename":"a","byteCount":1,"path":7}]})"}) {
-        const auto response = call(answerUploadPreflightBatch, "/v1/upload/preflight/batch", undecodable);
+        const auto response = post("/v1/upload/preflight/batch", undecodable);
         EXPECT_EQ(response.status, 500) << undecodable;
         EXPECT_FALSE(response.body.empty()) << undecodable;
     }
@@ -124,7 +117,7 @@ TEST_F(Preflight, BatchChecksInOrder)
 
 TEST_F(Preflight, BodyDeviceWinsOverTheQueryWhenNotBlank)
 {
-    context().requireReceiveConfirmation = true;
+    server->setRequireReceiveConfirmation(true);
     owner.autoConfirm = true;
     batch({{"device", " Tablet "}, {"files", files({{"a", 1}})}}, "?device=Phone");
     batch({{"device", "  "}, {"files", files({{"a", 1}})}}, "?device=Phone");
@@ -133,22 +126,8 @@ TEST_F(Preflight, BodyDeviceWinsOverTheQueryWhenNotBlank)
     EXPECT_EQ(owner.batches()[1][0].deviceFolder, "Phone");
 }
 
-class PreflightOverSockets : public ServerTest
+TEST_F(Preflight, ABatchBodyCutShortIsRefused)
 {
-protected:
-    void SetUp() override { startServer(); }
-};
-
-TEST_F(PreflightOverSockets, ABatchBodyTooLargeOrCutShortIsRefused)
-{
-    // Refused before any interim answer, so a client waiting for "100 Continue" hears the refusal.
-    TestConnection oversized(port);
-    oversized.send(
-        "POST /v1/upload/preflight/batch HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 262145\r\n\r\n");
-    std::string received;
-    ASSERT_TRUE(oversized.readUntil("请求体过大", received));
-    EXPECT_TRUE(received.starts_with("HTTP/1.1 413 OK\r\n")) << received;
-
     TestConnection truncated(port);
     truncated.send("POST /v1/upload/preflight/batch HTTP/1.1\r\nContent-Length: 50\r\n\r\n{");
     truncated.shutdownWrite();
@@ -159,7 +138,7 @@ TEST_F(PreflightOverSockets, ABatchBodyTooLargeOrCutShortIsRefused)
 
 // A file of a picked folder is approved for its folder: the question names the folder with the file, and
 // the ticket opens that folder only (a ticket is used up by a request that does not match it).
-TEST_F(PreflightOverSockets, AFileOfAFolderIsApprovedForThatFolderOnly)
+TEST_F(Preflight, AFileOfAFolderIsApprovedForThatFolderOnly)
 {
     server->setRequireReceiveConfirmation(true);
     json items = json::array();

@@ -8,7 +8,17 @@ namespace {
 
 using nlohmann::json;
 
-using ResumableUpload = Upload;
+// A timer removes what nobody continued, without waiting for a request.
+class ResumableUpload : public Upload
+{
+protected:
+    ServerOptions options() const override
+    {
+        ServerOptions options;
+        options.resumeSweepInterval = std::chrono::milliseconds(20);
+        return options;
+    }
+};
 
 // The phone's Wi-Fi dropped halfway: its old connection neither sends nor closes. A new request asks
 // where the server stands, sends the rest from there and takes the upload over.
@@ -25,30 +35,25 @@ TEST_P(UploadOnBothBodyPaths, AnUploadCutAtHalfResumesFromTheServersOffsetToOneI
         return reply.status == 200 && json::parse(reply.body).value("offset", std::int64_t{-1}) == half;
     }));
     EXPECT_EQ(partialFiles().size(), 1U);
-    const auto position = resume(ticket);
-    EXPECT_EQ(position.header("content-type"), "application/json");
-    EXPECT_EQ(json::parse(position.body),
+    EXPECT_EQ(json::parse(resume(ticket).body),
               (json{{"uploadId", ticket}, {"offset", half}, {"byteCount", content.size()}}));
 
     const auto rest = slice("movie.mp4", ticket, half, std::string_view(content).substr(half));
     ASSERT_EQ(rest.status, 200) << rest.body;
-    const auto saved = json::parse(rest.body);
-    EXPECT_EQ(saved["fileName"], "movie.mp4");
-    EXPECT_EQ(saved["byteCount"], content.size());
     EXPECT_FALSE(parseReply(silent->readAll()).has_value()) << "the old connection was ended";
-    EXPECT_EQ(readFile(phoneFolder() / "movie.mp4"), content);
+    EXPECT_EQ(readTextFile(phoneFolder() / "movie.mp4"), content);
     EXPECT_EQ(entriesUnder(saveFolder.path()), std::vector<std::string>{"Phone/movie.mp4"});
 
     // One transfer on the desktop: started once with the whole size, progress from where it stopped,
     // finished once, one record.
     const auto events = owner.events();
-    const auto started = eventsOf<UploadStarted>(events);
-    ASSERT_EQ(started.size(), 1U);
-    EXPECT_EQ(started[0].totalBytes, static_cast<std::int64_t>(content.size()));
+    const auto started = std::get<UploadStarted>(events.front());
+    EXPECT_EQ(started.totalBytes, static_cast<std::int64_t>(content.size()));
+    EXPECT_EQ(eventsOf<UploadStarted>(events).size(), 1U);
     EXPECT_EQ(eventsOf<UploadFinished>(events).size(), 1U);
     EXPECT_TRUE(eventsOf<UploadFailed>(events).empty());
     for (const auto& event : events) {
-        EXPECT_EQ(uploadID(event), started[0].id);
+        EXPECT_EQ(uploadID(event), started.id);
     }
     const auto updates = eventsOf<UploadUpdated>(events);
     EXPECT_TRUE(std::is_sorted(updates.begin(), updates.end(),
@@ -87,7 +92,7 @@ TEST_P(UploadOnBothBodyPaths, SevenSlicesMakeOneIdenticalFileAndOneTransfer)
             EXPECT_EQ(json::parse(reply.body)["fileName"], "clip-1.mov");
         }
     }
-    EXPECT_EQ(readFile(phoneFolder() / "clip-1.mov"), content);
+    EXPECT_EQ(readTextFile(phoneFolder() / "clip-1.mov"), content);
     EXPECT_EQ(owner.duplicates().size(), 1U) << "the same-name question is asked once, by the first slice";
     const auto events = owner.events();
     EXPECT_EQ(eventsOf<UploadStarted>(events).size(), 2U);
@@ -143,7 +148,7 @@ TEST_F(ResumableUpload, RequestsThatDoNotFitChangeNothing)
     EXPECT_EQ(offsetOf(resume(otherTicket)), 0) << "the unused ticket is still there";
     const auto rest = slice("a.bin", ticket, 400, content.substr(400));
     ASSERT_EQ(rest.status, 200) << rest.body;
-    EXPECT_EQ(readFile(phoneFolder() / "a.bin"), content);
+    EXPECT_EQ(readTextFile(phoneFolder() / "a.bin"), content);
     // Without an offset the ticket's request is answered as it always was: the ticket is used up.
     EXPECT_EQ(upload("filename=a.bin&device=Phone&uploadId=" + ticket, content).body, "上传许可无效或已过期");
 }
@@ -157,6 +162,8 @@ TEST_F(ResumableUpload, AKeptUploadGoesAfterItsWindowOrWhenTheServerStops)
     clock.advance(std::chrono::minutes(14));
     EXPECT_EQ(resume(ticket).status, 200) << "still inside the window";
     clock.advance(std::chrono::minutes(1) + std::chrono::seconds(1));
+    EXPECT_TRUE(eventually([&] { return partialFiles().empty(); }));
+    EXPECT_TRUE(eventually([&] { return !eventsOf<UploadFailed>(owner.events()).empty(); }));
     const auto reply = resume(ticket);
     EXPECT_EQ(reply.status, 404);
     EXPECT_EQ(reply.body, R"({"error":"没有可续传的上传"})");
@@ -170,21 +177,6 @@ TEST_F(ResumableUpload, AKeptUploadGoesAfterItsWindowOrWhenTheServerStops)
     server->stop();
     EXPECT_TRUE(partialFiles().empty());
     EXPECT_EQ(eventsOf<UploadFailed>(owner.events()).size(), 2U);
-}
-
-TEST_F(ResumableUpload, ATimerRemovesWhatNobodyContinuedWithoutARequest)
-{
-    server.reset();
-    ServerOptions options;
-    options.resumeSweepInterval = std::chrono::milliseconds(20);
-    startServer(options);
-    const auto content = randomBytes(1 << 20, 11);
-    const auto ticket = ticketFor("idle.bin", content.size());
-    cutAfter("idle.bin", ticket, content, content.size() / 4);
-    ASSERT_EQ(partialFiles().size(), 1U);
-    clock.advance(std::chrono::minutes(15) + std::chrono::seconds(1));
-    EXPECT_TRUE(eventually([&] { return partialFiles().empty(); }));
-    EXPECT_TRUE(owner.waitForEvent([](const auto& event) { return std::holds_alternative<UploadFailed>(event); }));
 }
 
 TEST_F(ResumableUpload, OnlyTheSessionThatStartedItMayResume)
@@ -207,7 +199,7 @@ TEST_F(ResumableUpload, OnlyTheSessionThatStartedItMayResume)
     EXPECT_EQ(slice("s.bin", ticket, 1000, content.substr(1000), other).status, 404);
 
     ASSERT_EQ(slice("s.bin", ticket, 1000, content.substr(1000), session).status, 200);
-    EXPECT_EQ(readFile(phoneFolder() / "s.bin"), content);
+    EXPECT_EQ(readTextFile(phoneFolder() / "s.bin"), content);
 }
 
 TEST_F(ResumableUpload, ACancelFromTheDesktopOrThePhoneLeavesNothing)

@@ -1,12 +1,10 @@
 // Fresh state for each server test: a save folder, a clock the test moves, its own PIN session store
-// and attempt limiter, PIN settings the test changes at will and the owner stand-in. EndpointTest
-// calls the endpoints directly, without a socket; ServerTest runs a real SimpleSocketHTTPServer on an
-// ephemeral port of 127.0.0.1.
+// and attempt limiter, PIN settings the test changes at will and the owner stand-in, for a real
+// SimpleSocketHTTPServer on an ephemeral port of 127.0.0.1.
 #pragma once
 
-#include "server/Endpoints.h"
 #include "server/PINAttemptLimiter.h"
-#include "server/ServerContext.h"
+#include "server/SharedItems.h"
 #include "server/SimpleSocketHTTPServer.h"
 #include "server/TransferPINSessionStore.h"
 #include "tests/server/OwnerStandIn.h"
@@ -21,24 +19,20 @@
 
 namespace ferrylantern::test {
 
-class EndpointTest : public ::testing::Test
+class ServerTest : public ::testing::Test
 {
 protected:
-    using BufferedEndpoint = HttpResponse (*)(ServerContext&, const BufferedRequest&);
-
-    ~EndpointTest() override;
+    ~ServerTest() override;
 
     void setPIN(bool enabled, std::string code);
-    // `options` with the fixture's clock, stores, shares and PIN provider.
-    ServerOptions withFixtureState(ServerOptions options);
+    // Starts the server with `owner` answering, on an ephemeral port, with the fixture's state.
+    void startServer(ServerOptions options = {});
 
-    // The shared state of a server answering with `owner`, created on first use.
-    ServerContext& context();
-    // Calls `endpoint` with a POST of `body` to `target` (the head goes through the real head reader;
-    // `headerLines` are "Name: value\r\n" each) from `peer`.
-    HttpResponse call(BufferedEndpoint endpoint, std::string_view target, std::string_view body = "",
-                      std::string_view headerLines = "", std::string_view peer = "127.0.0.1");
-    static RequestHead head(std::string_view method, std::string_view target, std::string_view headerLines = "");
+    HttpReply get(std::string_view target, std::string_view headerLines = "");
+    HttpReply post(std::string_view target, std::string_view body, std::string_view headerLines = "",
+                   const char* sourceAddress = nullptr);
+    // Verifies `pin` and returns the session token, or an empty text.
+    std::string verifyPIN(std::string_view pin);
 
     OwnerStandIn owner;
     TemporaryFolder saveFolder;
@@ -47,33 +41,22 @@ protected:
     std::shared_ptr<PINAttemptLimiter> pinAttempts = std::make_shared<PINAttemptLimiter>(clock.function());
     // What the server shares, as the desktop's registry would hold it.
     std::shared_ptr<SharedItems> shares = std::make_shared<SharedItems>();
+    std::unique_ptr<SimpleSocketHTTPServer> server;
+    std::uint16_t port = 0;
 
 private:
     std::mutex pinLock_;
     PINSettings pin_;
-    std::unique_ptr<ServerContext> context_;
 };
 
-class ServerTest : public EndpointTest
+class RunningServer : public ServerTest
 {
 protected:
-    ~ServerTest() override;
-
-    // Starts the server with `owner` answering, on an ephemeral port, with the fixture's state.
-    void startServer(ServerOptions options = {});
-
-    HttpReply get(std::string_view target, std::string_view headerLines = "");
-    HttpReply post(std::string_view target, std::string_view body, std::string_view headerLines = "");
-    // Verifies `pin` and returns the session token, or an empty text.
-    std::string verifyPIN(std::string_view pin);
-
-    std::unique_ptr<SimpleSocketHTTPServer> server;
-    std::uint16_t port = 0;
+    void SetUp() override { startServer(); }
 };
 
 // Bytes that no pattern makes special, the same for the same seed.
 std::string randomBytes(std::size_t size, unsigned seed = 1);
-std::string readFile(const std::filesystem::path& path);
 // Writes `content` to `path`, creating its folders.
 std::filesystem::path writeFile(const std::filesystem::path& path, std::string_view content);
 // Every file under `folder`, hidden partial files included, as sorted paths relative to it.

@@ -66,8 +66,6 @@ TEST(ByteRange, AnswersEachFormOfRangeForAFileOf1000Bytes)
     for (const auto& row : rows) {
         EXPECT_EQ(answerRange(row.field, size), row.answer) << row.field.value_or("(none)");
     }
-    EXPECT_EQ(answerRange("bytes=0-1", 0).outcome, RangeOutcome::whole); // an empty file is always whole
-    EXPECT_EQ(answerRange("bytes=-1", 0).range.length(), 0);
 }
 
 TEST(DownloadHeaders, DispositionHasAnASCIIFallbackAndTheRealNameEncoded)
@@ -88,33 +86,14 @@ TEST(DownloadHeaders, DispositionHasAnASCIIFallbackAndTheRealNameEncoded)
     for (const auto& row : rows) {
         EXPECT_EQ(attachmentDisposition(row.name), row.value) << row.name;
     }
-}
-
-TEST(DownloadHeaders, DatesAndValidators)
-{
     EXPECT_EQ(httpDate(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
-    EXPECT_EQ(httpDate(0), "Thu, 01 Jan 1970 00:00:00 GMT");
-    const auto tag = fileEntityTag(0x1234, 1000, 1700000000123456789);
-    EXPECT_EQ(tag, "\"1234-3e8-17979cfe3d85cd15\"");
-    EXPECT_NE(tag, fileEntityTag(0x1234, 1000, 1700000000123456790)); // rewritten a nanosecond later
-    EXPECT_TRUE(ifRangeMatches(" " + tag, tag, "Sun, 06 Nov 1994 08:49:37 GMT"));
-    EXPECT_TRUE(ifRangeMatches("Sun, 06 Nov 1994 08:49:37 GMT", tag, "Sun, 06 Nov 1994 08:49:37 GMT"));
-    EXPECT_FALSE(ifRangeMatches("W/" + tag, tag, "Sun, 06 Nov 1994 08:49:37 GMT"));
-    EXPECT_FALSE(ifRangeMatches("Sun, 06 Nov 1994 08:49:38 GMT", tag, "Sun, 06 Nov 1994 08:49:37 GMT"));
+    // Rewritten a nanosecond later, a file is another version.
+    EXPECT_NE(fileEntityTag(0x1234, 1000, 1700000000123456789), fileEntityTag(0x1234, 1000, 1700000000123456790));
 }
 
 // MARK: Texts from the phone
 
-class TextFromPhone : public ServerTest
-{
-protected:
-    void SetUp() override { startServer(); }
-
-    HttpReply sendText(std::string_view body, std::string_view query = "?device=Phone")
-    {
-        return post("/v1/text" + std::string(query), body, "Content-Type: application/json\r\n");
-    }
-};
+using TextFromPhone = RunningServer;
 
 TEST_F(TextFromPhone, ArrivesWholeWithTheSenderNamedAsForFiles)
 {
@@ -126,7 +105,6 @@ TEST_F(TextFromPhone, ArrivesWholeWithTheSenderNamedAsForFiles)
         std::string text;
         std::string deviceFolder;
     } rows[] = {
-        {"ASCII", json{{"text", "hello"}}.dump(), "?device=Phone", "hello", "Phone"},
         {"Chinese, emoji and line breaks", json{{"text", "你好\n👩‍👩‍👧 🇨🇳\r\n\tend"}}.dump(),
          "?device=Phone", "你好\n👩‍👩‍👧 🇨🇳\r\n\tend", "Phone"},
         {"escaped surrogate pair", R"({"text":"\ud83d\ude00 \u4f60"})", "?device=Phone", "😀 你", "Phone"},
@@ -143,9 +121,8 @@ TEST_F(TextFromPhone, ArrivesWholeWithTheSenderNamedAsForFiles)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const auto before = owner.texts().size();
-        const auto reply = sendText(row.body, row.query);
+        const auto reply = post("/v1/text" + row.query, row.body);
         ASSERT_EQ(reply.status, 200) << reply.body;
-        EXPECT_EQ(reply.header("content-type"), "application/json");
         const auto texts = owner.texts();
         ASSERT_EQ(texts.size(), before + 1);
         const auto& record = texts.back();
@@ -179,31 +156,18 @@ TEST_F(TextFromPhone, RefusesWhatIsNotATextWithClearAnswers)
         {"an array", R"(["t"])", 400, "无效的文字请求"},
     };
     for (const auto& row : rows) {
-        const auto reply = sendText(row.body);
+        const auto reply = post("/v1/text?device=Phone", row.body);
         EXPECT_EQ(reply.status, row.status) << row.name;
         EXPECT_EQ(reply.body, row.answer) << row.name;
-        EXPECT_EQ(reply.header("content-type"), "text/plain; charset=utf-8") << row.name;
     }
     EXPECT_TRUE(owner.texts().empty());
 }
 
-TEST_F(TextFromPhone, ABodyOverItsLimitIsRefusedBeforeItIsRead)
-{
-    TestConnection connection(port);
-    connection.send("POST /v1/text HTTP/1.1\r\nContent-Length: " + std::to_string(maxTextRequestBytes + 1) +
-                    "\r\n\r\n{\"text\":\"");
-    std::string received;
-    ASSERT_TRUE(connection.readUntil("64 KiB", received));
-    EXPECT_TRUE(received.starts_with("HTTP/1.1 413 OK\r\n")) << received;
-}
-
 // MARK: Shares to the phone
 
-class SharedToPhone : public ServerTest
+class SharedToPhone : public RunningServer
 {
 protected:
-    void SetUp() override { startServer(); }
-
     SharedItem shareFile(const std::string& name, std::string_view content)
     {
         const auto path = writeFile(sharedFolder.path() / name, content);
@@ -249,29 +213,17 @@ TEST_F(SharedToPhone, ADownloadIsByteIdenticalAndSaysHowToSaveAndResumeIt)
     const auto reply = download(item, "User-Agent: Mozilla/5.0 (iPhone; CPU iPhone OS 17_0 like Mac OS X)\r\n");
     ASSERT_EQ(reply.status, 200);
     EXPECT_TRUE(reply.body == content);
-    EXPECT_EQ(reply.header("content-length"), std::to_string(content.size()));
-    EXPECT_EQ(reply.header("content-type"), "application/octet-stream");
-    EXPECT_EQ(reply.header("accept-ranges"), "bytes");
-    EXPECT_EQ(reply.header("x-content-type-options"), "nosniff");
     EXPECT_EQ(reply.header("content-disposition"), attachmentDisposition("海边 照片.bin"));
     ASSERT_TRUE(reply.header("etag"));
-    ASSERT_TRUE(reply.header("last-modified"));
 
-    ASSERT_TRUE(
-        owner.waitForDownloadEvent([](const auto& event) { return std::holds_alternative<DownloadFinished>(event); }));
+    ASSERT_TRUE(eventually([&] { return !eventsOf<DownloadFinished>(owner.downloadEvents()).empty(); }));
     const auto events = owner.downloadEvents();
-    const auto started = eventsOf<DownloadStarted>(events);
-    ASSERT_EQ(started.size(), 1U);
-    EXPECT_EQ(started[0].shareID, item.id);
-    EXPECT_EQ(started[0].fileName, "海边 照片.bin");
-    EXPECT_EQ(started[0].deviceFolder, "iPhone");
-    EXPECT_EQ(started[0].totalBytes, static_cast<std::int64_t>(content.size()));
-    const auto updates = eventsOf<DownloadUpdated>(events);
-    ASSERT_FALSE(updates.empty());
-    EXPECT_EQ(updates.back().bytesSent, static_cast<std::int64_t>(content.size()));
-    EXPECT_TRUE(std::holds_alternative<DownloadStarted>(events.front()));
+    const auto started = std::get<DownloadStarted>(events.front());
+    EXPECT_EQ(started.shareID, item.id);
+    EXPECT_EQ(started.deviceFolder, "iPhone");
+    EXPECT_EQ(std::get<DownloadUpdated>(events[events.size() - 2]).bytesSent,
+              static_cast<std::int64_t>(content.size()));
     EXPECT_TRUE(std::holds_alternative<DownloadFinished>(events.back()));
-    EXPECT_TRUE(eventsOf<DownloadFailed>(events).empty());
 
     // HEAD: the same head, no body, and no download to report.
     const auto head = sendRequest(port, buildRequest("HEAD", itemPath(item)));
@@ -305,8 +257,13 @@ TEST_F(SharedToPhone, RangesGiveTheBytesAskedForOfTheFileAsItWas)
     }
 
     const auto tag = *part.header("etag");
-    EXPECT_EQ(download(item, "Range: bytes=9990-\r\nIf-Range: " + tag + "\r\n").body, content.substr(9990));
-    EXPECT_EQ(download(item, "Range: bytes=6-\r\nIf-Range: " + *part.header("last-modified") + "\r\n").status, 206);
+    const auto ifRange = [&](const std::string& validator) {
+        return download(item, "Range: bytes=9990-\r\nIf-Range: " + validator + "\r\n");
+    };
+    EXPECT_EQ(ifRange(" " + tag).body, content.substr(9990));
+    EXPECT_EQ(ifRange(*part.header("last-modified")).status, 206);
+    EXPECT_EQ(ifRange("W/" + tag).status, 200); // a weak tag never matches
+    EXPECT_EQ(ifRange("Sun, 06 Nov 1994 08:49:37 GMT").status, 200);
     writeFile(item.path, "second, longer version");
     const auto resumed = download(item, "Range: bytes=6-\r\nIf-Range: " + tag + "\r\n");
     EXPECT_EQ(resumed.status, 200);
@@ -358,7 +315,9 @@ TEST_F(SharedToPhone, OtherSitesCannotReadWhatIsShared)
     EXPECT_EQ(get("/v1/info", "Origin: http://evil.example\r\n").status, 200);
 }
 
-TEST_F(SharedToPhone, UnknownAndRemovedSharesAre404)
+// Unknown and removed shares are 404; a shared file deleted or replaced by a folder on disk is 404 and
+// marked missing, once, until it returns.
+TEST_F(SharedToPhone, UnknownRemovedAndMissingSharesAre404)
 {
     const auto text = shares->addText("a text is read from the list");
     ASSERT_TRUE(text);
@@ -375,41 +334,33 @@ TEST_F(SharedToPhone, UnknownAndRemovedSharesAre404)
     EXPECT_EQ(download(item).body, "a");
     ASSERT_TRUE(shares->remove(item.id));
     EXPECT_EQ(download(item).body, "分享不存在或已移除");
-}
 
-// A shared file deleted or replaced by a folder on disk is 404 and marked missing, once, until it returns.
-TEST_F(SharedToPhone, AFileRemovedFromDiskIs404AndMarkedMissingUntilItReturns)
-{
-    const auto item = shareFile("gone.txt", "soon gone");
-    std::filesystem::remove(item.path);
-    const auto reply = download(item);
+    const auto gone = shareFile("gone.txt", "soon gone");
+    std::filesystem::remove(gone.path);
+    const auto reply = download(gone);
     EXPECT_EQ(reply.status, 404);
     EXPECT_EQ(reply.body, "分享的文件已不存在");
-    EXPECT_TRUE(shares->find(item.id)->missing);
-    EXPECT_EQ(owner.missingChanges(), (std::vector<std::pair<Uuid, bool>>{{item.id, true}}));
+    EXPECT_TRUE(shares->find(gone.id)->missing);
     EXPECT_EQ(get("/v1/shared").body, R"({"items":[]})");
-    std::filesystem::create_directory(item.path);
-    EXPECT_EQ(download(item).body, "分享的文件已不存在");
-    EXPECT_EQ(owner.missingChanges().size(), 1U);
-    std::filesystem::remove(item.path);
-
-    writeFile(item.path, "back again");
+    std::filesystem::create_directory(gone.path);
+    EXPECT_EQ(download(gone).body, "分享的文件已不存在");
+    EXPECT_EQ(owner.missingChanges(), (std::vector<std::pair<Uuid, bool>>{{gone.id, true}}));
+    std::filesystem::remove(gone.path);
+    writeFile(gone.path, "back again");
     EXPECT_EQ(json::parse(get("/v1/shared").body)["items"].size(), 1U);
-    EXPECT_FALSE(shares->find(item.id)->missing);
-    EXPECT_EQ(owner.missingChanges().back(), std::make_pair(item.id, false));
-    EXPECT_EQ(download(item).body, "back again");
+    EXPECT_EQ(owner.missingChanges().back(), std::make_pair(gone.id, false));
+    EXPECT_EQ(download(gone).body, "back again");
 }
 
 TEST_F(SharedToPhone, ADownloadCancelledOrAbandonedEndsAsFailedAndTheServerServesOn)
 {
     const auto item = shareFile("big.bin", std::string(64 * 1024 * 1024, 'b'));
-    const auto isStarted = [](const auto& event) { return std::holds_alternative<DownloadStarted>(event); };
     const auto failedCount = [&] { return eventsOf<DownloadFailed>(owner.downloadEvents()).size(); };
     {
         // A client that stops reading: the download waits in sendfile until the desktop cancels it.
         TestConnection stalled(port);
         stalled.send(buildRequest("GET", itemPath(item)));
-        ASSERT_TRUE(owner.waitForDownloadEvent(isStarted));
+        ASSERT_TRUE(eventually([&] { return !eventsOf<DownloadStarted>(owner.downloadEvents()).empty(); }));
         const auto id = eventsOf<DownloadStarted>(owner.downloadEvents()).at(0).id;
         server->cancelUpload(id);
         ASSERT_TRUE(eventually([&] { return failedCount() == 1; }));
