@@ -16,7 +16,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -258,20 +257,6 @@ INSTANTIATE_TEST_SUITE_P(EveryWay, LeavingTheApplication,
 
 // MARK: The tray
 
-// Records what QDesktopServices::openUrl is asked to open (file URLs), instead of a file manager.
-class OpenedURLs : public QObject
-{
-    Q_OBJECT
-
-public:
-    OpenedURLs() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
-    ~OpenedURLs() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
-    QList<QUrl> urls;
-
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
-
 // Started hidden in the tray, driven from its menu; a closed window leaves it receiving until quit.
 TEST_F(Application, WithATrayItReceivesHiddenAndIsDrivenFromTheTrayMenu)
 {
@@ -334,26 +319,5 @@ TEST_F(Application, WithoutATrayAHiddenStartOpensTheWindowMinimised)
     EXPECT_TRUE(app->mainWindow().isMinimized());
 }
 
-// The real program started hidden, as the autostart entry starts it: it receives with no window.
-TEST(StartingHidden, TheProgramReceivesWithoutAWindow)
-{
-    const ScopedHome home;
-    const TemporaryFolder runtime;
-    const ScopedEnvironment environment{{"XDG_RUNTIME_DIR", QString::fromStdString(runtime.path().string())}};
-    ChildProcess program(FERRYLANTERN_APP_BINARY, {"--hidden"}, runtime.path());
-    std::vector<std::uint16_t> ports;
-    ASSERT_TRUE(eventually([&] { return !(ports = listeningPorts(program.pid())).empty(); }, std::chrono::seconds(10)))
-        << program.standardError();
-    const auto reply = sendRequest(
-        ports.front(), buildRequest("POST", "/v1/upload?filename=hello.txt&device=Phone", "", "sent while hidden"));
-    ASSERT_EQ(reply.status, 200) << reply.body;
-    std::ifstream saved(home.path() / "Downloads" / "FerryLantern" / "Phone" / "hello.txt");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), "sent while hidden");
-    program.signal(SIGTERM);
-    EXPECT_EQ(program.waitForExit(), 0);
-}
-
 } // namespace
 } // namespace ferrylantern::test
-
-#include "ApplicationTests.moc"

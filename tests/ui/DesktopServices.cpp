@@ -7,8 +7,6 @@
 #include <QTest>
 
 #include <fstream>
-#include <set>
-#include <sstream>
 
 namespace ferrylantern::test {
 
@@ -34,36 +32,6 @@ QDBusMessage callDunst(const QString& method)
 }
 
 } // namespace
-
-// MARK: Processes
-
-std::vector<std::uint16_t> listeningPorts(pid_t pid)
-{
-    std::set<std::string> sockets;
-    std::error_code error;
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-        const auto target = std::filesystem::read_symlink(fd.path(), error).string();
-        if (target.starts_with("socket:[")) {
-            sockets.insert(target.substr(8, target.size() - 9));
-        }
-    }
-    std::set<std::uint16_t> ports;
-    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::ifstream lines(table);
-        std::string line;
-        std::getline(lines, line); // the header
-        while (std::getline(lines, line)) {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
-            constexpr auto listening = "0A";
-            if (state == listening && sockets.contains(inode)) {
-                ports.insert(static_cast<std::uint16_t>(std::stoul(local.substr(local.find(':') + 1), nullptr, 16)));
-            }
-        }
-    }
-    return {ports.begin(), ports.end()};
-}
 
 // MARK: PrivateSessionBus
 

@@ -89,7 +89,4 @@ private:
     bool running_ = false;
 };
 
-// The TCP ports process `pid` listens on (read from /proc), lowest first.
-std::vector<std::uint16_t> listeningPorts(pid_t pid);
-
 } // namespace ferrylantern::test

@@ -1,5 +1,6 @@
 // What the view tests share: a loader with canned answers, a playback controller on the manual engine,
-// preferences in a temporary file, and rendering a widget into an image.
+// preferences in a temporary file, a stand-in for the desktop's URL handlers, and rendering a widget into
+// an image.
 #pragma once
 
 #include "audio/AudioPlaybackController.h"
@@ -69,6 +70,25 @@ public:
 private:
     TemporaryFolder folder_;
     std::unique_ptr<UserPreferences> preferences_;
+};
+
+// Takes the place of the desktop's handler for `scheme` addresses (a file manager, a web browser) while
+// it lives, and records what it is asked to open.
+class OpenedURLs : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit OpenedURLs(const QString& scheme = QStringLiteral("file"));
+    ~OpenedURLs() override;
+
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+
+private:
+    QString scheme_;
 };
 
 // Whether `result` comes within `timeoutMs` while the event loop turns (work on another thread, such
