@@ -82,27 +82,6 @@ VirtualDisplay::VirtualDisplay()
     }
 }
 
-// MARK: ScopedEnvironment
-
-ScopedEnvironment::ScopedEnvironment(std::initializer_list<std::pair<const char*, QString>> variables)
-{
-    for (const auto& [name, value] : variables) {
-        previous_.append({name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt});
-        qputenv(name, value.toUtf8());
-    }
-}
-
-ScopedEnvironment::~ScopedEnvironment()
-{
-    for (const auto& [name, value] : std::as_const(previous_)) {
-        if (value) {
-            qputenv(name.constData(), *value);
-        } else {
-            qunsetenv(name.constData());
-        }
-    }
-}
-
 // MARK: Dunst
 
 Dunst::Dunst(PrivateSessionBus& bus, const VirtualDisplay& display)
@@ -126,11 +105,12 @@ Dunst::Dunst(PrivateSessionBus& bus, const VirtualDisplay& display)
                              "[urgency_low]\n    timeout = 0\n"
                              "[urgency_normal]\n    timeout = 0\n"
                              "[urgency_critical]\n    timeout = 0\n";
-    {
-        const ScopedEnvironment environment{{"DISPLAY", display.name()}, {"DBUS_SESSION_BUS_ADDRESS", bus.address()}};
-        daemon_ = std::make_unique<ChildProcess>("/usr/bin/dunst", std::vector<std::string>{"-config", config.string()},
-                                                 folder_.path());
-    }
+    daemon_ = std::make_unique<ChildProcess>(
+        "/usr/bin/env",
+        std::vector<std::string>{"DISPLAY=" + display.name().toStdString(),
+                                 "DBUS_SESSION_BUS_ADDRESS=" + bus.address().toStdString(), "/usr/bin/dunst", "-config",
+                                 config.string()},
+        folder_.path());
     running_ = QTest::qWaitFor(
         [&] { return control_.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")); },
         serviceStartTimeoutMs);

@@ -11,7 +11,6 @@
 #include <QStringList>
 
 #include <memory>
-#include <optional>
 
 namespace ferrylantern::test {
 
@@ -50,19 +49,6 @@ private:
     TemporaryFolder folder_;
     std::unique_ptr<ChildProcess> server_;
     QString name_;
-};
-
-// Environment variables set for the object's life.
-class ScopedEnvironment
-{
-public:
-    ScopedEnvironment(std::initializer_list<std::pair<const char*, QString>> variables);
-    ~ScopedEnvironment();
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    QList<std::pair<QByteArray, std::optional<QByteArray>>> previous_;
 };
 
 // dunst on `display`, serving `bus`, with every notification kept on screen until it is closed.
