@@ -1,5 +1,5 @@
-// The questions to the user: their texts, and the dialogs over the real model: when they appear, what
-// they say, which buttons they offer, and what each button answers.
+// The questions to the user in dialogs over the real model: when they appear, what they say, which
+// buttons they offer, and what each button answers.
 #include "tests/support/HttpTestClient.h"
 #include "tests/support/TestSupport.h"
 #include "tests/ui/ViewTestSupport.h"
@@ -16,48 +16,6 @@
 
 namespace ferrylantern::test {
 namespace {
-
-PendingReceiveConfirmation pending(int index, std::int64_t bytes = 1500000)
-{
-    return {Uuid::random(), QStringLiteral("photo%1.jpg").arg(index), QStringLiteral("iPhone"), bytes};
-}
-
-TEST(ConfirmationMessages, OneFileNamesItsSizeAndSource)
-{
-    const auto file = pending(1);
-    EXPECT_EQ(
-        receiveMessage({file, 1}, {file}),
-        QStringLiteral("文件名：photo1.jpg\n大小：") + fileSizeText(1500000) +
-            QStringLiteral("\n确认后将开始传输。点「全部拒绝」后，所选文件在手机端均显示为传输失败。\n来源：iPhone"));
-}
-
-TEST(ConfirmationMessages, ABatchListsEightFilesAndCountsTheRest)
-{
-    QList<PendingReceiveConfirmation> queue;
-    for (int i = 1; i <= 10; ++i) {
-        queue.append(pending(i, 1000));
-    }
-    const auto text = receiveMessage({queue.first(), queue.size()}, queue);
-    const auto lines = text.split(QLatin1Char('\n'));
-    EXPECT_EQ(lines[0], QStringLiteral("共 10 个文件等待确认："));
-    EXPECT_EQ(lines[1], QStringLiteral("1. photo1.jpg（") + fileSizeText(1000) + QStringLiteral("）"));
-    EXPECT_EQ(lines[8], QStringLiteral("8. photo8.jpg（") + fileSizeText(1000) + QStringLiteral("）"));
-    EXPECT_EQ(lines[9], QStringLiteral("…及其他 2 个文件"));
-    EXPECT_EQ(lines.last(), QStringLiteral("来源：iPhone"));
-    EXPECT_EQ(text.count(QStringLiteral("photo")), 8);
-}
-
-TEST(ConfirmationMessages, DuplicateTextMentionsTheQueueFromTwoUp)
-{
-    const PendingDuplicateResolution file{Uuid::random(), QStringLiteral("a.txt"), QStringLiteral("Phone"),
-                                          QStringLiteral("/home/u/Downloads/FerryLantern/Phone/a.txt")};
-    const QString one = QStringLiteral("目标文件夹中已有同名文件。\n文件名：a.txt\n来源：Phone\n已有文件："
-                                       "/home/u/Downloads/FerryLantern/Phone/a.txt");
-    EXPECT_EQ(duplicateMessage({file, 1}), one);
-    EXPECT_EQ(duplicateMessage({file, 3}),
-              one +
-                  QStringLiteral("\n\n共 3 个同名冲突等待处理。点「全部拒绝」后，本批文件在手机端均显示为传输失败。"));
-}
 
 QStringList buttonTexts(const QMessageBox* dialog)
 {
@@ -158,6 +116,13 @@ TEST_F(Dialogs, ABatchOfTenRaisesOneDialogAfterEightyMilliseconds)
     ASSERT_NE(dialog, nullptr);
     EXPECT_GE(sinceQueued.elapsed(), 60); // scheduled, not immediate
     EXPECT_EQ(dialog->text(), QStringLiteral("是否接收 10 个文件？"));
+    // Eight files are listed, the rest counted.
+    const auto lines = dialog->informativeText().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 12);
+    EXPECT_EQ(lines[0], QStringLiteral("共 10 个文件等待确认："));
+    EXPECT_EQ(lines[8], QStringLiteral("8. f8.txt（") + fileSizeText(3) + QStringLiteral("）"));
+    EXPECT_EQ(lines[9], QStringLiteral("…及其他 2 个文件"));
+    EXPECT_EQ(lines.last(), QStringLiteral("来源：Phone"));
     EXPECT_EQ(buttonTexts(dialog), (QStringList{"接收", "接收所有（10）", "拒绝此项", "全部拒绝"}));
     const auto rejectAll = button(dialog, QStringLiteral("全部拒绝"))->palette();
     EXPECT_GE(contrastRatio(rejectAll.color(QPalette::ButtonText), rejectAll.color(QPalette::Button)), 4.5);
@@ -186,7 +151,10 @@ TEST_F(Dialogs, AnsweringTheFirstOfTwoShowsTheSecondWithCountOne)
     auto* second = waitForDialog();
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->text(), QStringLiteral("是否接收文件？"));
-    EXPECT_TRUE(second->informativeText().startsWith(QStringLiteral("文件名：b.jpg")));
+    EXPECT_EQ(
+        second->informativeText(),
+        QStringLiteral("文件名：b.jpg\n大小：") + fileSizeText(1000) +
+            QStringLiteral("\n确认后将开始传输。点「全部拒绝」后，所选文件在手机端均显示为传输失败。\n来源：Phone"));
     EXPECT_EQ(buttonTexts(second).last(), QStringLiteral("全部拒绝"));
     button(second, QStringLiteral("拒绝此项"))->click();
     EXPECT_FALSE(waiters[1].wait());
@@ -198,6 +166,8 @@ TEST_F(Dialogs, DuplicateDialogsOfferAllButtonsOnlyFromTwoQuestions)
     auto* single = waitForDialog();
     ASSERT_NE(single, nullptr);
     EXPECT_EQ(single->text(), QStringLiteral("文件已存在"));
+    EXPECT_EQ(single->informativeText(),
+              QStringLiteral("目标文件夹中已有同名文件。\n文件名：one.txt\n来源：Phone\n已有文件：/x/one.txt"));
     EXPECT_EQ(buttonTexts(single), (QStringList{"覆盖", "保留两者", "全部拒绝"}));
     askDuplicate(QStringLiteral("two.txt"));
     button(single, QStringLiteral("保留两者"))->click();
@@ -206,6 +176,9 @@ TEST_F(Dialogs, DuplicateDialogsOfferAllButtonsOnlyFromTwoQuestions)
     auto* next = waitForDialog();
     ASSERT_NE(next, nullptr);
     EXPECT_EQ(buttonTexts(next), (QStringList{"覆盖", "保留两者", "全部覆盖（2）", "全部保留两者（2）", "全部拒绝"}));
+    EXPECT_EQ(next->informativeText(),
+              QStringLiteral("目标文件夹中已有同名文件。\n文件名：two.txt\n来源：Phone\n已有文件：/x/two.txt\n\n"
+                             "共 2 个同名冲突等待处理。点「全部拒绝」后，本批文件在手机端均显示为传输失败。"));
     button(next, QStringLiteral("全部覆盖（2）"))->click();
     EXPECT_EQ(duplicateWaiters[1].wait(), DuplicateFileResolution::overwrite);
     EXPECT_EQ(duplicateWaiters[2].wait(), DuplicateFileResolution::overwrite);
