@@ -1,16 +1,14 @@
 // The main window with the real model and server on 127.0.0.1: starting on first show, uploads in
-// flight and finished, the list by source, the toolbar's rules, the address and its QR code.
+// flight and finished, the list by source, the toolbar's rules, texts and shares.
 #include "tests/support/HttpTestClient.h"
 #include "tests/ui/ViewTestSupport.h"
 #include "ui/ActiveDownloadRow.h"
 #include "ui/ActiveReceiveRow.h"
 #include "ui/ContentView.h"
-#include "ui/QRCodeView.h"
 #include "ui/ReceivedTextRow.h"
 #include "ui/ShareSection.h"
 #include "ui/SharedItemRow.h"
 #include "ui/SidebarView.h"
-#include "ui/SourceSections.h"
 #include "ui/SymbolWidgets.h"
 #include "ui/TransferCardList.h"
 #include "ui/TransferListView.h"
@@ -20,7 +18,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -38,20 +35,6 @@ ReceivedFileRecord record(const std::string& device, const std::string& name, in
 {
     return {Uuid::random(), name,  10, std::chrono::system_clock::now() - std::chrono::seconds(secondsAgo),
             "/tmp/" + name, device};
-}
-
-TEST(SourceSections, GroupsByDeviceInFileBrowserOrderNewestFirst)
-{
-    const auto sections = sourceSections({record("Phone 10", "a", 5), record("  ", "b", 1), record("phone 2", "c", 3),
-                                          record("Phone 10", "d", 1), record("", "e", 9), record("Alpha", "f", 2)});
-    QStringList titles;
-    for (const auto& section : sections) {
-        titles.append(section.source);
-    }
-    EXPECT_EQ(titles, (QStringList{"Alpha", "phone 2", "Phone 10", "未分类"}));
-    EXPECT_EQ(sections[2].records[0].fileName, "d"); // newest first whatever the model's order
-    EXPECT_EQ(sections[2].records[1].fileName, "a");
-    EXPECT_EQ(sections[3].records.size(), 2);
 }
 
 class MainWindow : public ::testing::Test
@@ -109,9 +92,6 @@ TEST_F(MainWindow, StartsReceivingWhenFirstShownAndTheSwitchStopsIt)
     EXPECT_EQ(find<QLabel>("statusText")->text(), QStringLiteral("正在接收 · 端口 %1").arg(port()));
     EXPECT_TRUE(find<QCheckBox>("allowReceive")->isChecked());
     EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::empty);
-    const auto url = window->model().accessURL() ? window->model().accessURL() : window->model().localAccessURL();
-    EXPECT_EQ(find<QRCodeView>("qrCodeView")->content(), *url);
-    EXPECT_EQ(find<QLabel>("accessURL")->text(), *url);
 
     find<QCheckBox>("allowReceive")->setChecked(false);
     EXPECT_FALSE(window->model().isRunning());
@@ -236,18 +216,6 @@ TEST_F(MainWindow, ListModeGroupsBySourceAndTheWaveformButtonRests)
     EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::empty);
 }
 
-// Takes the place of the desktop's web browser.
-class OpenedLinks final : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
-
 TEST_F(MainWindow, ATextFromThePhoneIsARowToCopyALinkOneToOpenAndTheSettingCopiesEach)
 {
     showAndWaitForStart();
@@ -260,18 +228,14 @@ TEST_F(MainWindow, ATextFromThePhoneIsARowToCopyALinkOneToOpenAndTheSettingCopie
     auto* card = cards->textCards().first();
     EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::cards);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString()); // copied only when asked
-    card->findChild<QPushButton*>(QStringLiteral("copyButton"))->click();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("第一行\n<i>第二行</i>\n第三行\n第四行"));
     EXPECT_EQ(card->findChild<QPushButton*>(QStringLiteral("openLinkButton")), nullptr);
 
     // A plain string: moc reads "//" in a raw string as the start of a comment.
     const std::string link = "{\"text\":\"https://example.com/x\"}";
     ASSERT_EQ(sendRequest(port(), buildRequest("POST", "/v1/text?device=Tablet", "", link)).status, 200);
     ASSERT_TRUE(QTest::qWaitFor([&] { return cards->textCards().size() == 2; }, 5000));
-    OpenedLinks opened;
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &opened, "open");
+    const OpenedURLs opened(QStringLiteral("https"));
     cards->textCards().first()->findChild<QPushButton*>(QStringLiteral("openLinkButton"))->click();
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     EXPECT_EQ(opened.urls, QList<QUrl>{QUrl(QStringLiteral("https://example.com/x"))});
 
     // In the list by source each text sits in its sender's section.
@@ -339,5 +303,3 @@ TEST_F(MainWindow, DroppedFilesAreSharedAndTheirDownloadsShowWithProgress)
 
 } // namespace
 } // namespace ferrylantern::test
-
-#include "MainWindowTests.moc"
