@@ -1,4 +1,4 @@
-// The settings: the PIN and its sessions, the PIN fields, and the background section
+// The settings: the PIN and its sessions, the PIN fields and what they accept, and the background section
 // with the autostart entry it writes.
 #include "server/TransferPINSessionStore.h"
 #include "tests/support/ChildProcess.h"
@@ -41,14 +41,6 @@ TEST(UserPreferences, EndEveryPINSessionWhenThePINChanges)
     sessions.removeAll();
 }
 
-TEST(PINFilter, KeepsTheFirstFourDecimalDigitsAsASCII)
-{
-    EXPECT_EQ(filteredPIN(QStringLiteral("12a3")), QStringLiteral("123"));
-    EXPECT_EQ(filteredPIN(QStringLiteral("123456")), QStringLiteral("1234"));
-    EXPECT_EQ(filteredPIN(QStringLiteral("\uFF11\uFF12\uFF13\uFF14")), QStringLiteral("1234")); // full width
-    EXPECT_EQ(filteredPIN(QStringLiteral("\u56DB\u00BD12")), QStringLiteral("12")); // 四 and ½ are not digits
-}
-
 TEST(PINCodeEntryField, FiltersWhatIsTypedOrPastedAndMasksUntilTheEyeIsClicked)
 {
     test::TemporaryPreferences preferences;
@@ -59,10 +51,12 @@ TEST(PINCodeEntryField, FiltersWhatIsTypedOrPastedAndMasksUntilTheEyeIsClicked)
     QTest::keyClicks(field.lineEdit(), QStringLiteral("2345"));
     EXPECT_EQ(preferences->pinCode(), QStringLiteral("1234"));
     field.lineEdit()->clear();
-    QGuiApplication::clipboard()->setText(QStringLiteral("987654"));
+    // Full-width digits count as digits; 四 and ½ do not.
+    const QString pasted = QStringLiteral("\uFF19\uFF18\u56DB7\u00BD65");
+    QGuiApplication::clipboard()->setText(pasted);
     field.lineEdit()->paste();
     if (QGuiApplication::clipboard()->text().isEmpty()) {
-        field.lineEdit()->insert(QStringLiteral("987654")); // a platform without a clipboard
+        field.lineEdit()->insert(pasted); // a platform without a clipboard
     }
     EXPECT_EQ(preferences->pinCode(), QStringLiteral("9876"));
 
