@@ -41,50 +41,15 @@ TEST(UserPreferences, EndEveryPINSessionWhenThePINChanges)
     sessions.removeAll();
 }
 
-TEST(PINCodeEntryField, FiltersWhatIsTypedOrPastedAndMasksUntilTheEyeIsClicked)
-{
-    test::TemporaryPreferences preferences;
-    PINCodeEntryField field(*preferences);
-    field.show();
-    QTest::keyClicks(field.lineEdit(), QStringLiteral("1a"));
-    EXPECT_EQ(preferences->pinCode(), QStringLiteral("1"));
-    QTest::keyClicks(field.lineEdit(), QStringLiteral("2345"));
-    EXPECT_EQ(preferences->pinCode(), QStringLiteral("1234"));
-    field.lineEdit()->clear();
-    // Full-width digits count as digits; 四 and ½ do not.
-    const QString pasted = QStringLiteral("\uFF19\uFF18\u56DB7\u00BD65");
-    QGuiApplication::clipboard()->setText(pasted);
-    field.lineEdit()->paste();
-    if (QGuiApplication::clipboard()->text().isEmpty()) {
-        field.lineEdit()->insert(pasted); // a platform without a clipboard
-    }
-    EXPECT_EQ(preferences->pinCode(), QStringLiteral("9876"));
-
-    auto* eye = field.visibilityButton();
-    EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(eye->toolTip(), QStringLiteral("显示 PIN"));
-    eye->click();
-    EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Normal);
-    EXPECT_EQ(eye->toolTip(), QStringLiteral("隐藏 PIN"));
-    EXPECT_EQ(eye->symbol(), Symbol::eyeSlash);
-
-    // A change made elsewhere shows at once, dimmed while the field is off.
-    preferences->setPINCode(QStringLiteral("4321"));
-    EXPECT_EQ(field.pinCode(), QStringLiteral("4321"));
-    field.setEnabled(false);
-    EXPECT_FALSE(field.visibilityButton()->isEnabled());
-    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(field.graphicsEffect());
-    ASSERT_NE(effect, nullptr);
-    EXPECT_TRUE(effect->isEnabled());
-    field.setEnabled(true);
-    EXPECT_FALSE(effect->isEnabled());
-}
-
-TEST(AppSettingsView, SaysWhetherThePINIsInForceAndWarnsInOrangeForThreeDigits)
+// The PIN as typed in the settings window or pasted into the sidebar's field: digits only, four at most,
+// in force only with all four.
+TEST(AppSettingsView, ThePINFieldsKeepFourDigitsAndTheFooterSaysWhetherThePINIsInForce)
 {
     test::TemporaryPreferences preferences;
     AppSettingsView settings(*preferences);
     settings.show();
+    PINCodeEntryField field(*preferences);
+    field.show();
     EXPECT_FALSE(settings.pinEntry()->isVisible()); // only while the switch is on
     EXPECT_EQ(settings.securityFooter()->text(), QStringLiteral("关闭后，局域网内扫码即可直接上传。"));
 
@@ -93,18 +58,42 @@ TEST(AppSettingsView, SaysWhetherThePINIsInForceAndWarnsInOrangeForThreeDigits)
     EXPECT_TRUE(settings.pinEntry()->isVisible());
     QTest::keyClicks(settings.pinEntry(), QStringLiteral("12x3"));
     EXPECT_EQ(preferences->pinCode(), QStringLiteral("123"));
+    EXPECT_EQ(field.pinCode(), QStringLiteral("123")); // the sidebar's field follows at once
     EXPECT_EQ(settings.securityFooter()->text(), QStringLiteral("请设置 4 位数字 PIN 后才会生效。"));
     const QColor shown = settings.securityFooter()->palette().color(settings.securityFooter()->foregroundRole());
     EXPECT_GT(shown.red(), 200);
     EXPECT_GT(shown.red(), shown.blue() + 150);
     EXPECT_FALSE(preferences->isPINRequired()); // the upload page asks for no PIN either
 
-    QTest::keyClicks(settings.pinEntry(), QStringLiteral("4"));
+    // Full-width digits count as digits; 四 and ½ do not.
+    field.lineEdit()->clear();
+    const QString pasted = QStringLiteral("\uFF19\uFF18\u56DB7\u00BD65");
+    QGuiApplication::clipboard()->setText(pasted);
+    field.lineEdit()->paste();
+    if (QGuiApplication::clipboard()->text().isEmpty()) {
+        field.lineEdit()->insert(pasted); // a platform without a clipboard
+    }
+    EXPECT_EQ(preferences->pinCode(), QStringLiteral("9876"));
     EXPECT_TRUE(preferences->isPINRequired());
     EXPECT_EQ(settings.securityFooter()->text(),
               QStringLiteral("手机扫码后需输入此 PIN 才能上传。修改 PIN 后，已打开的上传页需重新验证。"));
     EXPECT_FALSE(settings.securityFooter()->property("isWarning").toBool());
-    EXPECT_EQ(PINCodeEntryField(*preferences).pinCode(), QStringLiteral("1234")); // the sidebar's field agrees
+
+    // The sidebar's field is masked until its eye is clicked, and dimmed while it is off.
+    auto* eye = field.visibilityButton();
+    EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(eye->toolTip(), QStringLiteral("显示 PIN"));
+    eye->click();
+    EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(eye->toolTip(), QStringLiteral("隐藏 PIN"));
+    EXPECT_EQ(eye->symbol(), Symbol::eyeSlash);
+    field.setEnabled(false);
+    EXPECT_FALSE(field.visibilityButton()->isEnabled());
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(field.graphicsEffect());
+    ASSERT_NE(effect, nullptr);
+    EXPECT_TRUE(effect->isEnabled());
+    field.setEnabled(true);
+    EXPECT_FALSE(effect->isEnabled());
 
     // Received texts stay off the clipboard until the user asks for it.
     EXPECT_FALSE(settings.copyTextsSwitch()->isChecked());
