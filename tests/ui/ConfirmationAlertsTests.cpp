@@ -214,7 +214,7 @@ TEST_F(Dialogs, ARichTextFileNameIsShownLiterally)
 }
 
 // A text from the phone is asked about as a text: its first line, its size, its sender.
-TEST_F(Dialogs, ATextIsAskedAboutAsATextAndDeclinedAsOne)
+TEST_F(Dialogs, ATextIsAskedAboutAsAText)
 {
     askSingle(QStringLiteral("<b>会议</b> 改到三点"), ReceiveKind::text);
     auto* dialog = waitForDialog();
@@ -222,8 +222,6 @@ TEST_F(Dialogs, ATextIsAskedAboutAsATextAndDeclinedAsOne)
     EXPECT_EQ(dialog->text(), QStringLiteral("是否接收文字？"));
     EXPECT_TRUE(dialog->informativeText().startsWith(QStringLiteral("文字：<b>会议</b> 改到三点\n大小：")));
     EXPECT_TRUE(dialog->informativeText().endsWith(QStringLiteral("来源：Phone")));
-    button(dialog, QStringLiteral("拒绝此项"))->click();
-    EXPECT_FALSE(waiters[0].wait());
 
     // Among other questions it is listed as a text.
     QList<PendingReceiveConfirmation> queue{
@@ -248,18 +246,6 @@ TEST_F(Dialogs, AQuestionWhoseSenderHungUpLeavesTheScreenUnanswered)
         },
         5000));
     EXPECT_FALSE(stays.isResumed());
-}
-
-TEST_F(Dialogs, WithoutAWindowTheDialogIsApplicationModal)
-{
-    alerts = std::make_unique<ConfirmationAlerts>(
-        *model, nullptr, [](const auto&) { return QStringLiteral("text"); }, [](const auto&) { return QString(); });
-    askSingle(QStringLiteral("x.txt"));
-    auto* dialog = waitForDialog();
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->windowModality(), Qt::ApplicationModal);
-    button(dialog, QStringLiteral("全部拒绝"))->click();
-    EXPECT_FALSE(waiters[0].wait());
 }
 
 } // namespace
