@@ -40,12 +40,7 @@ TEST(NotificationOpenAction, IsOfferedForPlainFilesOnly)
         {"notes.txt", "hello", true},
         {"install.desktop", "[Desktop Entry]\nType=Application\nExec=sh\n", false},
         {"run.sh", "#!/bin/sh\necho hi\n", false},
-        {"cat.jpg",
-         std::string("\x7F"
-                     "ELF\x02\x01\x01",
-                     7) +
-             std::string(64, '\0'),
-         false},
+        {"cat.jpg", std::string("\177ELF\2\1\1") + std::string(64, '\0'), false},
     };
     for (const auto& file : files) {
         std::ofstream(folder.path() / file.name) << file.content;
@@ -159,13 +154,7 @@ protected:
     }
 
     // The status of an upload once it has arrived, the event loop turning meanwhile.
-    static int statusOf(std::future<HttpReply>& upload) { return arrives(upload) ? upload.get().status : 0; }
-
-    int receive(const std::string& device, const std::vector<std::string>& names)
-    {
-        auto upload = send(device, names);
-        return statusOf(upload);
-    }
+    static int statusOf(std::future<HttpReply> upload) { return arrives(upload) ? upload.get().status : 0; }
 
     ScopedHome home;
     VirtualDisplay display;
@@ -181,12 +170,12 @@ protected:
 // actions show the window, open the file (only one that is safe to open) or reveal it.
 TEST_F(Notifications, FilesAreOneNotificationPerDeviceThatShowsOpensOrRevealsThem)
 {
-    ASSERT_EQ(receive("小明的 <iPhone> & Co", {"IMG_0001.HEIC", "b<i>.jpg"}), 200);
+    ASSERT_EQ(statusOf(send("小明的 <iPhone> & Co", {"IMG_0001.HEIC", "b<i>.jpg"})), 200);
     ASSERT_TRUE(shows(1));
-    receive("Tablet", {"notes.txt"});
+    ASSERT_EQ(statusOf(send("Tablet", {"notes.txt"})), 200);
     ASSERT_TRUE(shows(2));
     // A file from the first device later on, while its notification is still up, joins it.
-    receive("小明的 <iPhone> & Co", {"c.txt"});
+    ASSERT_EQ(statusOf(send("小明的 <iPhone> & Co", {"c.txt"})), 200);
     ASSERT_TRUE(shows(2));
     const QString folder = QString::fromStdString(model().recentTransfers().first().deviceFolder);
     EXPECT_TRUE(folder.contains(QStringLiteral("小明的 <iPhone>"))) << folder.toStdString();
@@ -203,7 +192,7 @@ TEST_F(Notifications, FilesAreOneNotificationPerDeviceThatShowsOpensOrRevealsThe
     EXPECT_TRUE(history.contains({QStringLiteral("收到 3 个文件"), escapedForNotificationMarkup(body)}))
         << history.first().second.toStdString() << " / " << history.last().second.toStdString();
 
-    receive("Script", {"run.sh"});
+    ASSERT_EQ(statusOf(send("Script", {"run.sh"})), 200);
     ASSERT_TRUE(shows(1));
     const auto menu = dunst->invokeAction(QStringLiteral("在文件夹中显示"), QStringLiteral("收到文件"));
     EXPECT_TRUE(QTest::qWaitFor(
@@ -241,7 +230,7 @@ TEST_F(Notifications, AQuestionWaitsInANotificationUnlessTheUserIsAtTheWindowAnd
         } else {
             alerts->currentDialog()->buttons().at(2)->click();
         }
-        EXPECT_EQ(statusOf(upload), question.status);
+        EXPECT_EQ(statusOf(std::move(upload)), question.status);
         EXPECT_TRUE(shows(question.shownAfter));
         EXPECT_TRUE(QTest::qWaitFor([&] { return alerts->currentDialog() == nullptr; }, 5000));
     }
@@ -252,7 +241,7 @@ TEST_F(Notifications, AQuestionWaitsInANotificationUnlessTheUserIsAtTheWindowAnd
     auto same = send("Phone", {"a.jpg"});
     ASSERT_TRUE(shows(1));
     dunst->invokeAction(QStringLiteral("保留两者"), QStringLiteral("文件已存在"));
-    EXPECT_EQ(statusOf(same), 200);
+    EXPECT_EQ(statusOf(std::move(same)), 200);
     EXPECT_TRUE(std::filesystem::exists(model().saveDirectory().toStdString() + "/Phone/a-1.jpg"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentDialog() == nullptr; }, 5000));
 
@@ -270,7 +259,7 @@ TEST_F(Notifications, AQuestionWaitsInANotificationUnlessTheUserIsAtTheWindowAnd
     UserPreferences::shared().setNotificationsEnabled(false);
     model().setRequireReceiveConfirmation(false);
     const auto before = model().recentTransfers().size();
-    EXPECT_EQ(receive("Phone", {"f.txt"}), 200);
+    EXPECT_EQ(statusOf(send("Phone", {"f.txt"})), 200);
     ASSERT_TRUE(QTest::qWaitFor([&] { return model().recentTransfers().size() == before + 1; }, 5000));
     EXPECT_TRUE(shows(0));
 }

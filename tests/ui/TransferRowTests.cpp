@@ -7,7 +7,6 @@
 #include "ui/ElidedLabel.h"
 #include "ui/FileReveal.h"
 #include "ui/ReceivedTextRow.h"
-#include "ui/SharedItemRow.h"
 #include "ui/TransferFinderListRow.h"
 #include "ui/TransferRow.h"
 #include "ui/TransferTexts.h"
@@ -43,16 +42,6 @@ void expectPlainText(const QWidget& row)
     for (const auto* label : row.findChildren<QLabel*>()) { // names come from the phone
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
     }
-}
-
-TEST(TransferTexts, WriteSizesInMultiplesOfAThousand)
-{
-    const QLocale previous;
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    EXPECT_EQ(fileSizeText(999), QStringLiteral("999 bytes"));
-    EXPECT_EQ(fileSizeText(1'500'000), QStringLiteral("1.5 MB"));
-    EXPECT_EQ(receiveProgressText(500'000, 2'000'000), QStringLiteral("500.0 kB / 2.0 MB"));
-    QLocale::setDefault(previous);
 }
 
 TEST(ActiveReceiveRow, ShowsAnEmptyBarForAnUnknownTotalAndAFullOneWhenPastIt)
@@ -138,27 +127,6 @@ TEST(ReceivedTextRow, ACardShowsThreeLinesAListRowOneAsPlainTextAndCopiesTheWhol
     copy->click();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
     EXPECT_EQ(copy->text(), QStringLiteral("已复制"));
-}
-
-TEST(SharedItemRow, SaysWhenItsFileHasGoneAndNamesATextByItsFirstLine)
-{
-    SharedItem item{.id = Uuid::random(),
-                    .kind = SharedItem::Kind::file,
-                    .name = "report.pdf",
-                    .path = "/home/me/report.pdf",
-                    .text = {},
-                    .byteCount = 2500,
-                    .missing = false};
-    SharedItemRow row(item);
-    EXPECT_EQ(row.findChild<ElidedLabel*>(QStringLiteral("sharedName"))->fullText(), QStringLiteral("report.pdf"));
-    EXPECT_TRUE(row.findChild<QLabel*>(QStringLiteral("missingNote"))->isHidden());
-    row.setMissing(true);
-    EXPECT_FALSE(row.findChild<QLabel*>(QStringLiteral("missingNote"))->isHidden());
-
-    item.kind = SharedItem::Kind::text;
-    item.text = "\n  Wi-Fi 密码：4821\n第二行";
-    EXPECT_EQ(SharedItemRow(item).findChild<ElidedLabel*>(QStringLiteral("sharedName"))->fullText(),
-              QStringLiteral("  Wi-Fi 密码：4821 …"));
 }
 
 class TransferRowTest : public testing::Test
