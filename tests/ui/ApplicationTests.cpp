@@ -3,7 +3,6 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/HttpTestClient.h"
 #include "tests/support/TestSupport.h"
-#include "tests/ui/DesktopServices.h"
 #include "tests/ui/ViewTestSupport.h"
 #include "ui/AppSettingsView.h"
 #include "ui/AppVersion.h"

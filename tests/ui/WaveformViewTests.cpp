@@ -21,23 +21,20 @@ using test::deliverLoaderAnswers;
 
 TEST(WaveformShape, IsSymmetricAboutTheMiddleLineAndKeepsASliverForSilence)
 {
-    // A full-scale bucket reaches 46 % of the height each side of the middle, across the whole width.
+    // Loud buckets stay inside the box, across its whole width, as far above the middle line as below.
     const QRectF rect(0, 10, 200, 52);
     const QRectF full = WaveformShape({0.0f, 0.3f, 1.0f, 0.6f, 0.2f}).path(rect).boundingRect();
     EXPECT_EQ(full.left(), 0);
     EXPECT_EQ(full.right(), 200);
     EXPECT_NEAR(full.center().y(), rect.center().y(), 1e-9);
-    EXPECT_NEAR(full.height(), 2 * 0.46 * 52, 1e-9);
-
-    // 512 buckets at or below the sliver draw as one thin band around the middle line.
-    const QRectF thin(0, 0, 300, 38);
-    const QPainterPath band = WaveformShape(std::vector<float>(512, 0.01f)).path(thin);
-    EXPECT_NEAR(band.boundingRect().height(), 2 * 0.015 * 38 * 0.46, 1e-6);
-    EXPECT_NEAR(band.boundingRect().center().y(), thin.center().y(), 1e-9);
-
-    EXPECT_TRUE(WaveformShape({0.5f}).path(QRectF(0, 0, 100, 50)).isEmpty());
+    EXPECT_LT(full.height(), rect.height());
+    // Silence is a thin band on the middle line, not nothing.
+    const QRectF band = WaveformShape(std::vector<float>(512, 0.0f)).path(rect).boundingRect();
+    EXPECT_GT(band.height(), 0);
+    EXPECT_LT(band.height(), 0.05 * rect.height());
+    EXPECT_NEAR(band.center().y(), rect.center().y(), 1e-9);
+    EXPECT_TRUE(WaveformShape({0.5f}).path(rect).isEmpty());
     EXPECT_TRUE(WaveformShape({0.5f, 0.5f}).path(QRectF(0, 0, 0, 50)).isEmpty());
-    EXPECT_TRUE(WaveformShape({0.5f, 0.5f}).path(QRectF(0, 0, 100, 0)).isEmpty());
 }
 
 class WaveformViewTest : public testing::Test
@@ -80,38 +77,31 @@ protected:
 
 TEST_F(WaveformViewTest, TheBoxFitsTheChannelsOnceLoadedAndStaysTallWhileLoadingOrFailed)
 {
+    using State = AudioWaveformView::LoadState;
     const struct
     {
         const char* path;
-        AudioWaveformView::LoadState state;
+        State state;
         int height;
-        QSize meter;
-        QString name;
+        int meterWidth;
+        const char* name;
     } cases[] = {
-        {"/music/mono.wav", AudioWaveformView::LoadState::loaded, 64, {12, 64}, QStringLiteral("单声道波形")},
-        {"/music/stereo.wav",
-         AudioWaveformView::LoadState::loaded,
-         88,
-         {21, 88},
-         QStringLiteral("立体声波形，上左下右")},
-        {"/music/broken.wav",
-         AudioWaveformView::LoadState::failed,
-         88,
-         {21, 88},
-         QStringLiteral("立体声波形，上左下右")},
+        {"/music/mono.wav", State::loaded, 64, 12, "单声道波形"},
+        {"/music/stereo.wav", State::loaded, 88, 21, "立体声波形，上左下右"},
+        {"/music/broken.wav", State::failed, 88, 21, "立体声波形，上左下右"},
     };
     for (const auto& expected : cases) {
         SCOPED_TRACE(expected.path);
         AudioWaveformView view(QUrl::fromLocalFile(QString::fromLatin1(expected.path)), rig.controller(), loader);
         view.resize(400, 88);
         view.show();
-        EXPECT_EQ(view.loadState(), AudioWaveformView::LoadState::loading);
+        EXPECT_EQ(view.loadState(), State::loading);
         EXPECT_EQ(view.height(), 88);
         deliverLoaderAnswers(loader);
         EXPECT_EQ(view.loadState(), expected.state);
         EXPECT_EQ(view.height(), expected.height);
-        EXPECT_EQ(view.meterView()->size(), expected.meter);
-        EXPECT_EQ(view.accessibleName(), expected.name);
+        EXPECT_EQ(view.meterView()->size(), QSize(expected.meterWidth, expected.height));
+        EXPECT_EQ(view.accessibleName(), QString::fromUtf8(expected.name));
     }
 }
 
@@ -180,16 +170,9 @@ TEST_F(WaveformViewTest, DragThatLosesItsViewStillEndsTheScrub)
     EXPECT_EQ(rig.controller().playbackProgress(), 0.2);
 }
 
-TEST_F(WaveformViewTest, ClicksBeforeTheBoxIsMeasuredDoNothing)
+TEST_F(WaveformViewTest, ClicksOnABoxTooNarrowToMeasureDoNothing)
 {
-    // Never shown: no width has been measured.
-    AudioWaveformView unmeasured(stereoURL, rig.controller(), loader);
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(&unmeasured, &press);
-    EXPECT_EQ(unmeasured.trackWidth(), 0);
-
-    // Shown, but with a box of a single point.
+    // A box of a single point.
     const auto narrow = shownView(stereoURL, 1);
     QTest::mouseClick(narrow.get(), Qt::LeftButton, {}, QPoint(0, 40));
     rig.settle();
