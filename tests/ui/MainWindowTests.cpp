@@ -5,6 +5,7 @@
 #include "ui/ActiveDownloadRow.h"
 #include "ui/ActiveReceiveRow.h"
 #include "ui/ContentView.h"
+#include "ui/ElidedLabel.h"
 #include "ui/ReceivedTextRow.h"
 #include "ui/ShareSection.h"
 #include "ui/SharedItemRow.h"
@@ -85,7 +86,7 @@ protected:
     std::unique_ptr<ContentView> window;
 };
 
-TEST_F(MainWindow, StartsReceivingWhenFirstShownAndTheSwitchStopsIt)
+TEST_F(MainWindow, StartsReceivingWhenFirstShownTheSwitchStopsItAndAFailedStartSaysWhy)
 {
     EXPECT_FALSE(window->model().isRunning());
     showAndWaitForStart();
@@ -99,14 +100,13 @@ TEST_F(MainWindow, StartsReceivingWhenFirstShownAndTheSwitchStopsIt)
     EXPECT_FALSE(find<QWidget>("addressSection")->isVisible());
     EXPECT_FALSE(find<QLabel>("noAddressHint")->isVisible());
     EXPECT_TRUE(find<QLabel>("savePath")->isVisible());
-}
 
-TEST_F(MainWindow, AFailedStartTurnsTheSwitchOffAndShowsTheReason)
-{
+    // A file where the save folder should be: switched on, the start fails, the switch goes back off and the
+    // window says why.
     const auto folder = window->model().saveDirectory().toStdString();
     std::filesystem::remove_all(folder);
     std::ofstream(folder) << "a file where the folder should be";
-    window->show();
+    find<QCheckBox>("allowReceive")->setChecked(true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !find<QCheckBox>("allowReceive")->isChecked(); }, 5000));
     EXPECT_FALSE(window->model().isRunning());
     EXPECT_TRUE(find<QLabel>("errorMessage")->isVisible());
@@ -130,7 +130,7 @@ TEST_F(MainWindow, ADamagedHistorySaysWhereItWentAndTheWindowStartsAnyway)
 
 // Two uploads in flight: the one cancelled from its row ends at once, the other finishes as a card even
 // after receiving is switched off.
-TEST_F(MainWindow, UploadsInFlightShowAsRowsThatCanBeCancelledOrFinishAsCards)
+TEST_F(MainWindow, UploadsInFlightShowAsRowsThatCanBeCancelledOrFinishAsCardsThatNoticeTheirFileHasGone)
 {
     showAndWaitForStart();
     TestConnection upload(port());
@@ -160,24 +160,18 @@ TEST_F(MainWindow, UploadsInFlightShowAsRowsThatCanBeCancelledOrFinishAsCards)
     EXPECT_EQ(window->transfers()->cards().first()->record().fileName, "song.txt");
     EXPECT_TRUE(viewMode->isEnabled());
     EXPECT_EQ(find<QLabel>("toolbarTitle")->text(), "已接收文件");
-}
 
-TEST_F(MainWindow, AFileThatHasGoneShowsAsMissingAndItsRecordCanBeRemoved)
-{
-    showAndWaitForStart();
-    for (const char* name : {"kept.txt", "gone.txt"}) {
-        ASSERT_EQ(sendRequest(port(), buildRequest("POST", std::string("/v1/upload?device=Phone&filename=") + name, "",
-                                                   "content"))
-                      .status,
-                  200);
-    }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->transfers()->cards().size() == 2; }, 5000));
-    auto* goneCard = window->transfers()->cards().first();
-    auto* keptCard = window->transfers()->cards().last();
-    ASSERT_EQ(goneCard->record().fileName, "gone.txt");
+    // A received file that has gone shows as missing once the user comes back to the window, and its
+    // record can be removed.
+    const auto kept = home.path() / "kept.txt";
+    std::ofstream(kept) << "content";
+    window->model().handleFileReceived(
+        {Uuid::random(), "kept.txt", 7, std::chrono::system_clock::now(), kept, "Phone"});
+    ASSERT_EQ(window->transfers()->cards().size(), 2);
+    auto* goneCard = window->transfers()->cards().last();
+    auto* keptCard = window->transfers()->cards().first();
+    ASSERT_EQ(goneCard->record().fileName, "song.txt");
     std::filesystem::remove(goneCard->record().fileURL);
-
-    // Coming back to the window from elsewhere looks at the disk again.
     QWidget elsewhere;
     elsewhere.show();
     elsewhere.activateWindow();
@@ -189,7 +183,6 @@ TEST_F(MainWindow, AFileThatHasGoneShowsAsMissingAndItsRecordCanBeRemoved)
     EXPECT_TRUE(goneCard->findChild<QLabel*>(QStringLiteral("missingNote"))->isVisibleTo(goneCard));
     EXPECT_FALSE(goneCard->findChild<QToolButton*>(QStringLiteral("revealButton"))->isVisibleTo(goneCard));
     EXPECT_FALSE(keptCard->findChild<QToolButton*>(QStringLiteral("removeButton"))->isVisibleTo(keptCard));
-
     QTest::mouseClick(goneCard->findChild<QToolButton*>(QStringLiteral("removeButton")), Qt::LeftButton);
     ASSERT_EQ(window->model().recentTransfers().size(), 1);
     EXPECT_EQ(window->model().recentTransfers().first().fileName, "kept.txt");
@@ -288,11 +281,16 @@ TEST_F(MainWindow, DroppedFilesAreSharedAndTheirDownloadsShowWithProgress)
     ASSERT_TRUE(QTest::qWaitFor([&] { return shares->downloadRows().isEmpty(); }, 5000));
     EXPECT_FALSE(find<QLabel>("downloadsHeader")->isVisible());
 
-    // A text pasted from the clipboard, and a share ended from its row.
-    QGuiApplication::clipboard()->setText(QStringLiteral("会议室 302"));
+    // A text pasted from the clipboard, named by its first line, and a share ended from its row.
+    QGuiApplication::clipboard()->setText(QStringLiteral("\n会议室 302\n三楼"));
     find<QPushButton>("shareTextButton")->click();
     ASSERT_EQ(shares->shareRows().size(), 2);
     EXPECT_TRUE(shares->failureText().isEmpty());
+    QStringList names;
+    for (auto* row : shares->shareRows()) {
+        names << row->findChild<ElidedLabel*>(QStringLiteral("sharedName"))->fullText();
+    }
+    EXPECT_TRUE(names.contains(QStringLiteral("会议室 302 …"))) << names.join(QLatin1Char('|')).toStdString();
     QTest::mouseClick(shares->shareRows().first()->findChild<QToolButton*>(QStringLiteral("stopSharingButton")),
                       Qt::LeftButton);
     ASSERT_EQ(shares->shareRows().size(), 1);
