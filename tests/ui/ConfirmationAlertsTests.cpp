@@ -198,8 +198,9 @@ TEST_F(Dialogs, ADisplacedQuestionComesBackWhenTheOtherIsAnswered)
     EXPECT_TRUE(waiters[0].wait());
 }
 
-// A name made of markup must not paint another name, size and sender into the dialog.
-TEST_F(Dialogs, ARichTextFileNameIsShownLiterally)
+// A name made of markup must not paint another name, size and sender into the dialog. A text from the phone
+// is asked about as a text: its first line, its size, its sender.
+TEST_F(Dialogs, NamesMadeOfMarkupAreShownLiterallyAndATextIsAskedAboutAsAText)
 {
     const QString spoof = QStringLiteral(
         "<p><img src=x>IMG_2041.HEIC, 2.4 MB, <b>小明的 iPhone</b></p><p style='display:none'>payload.sh");
@@ -211,18 +212,15 @@ TEST_F(Dialogs, ARichTextFileNameIsShownLiterally)
     for (const auto* label : dialog->findChildren<QLabel*>()) {
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
     }
-}
+    button(dialog, QStringLiteral("拒绝此项"))->click();
 
-// A text from the phone is asked about as a text: its first line, its size, its sender.
-TEST_F(Dialogs, ATextIsAskedAboutAsAText)
-{
     askSingle(QStringLiteral("<b>会议</b> 改到三点"), ReceiveKind::text);
-    auto* dialog = waitForDialog();
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->text(), QStringLiteral("是否接收文字？"));
-    EXPECT_TRUE(dialog->informativeText().startsWith(QStringLiteral("文字：<b>会议</b> 改到三点\n大小：")));
-    EXPECT_TRUE(dialog->informativeText().endsWith(QStringLiteral("来源：Phone")));
-
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return alerts->currentDialog() && alerts->currentDialog()->text() == QStringLiteral("是否接收文字？"); },
+        5000));
+    const QString asked = alerts->currentDialog()->informativeText();
+    EXPECT_TRUE(asked.startsWith(QStringLiteral("文字：<b>会议</b> 改到三点\n大小：")));
+    EXPECT_TRUE(asked.endsWith(QStringLiteral("来源：Phone")));
     // Among other questions it is listed as a text.
     QList<PendingReceiveConfirmation> queue{
         {Uuid::random(), QStringLiteral("a.jpg"), QStringLiteral("Phone"), 1000},

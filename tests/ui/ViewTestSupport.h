@@ -100,15 +100,6 @@ bool arrives(std::future<T>& result, int timeoutMs = 10000)
                            timeoutMs);
 }
 
-// Runs `work` on another thread while this one keeps the event loop turning, and returns its result.
-template <typename Work>
-auto whileProcessing(Work work)
-{
-    auto result = std::async(std::launch::async, std::move(work));
-    EXPECT_TRUE(arrives(result, 60000));
-    return result.get();
-}
-
 // The widget drawn at its current size into an ARGB image.
 QImage render(QWidget& widget);
 
