@@ -261,24 +261,15 @@ TEST_F(Application, WithATrayItReceivesHiddenAndIsDrivenFromTheTrayMenu)
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isRunning(); }, 5000));
     EXPECT_FALSE(app->mainWindow().isVisible());
     auto* menu = app->trayIcon()->menu();
-    QStringList labels;
-    for (const auto* action : menu->actions()) {
-        if (!action->isSeparator()) {
-            labels << action->text();
-        }
-    }
-    EXPECT_EQ(labels, (QStringList{"显示窗口", "允许接收文件", "打开保存文件夹", "退出"}));
     auto* receiving = app->trayIcon()->receivingAction();
     EXPECT_EQ(app->trayIcon()->icon().toolTip(), "FerryLantern\n正在接收 · 端口 " + QString::number(*model.port()));
 
     receiving->trigger();
     EXPECT_FALSE(model.isRunning());
-    EXPECT_FALSE(receiving->isChecked());
     EXPECT_FALSE(app->mainWindow().findChild<QCheckBox*>(QStringLiteral("allowReceive"))->isChecked());
     EXPECT_EQ(app->trayIcon()->icon().toolTip(), "FerryLantern\n未启动");
     receiving->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isRunning(); }, 5000));
-    EXPECT_TRUE(receiving->isChecked());
     EXPECT_TRUE(app->mainWindow().findChild<QCheckBox*>(QStringLiteral("allowReceive"))->isChecked());
 
     const OpenedURLs opened;

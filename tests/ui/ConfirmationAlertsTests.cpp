@@ -185,19 +185,6 @@ TEST_F(Dialogs, DuplicateDialogsOfferAllButtonsOnlyFromTwoQuestions)
     EXPECT_TRUE(QTest::qWaitFor([&] { return alerts->currentDialog() == nullptr; }, 5000));
 }
 
-TEST_F(Dialogs, ADisplacedQuestionComesBackWhenTheOtherIsAnswered)
-{
-    askSingle(QStringLiteral("receive.txt"));
-    ASSERT_NE(waitForDialog(), nullptr);
-    EXPECT_EQ(alerts->currentKind(), ConfirmationAlerts::Kind::receive);
-    askDuplicate(QStringLiteral("dup.txt"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentKind() == ConfirmationAlerts::Kind::duplicate; }, 5000));
-    button(alerts->currentDialog(), QStringLiteral("覆盖"))->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentKind() == ConfirmationAlerts::Kind::receive; }, 5000));
-    button(alerts->currentDialog(), QStringLiteral("接收"))->click();
-    EXPECT_TRUE(waiters[0].wait());
-}
-
 // A name made of markup must not paint another name, size and sender into the dialog. A text from the phone
 // is asked about as a text: its first line, its size, its sender.
 TEST_F(Dialogs, NamesMadeOfMarkupAreShownLiterallyAndATextIsAskedAboutAsAText)
@@ -229,11 +216,18 @@ TEST_F(Dialogs, NamesMadeOfMarkupAreShownLiterallyAndATextIsAskedAboutAsAText)
                     .contains(QStringLiteral("2. 文字“会议”（") + fileSizeText(6) + QStringLiteral("）")));
 }
 
-// The server gives a question up when its sender hangs up; the dialog goes with it, unanswered.
-TEST_F(Dialogs, AQuestionWhoseSenderHungUpLeavesTheScreenUnanswered)
+// A question a same-name question pushed aside comes back when that is answered. The server gives a
+// question up when its sender hangs up; the dialog goes with it, unanswered.
+TEST_F(Dialogs, ADisplacedQuestionComesBackAndOneWhoseSenderHungUpGoes)
 {
     askSingle(QStringLiteral("gone.txt"));
     ASSERT_NE(waitForDialog(), nullptr);
+    EXPECT_EQ(alerts->currentKind(), ConfirmationAlerts::Kind::receive);
+    askDuplicate(QStringLiteral("dup.txt"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentKind() == ConfirmationAlerts::Kind::duplicate; }, 5000));
+    button(alerts->currentDialog(), QStringLiteral("覆盖"))->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentKind() == ConfirmationAlerts::Kind::receive; }, 5000));
+
     auto stays = askSingle(QStringLiteral("stays.txt"));
     model->withdrawQuestion(model->confirmations().confirmationQueue().front().id);
     EXPECT_EQ(model->confirmations().confirmationQueue().size(), 1);
@@ -244,6 +238,8 @@ TEST_F(Dialogs, AQuestionWhoseSenderHungUpLeavesTheScreenUnanswered)
         },
         5000));
     EXPECT_FALSE(stays.isResumed());
+    button(alerts->currentDialog(), QStringLiteral("接收"))->click();
+    EXPECT_TRUE(waiters[1].wait());
 }
 
 } // namespace

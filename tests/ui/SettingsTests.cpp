@@ -102,7 +102,7 @@ TEST(AppSettingsView, ThePINFieldsKeepFourDigitsAndTheFooterSaysWhetherThePINIsI
 }
 
 // The settings window's background section: notifications, the tray, and the autostart entry it writes.
-TEST(AppSettingsView, WritesAndRemovesTheAutostartEntryThatStartsHidden)
+TEST(AppSettingsView, WritesAndRemovesTheAutostartEntryThatStartsHiddenOrSaysWhyItCannot)
 {
     test::TemporaryPreferences preferences;
     const test::TemporaryFolder config;
@@ -138,22 +138,16 @@ TEST(AppSettingsView, WritesAndRemovesTheAutostartEntryThatStartsHidden)
     view.keepInTraySwitch()->click();
     EXPECT_FALSE(preferences->keepRunningInTray());
     EXPECT_FALSE(reopened.keepInTraySwitch()->isChecked()); // every open view follows
-}
 
-TEST(AppSettingsView, SaysWhenTheDesktopHasNoTrayAndWhenTheEntryCannotBeWritten)
-{
-    test::TemporaryPreferences preferences;
-    const test::TemporaryFolder config;
-    // A file where the autostart folder should be: the entry cannot be written.
+    // A desktop without a tray, and a file in the way of the autostart folder: the window says so.
+    std::filesystem::remove_all(config.path() / "autostart");
     std::ofstream(config.path() / "autostart") << "in the way";
-    const LoginAutostart autostart(QString::fromStdString((config.path() / "autostart" / "x.desktop").string()));
-    AppSettingsView view(*preferences, {.autostart = &autostart, .trayAvailable = false});
-    EXPECT_FALSE(view.keepInTraySwitch()->isEnabled());
-    EXPECT_FALSE(view.keepInTraySwitch()->isChecked());
-    EXPECT_TRUE(view.presenceFooter()->text().startsWith(QStringLiteral("当前桌面没有系统托盘")));
-    view.startAtLoginSwitch()->click();
-    EXPECT_FALSE(view.startAtLoginSwitch()->isChecked());
-    EXPECT_TRUE(view.presenceFooter()->text().startsWith(QStringLiteral("无法修改登录启动项")));
+    AppSettingsView trayless(*preferences, {.autostart = &autostart, .trayAvailable = false});
+    EXPECT_FALSE(trayless.keepInTraySwitch()->isEnabled());
+    EXPECT_TRUE(trayless.presenceFooter()->text().startsWith(QStringLiteral("当前桌面没有系统托盘")));
+    trayless.startAtLoginSwitch()->click();
+    EXPECT_FALSE(trayless.startAtLoginSwitch()->isChecked());
+    EXPECT_TRUE(trayless.presenceFooter()->text().startsWith(QStringLiteral("无法修改登录启动项")));
 }
 
 } // namespace

@@ -70,9 +70,6 @@ TEST(ActiveReceiveRow, ShowsAnEmptyBarForAnUnknownTotalAndAFullOneWhenPastIt)
     progress.isStalled = false;
     row.setProgress(progress);
     EXPECT_EQ(source->text(), QStringLiteral("来自：<b>Android</b>"));
-    ActiveReceiveRow unnamed(TransferReceiveProgress{Uuid::random(), QStringLiteral("b.bin"), {}, 0, 9, true});
-    EXPECT_FALSE(unnamed.findChild<QLabel*>(QStringLiteral("sourceLine"))->isHidden());
-    EXPECT_EQ(unnamed.findChild<QLabel*>(QStringLiteral("sourceLine"))->text(), QStringLiteral("等待手机…"));
 }
 
 // Only a text that is one web address, and no other kind of address, is offered to be opened.
