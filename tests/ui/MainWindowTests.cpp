@@ -86,7 +86,7 @@ protected:
     std::unique_ptr<ContentView> window;
 };
 
-TEST_F(MainWindow, StartsReceivingWhenFirstShownTheSwitchStopsItAndAFailedStartSaysWhy)
+TEST_F(MainWindow, StartsReceivingWhenFirstShownTheSwitchStopsItAndFailuresAreSaid)
 {
     EXPECT_FALSE(window->model().isRunning());
     showAndWaitForStart();
@@ -112,10 +112,8 @@ TEST_F(MainWindow, StartsReceivingWhenFirstShownTheSwitchStopsItAndAFailedStartS
     EXPECT_TRUE(find<QLabel>("errorMessage")->isVisible());
     EXPECT_FALSE(find<QLabel>("errorMessage")->text().isEmpty());
     std::filesystem::remove(folder);
-}
 
-TEST_F(MainWindow, ADamagedHistorySaysWhereItWentAndTheWindowStartsAnyway)
-{
+    // A damaged history is set aside; the window says where it went and starts anyway.
     const auto history = home.path() / "recent-transfers.json";
     std::ofstream(history) << "{ not a history";
     ContentView restarted(configuration(history), *preferences, rig.controller(), loader);

@@ -168,7 +168,7 @@ protected:
 
 // One notification per device, updated as its files arrive, names shown as the characters they are. Its
 // actions show the window, open the file (only one that is safe to open) or reveal it.
-TEST_F(Notifications, FilesAreOneNotificationPerDeviceThatShowsOpensOrRevealsThem)
+TEST_F(Notifications, FilesAreOneNotificationPerDeviceAndQuestionsWaitInOneUntilAnswered)
 {
     ASSERT_EQ(statusOf(send("小明的 <iPhone> & Co", {"IMG_0001.HEIC", "b<i>.jpg"})), 200);
     ASSERT_TRUE(shows(1));
@@ -198,12 +198,9 @@ TEST_F(Notifications, FilesAreOneNotificationPerDeviceThatShowsOpensOrRevealsThe
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return revealed == QStringList{model().saveDirectory() + QStringLiteral("/Script/run.sh")}; }, 5000));
     EXPECT_EQ(menu.size(), 2) << menu.join(QLatin1Char('|')).toStdString(); // no "打开"
-}
 
-// Each question waits in a notification until it is answered there or in the dialog; with the user at the
-// window it is the dialog alone, and switched off nothing is shown.
-TEST_F(Notifications, AQuestionWaitsInANotificationUnlessTheUserIsAtTheWindowAndNoneShowsWhenSwitchedOff)
-{
+    // Each question waits in a notification until it is answered there or in the dialog; with the user at
+    // the window it is the dialog alone, and switched off nothing is shown.
     model().setRequireReceiveConfirmation(true);
     auto* alerts = app->mainWindow().alerts();
     const struct

@@ -184,8 +184,6 @@ TEST_F(WaveformViewTest, TheGlyphIsAButtonThatPlaysAndPausesWithoutMovingThePosi
 {
     const auto view = shownView(stereoURL);
     QAbstractButton* button = view->playPauseButton();
-    EXPECT_TRUE(view->boxRect().contains(QRectF(button->geometry())));
-    EXPECT_EQ(button->accessibleName(), QStringLiteral("播放"));
 
     QTest::mouseClick(button, Qt::LeftButton);
     rig.settle();
