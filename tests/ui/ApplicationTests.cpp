@@ -246,8 +246,16 @@ INSTANTIATE_TEST_SUITE_P(EveryWay, LeavingTheApplication,
 // MARK: The tray
 
 // Started hidden in the tray, driven from its menu; a closed window leaves it receiving until quit.
-TEST_F(Application, WithATrayItReceivesHiddenAndIsDrivenFromTheTrayMenu)
+TEST_F(Application, StartedHiddenItReceivesInTheTrayDrivenFromItsMenuOrMinimisedWithoutATray)
 {
+    // Without a tray a hidden start opens the window minimised instead.
+    app->start(StartMode::hidden);
+    EXPECT_EQ(app->trayIcon(), nullptr);
+    EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app->mainWindow().model().isRunning(); }, 5000));
+    EXPECT_TRUE(app->mainWindow().isMinimized());
+    app->mainWindow().model().stop();
+
     app = makeApp(true);
     auto& model = app->mainWindow().model();
     app->start(StartMode::hidden);
@@ -287,15 +295,6 @@ TEST_F(Application, WithATrayItReceivesHiddenAndIsDrivenFromTheTrayMenu)
     UserPreferences::shared().setKeepRunningInTray(false);
     EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
     UserPreferences::shared().setKeepRunningInTray(true);
-}
-
-TEST_F(Application, WithoutATrayAHiddenStartOpensTheWindowMinimised)
-{
-    app->start(StartMode::hidden);
-    EXPECT_EQ(app->trayIcon(), nullptr);
-    EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return app->mainWindow().model().isRunning(); }, 5000));
-    EXPECT_TRUE(app->mainWindow().isMinimized());
 }
 
 } // namespace

@@ -187,29 +187,14 @@ TEST_F(MainWindow, UploadsInFlightShowAsRowsThatCanBeCancelledOrFinishAsCardsTha
     EXPECT_EQ(window->transfers()->cards().size(), 1);
 }
 
-TEST_F(MainWindow, ListModeGroupsBySourceAndTheWaveformButtonRests)
-{
-    window->show();
-    auto& model = window->model();
-    model.handleFileReceived(record("Phone 10", "a.txt", 3));
-    model.handleFileReceived(record("Phone 2", "b.txt", 2));
-    model.handleFileReceived(record(" ", "c.txt", 1));
-    EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::cards);
-    EXPECT_EQ(window->transfers()->cards().size(), 3);
-    find<SymbolButton>("viewModeButton")->click();
-    EXPECT_TRUE(preferences->listBySource());
-    EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::list);
-    EXPECT_EQ(window->transfers()->listSections(), (QStringList{"Phone 2", "Phone 10", "未分类"}));
-    EXPECT_FALSE(find<SymbolButton>("waveformButton")->isEnabled());
-    find<SymbolButton>("viewModeButton")->click();
-    EXPECT_TRUE(preferences->showAudioWaveform()); // unchanged while the list was shown
-    find<SymbolButton>("clearButton")->click();
-    EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::empty);
-}
-
-TEST_F(MainWindow, ATextFromThePhoneIsARowToCopyALinkOneToOpenAndTheSettingCopiesEach)
+// Texts among files: a text is a row to copy, a link one to open; the list by source puts each in its
+// sender's section, in the file browser's order, and rests the waveform button.
+TEST_F(MainWindow, ATextFromThePhoneIsARowToCopyALinkOneToOpenAndTheListGroupsBySource)
 {
     showAndWaitForStart();
+    window->model().handleFileReceived(record("Phone 10", "a.txt", 3));
+    window->model().handleFileReceived(record("Phone 2", "b.txt", 2));
+    window->model().handleFileReceived(record(" ", "c.txt", 1));
     QGuiApplication::clipboard()->clear();
     const auto sent = sendRequest(port(), buildRequest("POST", "/v1/text?device=Phone", "",
                                                        R"({"text":"第一行\n<i>第二行</i>\n第三行\n第四行"})"));
@@ -229,20 +214,26 @@ TEST_F(MainWindow, ATextFromThePhoneIsARowToCopyALinkOneToOpenAndTheSettingCopie
     cards->textCards().first()->findChild<QPushButton*>(QStringLiteral("openLinkButton"))->click();
     EXPECT_EQ(opened.urls, QList<QUrl>{QUrl(QStringLiteral("https://example.com/x"))});
 
-    // In the list by source each text sits in its sender's section.
-    preferences->setListBySource(true);
-    EXPECT_EQ(window->transfers()->listSections(), (QStringList{"Phone", "Tablet"}));
+    find<SymbolButton>("viewModeButton")->click();
+    EXPECT_TRUE(preferences->listBySource());
+    EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::list);
+    EXPECT_EQ(window->transfers()->listSections(), (QStringList{"Phone", "Phone 2", "Phone 10", "Tablet", "未分类"}));
+    EXPECT_FALSE(find<SymbolButton>("waveformButton")->isEnabled());
     auto* list = find<TransferSourceList>("listScroll");
     const auto& records = window->model().recentTransfers();
     ASSERT_NE(list->textRowFor(records.at(1).id), nullptr);
     EXPECT_EQ(list->rowFor(records.at(1).id), nullptr);
     EXPECT_TRUE(list->textRowFor(records.at(0).id)->link());
+    find<SymbolButton>("viewModeButton")->click();
+    EXPECT_TRUE(preferences->showAudioWaveform()); // unchanged while the list was shown
 
     // With the setting on, each text is copied as it arrives.
     preferences->setCopyReceivedTextToClipboard(true);
     ASSERT_EQ(sendRequest(port(), buildRequest("POST", "/v1/text?device=Phone", "", R"({"text":"门禁 4821"})")).status,
               200);
     EXPECT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::clipboard()->text() == "门禁 4821"; }, 5000));
+    find<SymbolButton>("clearButton")->click();
+    EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::empty);
 }
 
 TEST_F(MainWindow, DroppedFilesAreSharedAndTheirDownloadsShowWithProgress)
