@@ -2,6 +2,7 @@
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QTest>
@@ -96,15 +97,14 @@ Dunst::Dunst(PrivateSessionBus& bus, const VirtualDisplay& display)
                           << file("menu.part") << " " << file("menu") << "\nexit $status\n";
     std::filesystem::permissions(picker, std::filesystem::perms::owner_all);
     const auto config = folder_.path() / "dunstrc";
-    std::ofstream(config) << "[global]\n"
-                             "    notification_limit = 0\n"
-                             "    markup = full\n"
-                             "    dmenu = "
-                          << picker.string()
-                          << "\n"
-                             "[urgency_low]\n    timeout = 0\n"
-                             "[urgency_normal]\n    timeout = 0\n"
-                             "[urgency_critical]\n    timeout = 0\n";
+    std::ofstream(config) << "[global]\nnotification_limit = 0\nmarkup = full\ndmenu = " << picker.string() << R"(
+[urgency_low]
+timeout = 0
+[urgency_normal]
+timeout = 0
+[urgency_critical]
+timeout = 0
+)";
     daemon_ = std::make_unique<ChildProcess>(
         "/usr/bin/env",
         std::vector<std::string>{"DISPLAY=" + display.name().toStdString(),
@@ -118,18 +118,10 @@ Dunst::Dunst(PrivateSessionBus& bus, const VirtualDisplay& display)
 
 int Dunst::displayedCount()
 {
-    int count = 0;
-    for (const char* property : {"displayedLength", "waitingLength"}) {
-        QDBusMessage get = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << QStringLiteral("org.dunstproject.cmd0") << QString::fromLatin1(property);
-        const QDBusMessage reply = control_.call(get);
-        if (!reply.arguments().isEmpty()) {
-            count += static_cast<int>(reply.arguments().first().value<QDBusVariant>().variant().toUInt());
-        }
-    }
-    return count;
+    QDBusInterface dunst(QStringLiteral("org.freedesktop.Notifications"),
+                         QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("org.dunstproject.cmd0"),
+                         control_);
+    return dunst.property("displayedLength").toInt() + dunst.property("waitingLength").toInt();
 }
 
 QList<std::pair<QString, QString>> Dunst::closeAllAndListHistory()

@@ -199,7 +199,7 @@ TEST_F(TransferRowTest, ACardShowsItsSourceAndForAudioItsDurationCaptionAndWavef
     EXPECT_TRUE(card.findChild<AudioFormatCaption*>()->isVisible());
 }
 
-TEST_F(TransferRowTest, ListRowShortensLongNamesInTheMiddleAndRevealsOnDoubleClick)
+TEST_F(TransferRowTest, ListRowShortensLongNamesInTheMiddleAndRevealsTheFileOnDoubleClick)
 {
     // Markup in a sender's name is shown as the characters it is, in the row and in its tool tip.
     const QString longName =
@@ -219,10 +219,7 @@ TEST_F(TransferRowTest, ListRowShortensLongNamesInTheMiddleAndRevealsOnDoubleCli
     EXPECT_EQ(revealed.size(), 1);
     row.findChild<QToolButton*>(QStringLiteral("revealButton"))->click();
     EXPECT_EQ(revealed.size(), 2);
-}
-
-TEST(FileReveal, OpensTheFoldersFileManagerWhenNoneAnswersOnTheBus)
-{
+    // Where no file manager answers on the bus, the file's folder is opened.
     const test::OpenedURLs opened;
     revealInFileManager(QStringLiteral("/received/iPhone/photo.jpg"), QDBusConnection(QStringLiteral("no bus")));
     EXPECT_EQ(opened.urls, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/received/iPhone"))});
