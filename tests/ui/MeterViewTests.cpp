@@ -23,22 +23,20 @@ int litRows(const QImage& lit, const QImage& silent, int x)
     return rows;
 }
 
-// A meter 100 points high whose colours make every lit pixel differ from an unlit one.
-void setUp(AudioStereoDBFSMeterView& meter, bool isMono)
+// A stereo meter 100 points high whose colours make every lit pixel differ from an unlit one, on a clock the
+// test moves: its levels, then the peak and clip marks over the left column.
+TEST(MeterPixels, LightTheLevelsShareGreenBelowRedAboveUnderAPeakMarkAndAClipMark)
 {
-    meter.setMono(isMono);
+    meter::Clock::time_point now{};
+    AudioStereoDBFSMeterView meter;
+    meter.setClock([&now] { return now; });
+    meter.setMono(false);
     meter.setMeterHeight(100);
     meter.setColors(QColor(0, 0, 0, 20), Qt::white);
     meter.setLevels(-80, -80);
-}
-
-TEST(MeterPixels, LightTheShareOfTheColumnThatTheLevelStandsForGreenBelowRedAbove)
-{
-    AudioStereoDBFSMeterView meter;
-    setUp(meter, false);
     const QImage silent = test::render(meter);
     const auto columns = meter::columnRects(false, meter.size());
-    const int leftX = static_cast<int>(columns[0].center().x());
+    const int x = static_cast<int>(columns[0].center().x());
     const int rightX = static_cast<int>(columns[1].center().x());
 
     const struct
@@ -50,35 +48,26 @@ TEST(MeterPixels, LightTheShareOfTheColumnThatTheLevelStandsForGreenBelowRedAbov
         // The right column stays silent, so nothing leaks from one column into the other.
         meter.setLevels(expected.level, -80);
         const QImage image = test::render(meter);
-        EXPECT_NEAR(litRows(image, silent, leftX), expected.rows, 1) << expected.level << " dBFS";
+        EXPECT_NEAR(litRows(image, silent, x), expected.rows, 1) << expected.level << " dBFS";
         EXPECT_EQ(litRows(image, silent, rightX), 0) << expected.level << " dBFS";
     }
     const QImage full = test::render(meter);
-    EXPECT_GT(full.pixelColor(leftX, 97).green(), full.pixelColor(leftX, 97).red());
-    EXPECT_GT(full.pixelColor(leftX, 3).red(), full.pixelColor(leftX, 3).green());
-}
+    EXPECT_GT(full.pixelColor(x, 97).green(), full.pixelColor(x, 97).red());
+    EXPECT_GT(full.pixelColor(x, 3).red(), full.pixelColor(x, 3).green());
 
-TEST(MeterPixels, ShowThePeakMarkAboveTheFallingLevelAndTheClipMarkAtTheTop)
-{
-    meter::Clock::time_point now{};
-    AudioStereoDBFSMeterView meter;
-    meter.setClock([&now] { return now; });
-    setUp(meter, true);
-    const QImage silent = test::render(meter);
-    const int x = static_cast<int>(meter::columnRects(true, meter.size())[0].center().x());
-
-    meter.setLevels(-12, -12);
+    now += 10s;
+    meter.setLevels(-12, -80);
     now += 100ms;
-    meter.setLevels(-40, -40);
+    meter.setLevels(-40, -80);
     const QImage held = test::render(meter);
     EXPECT_NE(held.pixel(x, 20), silent.pixel(x, 20)) << "the peak mark, at -12 dBFS";
     EXPECT_EQ(held.pixel(x, 40), silent.pixel(x, 40)) << "between the mark and the level, nothing lit";
     EXPECT_NE(held.pixel(x, 80), silent.pixel(x, 80)) << "the level itself";
     EXPECT_EQ(held.pixel(x, 1), silent.pixel(x, 1)) << "no clip mark";
 
-    meter.setLevels(-0.0003f, -0.0003f); // 32767/32768, the loudest positive 16-bit sample
+    meter.setLevels(-0.0003f, -80); // 32767/32768, the loudest positive 16-bit sample
     now += 100ms;
-    meter.setLevels(-40, -40);
+    meter.setLevels(-40, -80);
     const QColor clip = test::render(meter).pixelColor(x, 1);
     EXPECT_GT(clip.red(), 200);
     EXPECT_LT(clip.green(), 100);

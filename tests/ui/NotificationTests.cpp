@@ -69,8 +69,6 @@ TEST(NotificationTexts, CountTheFilesAndNameTheDevice)
     // A name cannot add lines of its own to the notification.
     EXPECT_EQ(receivedFilesBody(QStringLiteral("Pho\nne"), 1, {QStringLiteral("x\r\ny\u2028z")}),
               "来自：Pho ne\nx  y z");
-    EXPECT_EQ(receiveQuestionSummary(1), "是否接收文件？");
-    EXPECT_EQ(receiveQuestionSummary(4), "是否接收 4 个文件？");
     EXPECT_EQ(escapedForNotificationMarkup(QStringLiteral("<b>R&D</b> \"x\"")), "&lt;b&gt;R&amp;D&lt;/b&gt; \"x\"");
 }
 
