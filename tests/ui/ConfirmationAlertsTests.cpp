@@ -1,7 +1,6 @@
 // The questions to the user in dialogs over the real model: when they appear, what they say, which
 // buttons they offer, and what each button answers.
 #include "tests/support/HttpTestClient.h"
-#include "tests/support/TestSupport.h"
 #include "tests/ui/ViewTestSupport.h"
 #include "ui/ConfirmationAlerts.h"
 #include "ui/ConfirmationMessages.h"
@@ -130,7 +129,6 @@ TEST_F(Dialogs, ABatchOfTenRaisesOneDialogAfterEightyMilliseconds)
     button(dialog, QStringLiteral("接收"))->click();
     ASSERT_TRUE(arrives(preflight, 5000));
     EXPECT_EQ(preflight.get().status, 200);
-    model->stop();
 }
 
 // Escape and closing the dialog give no answer; answering the first of two shows the second alone.
@@ -155,7 +153,6 @@ TEST_F(Dialogs, AnsweringTheFirstOfTwoShowsTheSecondWithCountOne)
         second->informativeText(),
         QStringLiteral("文件名：b.jpg\n大小：") + fileSizeText(1000) +
             QStringLiteral("\n确认后将开始传输。点「全部拒绝」后，所选文件在手机端均显示为传输失败。\n来源：Phone"));
-    EXPECT_EQ(buttonTexts(second).last(), QStringLiteral("全部拒绝"));
     button(second, QStringLiteral("拒绝此项"))->click();
     EXPECT_FALSE(waiters[1].wait());
 }

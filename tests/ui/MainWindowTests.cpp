@@ -92,7 +92,6 @@ TEST_F(MainWindow, StartsReceivingWhenFirstShownTheSwitchStopsItAndFailuresAreSa
     showAndWaitForStart();
     EXPECT_EQ(find<QLabel>("statusText")->text(), QStringLiteral("正在接收 · 端口 %1").arg(port()));
     EXPECT_TRUE(find<QCheckBox>("allowReceive")->isChecked());
-    EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::empty);
 
     find<QCheckBox>("allowReceive")->setChecked(false);
     EXPECT_FALSE(window->model().isRunning());
@@ -201,10 +200,8 @@ TEST_F(MainWindow, ATextFromThePhoneIsARowToCopyALinkOneToOpenAndTheListGroupsBy
     ASSERT_EQ(sent.status, 200);
     auto* cards = find<TransferCardList>("cardScroll");
     ASSERT_TRUE(QTest::qWaitFor([&] { return cards->textCards().size() == 1; }, 5000));
-    auto* card = cards->textCards().first();
     EXPECT_EQ(window->transfers()->mode(), TransferListView::Mode::cards);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString()); // copied only when asked
-    EXPECT_EQ(card->findChild<QPushButton*>(QStringLiteral("openLinkButton")), nullptr);
 
     // A plain string: moc reads "//" in a raw string as the start of a comment.
     const std::string link = "{\"text\":\"https://example.com/x\"}";

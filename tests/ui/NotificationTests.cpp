@@ -137,7 +137,6 @@ protected:
     }
 
     TransferReceiverModel& model() { return app->mainWindow().model(); }
-    std::uint16_t port() { return *model().port(); }
 
     // Whether dunst shows `count` notifications once the application has sent everything.
     bool shows(int count)
@@ -150,7 +149,7 @@ protected:
     std::future<HttpReply> send(const std::string& device, const std::vector<std::string>& names)
     {
         return std::async(std::launch::async,
-                          [port = port(), device, names] { return uploadLikeThePage(port, device, names); });
+                          [port = *model().port(), device, names] { return uploadLikeThePage(port, device, names); });
     }
 
     // The status of an upload once it has arrived, the event loop turning meanwhile.

@@ -8,7 +8,6 @@
 #include "ui/PINCodeEntryField.h"
 #include "ui/SymbolWidgets.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGraphicsOpacityEffect>

@@ -187,7 +187,6 @@ TEST_F(TransferRowTest, ACardShowsItsSourceAndForAudioItsDurationCaptionAndWavef
     const QUrl url = fileURLOf(record);
     rig.addFile(url, {48000, 2, 480000});
     TransferRow card(record, true, rig.controller(), loader);
-    EXPECT_EQ(card.timeText(), QStringLiteral("--:--.--")); // while the duration loads
     showAndLoad(card);
     rig.controller().seek(0.25, url);
     EXPECT_EQ(card.timeText(), QStringLiteral("00:02.50 / 00:10.00"));
