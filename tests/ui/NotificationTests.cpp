@@ -216,6 +216,7 @@ TEST_F(Notifications, FilesAreOneNotificationPerDeviceAndQuestionsWaitInOneUntil
     };
     for (const auto& question : questions) {
         SCOPED_TRACE(question.summary);
+        app->mainWindow().hide(); // the user is elsewhere; the question brings the window back
         dunst->closeAllAndListHistory();
         auto upload = send("Phone", question.files);
         // The question brings the window to the front with its dialog, and becomes a notification.
@@ -233,6 +234,7 @@ TEST_F(Notifications, FilesAreOneNotificationPerDeviceAndQuestionsWaitInOneUntil
 
     // A file of the same name as one received: keeping both from the notification saves it beside.
     model().setRequireReceiveConfirmation(false);
+    app->mainWindow().hide();
     dunst->closeAllAndListHistory();
     auto same = send("Phone", {"a.jpg"});
     ASSERT_TRUE(shows(1));
