@@ -1,7 +1,6 @@
-// The questions to the user: their texts, and the dialogs over the real model: when they appear, what
-// they say, which buttons they offer, and what each button answers.
+// The questions to the user in dialogs over the real model: when they appear, what they say, which
+// buttons they offer, and what each button answers.
 #include "tests/support/HttpTestClient.h"
-#include "tests/support/TestSupport.h"
 #include "tests/ui/ViewTestSupport.h"
 #include "ui/ConfirmationAlerts.h"
 #include "ui/ConfirmationMessages.h"
@@ -16,48 +15,6 @@
 
 namespace ferrylantern::test {
 namespace {
-
-PendingReceiveConfirmation pending(int index, std::int64_t bytes = 1500000)
-{
-    return {Uuid::random(), QStringLiteral("photo%1.jpg").arg(index), QStringLiteral("iPhone"), bytes};
-}
-
-TEST(ConfirmationMessages, OneFileNamesItsSizeAndSource)
-{
-    const auto file = pending(1);
-    EXPECT_EQ(
-        receiveMessage({file, 1}, {file}),
-        QStringLiteral("文件名：photo1.jpg\n大小：") + fileSizeText(1500000) +
-            QStringLiteral("\n确认后将开始传输。点「全部拒绝」后，所选文件在手机端均显示为传输失败。\n来源：iPhone"));
-}
-
-TEST(ConfirmationMessages, ABatchListsEightFilesAndCountsTheRest)
-{
-    QList<PendingReceiveConfirmation> queue;
-    for (int i = 1; i <= 10; ++i) {
-        queue.append(pending(i, 1000));
-    }
-    const auto text = receiveMessage({queue.first(), queue.size()}, queue);
-    const auto lines = text.split(QLatin1Char('\n'));
-    EXPECT_EQ(lines[0], QStringLiteral("共 10 个文件等待确认："));
-    EXPECT_EQ(lines[1], QStringLiteral("1. photo1.jpg（") + fileSizeText(1000) + QStringLiteral("）"));
-    EXPECT_EQ(lines[8], QStringLiteral("8. photo8.jpg（") + fileSizeText(1000) + QStringLiteral("）"));
-    EXPECT_EQ(lines[9], QStringLiteral("…及其他 2 个文件"));
-    EXPECT_EQ(lines.last(), QStringLiteral("来源：iPhone"));
-    EXPECT_EQ(text.count(QStringLiteral("photo")), 8);
-}
-
-TEST(ConfirmationMessages, DuplicateTextMentionsTheQueueFromTwoUp)
-{
-    const PendingDuplicateResolution file{Uuid::random(), QStringLiteral("a.txt"), QStringLiteral("Phone"),
-                                          QStringLiteral("/home/u/Downloads/FerryLantern/Phone/a.txt")};
-    const QString one = QStringLiteral("目标文件夹中已有同名文件。\n文件名：a.txt\n来源：Phone\n已有文件："
-                                       "/home/u/Downloads/FerryLantern/Phone/a.txt");
-    EXPECT_EQ(duplicateMessage({file, 1}), one);
-    EXPECT_EQ(duplicateMessage({file, 3}),
-              one +
-                  QStringLiteral("\n\n共 3 个同名冲突等待处理。点「全部拒绝」后，本批文件在手机端均显示为传输失败。"));
-}
 
 QStringList buttonTexts(const QMessageBox* dialog)
 {
@@ -158,6 +115,13 @@ TEST_F(Dialogs, ABatchOfTenRaisesOneDialogAfterEightyMilliseconds)
     ASSERT_NE(dialog, nullptr);
     EXPECT_GE(sinceQueued.elapsed(), 60); // scheduled, not immediate
     EXPECT_EQ(dialog->text(), QStringLiteral("是否接收 10 个文件？"));
+    // Eight files are listed, the rest counted.
+    const auto lines = dialog->informativeText().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 12);
+    EXPECT_EQ(lines[0], QStringLiteral("共 10 个文件等待确认："));
+    EXPECT_EQ(lines[8], QStringLiteral("8. f8.txt（") + fileSizeText(3) + QStringLiteral("）"));
+    EXPECT_EQ(lines[9], QStringLiteral("…及其他 2 个文件"));
+    EXPECT_EQ(lines.last(), QStringLiteral("来源：Phone"));
     EXPECT_EQ(buttonTexts(dialog), (QStringList{"接收", "接收所有（10）", "拒绝此项", "全部拒绝"}));
     const auto rejectAll = button(dialog, QStringLiteral("全部拒绝"))->palette();
     EXPECT_GE(contrastRatio(rejectAll.color(QPalette::ButtonText), rejectAll.color(QPalette::Button)), 4.5);
@@ -165,7 +129,6 @@ TEST_F(Dialogs, ABatchOfTenRaisesOneDialogAfterEightyMilliseconds)
     button(dialog, QStringLiteral("接收"))->click();
     ASSERT_TRUE(arrives(preflight, 5000));
     EXPECT_EQ(preflight.get().status, 200);
-    model->stop();
 }
 
 // Escape and closing the dialog give no answer; answering the first of two shows the second alone.
@@ -186,8 +149,10 @@ TEST_F(Dialogs, AnsweringTheFirstOfTwoShowsTheSecondWithCountOne)
     auto* second = waitForDialog();
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->text(), QStringLiteral("是否接收文件？"));
-    EXPECT_TRUE(second->informativeText().startsWith(QStringLiteral("文件名：b.jpg")));
-    EXPECT_EQ(buttonTexts(second).last(), QStringLiteral("全部拒绝"));
+    EXPECT_EQ(
+        second->informativeText(),
+        QStringLiteral("文件名：b.jpg\n大小：") + fileSizeText(1000) +
+            QStringLiteral("\n确认后将开始传输。点「全部拒绝」后，所选文件在手机端均显示为传输失败。\n来源：Phone"));
     button(second, QStringLiteral("拒绝此项"))->click();
     EXPECT_FALSE(waiters[1].wait());
 }
@@ -198,6 +163,8 @@ TEST_F(Dialogs, DuplicateDialogsOfferAllButtonsOnlyFromTwoQuestions)
     auto* single = waitForDialog();
     ASSERT_NE(single, nullptr);
     EXPECT_EQ(single->text(), QStringLiteral("文件已存在"));
+    EXPECT_EQ(single->informativeText(),
+              QStringLiteral("目标文件夹中已有同名文件。\n文件名：one.txt\n来源：Phone\n已有文件：/x/one.txt"));
     EXPECT_EQ(buttonTexts(single), (QStringList{"覆盖", "保留两者", "全部拒绝"}));
     askDuplicate(QStringLiteral("two.txt"));
     button(single, QStringLiteral("保留两者"))->click();
@@ -206,27 +173,18 @@ TEST_F(Dialogs, DuplicateDialogsOfferAllButtonsOnlyFromTwoQuestions)
     auto* next = waitForDialog();
     ASSERT_NE(next, nullptr);
     EXPECT_EQ(buttonTexts(next), (QStringList{"覆盖", "保留两者", "全部覆盖（2）", "全部保留两者（2）", "全部拒绝"}));
+    EXPECT_EQ(next->informativeText(),
+              QStringLiteral("目标文件夹中已有同名文件。\n文件名：two.txt\n来源：Phone\n已有文件：/x/two.txt\n\n"
+                             "共 2 个同名冲突等待处理。点「全部拒绝」后，本批文件在手机端均显示为传输失败。"));
     button(next, QStringLiteral("全部覆盖（2）"))->click();
     EXPECT_EQ(duplicateWaiters[1].wait(), DuplicateFileResolution::overwrite);
     EXPECT_EQ(duplicateWaiters[2].wait(), DuplicateFileResolution::overwrite);
     EXPECT_TRUE(QTest::qWaitFor([&] { return alerts->currentDialog() == nullptr; }, 5000));
 }
 
-TEST_F(Dialogs, ADisplacedQuestionComesBackWhenTheOtherIsAnswered)
-{
-    askSingle(QStringLiteral("receive.txt"));
-    ASSERT_NE(waitForDialog(), nullptr);
-    EXPECT_EQ(alerts->currentKind(), ConfirmationAlerts::Kind::receive);
-    askDuplicate(QStringLiteral("dup.txt"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentKind() == ConfirmationAlerts::Kind::duplicate; }, 5000));
-    button(alerts->currentDialog(), QStringLiteral("覆盖"))->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentKind() == ConfirmationAlerts::Kind::receive; }, 5000));
-    button(alerts->currentDialog(), QStringLiteral("接收"))->click();
-    EXPECT_TRUE(waiters[0].wait());
-}
-
-// A name made of markup must not paint another name, size and sender into the dialog.
-TEST_F(Dialogs, ARichTextFileNameIsShownLiterally)
+// A name made of markup must not paint another name, size and sender into the dialog. A text from the phone
+// is asked about as a text: its first line, its size, its sender.
+TEST_F(Dialogs, NamesMadeOfMarkupAreShownLiterallyAndATextIsAskedAboutAsAText)
 {
     const QString spoof = QStringLiteral(
         "<p><img src=x>IMG_2041.HEIC, 2.4 MB, <b>小明的 iPhone</b></p><p style='display:none'>payload.sh");
@@ -238,20 +196,15 @@ TEST_F(Dialogs, ARichTextFileNameIsShownLiterally)
     for (const auto* label : dialog->findChildren<QLabel*>()) {
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
     }
-}
-
-// A text from the phone is asked about as a text: its first line, its size, its sender.
-TEST_F(Dialogs, ATextIsAskedAboutAsATextAndDeclinedAsOne)
-{
-    askSingle(QStringLiteral("<b>会议</b> 改到三点"), ReceiveKind::text);
-    auto* dialog = waitForDialog();
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->text(), QStringLiteral("是否接收文字？"));
-    EXPECT_TRUE(dialog->informativeText().startsWith(QStringLiteral("文字：<b>会议</b> 改到三点\n大小：")));
-    EXPECT_TRUE(dialog->informativeText().endsWith(QStringLiteral("来源：Phone")));
     button(dialog, QStringLiteral("拒绝此项"))->click();
-    EXPECT_FALSE(waiters[0].wait());
 
+    askSingle(QStringLiteral("<b>会议</b> 改到三点"), ReceiveKind::text);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return alerts->currentDialog() && alerts->currentDialog()->text() == QStringLiteral("是否接收文字？"); },
+        5000));
+    const QString asked = alerts->currentDialog()->informativeText();
+    EXPECT_TRUE(asked.startsWith(QStringLiteral("文字：<b>会议</b> 改到三点\n大小：")));
+    EXPECT_TRUE(asked.endsWith(QStringLiteral("来源：Phone")));
     // Among other questions it is listed as a text.
     QList<PendingReceiveConfirmation> queue{
         {Uuid::random(), QStringLiteral("a.jpg"), QStringLiteral("Phone"), 1000},
@@ -260,11 +213,18 @@ TEST_F(Dialogs, ATextIsAskedAboutAsATextAndDeclinedAsOne)
                     .contains(QStringLiteral("2. 文字“会议”（") + fileSizeText(6) + QStringLiteral("）")));
 }
 
-// The server gives a question up when its sender hangs up; the dialog goes with it, unanswered.
-TEST_F(Dialogs, AQuestionWhoseSenderHungUpLeavesTheScreenUnanswered)
+// A question a same-name question pushed aside comes back when that is answered. The server gives a
+// question up when its sender hangs up; the dialog goes with it, unanswered.
+TEST_F(Dialogs, ADisplacedQuestionComesBackAndOneWhoseSenderHungUpGoes)
 {
     askSingle(QStringLiteral("gone.txt"));
     ASSERT_NE(waitForDialog(), nullptr);
+    EXPECT_EQ(alerts->currentKind(), ConfirmationAlerts::Kind::receive);
+    askDuplicate(QStringLiteral("dup.txt"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentKind() == ConfirmationAlerts::Kind::duplicate; }, 5000));
+    button(alerts->currentDialog(), QStringLiteral("覆盖"))->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentKind() == ConfirmationAlerts::Kind::receive; }, 5000));
+
     auto stays = askSingle(QStringLiteral("stays.txt"));
     model->withdrawQuestion(model->confirmations().confirmationQueue().front().id);
     EXPECT_EQ(model->confirmations().confirmationQueue().size(), 1);
@@ -275,18 +235,8 @@ TEST_F(Dialogs, AQuestionWhoseSenderHungUpLeavesTheScreenUnanswered)
         },
         5000));
     EXPECT_FALSE(stays.isResumed());
-}
-
-TEST_F(Dialogs, WithoutAWindowTheDialogIsApplicationModal)
-{
-    alerts = std::make_unique<ConfirmationAlerts>(
-        *model, nullptr, [](const auto&) { return QStringLiteral("text"); }, [](const auto&) { return QString(); });
-    askSingle(QStringLiteral("x.txt"));
-    auto* dialog = waitForDialog();
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->windowModality(), Qt::ApplicationModal);
-    button(dialog, QStringLiteral("全部拒绝"))->click();
-    EXPECT_FALSE(waiters[0].wait());
+    button(alerts->currentDialog(), QStringLiteral("接收"))->click();
+    EXPECT_TRUE(waiters[1].wait());
 }
 
 } // namespace

@@ -2,13 +2,12 @@
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QTest>
 
 #include <fstream>
-#include <set>
-#include <sstream>
 
 namespace ferrylantern::test {
 
@@ -34,36 +33,6 @@ QDBusMessage callDunst(const QString& method)
 }
 
 } // namespace
-
-// MARK: Processes
-
-std::vector<std::uint16_t> listeningPorts(pid_t pid)
-{
-    std::set<std::string> sockets;
-    std::error_code error;
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-        const auto target = std::filesystem::read_symlink(fd.path(), error).string();
-        if (target.starts_with("socket:[")) {
-            sockets.insert(target.substr(8, target.size() - 9));
-        }
-    }
-    std::set<std::uint16_t> ports;
-    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::ifstream lines(table);
-        std::string line;
-        std::getline(lines, line); // the header
-        while (std::getline(lines, line)) {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
-            constexpr auto listening = "0A";
-            if (state == listening && sockets.contains(inode)) {
-                ports.insert(static_cast<std::uint16_t>(std::stoul(local.substr(local.find(':') + 1), nullptr, 16)));
-            }
-        }
-    }
-    return {ports.begin(), ports.end()};
-}
 
 // MARK: PrivateSessionBus
 
@@ -114,27 +83,6 @@ VirtualDisplay::VirtualDisplay()
     }
 }
 
-// MARK: ScopedEnvironment
-
-ScopedEnvironment::ScopedEnvironment(std::initializer_list<std::pair<const char*, QString>> variables)
-{
-    for (const auto& [name, value] : variables) {
-        previous_.append({name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt});
-        qputenv(name, value.toUtf8());
-    }
-}
-
-ScopedEnvironment::~ScopedEnvironment()
-{
-    for (const auto& [name, value] : std::as_const(previous_)) {
-        if (value) {
-            qputenv(name.constData(), *value);
-        } else {
-            qunsetenv(name.constData());
-        }
-    }
-}
-
 // MARK: Dunst
 
 Dunst::Dunst(PrivateSessionBus& bus, const VirtualDisplay& display)
@@ -149,20 +97,20 @@ Dunst::Dunst(PrivateSessionBus& bus, const VirtualDisplay& display)
                           << file("menu.part") << " " << file("menu") << "\nexit $status\n";
     std::filesystem::permissions(picker, std::filesystem::perms::owner_all);
     const auto config = folder_.path() / "dunstrc";
-    std::ofstream(config) << "[global]\n"
-                             "    notification_limit = 0\n"
-                             "    markup = full\n"
-                             "    dmenu = "
-                          << picker.string()
-                          << "\n"
-                             "[urgency_low]\n    timeout = 0\n"
-                             "[urgency_normal]\n    timeout = 0\n"
-                             "[urgency_critical]\n    timeout = 0\n";
-    {
-        const ScopedEnvironment environment{{"DISPLAY", display.name()}, {"DBUS_SESSION_BUS_ADDRESS", bus.address()}};
-        daemon_ = std::make_unique<ChildProcess>("/usr/bin/dunst", std::vector<std::string>{"-config", config.string()},
-                                                 folder_.path());
-    }
+    std::ofstream(config) << "[global]\nnotification_limit = 0\nmarkup = full\ndmenu = " << picker.string() << R"(
+[urgency_low]
+timeout = 0
+[urgency_normal]
+timeout = 0
+[urgency_critical]
+timeout = 0
+)";
+    daemon_ = std::make_unique<ChildProcess>(
+        "/usr/bin/env",
+        std::vector<std::string>{"DISPLAY=" + display.name().toStdString(),
+                                 "DBUS_SESSION_BUS_ADDRESS=" + bus.address().toStdString(), "/usr/bin/dunst", "-config",
+                                 config.string()},
+        folder_.path());
     running_ = QTest::qWaitFor(
         [&] { return control_.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")); },
         serviceStartTimeoutMs);
@@ -170,18 +118,10 @@ Dunst::Dunst(PrivateSessionBus& bus, const VirtualDisplay& display)
 
 int Dunst::displayedCount()
 {
-    int count = 0;
-    for (const char* property : {"displayedLength", "waitingLength"}) {
-        QDBusMessage get = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << QStringLiteral("org.dunstproject.cmd0") << QString::fromLatin1(property);
-        const QDBusMessage reply = control_.call(get);
-        if (!reply.arguments().isEmpty()) {
-            count += static_cast<int>(reply.arguments().first().value<QDBusVariant>().variant().toUInt());
-        }
-    }
-    return count;
+    QDBusInterface dunst(QStringLiteral("org.freedesktop.Notifications"),
+                         QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("org.dunstproject.cmd0"),
+                         control_);
+    return dunst.property("displayedLength").toInt() + dunst.property("waitingLength").toInt();
 }
 
 QList<std::pair<QString, QString>> Dunst::closeAllAndListHistory()

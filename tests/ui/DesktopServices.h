@@ -11,7 +11,6 @@
 #include <QStringList>
 
 #include <memory>
-#include <optional>
 
 namespace ferrylantern::test {
 
@@ -52,19 +51,6 @@ private:
     QString name_;
 };
 
-// Environment variables set for the object's life.
-class ScopedEnvironment
-{
-public:
-    ScopedEnvironment(std::initializer_list<std::pair<const char*, QString>> variables);
-    ~ScopedEnvironment();
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    QList<std::pair<QByteArray, std::optional<QByteArray>>> previous_;
-};
-
 // dunst on `display`, serving `bus`, with every notification kept on screen until it is closed.
 // Its control interface (org.dunstproject.cmd0) says how many notifications it shows and lists the
 // closed ones.
@@ -88,8 +74,5 @@ private:
     QDBusConnection control_;
     bool running_ = false;
 };
-
-// The TCP ports process `pid` listens on (read from /proc), lowest first.
-std::vector<std::uint16_t> listeningPorts(pid_t pid);
 
 } // namespace ferrylantern::test

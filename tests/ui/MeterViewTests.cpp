@@ -23,22 +23,20 @@ int litRows(const QImage& lit, const QImage& silent, int x)
     return rows;
 }
 
-// A meter 100 points high whose colours make every lit pixel differ from an unlit one.
-void setUp(AudioStereoDBFSMeterView& meter, bool isMono)
+// A stereo meter 100 points high whose colours make every lit pixel differ from an unlit one, on a clock the
+// test moves: its levels, then the peak and clip marks over the left column.
+TEST(MeterPixels, LightTheLevelsShareGreenBelowRedAboveUnderAPeakMarkAndAClipMark)
 {
-    meter.setMono(isMono);
+    meter::Clock::time_point now{};
+    AudioStereoDBFSMeterView meter;
+    meter.setClock([&now] { return now; });
+    meter.setMono(false);
     meter.setMeterHeight(100);
     meter.setColors(QColor(0, 0, 0, 20), Qt::white);
     meter.setLevels(-80, -80);
-}
-
-TEST(MeterPixels, LightTheShareOfTheColumnThatTheLevelStandsForGreenBelowRedAbove)
-{
-    AudioStereoDBFSMeterView meter;
-    setUp(meter, false);
     const QImage silent = test::render(meter);
     const auto columns = meter::columnRects(false, meter.size());
-    const int leftX = static_cast<int>(columns[0].center().x());
+    const int x = static_cast<int>(columns[0].center().x());
     const int rightX = static_cast<int>(columns[1].center().x());
 
     const struct
@@ -50,72 +48,26 @@ TEST(MeterPixels, LightTheShareOfTheColumnThatTheLevelStandsForGreenBelowRedAbov
         // The right column stays silent, so nothing leaks from one column into the other.
         meter.setLevels(expected.level, -80);
         const QImage image = test::render(meter);
-        EXPECT_NEAR(litRows(image, silent, leftX), expected.rows, 1) << expected.level << " dBFS";
+        EXPECT_NEAR(litRows(image, silent, x), expected.rows, 1) << expected.level << " dBFS";
         EXPECT_EQ(litRows(image, silent, rightX), 0) << expected.level << " dBFS";
     }
     const QImage full = test::render(meter);
-    EXPECT_GT(full.pixelColor(leftX, 97).green(), full.pixelColor(leftX, 97).red());
-    EXPECT_GT(full.pixelColor(leftX, 3).red(), full.pixelColor(leftX, 3).green());
-    // The −6 dBFS tick sits exactly where a −6 dBFS level ends.
-    EXPECT_NEAR(meter::tickOffset(-6, 88), meter::litHeight(-6, 88), 1e-4);
-}
+    EXPECT_GT(full.pixelColor(x, 97).green(), full.pixelColor(x, 97).red());
+    EXPECT_GT(full.pixelColor(x, 3).red(), full.pixelColor(x, 3).green());
 
-TEST(MeterPeakHold, HoldsTheHighestLevelForAMomentThenSinksAndMarksAFullScaleSample)
-{
-    const meter::Clock::time_point start{};
-    meter::PeakHold hold;
-    EXPECT_EQ(hold.heldLevel(start), -80);
-
-    hold.update(-12, start);
-    hold.update(-30, start + 100ms); // lower levels leave the mark where it is
-    const struct
-    {
-        std::chrono::milliseconds after;
-        float level;
-    } rows[] = {{0ms, -12}, {1500ms, -12}, {2000ms, -22}, {3000ms, -42}, {10000ms, -80}};
-    for (const auto& row : rows) {
-        EXPECT_NEAR(hold.heldLevel(start + row.after), row.level, 1e-4) << row.after.count() << " ms";
-    }
-    // A level above the sinking mark lifts it and holds again.
-    hold.update(-20, start + 2500ms);
-    EXPECT_EQ(hold.heldLevel(start + 3900ms), -20);
-    EXPECT_TRUE(hold.isMoving(-60, start + 3900ms));
-    EXPECT_FALSE(hold.isMoving(-20, start + 3900ms)) << "the mark sits on the level itself";
-    EXPECT_FALSE(hold.isMoving(-80, start + 20s)) << "sunk below the display floor";
-
-    // A full-scale sample lights the clip mark for a while.
-    meter::PeakHold clipping;
-    clipping.update(-0.01f, start);
-    EXPECT_FALSE(clipping.isClipping(start)) << "a hundredth of a decibel below full scale is no clip";
-    clipping.update(-0.0003f, start + 1s); // 32767/32768, the loudest positive 16-bit sample
-    EXPECT_TRUE(clipping.isClipping(start + 1s));
-    clipping.update(-40, start + 2s);
-    EXPECT_TRUE(clipping.isClipping(start + 3900ms)) << "it stays after the level falls";
-    EXPECT_TRUE(clipping.isMoving(-40, start + 3900ms));
-    EXPECT_FALSE(clipping.isClipping(start + 4s));
-}
-
-TEST(MeterPixels, ShowThePeakMarkAboveTheFallingLevelAndTheClipMarkAtTheTop)
-{
-    meter::Clock::time_point now{};
-    AudioStereoDBFSMeterView meter;
-    meter.setClock([&now] { return now; });
-    setUp(meter, true);
-    const QImage silent = test::render(meter);
-    const int x = static_cast<int>(meter::columnRects(true, meter.size())[0].center().x());
-
-    meter.setLevels(-12, -12);
+    now += 10s;
+    meter.setLevels(-12, -80);
     now += 100ms;
-    meter.setLevels(-40, -40);
+    meter.setLevels(-40, -80);
     const QImage held = test::render(meter);
     EXPECT_NE(held.pixel(x, 20), silent.pixel(x, 20)) << "the peak mark, at -12 dBFS";
     EXPECT_EQ(held.pixel(x, 40), silent.pixel(x, 40)) << "between the mark and the level, nothing lit";
     EXPECT_NE(held.pixel(x, 80), silent.pixel(x, 80)) << "the level itself";
     EXPECT_EQ(held.pixel(x, 1), silent.pixel(x, 1)) << "no clip mark";
 
-    meter.setLevels(0, 0); // a full-scale sample
+    meter.setLevels(-0.0003f, -80); // 32767/32768, the loudest positive 16-bit sample
     now += 100ms;
-    meter.setLevels(-40, -40);
+    meter.setLevels(-40, -80);
     const QColor clip = test::render(meter).pixelColor(x, 1);
     EXPECT_GT(clip.red(), 200);
     EXPECT_LT(clip.green(), 100);

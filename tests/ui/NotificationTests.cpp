@@ -34,28 +34,25 @@ TEST(NotificationOpenAction, IsOfferedForPlainFilesOnly)
     {
         const char* name;
         std::string content;
+        bool runnable; // its permissions say so
         bool safe;
     } files[] = {
-        {"photo.jpg", "\xFF\xD8\xFF\xE0 jpeg", true},
-        {"notes.txt", "hello", true},
-        {"install.desktop", "[Desktop Entry]\nType=Application\nExec=sh\n", false},
-        {"run.sh", "#!/bin/sh\necho hi\n", false},
-        {"cat.jpg",
-         std::string("\x7F"
-                     "ELF\x02\x01\x01",
-                     7) +
-             std::string(64, '\0'),
-         false},
+        {"photo.jpg", "\xFF\xD8\xFF\xE0 jpeg", false, true},
+        {"notes.txt", "hello", false, true},
+        {"install.desktop", "[Desktop Entry]\nType=Application\nExec=sh\n", false, false},
+        {"run.sh", "#!/bin/sh\necho hi\n", false, false},
+        {"cat.jpg", std::string("\177ELF\2\1\1") + std::string(64, '\0'), false, false},
+        {"also-notes.txt", "hello", true, false},
     };
     for (const auto& file : files) {
         std::ofstream(folder.path() / file.name) << file.content;
+        if (file.runnable) {
+            std::filesystem::permissions(folder.path() / file.name, std::filesystem::perms::owner_exec,
+                                         std::filesystem::perm_options::add);
+        }
         EXPECT_EQ(isSafeToOpenDirectly(QString::fromStdString((folder.path() / file.name).string())), file.safe)
             << file.name;
     }
-    const auto runnable = folder.path() / "also-notes.txt";
-    std::ofstream(runnable) << "hello";
-    std::filesystem::permissions(runnable, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
-    EXPECT_FALSE(isSafeToOpenDirectly(QString::fromStdString(runnable.string())));
     EXPECT_FALSE(isSafeToOpenDirectly(QString::fromStdString(folder.path().string())));
 }
 
@@ -72,8 +69,6 @@ TEST(NotificationTexts, CountTheFilesAndNameTheDevice)
     // A name cannot add lines of its own to the notification.
     EXPECT_EQ(receivedFilesBody(QStringLiteral("Pho\nne"), 1, {QStringLiteral("x\r\ny\u2028z")}),
               "来自：Pho ne\nx  y z");
-    EXPECT_EQ(receiveQuestionSummary(1), "是否接收文件？");
-    EXPECT_EQ(receiveQuestionSummary(4), "是否接收 4 个文件？");
     EXPECT_EQ(escapedForNotificationMarkup(QStringLiteral("<b>R&D</b> \"x\"")), "&lt;b&gt;R&amp;D&lt;/b&gt; \"x\"");
 }
 
@@ -142,7 +137,6 @@ protected:
     }
 
     TransferReceiverModel& model() { return app->mainWindow().model(); }
-    std::uint16_t port() { return *model().port(); }
 
     // Whether dunst shows `count` notifications once the application has sent everything.
     bool shows(int count)
@@ -150,6 +144,16 @@ protected:
         return QTest::qWaitFor(
             [&] { return !app->desktopNotifications().isBusy() && dunst->displayedCount() == count; }, 5000);
     }
+
+    // `device` sends `names` the way the page does, on another thread.
+    std::future<HttpReply> send(const std::string& device, const std::vector<std::string>& names)
+    {
+        return std::async(std::launch::async,
+                          [port = *model().port(), device, names] { return uploadLikeThePage(port, device, names); });
+    }
+
+    // The status of an upload once it has arrived, the event loop turning meanwhile.
+    static int statusOf(std::future<HttpReply> upload) { return arrives(upload) ? upload.get().status : 0; }
 
     ScopedHome home;
     VirtualDisplay display;
@@ -161,33 +165,41 @@ protected:
     QStringList revealed;
 };
 
-// One notification per device, updated as its files arrive; names shown as the characters they are.
-TEST_F(Notifications, FilesAreOneNotificationPerDeviceNamingItAndItsFiles)
+// One notification per device, updated as its files arrive, names shown as the characters they are. Its
+// actions show the window, open the file (only one that is safe to open) or reveal it.
+TEST_F(Notifications, FilesAreOneNotificationPerDeviceAndQuestionsWaitInOneUntilAnswered)
 {
-    const auto batch = whileProcessing([port = port()] {
-        return uploadLikeThePage(port, "小明的 <iPhone> & Co", {"IMG_0001.HEIC", "b<i>.jpg"});
-    });
-    ASSERT_EQ(batch.status, 200);
+    ASSERT_EQ(statusOf(send("小明的 <iPhone> & Co", {"IMG_0001.HEIC", "b<i>.jpg"})), 200);
     ASSERT_TRUE(shows(1));
-    whileProcessing([port = port()] { return uploadLikeThePage(port, "Tablet", {"notes.txt"}); });
+    ASSERT_EQ(statusOf(send("Tablet", {"notes.txt"})), 200);
     ASSERT_TRUE(shows(2));
     // A file from the first device later on, while its notification is still up, joins it.
-    whileProcessing([port = port()] { return uploadLikeThePage(port, "小明的 <iPhone> & Co", {"c.txt"}); });
+    ASSERT_EQ(statusOf(send("小明的 <iPhone> & Co", {"c.txt"})), 200);
     ASSERT_TRUE(shows(2));
-
-    // dunst lists what it was sent: the body escaped for its markup, names kept as the characters they are.
     const QString folder = QString::fromStdString(model().recentTransfers().first().deviceFolder);
     EXPECT_TRUE(folder.contains(QStringLiteral("小明的 <iPhone>"))) << folder.toStdString();
+    dunst->invokeAction(QStringLiteral("显示"), QStringLiteral("收到 3 个文件"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return windowShown == 1; }, 5000));
+    dunst->invokeAction(QStringLiteral("打开"), QStringLiteral("收到文件"));
+    const QString notes = model().saveDirectory() + QStringLiteral("/Tablet/notes.txt");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == QStringList{notes}; }, 5000));
+
+    // dunst lists what it was sent: the body escaped for its markup, names kept as the characters they are.
     const auto history = dunst->closeAllAndListHistory();
     EXPECT_TRUE(history.contains({QStringLiteral("收到文件"), QStringLiteral("来自：Tablet\nnotes.txt")}));
     const QString body = receivedFilesBody(folder, 3, {"IMG_0001.HEIC", "b<i>.jpg", "c.txt"});
     EXPECT_TRUE(history.contains({QStringLiteral("收到 3 个文件"), escapedForNotificationMarkup(body)}))
         << history.first().second.toStdString() << " / " << history.last().second.toStdString();
-}
 
-// Each question waits in a notification until it is answered there or in the dialog.
-TEST_F(Notifications, AQuestionIsAnsweredFromItsNotificationOrGoesWithTheDialog)
-{
+    ASSERT_EQ(statusOf(send("Script", {"run.sh"})), 200);
+    ASSERT_TRUE(shows(1));
+    const auto menu = dunst->invokeAction(QStringLiteral("在文件夹中显示"), QStringLiteral("收到文件"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return revealed == QStringList{model().saveDirectory() + QStringLiteral("/Script/run.sh")}; }, 5000));
+    EXPECT_EQ(menu.size(), 2) << menu.join(QLatin1Char('|')).toStdString(); // no "打开"
+
+    // Each question waits in a notification until it is answered there or in the dialog; with the user at
+    // the window it is the dialog alone, and switched off nothing is shown.
     model().setRequireReceiveConfirmation(true);
     auto* alerts = app->mainWindow().alerts();
     const struct
@@ -204,10 +216,9 @@ TEST_F(Notifications, AQuestionIsAnsweredFromItsNotificationOrGoesWithTheDialog)
     };
     for (const auto& question : questions) {
         SCOPED_TRACE(question.summary);
+        app->mainWindow().hide(); // the user is elsewhere; the question brings the window back
         dunst->closeAllAndListHistory();
-        auto upload = std::async(std::launch::async, [port = port(), files = question.files] {
-            return uploadLikeThePage(port, "Phone", files);
-        });
+        auto upload = send("Phone", question.files);
         // The question brings the window to the front with its dialog, and becomes a notification.
         ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentDialog() != nullptr; }, 5000));
         ASSERT_TRUE(shows(1));
@@ -216,76 +227,38 @@ TEST_F(Notifications, AQuestionIsAnsweredFromItsNotificationOrGoesWithTheDialog)
         } else {
             alerts->currentDialog()->buttons().at(2)->click();
         }
-        ASSERT_TRUE(arrives(upload));
-        EXPECT_EQ(upload.get().status, question.status);
+        EXPECT_EQ(statusOf(std::move(upload)), question.status);
         EXPECT_TRUE(shows(question.shownAfter));
         EXPECT_TRUE(QTest::qWaitFor([&] { return alerts->currentDialog() == nullptr; }, 5000));
     }
 
     // A file of the same name as one received: keeping both from the notification saves it beside.
     model().setRequireReceiveConfirmation(false);
-    const auto send = [port = port()] {
-        return sendRequest(port, buildRequest("POST", "/v1/upload?filename=same.txt&device=Phone", "", "same"));
-    };
-    ASSERT_EQ(whileProcessing(send).status, 200);
-    ASSERT_TRUE(shows(1)); // the file's own notification
+    app->mainWindow().hide();
     dunst->closeAllAndListHistory();
-    auto second = std::async(std::launch::async, send);
+    auto same = send("Phone", {"a.jpg"});
     ASSERT_TRUE(shows(1));
     dunst->invokeAction(QStringLiteral("保留两者"), QStringLiteral("文件已存在"));
-    ASSERT_TRUE(arrives(second));
-    EXPECT_EQ(second.get().status, 200);
-    EXPECT_TRUE(std::filesystem::exists(model().saveDirectory().toStdString() + "/Phone/same-1.txt"));
-}
+    EXPECT_EQ(statusOf(std::move(same)), 200);
+    EXPECT_TRUE(std::filesystem::exists(model().saveDirectory().toStdString() + "/Phone/a-1.jpg"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentDialog() == nullptr; }, 5000));
 
-// A file's notification opens it, reveals it or shows the window; "open" is offered only for a file that is
-// safe to open.
-TEST_F(Notifications, ActionsOpenOrRevealTheFileTheyNameOrShowTheWindow)
-{
-    const auto receive = [&](const std::string& name) {
-        EXPECT_EQ(whileProcessing([&] {
-                      return sendRequest(port(), buildRequest("POST", "/v1/upload?filename=" + name + "&device=" + name,
-                                                              "", "hello\n"));
-                  }).status,
-                  200);
-        EXPECT_TRUE(shows(1));
-        return QString::fromStdString(model().recentTransfers().first().fileURL.string());
-    };
-    const QString notes = receive("notes.txt");
-    EXPECT_EQ(dunst->invokeAction(QStringLiteral("打开"), QStringLiteral("收到文件")).size(), 3);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == QStringList{notes}; }, 5000));
-
-    dunst->closeAllAndListHistory();
-    const QString script = receive("run.sh");
-    const auto menu = dunst->invokeAction(QStringLiteral("在文件夹中显示"), QStringLiteral("收到文件"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return revealed == QStringList{script}; }, 5000));
-    EXPECT_EQ(menu.size(), 2) << menu.join(QLatin1Char('|')).toStdString(); // no "打开"
-    EXPECT_FALSE(menu.join(QLatin1Char('|')).contains(QStringLiteral("打开")));
-
-    dunst->closeAllAndListHistory();
-    receive("third.txt");
-    dunst->invokeAction(QStringLiteral("显示"), QStringLiteral("收到文件"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return windowShown == 1; }, 5000));
-}
-
-// Switched off, nothing is shown; with the user at the window, a question is its dialog alone.
-TEST_F(Notifications, NoneIsShownWhileSwitchedOffOrForAQuestionWhileTheUserIsAtTheWindow)
-{
     model().setRequireReceiveConfirmation(true);
     app->mainWindow().show();
     app->mainWindow().activateWindow();
     ASSERT_TRUE(QTest::qWaitFor([&] { return app->mainWindow().isActiveWindow(); }, 5000));
-    auto asked =
-        std::async(std::launch::async, [port = port()] { return uploadLikeThePage(port, "Phone", {"a.txt"}); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return app->mainWindow().alerts()->currentDialog() != nullptr; }, 5000));
+    dunst->closeAllAndListHistory();
+    auto asked = send("Phone", {"e.txt"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts->currentDialog() != nullptr; }, 5000));
     EXPECT_TRUE(shows(0));
     model().rejectAllConfirmations();
-    ASSERT_TRUE(arrives(asked));
+    EXPECT_TRUE(arrives(asked));
 
     UserPreferences::shared().setNotificationsEnabled(false);
     model().setRequireReceiveConfirmation(false);
-    whileProcessing([port = port()] { return uploadLikeThePage(port, "Phone", {"b.txt"}); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model().recentTransfers().size() == 1; }, 5000));
+    const auto before = model().recentTransfers().size();
+    EXPECT_EQ(statusOf(send("Phone", {"f.txt"})), 200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model().recentTransfers().size() == before + 1; }, 5000));
     EXPECT_TRUE(shows(0));
 }
 

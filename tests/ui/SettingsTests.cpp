@@ -1,4 +1,4 @@
-// The settings: the PIN and its sessions, the PIN fields, and the background section
+// The settings: the PIN and its sessions, the PIN fields and what they accept, and the background section
 // with the autostart entry it writes.
 #include "server/TransferPINSessionStore.h"
 #include "tests/support/ChildProcess.h"
@@ -8,7 +8,6 @@
 #include "ui/PINCodeEntryField.h"
 #include "ui/SymbolWidgets.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGraphicsOpacityEffect>
@@ -41,56 +40,15 @@ TEST(UserPreferences, EndEveryPINSessionWhenThePINChanges)
     sessions.removeAll();
 }
 
-TEST(PINFilter, KeepsTheFirstFourDecimalDigitsAsASCII)
-{
-    EXPECT_EQ(filteredPIN(QStringLiteral("12a3")), QStringLiteral("123"));
-    EXPECT_EQ(filteredPIN(QStringLiteral("123456")), QStringLiteral("1234"));
-    EXPECT_EQ(filteredPIN(QStringLiteral("\uFF11\uFF12\uFF13\uFF14")), QStringLiteral("1234")); // full width
-    EXPECT_EQ(filteredPIN(QStringLiteral("\u56DB\u00BD12")), QStringLiteral("12")); // 四 and ½ are not digits
-}
-
-TEST(PINCodeEntryField, FiltersWhatIsTypedOrPastedAndMasksUntilTheEyeIsClicked)
-{
-    test::TemporaryPreferences preferences;
-    PINCodeEntryField field(*preferences);
-    field.show();
-    QTest::keyClicks(field.lineEdit(), QStringLiteral("1a"));
-    EXPECT_EQ(preferences->pinCode(), QStringLiteral("1"));
-    QTest::keyClicks(field.lineEdit(), QStringLiteral("2345"));
-    EXPECT_EQ(preferences->pinCode(), QStringLiteral("1234"));
-    field.lineEdit()->clear();
-    QGuiApplication::clipboard()->setText(QStringLiteral("987654"));
-    field.lineEdit()->paste();
-    if (QGuiApplication::clipboard()->text().isEmpty()) {
-        field.lineEdit()->insert(QStringLiteral("987654")); // a platform without a clipboard
-    }
-    EXPECT_EQ(preferences->pinCode(), QStringLiteral("9876"));
-
-    auto* eye = field.visibilityButton();
-    EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(eye->toolTip(), QStringLiteral("显示 PIN"));
-    eye->click();
-    EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Normal);
-    EXPECT_EQ(eye->toolTip(), QStringLiteral("隐藏 PIN"));
-    EXPECT_EQ(eye->symbol(), Symbol::eyeSlash);
-
-    // A change made elsewhere shows at once, dimmed while the field is off.
-    preferences->setPINCode(QStringLiteral("4321"));
-    EXPECT_EQ(field.pinCode(), QStringLiteral("4321"));
-    field.setEnabled(false);
-    EXPECT_FALSE(field.visibilityButton()->isEnabled());
-    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(field.graphicsEffect());
-    ASSERT_NE(effect, nullptr);
-    EXPECT_TRUE(effect->isEnabled());
-    field.setEnabled(true);
-    EXPECT_FALSE(effect->isEnabled());
-}
-
-TEST(AppSettingsView, SaysWhetherThePINIsInForceAndWarnsInOrangeForThreeDigits)
+// The PIN as typed in the settings window or pasted into the sidebar's field: digits only, four at most,
+// in force only with all four.
+TEST(AppSettingsView, ThePINFieldsKeepFourDigitsAndTheFooterSaysWhetherThePINIsInForce)
 {
     test::TemporaryPreferences preferences;
     AppSettingsView settings(*preferences);
     settings.show();
+    PINCodeEntryField field(*preferences);
+    field.show();
     EXPECT_FALSE(settings.pinEntry()->isVisible()); // only while the switch is on
     EXPECT_EQ(settings.securityFooter()->text(), QStringLiteral("关闭后，局域网内扫码即可直接上传。"));
 
@@ -99,18 +57,40 @@ TEST(AppSettingsView, SaysWhetherThePINIsInForceAndWarnsInOrangeForThreeDigits)
     EXPECT_TRUE(settings.pinEntry()->isVisible());
     QTest::keyClicks(settings.pinEntry(), QStringLiteral("12x3"));
     EXPECT_EQ(preferences->pinCode(), QStringLiteral("123"));
+    EXPECT_EQ(field.pinCode(), QStringLiteral("123")); // the sidebar's field follows at once
     EXPECT_EQ(settings.securityFooter()->text(), QStringLiteral("请设置 4 位数字 PIN 后才会生效。"));
     const QColor shown = settings.securityFooter()->palette().color(settings.securityFooter()->foregroundRole());
     EXPECT_GT(shown.red(), 200);
     EXPECT_GT(shown.red(), shown.blue() + 150);
     EXPECT_FALSE(preferences->isPINRequired()); // the upload page asks for no PIN either
 
-    QTest::keyClicks(settings.pinEntry(), QStringLiteral("4"));
+    // Full-width digits count as digits; 四 and ½ do not.
+    field.lineEdit()->clear();
+    const QString pasted = QStringLiteral("\uFF19\uFF18\u56DB7\u00BD65");
+    QGuiApplication::clipboard()->setText(pasted);
+    field.lineEdit()->paste();
+    if (QGuiApplication::clipboard()->text().isEmpty()) {
+        field.lineEdit()->insert(pasted); // a platform without a clipboard
+    }
+    EXPECT_EQ(preferences->pinCode(), QStringLiteral("9876"));
     EXPECT_TRUE(preferences->isPINRequired());
     EXPECT_EQ(settings.securityFooter()->text(),
               QStringLiteral("手机扫码后需输入此 PIN 才能上传。修改 PIN 后，已打开的上传页需重新验证。"));
     EXPECT_FALSE(settings.securityFooter()->property("isWarning").toBool());
-    EXPECT_EQ(PINCodeEntryField(*preferences).pinCode(), QStringLiteral("1234")); // the sidebar's field agrees
+
+    // The sidebar's field is masked until its eye is clicked, and dimmed while it is off.
+    auto* eye = field.visibilityButton();
+    EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Password);
+    eye->click();
+    EXPECT_EQ(field.lineEdit()->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(eye->toolTip(), QStringLiteral("隐藏 PIN"));
+    field.setEnabled(false);
+    EXPECT_FALSE(field.visibilityButton()->isEnabled());
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(field.graphicsEffect());
+    ASSERT_NE(effect, nullptr);
+    EXPECT_TRUE(effect->isEnabled());
+    field.setEnabled(true);
+    EXPECT_FALSE(effect->isEnabled());
 
     // Received texts stay off the clipboard until the user asks for it.
     EXPECT_FALSE(settings.copyTextsSwitch()->isChecked());
@@ -118,35 +98,14 @@ TEST(AppSettingsView, SaysWhetherThePINIsInForceAndWarnsInOrangeForThreeDigits)
     EXPECT_TRUE(preferences->copyReceivedTextToClipboard());
 }
 
-TEST(LoginAutostart, QuotesTheProgramAsDesktopEntriesRequire)
-{
-    const struct
-    {
-        const char* argument;
-        const char* exec;
-    } cases[] = {
-        {"/usr/bin/ferrylantern", "/usr/bin/ferrylantern"},
-        {"/home/u/My Apps/ferrylantern", R"("/home/u/My Apps/ferrylantern")"},
-        {"/opt/a$b/ferrylantern", R"("/opt/a\\$b/ferrylantern")"},
-        {"/opt/say \"hi\"/x", R"("/opt/say \\"hi\\"/x")"},
-        {"/opt/back\\slash", R"("/opt/back\\\\slash")"},
-        {"/opt/100%/x", "/opt/100%%/x"},
-        {"", R"("")"},
-    };
-    for (const auto& quoted : cases) {
-        EXPECT_EQ(desktopExecArgument(QString::fromUtf8(quoted.argument)), QString::fromUtf8(quoted.exec))
-            << quoted.argument;
-    }
-}
-
 // The settings window's background section: notifications, the tray, and the autostart entry it writes.
-TEST(AppSettingsView, WritesAndRemovesTheAutostartEntryThatStartsHidden)
+TEST(AppSettingsView, WritesAndRemovesTheAutostartEntryThatStartsHiddenOrSaysWhyItCannot)
 {
     test::TemporaryPreferences preferences;
     const test::TemporaryFolder config;
     const auto entryPath = config.path() / "autostart" / "org.ferrylantern.FerryLantern.desktop";
     const LoginAutostart autostart(QString::fromStdString(entryPath.string()),
-                                   QStringLiteral("/opt/Ferry Lantern/ferrylantern"));
+                                   QStringLiteral(R"(/opt/Ferry "Lantern"/100%/a$b\c/ferrylantern)"));
     AppSettingsView view(*preferences, {.autostart = &autostart, .trayAvailable = true});
     EXPECT_FALSE(view.startAtLoginSwitch()->isChecked());
     EXPECT_TRUE(view.keepInTraySwitch()->isChecked());
@@ -155,7 +114,9 @@ TEST(AppSettingsView, WritesAndRemovesTheAutostartEntryThatStartsHidden)
     ASSERT_TRUE(autostart.isEnabled());
     std::ifstream entry(entryPath);
     const std::string text{std::istreambuf_iterator<char>(entry), {}};
-    EXPECT_NE(text.find("Exec=\"/opt/Ferry Lantern/ferrylantern\" --hidden\n"), std::string::npos) << text;
+    // Quoted as desktop entries require: spaces, quotes, "$" and "\\" inside quotes, "%" doubled.
+    EXPECT_NE(text.find(R"(Exec="/opt/Ferry \\"Lantern\\"/100%%/a\\$b\\\\c/ferrylantern" --hidden)"), std::string::npos)
+        << text;
     // The desktop's own validator accepts it.
     test::ChildProcess validate("/usr/bin/desktop-file-validate", {entryPath.string()}, config.path());
     EXPECT_EQ(validate.waitForExit(), 0) << validate.standardOutput();
@@ -174,22 +135,16 @@ TEST(AppSettingsView, WritesAndRemovesTheAutostartEntryThatStartsHidden)
     view.keepInTraySwitch()->click();
     EXPECT_FALSE(preferences->keepRunningInTray());
     EXPECT_FALSE(reopened.keepInTraySwitch()->isChecked()); // every open view follows
-}
 
-TEST(AppSettingsView, SaysWhenTheDesktopHasNoTrayAndWhenTheEntryCannotBeWritten)
-{
-    test::TemporaryPreferences preferences;
-    const test::TemporaryFolder config;
-    // A file where the autostart folder should be: the entry cannot be written.
+    // A desktop without a tray, and a file in the way of the autostart folder: the window says so.
+    std::filesystem::remove_all(config.path() / "autostart");
     std::ofstream(config.path() / "autostart") << "in the way";
-    const LoginAutostart autostart(QString::fromStdString((config.path() / "autostart" / "x.desktop").string()));
-    AppSettingsView view(*preferences, {.autostart = &autostart, .trayAvailable = false});
-    EXPECT_FALSE(view.keepInTraySwitch()->isEnabled());
-    EXPECT_FALSE(view.keepInTraySwitch()->isChecked());
-    EXPECT_TRUE(view.presenceFooter()->text().startsWith(QStringLiteral("当前桌面没有系统托盘")));
-    view.startAtLoginSwitch()->click();
-    EXPECT_FALSE(view.startAtLoginSwitch()->isChecked());
-    EXPECT_TRUE(view.presenceFooter()->text().startsWith(QStringLiteral("无法修改登录启动项")));
+    AppSettingsView trayless(*preferences, {.autostart = &autostart, .trayAvailable = false});
+    EXPECT_FALSE(trayless.keepInTraySwitch()->isEnabled());
+    EXPECT_TRUE(trayless.presenceFooter()->text().startsWith(QStringLiteral("当前桌面没有系统托盘")));
+    trayless.startAtLoginSwitch()->click();
+    EXPECT_FALSE(trayless.startAtLoginSwitch()->isChecked());
+    EXPECT_TRUE(trayless.presenceFooter()->text().startsWith(QStringLiteral("无法修改登录启动项")));
 }
 
 } // namespace

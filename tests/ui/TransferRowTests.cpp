@@ -7,13 +7,11 @@
 #include "ui/ElidedLabel.h"
 #include "ui/FileReveal.h"
 #include "ui/ReceivedTextRow.h"
-#include "ui/SharedItemRow.h"
 #include "ui/TransferFinderListRow.h"
 #include "ui/TransferRow.h"
 #include "ui/TransferTexts.h"
 
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -46,16 +44,6 @@ void expectPlainText(const QWidget& row)
     }
 }
 
-TEST(TransferTexts, WriteSizesInMultiplesOfAThousand)
-{
-    const QLocale previous;
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    EXPECT_EQ(fileSizeText(999), QStringLiteral("999 bytes"));
-    EXPECT_EQ(fileSizeText(1'500'000), QStringLiteral("1.5 MB"));
-    EXPECT_EQ(receiveProgressText(500'000, 2'000'000), QStringLiteral("500.0 kB / 2.0 MB"));
-    QLocale::setDefault(previous);
-}
-
 TEST(ActiveReceiveRow, ShowsAnEmptyBarForAnUnknownTotalAndAFullOneWhenPastIt)
 {
     TransferReceiveProgress progress{Uuid::random(), QStringLiteral("a.bin"), {}, 0, 0};
@@ -82,59 +70,17 @@ TEST(ActiveReceiveRow, ShowsAnEmptyBarForAnUnknownTotalAndAFullOneWhenPastIt)
     progress.isStalled = false;
     row.setProgress(progress);
     EXPECT_EQ(source->text(), QStringLiteral("来自：<b>Android</b>"));
-    ActiveReceiveRow unnamed(TransferReceiveProgress{Uuid::random(), QStringLiteral("b.bin"), {}, 0, 9, true});
-    EXPECT_FALSE(unnamed.findChild<QLabel*>(QStringLiteral("sourceLine"))->isHidden());
-    EXPECT_EQ(unnamed.findChild<QLabel*>(QStringLiteral("sourceLine"))->text(), QStringLiteral("等待手机…"));
 }
 
-TEST(TransferTexts, ShowTheFirstLinesOfATextThatSaySomething)
-{
-    const struct
-    {
-        QString text;
-        qsizetype maxLines;
-        QStringList lines;
-        bool isCut;
-    } rows[] = {
-        {QStringLiteral("one line"), 3, {QStringLiteral("one line")}, false},
-        {QStringLiteral("\n  \nfirst  \r\nsecond\nthird\nfourth"),
-         3,
-         {QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")},
-         true},
-        {QStringLiteral("a\nb\n\n  \n"), 3, {QStringLiteral("a"), QStringLiteral("b"), QString()}, false},
-        {QStringLiteral("a\nb"), 1, {QStringLiteral("a")}, true},
-        {QStringLiteral("   "), 3, {}, false},
-    };
-    for (const auto& row : rows) {
-        const auto shown = firstTextLines(row.text, row.maxLines);
-        EXPECT_EQ(shown.lines, row.lines) << row.text.toStdString();
-        EXPECT_EQ(shown.isCut, row.isCut) << row.text.toStdString();
-    }
-}
-
+// Only a text that is one web address, and no other kind of address, is offered to be opened.
 TEST(TransferTexts, OfferToOpenOnlyATextThatIsOneWebAddress)
 {
-    const struct
-    {
-        QString text;
-        std::optional<QString> link;
-    } rows[] = {
-        {QStringLiteral("https://example.com/a?b=1#c"), QStringLiteral("https://example.com/a?b=1#c")},
-        {QStringLiteral("  http://192.168.1.5:8080/x \n"), QStringLiteral("http://192.168.1.5:8080/x")},
-        {QStringLiteral("HTTPS://Example.com"), QStringLiteral("https://example.com")},
-        {QStringLiteral("see https://example.com"), std::nullopt},
-        {QStringLiteral("https://a.com https://b.com"), std::nullopt},
-        {QStringLiteral("https://a.com\nhttps://b.com"), std::nullopt},
-        {QStringLiteral("javascript:alert(1)"), std::nullopt},
-        {QStringLiteral("file:///etc/passwd"), std::nullopt},
-        {QStringLiteral("ftp://example.com/f"), std::nullopt},
-        {QStringLiteral("https:///nohost"), std::nullopt},
-        {QStringLiteral("example.com"), std::nullopt},
-        {QStringLiteral(""), std::nullopt},
-    };
-    for (const auto& row : rows) {
-        const auto link = singleWebLink(row.text);
-        EXPECT_EQ(link ? std::optional(link->toString()) : std::nullopt, row.link) << row.text.toStdString();
+    EXPECT_EQ(singleWebLink(QStringLiteral("  HTTP://192.168.1.5:8080/x?b=1#c \n")),
+              QUrl(QStringLiteral("http://192.168.1.5:8080/x?b=1#c")));
+    for (const char* text :
+         {"see https://example.com", "https://a.com https://b.com", "https://a.com\nhttps://b.com",
+          "javascript:alert(1)", "file:///etc/passwd", "ftp://example.com/f", "https:///nohost", "example.com", ""}) {
+        EXPECT_FALSE(singleWebLink(QString::fromUtf8(text))) << text;
     }
 }
 
@@ -158,9 +104,12 @@ QStringList shownLines(const QWidget& row)
     return lines;
 }
 
-TEST(ReceivedTextRow, ACardShowsThreeLinesAsPlainTextAndCopiesTheWholeText)
+TEST(ReceivedTextRow, ACardShowsThreeLinesAListRowOneAsPlainTextAndCopiesTheWholeText)
 {
-    const QString text = QStringLiteral("<b>not bold</b>\n<img src=x>\nthird\nfourth line, not shown");
+    // Lines that say nothing are passed over.
+    const QString text = QStringLiteral("\n  \n<b>not bold</b>\n<img src=x>\r\nthird\nfourth line, not shown");
+    EXPECT_EQ(shownLines(ReceivedTextRow(textRecord(text), ReceivedTextRow::Style::listRow)),
+              QStringList{QStringLiteral("<b>not bold</b> …")});
     ReceivedTextRow card(textRecord(text), ReceivedTextRow::Style::card);
     card.resize(500, card.sizeHint().height());
     card.show();
@@ -175,38 +124,6 @@ TEST(ReceivedTextRow, ACardShowsThreeLinesAsPlainTextAndCopiesTheWholeText)
     copy->click();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
     EXPECT_EQ(copy->text(), QStringLiteral("已复制"));
-}
-
-TEST(ReceivedTextRow, ALinkAloneGetsAnOpenButtonAndAListRowShowsOneLine)
-{
-    ReceivedTextRow row(textRecord(QStringLiteral(" https://example.com/page \n")), ReceivedTextRow::Style::listRow);
-    EXPECT_EQ(shownLines(row), QStringList{QStringLiteral(" https://example.com/page")});
-    QSignalSpy opened(&row, &ReceivedTextRow::openLinkRequested);
-    row.findChild<QPushButton*>(QStringLiteral("openLinkButton"))->click();
-    ASSERT_EQ(opened.size(), 1);
-    EXPECT_EQ(opened.front().front().toUrl(), QUrl(QStringLiteral("https://example.com/page")));
-    EXPECT_EQ(row.findChild<QLabel*>(QStringLiteral("sourceLine")), nullptr); // the section names the source
-}
-
-TEST(SharedItemRow, SaysWhenItsFileHasGoneAndNamesATextByItsFirstLine)
-{
-    SharedItem item{.id = Uuid::random(),
-                    .kind = SharedItem::Kind::file,
-                    .name = "report.pdf",
-                    .path = "/home/me/report.pdf",
-                    .text = {},
-                    .byteCount = 2500,
-                    .missing = false};
-    SharedItemRow row(item);
-    EXPECT_EQ(row.findChild<ElidedLabel*>(QStringLiteral("sharedName"))->fullText(), QStringLiteral("report.pdf"));
-    EXPECT_TRUE(row.findChild<QLabel*>(QStringLiteral("missingNote"))->isHidden());
-    row.setMissing(true);
-    EXPECT_FALSE(row.findChild<QLabel*>(QStringLiteral("missingNote"))->isHidden());
-
-    item.kind = SharedItem::Kind::text;
-    item.text = "\n  Wi-Fi 密码：4821\n第二行";
-    EXPECT_EQ(SharedItemRow(item).findChild<ElidedLabel*>(QStringLiteral("sharedName"))->fullText(),
-              QStringLiteral("  Wi-Fi 密码：4821 …"));
 }
 
 class TransferRowTest : public testing::Test
@@ -270,7 +187,6 @@ TEST_F(TransferRowTest, ACardShowsItsSourceAndForAudioItsDurationCaptionAndWavef
     const QUrl url = fileURLOf(record);
     rig.addFile(url, {48000, 2, 480000});
     TransferRow card(record, true, rig.controller(), loader);
-    EXPECT_EQ(card.timeText(), QStringLiteral("--:--.--")); // while the duration loads
     showAndLoad(card);
     rig.controller().seek(0.25, url);
     EXPECT_EQ(card.timeText(), QStringLiteral("00:02.50 / 00:10.00"));
@@ -282,7 +198,7 @@ TEST_F(TransferRowTest, ACardShowsItsSourceAndForAudioItsDurationCaptionAndWavef
     EXPECT_TRUE(card.findChild<AudioFormatCaption*>()->isVisible());
 }
 
-TEST_F(TransferRowTest, ListRowShortensLongNamesInTheMiddleAndRevealsOnDoubleClick)
+TEST_F(TransferRowTest, ListRowShortensLongNamesInTheMiddleAndRevealsTheFileOnDoubleClick)
 {
     // Markup in a sender's name is shown as the characters it is, in the row and in its tool tip.
     const QString longName =
@@ -302,30 +218,11 @@ TEST_F(TransferRowTest, ListRowShortensLongNamesInTheMiddleAndRevealsOnDoubleCli
     EXPECT_EQ(revealed.size(), 1);
     row.findChild<QToolButton*>(QStringLiteral("revealButton"))->click();
     EXPECT_EQ(revealed.size(), 2);
-}
-
-// Takes the place of the desktop's handler for file: addresses.
-class OpenedURLs final : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
-
-TEST(FileReveal, OpensTheFoldersFileManagerWhenNoneAnswersOnTheBus)
-{
-    OpenedURLs opened;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "open");
+    // Where no file manager answers on the bus, the file's folder is opened.
+    const test::OpenedURLs opened;
     revealInFileManager(QStringLiteral("/received/iPhone/photo.jpg"), QDBusConnection(QStringLiteral("no bus")));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     EXPECT_EQ(opened.urls, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/received/iPhone"))});
 }
 
 } // namespace
 } // namespace ferrylantern
-
-#include "TransferRowTests.moc"

@@ -1,6 +1,7 @@
 #include "tests/ui/ViewTestSupport.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QPainter>
 
 #include <cmath>
@@ -87,6 +88,17 @@ TemporaryPreferences::TemporaryPreferences()
     : preferences_(std::make_unique<UserPreferences>(
           preferences::PreferenceScope(QString::fromStdString((folder_.path() / "preferences.ini").string()))))
 {}
+
+OpenedURLs::OpenedURLs(const QString& scheme)
+    : scheme_(scheme)
+{
+    QDesktopServices::setUrlHandler(scheme_, this, "open");
+}
+
+OpenedURLs::~OpenedURLs()
+{
+    QDesktopServices::unsetUrlHandler(scheme_);
+}
 
 QImage render(QWidget& widget)
 {

@@ -1,5 +1,6 @@
 // What the view tests share: a loader with canned answers, a playback controller on the manual engine,
-// preferences in a temporary file, and rendering a widget into an image.
+// preferences in a temporary file, a stand-in for the desktop's URL handlers, and rendering a widget into
+// an image.
 #pragma once
 
 #include "audio/AudioPlaybackController.h"
@@ -71,6 +72,25 @@ private:
     std::unique_ptr<UserPreferences> preferences_;
 };
 
+// Takes the place of the desktop's handler for `scheme` addresses (a file manager, a web browser) while
+// it lives, and records what it is asked to open.
+class OpenedURLs : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit OpenedURLs(const QString& scheme = QStringLiteral("file"));
+    ~OpenedURLs() override;
+
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+
+private:
+    QString scheme_;
+};
+
 // Whether `result` comes within `timeoutMs` while the event loop turns (work on another thread, such
 // as a request to the server, often waits for the GUI thread).
 template <typename T>
@@ -78,15 +98,6 @@ bool arrives(std::future<T>& result, int timeoutMs = 10000)
 {
     return QTest::qWaitFor([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
                            timeoutMs);
-}
-
-// Runs `work` on another thread while this one keeps the event loop turning, and returns its result.
-template <typename Work>
-auto whileProcessing(Work work)
-{
-    auto result = std::async(std::launch::async, std::move(work));
-    EXPECT_TRUE(arrives(result, 60000));
-    return result.get();
 }
 
 // The widget drawn at its current size into an ARGB image.
