@@ -2,7 +2,7 @@
 # Mutation check: do the tests catch real faults? Applies each fault of scripts/mutation-faults.txt to
 # src/ alone, builds only what the fault's tests need, runs those tests, and prints which faults no test
 # caught. The source is restored after every fault (also when interrupted). Slow: a build and a test run
-# per fault, about half an hour for the whole list on two cores; not part of the test command.
+# per fault, about a quarter of an hour for the whole list on two cores; not part of the test command.
 #
 #   scripts/mutation-check.sh                          every fault
 #   scripts/mutation-check.sh server ui                only faults with one of these labels
